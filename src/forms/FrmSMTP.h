@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/Controls.h"
+
+namespace smtpin::forms {
+
+// Controls of the main window, under their original names.
+struct FrmSMTP {
+    ListBox lbxSystemLog;   // application log, newest first
+    ListBox lbxSMTPLOG;     // SMTP log, newest first
+    Label lbPETTicker;      // last SMTP activity
+    Label lbSocsLoaded;     // highest session socket in use
+    TextBox txbServerPort;
+    TextBox txbServerAddress;
+    CheckBox cbxErrorLogging;  // copy application log entries to the database
+};
+
+}  // namespace smtpin::forms

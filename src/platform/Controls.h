@@ -1,0 +1,112 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace smtpin {
+
+// The controls of a window as plain data. Logic writes them; a view listens
+// for changes and renders them.
+class Control {
+public:
+    using Listener = std::function<void()>;
+
+    Control() = default;
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+    virtual ~Control() = default;
+
+    int subscribe(Listener listener);
+    void unsubscribe(int id);
+
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool on) { assign(enabled_, on); }
+    bool visible() const { return visible_; }
+    void setVisible(bool on) { assign(visible_, on); }
+    const std::string& toolTip() const { return toolTip_; }
+    void setToolTip(std::string t) { assign(toolTip_, std::move(t)); }
+
+protected:
+    void changed();
+    template <typename T>
+    void assign(T& field, T value)
+    {
+        if (field == value)
+            return;
+        field = std::move(value);
+        changed();
+    }
+
+private:
+    std::vector<std::pair<int, Listener>> listeners_;
+    int nextId_ = 1;
+    bool enabled_ = true;
+    bool visible_ = true;
+    std::string toolTip_;
+};
+
+class Label : public Control {
+public:
+    const std::string& caption() const { return caption_; }
+    void setCaption(std::string c) { assign(caption_, std::move(c)); }
+
+private:
+    std::string caption_;
+};
+
+class TextBox : public Control {
+public:
+    const std::string& text() const { return text_; }
+    void setText(std::string t) { assign(text_, std::move(t)); }
+
+private:
+    std::string text_;
+};
+
+class CheckBox : public Control {
+public:
+    // 0 unchecked, 1 checked, as the original's Value.
+    int value() const { return value_; }
+    void setValue(int v) { assign(value_, v); }
+    bool checked() const { return value_ == 1; }
+    const std::string& caption() const { return caption_; }
+    void setCaption(std::string c) { assign(caption_, std::move(c)); }
+
+private:
+    int value_ = 0;
+    std::string caption_;
+};
+
+class MenuItem : public Control {
+public:
+    const std::string& caption() const { return caption_; }
+    void setCaption(std::string c) { assign(caption_, std::move(c)); }
+    bool checked() const { return checked_; }
+    void setChecked(bool on) { assign(checked_, on); }
+
+private:
+    std::string caption_;
+    bool checked_ = false;
+};
+
+class ListBox : public Control {
+public:
+    int listCount() const { return static_cast<int>(items_.size()); }
+    const std::string& item(int index) const { return items_.at(static_cast<size_t>(index)); }
+    const std::deque<std::string>& items() const { return items_; }
+    // index -1 appends, as AddItem without an index.
+    void addItem(std::string text, int index = -1);
+    void removeItem(int index);
+    void clear();
+    int listIndex() const { return listIndex_; }
+    void setListIndex(int index) { assign(listIndex_, index); }
+
+private:
+    std::deque<std::string> items_;
+    int listIndex_ = -1;
+};
+
+}  // namespace smtpin

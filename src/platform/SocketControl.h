@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <map>
+#include <string>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace smtpin {
+
+// The socket control of the original platform over Qt's TCP classes: a
+// state number, a handful of methods and six events.
+//
+// States: 0 closed, 1 open, 2 listening, 3 connection pending, 4 resolving
+// host, 5 host resolved, 6 connecting, 7 connected, 8 closing, 9 error.
+// After the peer closes the state reads 8 until close(); an error leaves 9
+// until close(). Qt's "remote host closed" is the close event, not an error.
+class SocketControl : public QObject {
+    Q_OBJECT
+public:
+    enum State {
+        Closed = 0, Open = 1, Listening = 2, ConnectionPending = 3, ResolvingHost = 4,
+        HostResolved = 5, Connecting = 6, Connected = 7, Closing = 8, Error = 9
+    };
+
+    // A failed method reports the platform's error number and text.
+    struct Failure {
+        int number = 0;
+        std::string description;
+    };
+
+    struct Events {
+        std::function<void(long requestId)> connectionRequest;
+        std::function<void(long bytes)> dataArrival;
+        std::function<void()> sendComplete;
+        std::function<void()> close;
+        std::function<void()> connect;
+        std::function<void(int number, const std::string& description)> error;
+    };
+
+    explicit SocketControl(QObject* parent = nullptr);
+    ~SocketControl() override;
+
+    Events& events() { return events_; }
+    int state() const { return state_; }
+
+    int localPort() const { return localPort_; }
+    void setLocalPort(int port) { localPort_ = port; }
+    std::string localIP() const { return localAddress_; }
+    std::string remoteHostIP() const { return remoteAddress_; }
+    int remotePort() const { return remotePort_; }
+
+    bool bind(int port, const std::string& address, Failure* failure = nullptr);
+    bool listen(Failure* failure = nullptr);
+    // Takes over pending connection requestId of listener.
+    bool accept(SocketControl& listener, long requestId, Failure* failure = nullptr);
+    // Answers a pending connection with a last text and closes it, unaccepted.
+    void refuse(long requestId, const std::string& text);
+    bool connectTo(const std::string& host, int port, Failure* failure = nullptr);
+    bool send(const std::string& data, Failure* failure = nullptr);
+    long bytesReceived() const;
+    std::string receive(long maxBytes = -1);
+    void close();
+
+private:
+    void onNewConnection();
+    void adopt(QTcpSocket* socket);
+    void onSocketError();
+    void onDisconnected();
+    void onBytesWritten();
+    void releaseSocket();
+    static Failure failureOf(const QObject* socket);
+
+    Events events_;
+    int state_ = Closed;
+    int localPort_ = 0;
+    std::string localAddress_;
+    std::string remoteAddress_;
+    int remotePort_ = 0;
+    bool bound_ = false;
+    QTcpServer* server_ = nullptr;
+    QTcpSocket* socket_ = nullptr;
+    std::map<long, QPointer<QTcpSocket>> pending_;
+    long nextRequestId_ = 1;
+};
+
+// Winsock-style number for a Qt socket error, so log lines read as the
+// operators know them.
+int winsockErrorNumber(int qtSocketError);
+
+}  // namespace smtpin

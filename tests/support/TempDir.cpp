@@ -1,0 +1,18 @@
+#include "support/TempDir.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace smtpin::test {
+
+TempDir::TempDir() = default;
+
+std::string TempDir::read(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace smtpin::test

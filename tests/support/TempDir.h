@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QTemporaryDir>
+
+#include <string>
+
+namespace smtpin::test {
+
+// A fresh folder removed at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    std::string path() const { return dir_.path().toStdString(); }
+    std::string file(const std::string& name) const { return path() + "/" + name; }
+    static std::string read(const std::string& path);
+
+private:
+    QTemporaryDir dir_;
+};
+
+}  // namespace smtpin::test
