@@ -1,0 +1,78 @@
+#pragma once
+
+#include "log/RawLogClass.h"
+#include "platform/Clock.h"
+#include "platform/Controls.h"
+
+#include <array>
+#include <functional>
+#include <string>
+
+namespace smtpin {
+
+namespace forms { struct FrmSMTP; }
+
+// The two operator logs: the application log (queued, written in batches on
+// the housekeeping tick) and the SMTP log (shown at once, written once a second).
+class SystemLog {
+public:
+    static constexpr int kRingSize = 500;      // entries 0..499 of the queue are used
+    static constexpr int kSlots = 302;         // input queue slots with repeat memory
+    static constexpr int kDrainPerCall = 11;
+    static constexpr int kSystemListCap = 100;
+    static constexpr int kSMTPListCap = 50;
+
+    struct Version {
+        int major = 1, minor = 0, revision = 0;
+    };
+
+    // Copy of an application log entry into the database; may cut text in place.
+    using DatabaseLog = std::function<void(const std::string& messageId, std::string& text)>;
+
+    SystemLog(const Clock& clock, forms::FrmSMTP& form);
+
+    // Both list targets start bound to lbxSystemLog.
+    ListBox* ApplicationList;
+    ListBox* StatusList;
+
+    void OpenSystemLogs(const std::string& logFolder, const std::string& clientId, Version version);
+    void UpdateSystemLog(int slot, ListBox* target, const std::string& messageId, const std::string& text);
+    void ProcessSystemLogQueue();
+    void UpdateSMTPLog(const std::string& text);
+    void FlushSMTPLog();
+
+    // The input queue forgets a slot's last key when it resets the slot.
+    void ClearRepeatKey(int slot);
+    void SetDatabaseLog(DatabaseLog sink) { databaseLog_ = std::move(sink); }
+    // Headless runs show every line on the terminal as well.
+    void SetEcho(std::function<void(const std::string&)> echo) { echo_ = std::move(echo); }
+
+    RawLogClass& SystemLogFile() { return systemLogFile_; }
+    RawLogClass& SMTPLogFile() { return smtpLogFile_; }
+    int PendingCount() const;
+    const std::string& SMTPLogPending() const { return smtpLogPending_; }
+
+private:
+    struct Entry {
+        ListBox* target = nullptr;
+        std::string messageId;
+        std::string text;
+    };
+
+    void WriteSystemLogEntry(Entry& entry);
+    static void insertCapped(ListBox& list, std::string line, int cap);
+
+    const Clock& clock_;
+    forms::FrmSMTP& form_;
+    RawLogClass systemLogFile_;
+    RawLogClass smtpLogFile_;
+    std::array<Entry, kRingSize> SystemLogQueue_;
+    int writeIndex_ = 0;
+    int readIndex_ = 0;
+    std::array<std::string, kSlots> repeatKeys_;
+    std::string smtpLogPending_;
+    DatabaseLog databaseLog_;
+    std::function<void(const std::string&)> echo_;
+};
+
+}  // namespace smtpin

@@ -1,0 +1,141 @@
+#include "forms/FrmSMTP.h"
+#include "log/SystemLog.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace smtpin;
+using namespace smtpin::test;
+
+namespace {
+
+struct SystemLogTest : ::testing::Test {
+    TempDir dir;
+    ManualClock clock{DateSerial::fromParts(2026, 5, 6, 7, 8, 9)};
+    forms::FrmSMTP form;
+    SystemLog log{clock, form};
+
+    void SetUp() override { log.OpenSystemLogs(dir.file("logs"), "ABC", {2, 3, 41}); }
+    ListBox& list() { return form.lbxSystemLog; }
+    std::string appFile() const { return TempDir::read(dir.file("logs/system_log_ABC.txt")); }
+    std::string smtpFile() const { return TempDir::read(dir.file("logs/system_log_email_ABC.txt")); }
+    void drainAll()
+    {
+        while (log.PendingCount() > 0)
+            log.ProcessSystemLogQueue();
+    }
+};
+
+TEST_F(SystemLogTest, FilesAndOpeningLines)
+{
+    EXPECT_NE(appFile().find("06/05/2026 07:08:09\t********************** SMTP Application LOG  V2.3 (41) has started.\r\n"),
+              std::string::npos);
+    EXPECT_NE(smtpFile().find("06/05/2026 07:08:09\t********************** SMTP Email LOG  V2.3 (41) has started.\r\n"),
+              std::string::npos);
+}
+
+TEST_F(SystemLogTest, RepeatsAreSuppressedPerSlot)
+{
+    log.UpdateSystemLog(3, log.ApplicationList, "7", "same");
+    log.UpdateSystemLog(3, log.ApplicationList, "7", "same");   // dropped
+    log.UpdateSystemLog(-1, log.ApplicationList, "7", "same");
+    log.UpdateSystemLog(-1, log.ApplicationList, "7", "same");
+    log.UpdateSystemLog(4, log.ApplicationList, "7", "same");
+    log.UpdateSystemLog(5, log.ApplicationList, "", "A");
+    log.UpdateSystemLog(5, log.ApplicationList, "", "B");
+    log.UpdateSystemLog(5, log.ApplicationList, "", "A");
+    EXPECT_EQ(log.PendingCount(), 7);
+    // The queue forgets a slot when it is reset.
+    log.ClearRepeatKey(3);
+    log.UpdateSystemLog(3, log.ApplicationList, "7", "same");
+    EXPECT_EQ(log.PendingCount(), 8);
+    // Slots outside the queue are never looked up.
+    log.UpdateSystemLog(999, log.ApplicationList, "", "odd slot");
+    EXPECT_EQ(log.PendingCount(), 9);
+}
+
+TEST_F(SystemLogTest, ElevenEntriesPerDrain)
+{
+    for (int i = 0; i < 12; ++i)
+        log.UpdateSystemLog(-1, log.ApplicationList, "", "entry " + std::to_string(i));
+    log.ProcessSystemLogQueue();
+    EXPECT_EQ(list().listCount(), 11);
+    EXPECT_EQ(list().item(0), "06-05 07:08:09 :  entry 10");
+    log.ProcessSystemLogQueue();
+    EXPECT_EQ(list().listCount(), 12);
+    EXPECT_EQ(list().listIndex(), 0);
+}
+
+TEST_F(SystemLogTest, ListAndFileLineFormats)
+{
+    log.UpdateSystemLog(-1, log.ApplicationList, "1234", "with id");
+    log.UpdateSystemLog(-1, log.StatusList, "", "without id");
+    log.ProcessSystemLogQueue();
+    EXPECT_EQ(list().item(1), "06-05 07:08:09 : 0000001234 with id");
+    EXPECT_EQ(list().item(0), "06-05 07:08:09 :  without id");
+    EXPECT_NE(appFile().find("\r\n06/05/2026 07:08:09\t0000001234 with id\r\n           without id\r\n"),
+              std::string::npos);
+}
+
+TEST_F(SystemLogTest, ListsKeepTheNewestLines)
+{
+    for (int i = 0; i < 101; ++i) {
+        log.UpdateSystemLog(-1, log.ApplicationList, "", "app " + std::to_string(i));
+        log.UpdateSMTPLog("smtp " + std::to_string(i));
+    }
+    drainAll();
+    ASSERT_EQ(list().listCount(), 100);
+    EXPECT_TRUE(list().item(0).ends_with("app 100"));
+    EXPECT_TRUE(list().item(99).ends_with("app 1"));
+    ASSERT_EQ(form.lbxSMTPLOG.listCount(), 50);
+    EXPECT_EQ(form.lbxSMTPLOG.item(0), "07:08:09   smtp 100");
+    EXPECT_EQ(form.lbxSMTPLOG.item(49), "07:08:09   smtp 51");
+}
+
+TEST_F(SystemLogTest, FullRingLosesNothing)
+{
+    for (int i = 0; i < 1200; ++i)
+        log.UpdateSystemLog(-1, log.ApplicationList, "", "n" + std::to_string(i) + ";");
+    EXPECT_LT(log.PendingCount(), SystemLog::kRingSize);
+    drainAll();
+    const std::string file = appFile();
+    size_t pos = 0;
+    for (int i = 0; i < 1200; ++i) {
+        pos = file.find("           n" + std::to_string(i) + ";\r\n", pos);
+        ASSERT_NE(pos, std::string::npos) << "entry " << i << " lost or out of order";
+    }
+}
+
+TEST_F(SystemLogTest, DatabaseCopyOnlyWhenErrorLoggingIsChecked)
+{
+    std::vector<std::string> copied;
+    log.SetDatabaseLog([&](const std::string& id, std::string& text) {
+        copied.push_back(id + "|" + text);
+        text.resize(std::min<size_t>(text.size(), 5));
+    });
+    log.UpdateSystemLog(-1, log.ApplicationList, "9", "unchecked entry");
+    log.ProcessSystemLogQueue();
+    form.cbxErrorLogging.setValue(1);
+    log.UpdateSystemLog(-1, log.ApplicationList, "9", "checked entry");
+    log.ProcessSystemLogQueue();
+    ASSERT_EQ(copied.size(), 1u);
+    EXPECT_EQ(copied[0], "9|checked entry");
+    // The copy may cut the text; list and file show the cut text.
+    EXPECT_EQ(list().item(0), "06-05 07:08:09 : 0000000009 check");
+}
+
+TEST_F(SystemLogTest, SmtpLogIsWrittenOnlyWhenFlushed)
+{
+    const std::string before = smtpFile();
+    log.FlushSMTPLog();
+    EXPECT_EQ(smtpFile(), before);
+    log.UpdateSMTPLog("one");
+    log.UpdateSMTPLog("two");
+    EXPECT_EQ(smtpFile(), before);
+    log.FlushSMTPLog();
+    EXPECT_EQ(smtpFile().substr(before.size()),
+              "06/05/2026 07:08:09\tone\r\n06/05/2026 07:08:09\ttwo\r\n\r\n");
+    EXPECT_TRUE(log.SMTPLogPending().empty());
+}
+
+}  // namespace
