@@ -1,0 +1,360 @@
+#include "smtp/SmtpListener.h"
+
+#include "forms/FrmSMTP.h"
+#include "log/SystemLog.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace smtpin {
+namespace {
+
+const char* const kGreeting = "220 VORN_SMTP_Server Simple Mail Transfer Service Ready";
+const char* const kPoolFull = "421 VORN_SMTP_Server Service not available, closing transmission channel\r\n";
+
+// A port text as the socket control takes it: a whole number or a run-time error.
+bool parsePort(const std::string& text, int& port)
+{
+    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), ::isdigit))
+        return false;
+    port = std::stoi(text);
+    return port <= 65535;
+}
+
+}  // namespace
+
+SmtpListener::SmtpListener(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, PagerMessageParser& parser)
+    : clock_(clock), log_(log), form_(form), session_(*this, form.lbPETTicker, parser)
+{
+    loadSocket(0);
+    tmrPortTimer.setInterval(100);
+    tmrProcessing.setInterval(50);
+    tmrLog.setInterval(1000);
+    QObject::connect(&tmrPortTimer, &QTimer::timeout, [this] { tmrPortTimer_Timer(); });
+    QObject::connect(&tmrProcessing, &QTimer::timeout, [this] { tmrProcessing_Timer(); });
+    QObject::connect(&tmrLog, &QTimer::timeout, [this] { tmrLog_Timer(); });
+}
+
+SmtpListener::~SmtpListener()
+{
+    tmrPortTimer.stop();
+    tmrProcessing.stop();
+    tmrLog.stop();
+    for (auto& s : wskSMTP)
+        s->events() = {};
+}
+
+void SmtpListener::SetMaxSockets(int n)
+{
+    // The record array holds the listener and at most 100 sessions.
+    MaxSockets = std::clamp(n, 1, kMaxSessionSockets);
+}
+
+std::string SmtpListener::tick() const { return "[" + std::to_string(LogTick) + "]"; }
+
+void SmtpListener::log(const std::string& text) { log_.UpdateSMTPLog(text); }
+
+void SmtpListener::loadSocket(int index)
+{
+    auto control = std::make_unique<SocketControl>();
+    SocketControl::Events& ev = control->events();
+    ev.connectionRequest = [this, index](long id) { wskSMTP_ConnectionRequest(index, id); };
+    ev.dataArrival = [this, index](long bytes) { wskSMTP_DataArrival(index, bytes); };
+    ev.sendComplete = [this, index] { wskSMTP_SendComplete(index); };
+    ev.close = [this, index] { wskSMTP_Close(index); };
+    ev.connect = [this, index] { wskSMTP_Connect(index); };
+    ev.error = [this, index](int n, const std::string& d) { wskSMTP_Error(index, n, d); };
+    wskSMTP.push_back(std::move(control));
+}
+
+void SmtpListener::Form_Load()
+{
+    ListenerReady = false;
+    SocketControl& listener = socket(0);
+    int port = 0;
+    if (!parsePort(form_.txbServerPort.text(), port))
+        return;
+    listener.setLocalPort(port);
+    form_.txbServerPort.setEnabled(false);
+    form_.txbServerAddress.setEnabled(false);
+    if (!listener.bind(port, form_.txbServerAddress.text()) || !listener.listen())
+        return;
+    ListenerReady = true;
+    log("Load: Local port <" + std::to_string(listener.localPort()) + ">");
+    log("Load: Local IP   <" + listener.localIP() + ">");
+    form_.lbPETTicker.setCaption("Server Activated");
+    if (timersEnabled_) {
+        tmrPortTimer.start();
+        tmrProcessing.start();
+        tmrLog.start();
+    }
+}
+
+void SmtpListener::Form_Unload()
+{
+    tmrPortTimer.stop();
+    tmrProcessing.stop();
+    tmrLog.stop();
+    socket(0).close();
+}
+
+void SmtpListener::tmrProcessing_Timer()
+{
+    LogTick += tmrProcessing.interval();
+    if (LogTick > 10000)
+        LogTick = 0;
+}
+
+void SmtpListener::tmrLog_Timer() { log_.FlushSMTPLog(); }
+
+void SmtpListener::tmrPortTimer_Timer()
+{
+    for (int i = 0; i < SocketCount; ++i)
+        walkSocket(i);
+}
+
+void SmtpListener::walkSocket(int i)
+{
+    const DateSerial now = clock_.now();
+    if (i == 0 && ListenerRestartTime < now) {
+        ListenerRestartTime = now.addDays(ListenerIdleTime);
+        log(tick() + "SYS: TCP Timer: Initiated a close on email hub socket. Now restart listener");
+        ReOPENPort(0);
+    }
+    SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(i)];
+    if (i > 0 && socket(i).state() == SocketControl::Connected && rec.Deadline < now) {
+        // Far ahead, so the same session is not closed twice.
+        rec.Deadline = now.addDays(500);
+        log(tick() + "SYS: TCP Timer: Initiated a close on email socket[" + std::to_string(i) + "]");
+        ClosePort(i);
+    }
+    const int s = socket(i).state();
+    if (s == rec.LastState)
+        return;
+    rec.LastState = s;
+    logState(i, s);
+}
+
+void SmtpListener::logState(int i, int s)
+{
+    SocketControl& sock = socket(i);
+    const std::string n = "[" + std::to_string(i) + "]";
+    const std::string sys = tick() + "SYS: ";
+    switch (s) {
+    case 0: log(sys + "Socket closed " + n); break;
+    case 1: log(sys + "Socket Open " + n); break;
+    case 2:
+        log(sys + "Listening on " + sock.localIP() + " port " + std::to_string(sock.localPort()) + " socket " + n);
+        break;
+    case 3: log(sys + "Waiting connection " + n); break;
+    case 4: log(sys + "Resolving host " + n); break;
+    case 5: log(sys + "Host resolved " + n); break;
+    case 6: log(sys + "Connecting " + n); break;
+    case 7:
+        log(sys + "Connected to " + sock.remoteHostIP() + " port " + std::to_string(sock.remotePort()));
+        session_.SendReply(i, kGreeting);
+        log(tick() + "SYS: Sent 220 SERVER READY");
+        break;
+    case 8:
+        log(sys + "Closing " + n);
+        ClosePort(i);
+        break;
+    case 9: log(sys + "Socket error " + n); break;
+    default: break;
+    }
+}
+
+void SmtpListener::ReOPENPort(int index)
+{
+    if (index != 0)
+        return;
+    log("ReOPENPort: Closing port");
+    SocketControl& listener = socket(0);
+    if (listener.state() > 0)
+        listener.close();
+    SocketControl::Failure f;
+    if (!listener.listen(&f)) {
+        log("ReOPENPort Error: Closing port [" + std::to_string(f.number) + "] " + f.description);
+        return;
+    }
+    log(tick() + "ReOPENPort: Port Opened for Listening");
+}
+
+void SmtpListener::ForceClosePort(int index)
+{
+    log("ClosePort: Local App initiated a close on socket " + std::to_string(index));
+    if (socket(index).state() > 0)
+        socket(index).close();
+}
+
+void SmtpListener::ClosePort(int index)
+{
+    if (socket(index).state() != 0)
+        socket(index).close();
+}
+
+int SmtpListener::GetNextSocket()
+{
+    const std::string gns = " GNS: ";
+    if (SocketCount > 1) {
+        int c = LastSocket;
+        bool found = false;
+        for (int k = 0; k < SocketCount - 1; ++k) {
+            if (c >= 1 && c < SocketCount && socket(c).state() == 0) {
+                found = true;
+                break;
+            }
+            ++c;
+            if (c >= SocketCount) {
+                c = 1;
+                log(gns + "Back to 1 ");
+            }
+            log(gns + "Try next " + std::to_string(c));
+        }
+        if (found) {
+            InitSocketRecord(c);
+            ++LastSocket;
+            if (LastSocket >= SocketCount)
+                LastSocket = 1;
+            log(gns + "Found socket " + std::to_string(c));
+            return c;
+        }
+    }
+    if (SocketCount <= MaxSockets) {
+        const int n = SocketCount;
+        loadSocket(n);
+        LastSocket = n;
+        InitSocketRecord(n);
+        ++SocketCount;
+        log(gns + "Load new socket " + std::to_string(n));
+        return n;
+    }
+    log(gns + "TCP Connect: Socket load request " + std::to_string(SocketCount) +
+        " exceeds maximum allowable socket limit of " + std::to_string(MaxSockets));
+    return -1;
+}
+
+void SmtpListener::InitSocketRecord(int n)
+{
+    SMTPSocketType& rec = SMTPSockets.at(static_cast<size_t>(n));
+    rec.RemoteIP.clear();
+    rec.RemotePort.clear();
+    std::string().swap(rec.Body);
+    std::string().swap(rec.Pending);
+    std::string().swap(rec.Received);
+    std::string().swap(rec.Decoded);
+    rec.CanSend = true;
+    rec.Deadline = clock_.now().addDays(SocketTimeout);
+    rec.DataMode = false;
+    rec.Base64Mode = false;
+    rec.QPMode = false;
+    rec.BodyTagPos = rec.DecodedTagPos = std::string::npos;
+    rec.LineOverflow = rec.MailOverflow = rec.AfterData = false;
+    // Replies of the previous session must not reach the next client.
+    rec.SendQueue.clear();
+}
+
+bool SmtpListener::SendDataSocket(int index, const std::string& text)
+{
+    SocketControl& sock = socket(index);
+    if (sock.state() != SocketControl::Connected)
+        return false;
+    SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
+    if (rec.CanSend) {
+        sock.send(text);
+        rec.CanSend = false;
+        return true;
+    }
+    if (rec.SendQueue.size() + text.size() > SmtpSession::kMaxSendQueue) {
+        // A client that never reads its replies would grow the queue without end.
+        log("soc[" + std::to_string(index) + "] SMTP: Replies not read by client, session closed");
+        ClosePort(index);
+        return true;
+    }
+    rec.SendQueue += text;
+    return true;
+}
+
+void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
+{
+    const std::string id = std::to_string(requestId);
+    log("Incoming request id [" + id + "]");
+    if (index != 0)
+        return;
+    try {
+        const int n = GetNextSocket();
+        if (n == -1) {
+            log("SMTP TCP: Ignore request id [" + id + "] intMax " + std::to_string(n));
+            // Told plainly, so the sender's mail system queues and retries.
+            socket(0).refuse(requestId, kPoolFull);
+            return;
+        }
+        SocketControl& sock = socket(n);
+        SocketControl::Failure f;
+        if (!sock.accept(socket(0), requestId, &f)) {
+            log("Event Error: Conn RQST [" + std::to_string(f.number) + "] " + f.description);
+            return;
+        }
+        SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(n)];
+        rec.RemoteIP = sock.remoteHostIP();
+        rec.RemotePort = std::to_string(sock.remotePort());
+        log("Accept request id [" + id + "] Socket " + std::to_string(n) + "  Remote IP " + rec.RemoteIP +
+            " Port " + rec.RemotePort);
+        if (n >= HighestSocket)
+            HighestSocket = n;
+        ListenerRestartTime = clock_.now().addDays(ListenerIdleTime);
+        form_.lbSocsLoaded.setCaption("MAX socket array cnt = " + std::to_string(HighestSocket));
+    } catch (const std::exception& e) {
+        log("Event Error: Conn RQST [7] " + std::string(e.what()));
+    }
+}
+
+void SmtpListener::wskSMTP_DataArrival(int index, long)
+{
+    SocketControl& sock = socket(index);
+    SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
+    try {
+        // In pieces, so a burst never sits in memory whole.
+        while (sock.bytesReceived() > 0) {
+            rec.Received += sock.receive(static_cast<long>(SmtpSession::kMaxLine));
+            GetNextCommand(index);
+        }
+    } catch (const std::exception& e) {
+        rec.Received.clear();
+        log("Event Error: Data Arrival [7] " + std::string(e.what()));
+    }
+}
+
+void SmtpListener::wskSMTP_SendComplete(int index)
+{
+    SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
+    rec.CanSend = true;
+    if (rec.SendQueue.empty())
+        return;
+    socket(index).send(rec.SendQueue);
+    log("Event: SendComplete has resent ->" + rec.SendQueue);
+    rec.CanSend = false;
+    rec.SendQueue.clear();
+}
+
+void SmtpListener::wskSMTP_Close(int index)
+{
+    log(tick() + "Event: Remote Port initiated a close on socket [" + std::to_string(index) + "]");
+}
+
+void SmtpListener::wskSMTP_Connect(int index)
+{
+    log("Event: Connected on socket [" + std::to_string(index) + "]");
+}
+
+void SmtpListener::wskSMTP_Error(int index, int number, const std::string& description)
+{
+    const std::string n = "[" + std::to_string(index) + "]";
+    log("Event: Socket ERROR [" + std::to_string(number) + "] on socket " + n + " error is :- " + description);
+    if (socket(index).state() != 0)
+        socket(index).close();
+    log("ERROR: Closing port on socket " + n);
+    ReOPENPort(index);
+}
+
+}  // namespace smtpin

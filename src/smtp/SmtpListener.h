@@ -1,0 +1,94 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/SocketControl.h"
+#include "smtp/SMTPSocketType.h"
+#include "smtp/SmtpSession.h"
+
+#include <QTimer>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace smtpin {
+
+class SystemLog;
+namespace forms { struct FrmSMTP; }
+
+// The SMTP listener: element 0 of wskSMTP listens, elements 1 and up carry
+// one session each. Sockets are loaded on demand up to MaxSockets and then
+// re-used; the port timer greets new sessions, ends them at their time limit
+// and restarts the listener when it has been idle.
+class SmtpListener {
+public:
+    static constexpr int kRecords = 102;
+    static constexpr int kMaxSessionSockets = 100;
+
+    SmtpListener(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, PagerMessageParser& parser);
+    ~SmtpListener();
+    SmtpListener(const SmtpListener&) = delete;
+    SmtpListener& operator=(const SmtpListener&) = delete;
+
+    // Settings, from the start-up settings.
+    int MaxSockets = 10;
+    double SocketTimeout = 3.0 / 86400.0;
+    double ListenerIdleTime = 600.0 / 86400.0;
+    void SetMaxSockets(int n);
+
+    int SocketCount = 1;
+    int LastSocket = 1;
+    int HighestSocket = 0;
+    long LogTick = 0;
+    bool ListenerReady = false;
+    DateSerial ListenerRestartTime;
+    std::array<SMTPSocketType, kRecords> SMTPSockets;
+
+    // Tests drive the timers by hand.
+    void setTimersEnabled(bool on) { timersEnabled_ = on; }
+
+    void Form_Load();
+    void Form_Unload();
+
+    void tmrPortTimer_Timer();
+    void tmrProcessing_Timer();
+    void tmrLog_Timer();
+
+    void ReOPENPort(int index);
+    void ForceClosePort(int index);
+    void ClosePort(int index);
+    int GetNextSocket();
+    void InitSocketRecord(int n);
+    void GetNextCommand(int index) { session_.GetNextCommand(index); }
+    bool SendDataSocket(int index, const std::string& text);
+
+    // Socket events.
+    void wskSMTP_ConnectionRequest(int index, long requestId);
+    void wskSMTP_DataArrival(int index, long bytesTotal);
+    void wskSMTP_SendComplete(int index);
+    void wskSMTP_Close(int index);
+    void wskSMTP_Connect(int index);
+    void wskSMTP_Error(int index, int number, const std::string& description);
+
+    SocketControl& socket(int index) { return *wskSMTP.at(static_cast<size_t>(index)); }
+    std::string tick() const;   // "[" + LogTick + "]"
+    void log(const std::string& text);
+
+private:
+    void loadSocket(int index);
+    void walkSocket(int i);
+    void logState(int i, int s);
+
+    const Clock& clock_;
+    SystemLog& log_;
+    forms::FrmSMTP& form_;
+    SmtpSession session_;
+    std::vector<std::unique_ptr<SocketControl>> wskSMTP;
+    QTimer tmrPortTimer;
+    QTimer tmrProcessing;
+    QTimer tmrLog;
+    bool timersEnabled_ = true;
+};
+
+}  // namespace smtpin

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "forms/FrmSMTP.h"
+#include "log/SystemLog.h"
+#include "platform/Clock.h"
+#include "smtp/SmtpListener.h"
+#include "support/TestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace smtpin::test {
+
+// Records each finished mail instead of extracting a page from it.
+struct RecordingParser : PagerMessageParser {
+    struct Mail {
+        int index;
+        std::string body, decoded;
+        bool base64, qp;
+    };
+    std::vector<Mail> mails;
+    MailOutcome outcome = MailOutcome::Queued;
+
+    MailOutcome ParsePagerMessage(int index, SMTPSocketType& r) override
+    {
+        mails.push_back({index, r.Body, r.Decoded, r.Base64Mode, r.QPMode});
+        r.Base64Mode = false;
+        r.QPMode = false;
+        return outcome;
+    }
+};
+
+// A listener on a free loopback port with its timers driven by the test.
+struct SmtpHarness {
+    ManualClock clock;
+    forms::FrmSMTP form;
+    SystemLog log{clock, form};
+    RecordingParser parser;
+    SmtpListener listener{clock, log, form, parser};
+    int port = 0;
+
+    explicit SmtpHarness(int maxSockets = 10)
+    {
+        form.txbServerPort.setText("0");
+        form.txbServerAddress.setText("127.0.0.1");
+        listener.SetMaxSockets(maxSockets);
+        listener.setTimersEnabled(false);
+        listener.Form_Load();
+        port = listener.socket(0).localPort();
+    }
+
+    void tick() { listener.tmrPortTimer_Timer(); }
+
+    // A client that is connected and has read its greeting.
+    std::unique_ptr<TestClient> connectGreeted()
+    {
+        auto c = std::make_unique<TestClient>();
+        EXPECT_TRUE(c->connectTo(port));
+        EXPECT_TRUE(waitLines(*c, 1));
+        return c;
+    }
+
+    bool waitLines(TestClient& c, size_t n, int timeoutMs = 3000)
+    {
+        return pumpUntil([&] { return c.lines().size() >= n; }, timeoutMs, [this] { tick(); });
+    }
+
+    // Gives late, unexpected replies a chance to arrive.
+    void settle(int ms = 150)
+    {
+        pumpUntil([] { return false; }, ms, [this] { tick(); });
+    }
+
+    // Texts of the SMTP log lines since the start, oldest first.
+    std::vector<std::string> smtpLog() const
+    {
+        std::vector<std::string> out;
+        const std::string& all = log.SMTPLogPending();
+        size_t pos = 0;
+        for (size_t k; (k = all.find("\r\n", pos)) != std::string::npos; pos = k + 2) {
+            const std::string line = all.substr(pos, k - pos);
+            const size_t tab = line.find('\t');
+            out.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
+        }
+        return out;
+    }
+
+    bool logged(const std::string& text) const
+    {
+        const auto l = smtpLog();
+        return std::find(l.begin(), l.end(), text) != l.end();
+    }
+
+    bool loggedContaining(const std::string& part) const
+    {
+        const auto l = smtpLog();
+        return std::any_of(l.begin(), l.end(), [&](const std::string& s) { return s.find(part) != std::string::npos; });
+    }
+};
+
+}  // namespace smtpin::test

@@ -1,0 +1,177 @@
+#include "SmtpHarness.h"
+
+using namespace smtpin;
+using namespace smtpin::test;
+
+namespace {
+
+size_t indexOf(const std::vector<std::string>& log, const std::string& text, size_t from = 0)
+{
+    for (size_t i = from; i < log.size(); ++i)
+        if (log[i] == text)
+            return i;
+    return std::string::npos;
+}
+
+TEST(SmtpListener, LoadListensAndLogs)
+{
+    SmtpHarness h;
+    EXPECT_TRUE(h.listener.ListenerReady);
+    EXPECT_GT(h.port, 0);
+    EXPECT_FALSE(h.form.txbServerPort.enabled());
+    EXPECT_EQ(h.form.lbPETTicker.caption(), "Server Activated");
+    EXPECT_TRUE(h.logged("Load: Local port <" + std::to_string(h.port) + ">"));
+    EXPECT_TRUE(h.logged("Load: Local IP   <127.0.0.1>"));
+
+    // The restart time starts at the date origin: the first tick restarts the listener.
+    h.tick();
+    const auto log = h.smtpLog();
+    EXPECT_NE(indexOf(log, "[0]SYS: TCP Timer: Initiated a close on email hub socket. Now restart listener"),
+              std::string::npos);
+    EXPECT_NE(indexOf(log, "ReOPENPort: Closing port"), std::string::npos);
+    EXPECT_NE(indexOf(log, "[0]ReOPENPort: Port Opened for Listening"), std::string::npos);
+    EXPECT_NE(indexOf(log, "[0]SYS: Listening on 127.0.0.1 port " + std::to_string(h.port) + " socket [0]"),
+              std::string::npos);
+    // And it still takes connections on the same port.
+    auto c = h.connectGreeted();
+    EXPECT_EQ(c->lines()[0], "220 VORN_SMTP_Server Simple Mail Transfer Service Ready");
+}
+
+TEST(SmtpListener, LoadFailsOnBadPortOrPortInUse)
+{
+    SmtpHarness first;
+    ManualClock clock;
+    forms::FrmSMTP form;
+    SystemLog log(clock, form);
+    RecordingParser parser;
+    SmtpListener listener(clock, log, form, parser);
+    listener.setTimersEnabled(false);
+    form.txbServerAddress.setText("127.0.0.1");
+    form.txbServerPort.setText("twenty-five");
+    listener.Form_Load();
+    EXPECT_FALSE(listener.ListenerReady);
+    form.txbServerPort.setText(std::to_string(first.port));
+    listener.Form_Load();
+    EXPECT_FALSE(listener.ListenerReady);
+    EXPECT_TRUE(log.SMTPLogPending().empty());
+}
+
+TEST(SmtpListener, IdleListenerIsRestarted)
+{
+    SmtpHarness h;
+    h.listener.ListenerIdleTime = 600.0 / 86400.0;
+    h.tick();
+    const size_t before = h.smtpLog().size();
+    h.clock.advanceSeconds(599);
+    h.tick();
+    EXPECT_EQ(h.smtpLog().size(), before);
+    h.clock.advanceSeconds(2);
+    h.tick();
+    EXPECT_TRUE(h.logged("[0]SYS: TCP Timer: Initiated a close on email hub socket. Now restart listener"));
+    EXPECT_GT(h.smtpLog().size(), before);
+}
+
+TEST(SmtpListener, SocketChoiceLoadsReusesAndWraps)
+{
+    SmtpHarness h;
+    h.listener.SocketTimeout = 60.0 / 86400.0;
+    auto a = h.connectGreeted();
+    EXPECT_TRUE(h.logged(" GNS: Load new socket 1"));
+    EXPECT_TRUE(h.loggedContaining("Accept request id ["));
+    EXPECT_TRUE(h.loggedContaining("] Socket 1  Remote IP 127.0.0.1 Port "));
+    EXPECT_TRUE(h.logged("[0]SYS: Connected to 127.0.0.1 port " + std::to_string(a->socket().localPort())));
+    EXPECT_TRUE(h.logged("[0]SYS: Sent 220 SERVER READY"));
+
+    // Socket 1 busy: tried, wrapped, nothing found, socket 2 loaded.
+    auto b = h.connectGreeted();
+    const auto log = h.smtpLog();
+    const size_t wrap = indexOf(log, " GNS: Back to 1 ");
+    ASSERT_NE(wrap, std::string::npos);
+    EXPECT_EQ(log[wrap + 1], " GNS: Try next 1");
+    EXPECT_EQ(log[wrap + 2], " GNS: Load new socket 2");
+    EXPECT_EQ(h.form.lbSocsLoaded.caption(), "MAX socket array cnt = 2");
+
+    // Socket 1 closed: the next connection re-uses it.
+    a->close();
+    ASSERT_TRUE(pumpUntil([&] { return h.listener.socket(1).state() == 0; }, 3000, [&] { h.tick(); }));
+    auto c = h.connectGreeted();
+    EXPECT_TRUE(h.logged(" GNS: Found socket 1"));
+    EXPECT_EQ(h.listener.SocketCount, 3);
+}
+
+TEST(SmtpListener, FullPoolRefusesWith421)
+{
+    SmtpHarness h(2);
+    h.listener.SocketTimeout = 60.0 / 86400.0;
+    auto a = h.connectGreeted();
+    auto b = h.connectGreeted();
+    TestClient c;
+    ASSERT_TRUE(c.connectTo(h.port));
+    ASSERT_TRUE(h.waitLines(c, 1));
+    EXPECT_EQ(c.lines()[0], "421 VORN_SMTP_Server Service not available, closing transmission channel");
+    EXPECT_TRUE(pumpUntil([&] { return c.disconnected(); }));
+    EXPECT_TRUE(h.logged(" GNS: TCP Connect: Socket load request 3 exceeds maximum allowable socket limit of 2"));
+    EXPECT_TRUE(h.loggedContaining("] intMax -1"));
+    // The sessions already running are untouched.
+    b->send("HELO x\r\n");
+    ASSERT_TRUE(h.waitLines(*b, 2));
+}
+
+TEST(SmtpListener, SessionIsClosedAtItsTimeLimit)
+{
+    SmtpHarness h;
+    auto c = h.connectGreeted();
+    h.clock.advanceSeconds(2);
+    h.tick();
+    EXPECT_FALSE(c->disconnected());
+    h.clock.advanceSeconds(2);
+    h.tick();
+    EXPECT_TRUE(h.logged("[0]SYS: TCP Timer: Initiated a close on email socket[1]"));
+    EXPECT_TRUE(pumpUntil([&] { return c->disconnected(); }, 3000, [&] { h.tick(); }));
+    EXPECT_TRUE(h.logged("[0]SYS: Socket closed [1]"));
+}
+
+TEST(SmtpListener, QuickRepliesGoOutThroughTheSendQueue)
+{
+    SmtpHarness h;
+    auto c = h.connectGreeted();
+    // Two replies in one event: the second waits for the first to be written.
+    c->send("HELO x\r\nMAIL FROM:<a>\r\n");
+    ASSERT_TRUE(h.waitLines(*c, 3));
+    EXPECT_EQ(c->lines()[1], "250 VORN_SMTP_Server");
+    EXPECT_EQ(c->lines()[2], "250 OK");
+    EXPECT_TRUE(h.loggedContaining("Event: SendComplete has resent ->250 OK"));
+}
+
+TEST(SmtpListener, PeerCloseIsSeenOnTheNextTicks)
+{
+    SmtpHarness h;
+    auto c = h.connectGreeted();
+    c->close();
+    ASSERT_TRUE(pumpUntil([&] { return h.loggedContaining("Event: Remote Port initiated a close on socket [1]"); }));
+    EXPECT_EQ(h.listener.socket(1).state(), SocketControl::Closing);
+    h.tick();
+    const auto log = h.smtpLog();
+    const size_t closing = indexOf(log, "[0]SYS: Closing [1]");
+    ASSERT_NE(closing, std::string::npos);
+    h.tick();
+    EXPECT_NE(indexOf(h.smtpLog(), "[0]SYS: Socket closed [1]", closing), std::string::npos);
+}
+
+TEST(SmtpListener, SendToClosedSocketIsDropped)
+{
+    SmtpHarness h;
+    EXPECT_FALSE(h.listener.SendDataSocket(0, "x"));
+}
+
+TEST(SmtpListener, LogTickCycles)
+{
+    SmtpHarness h;
+    for (int i = 0; i < 200; ++i)
+        h.listener.tmrProcessing_Timer();
+    EXPECT_EQ(h.listener.LogTick, 10000);
+    h.listener.tmrProcessing_Timer();
+    EXPECT_EQ(h.listener.LogTick, 0);
+}
+
+}  // namespace
