@@ -12,7 +12,8 @@ namespace {
 // "0000000000": a numeric id shows at least ten digits; anything else as it is.
 std::string formatId(const std::string& id)
 {
-    if (id.empty() || id.size() >= 10 || !std::all_of(id.begin(), id.end(), ::isdigit))
+    const bool digits = std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+    if (id.empty() || id.size() >= 10 || !digits)
         return id;
     return std::string(10 - id.size(), '0') + id;
 }

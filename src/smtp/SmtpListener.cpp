@@ -4,6 +4,7 @@
 #include "log/SystemLog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
 
 namespace smtpin {
@@ -15,7 +16,7 @@ const char* const kPoolFull = "421 VORN_SMTP_Server Service not available, closi
 // A port text as the socket control takes it: a whole number or a run-time error.
 bool parsePort(const std::string& text, int& port)
 {
-    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), ::isdigit))
+    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
         return false;
     port = std::stoi(text);
     return port <= 65535;

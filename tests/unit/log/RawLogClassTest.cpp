@@ -53,6 +53,23 @@ TEST_F(RawLogTest, ConnectErrors)
     EXPECT_EQ(broken.Error(), 0);
     EXPECT_TRUE(broken.AddLog("nowhere"));   // never enabled: nothing to write
     EXPECT_EQ(broken.Sizeof(), 0);
+
+    RawLogClass noFolder(clock);
+    noFolder.FileName("x_");
+    EXPECT_FALSE(noFolder.Connect(dir.file("missing"), "A"));
+    EXPECT_FALSE(noFolder.Connected());
+    EXPECT_EQ(noFolder.Error(), 1);
+    EXPECT_FALSE(fs::exists(dir.file("missing")));
+}
+
+TEST_F(RawLogTest, SizeofCountsLines)
+{
+    ASSERT_TRUE(log.Connect(dir.path(), "SMTP01"));
+    log.AddLog("one");
+    log.AddLog("two\r\nthree");
+    EXPECT_EQ(log.Sizeof(), 8);
+    log.Disconnect();
+    EXPECT_EQ(log.Sizeof(), 0);
 }
 
 TEST_F(RawLogTest, StampsAndSwitchingOnAndOff)

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
 using namespace smtpin;
 using namespace smtpin::test;
 
@@ -28,6 +32,12 @@ struct SystemLogTest : ::testing::Test {
 
 TEST_F(SystemLogTest, FilesAndOpeningLines)
 {
+    // The folder is made when missing; no other file appears in it.
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.file("logs")))
+        ++files;
+    EXPECT_EQ(files, 2u);
+    EXPECT_TRUE(appFile().starts_with("File :        " + dir.file("logs/system_log_ABC.txt") + "\r\n"));
     EXPECT_NE(appFile().find("06/05/2026 07:08:09\t********************** SMTP Application LOG  V2.3 (41) has started.\r\n"),
               std::string::npos);
     EXPECT_NE(smtpFile().find("06/05/2026 07:08:09\t********************** SMTP Email LOG  V2.3 (41) has started.\r\n"),
@@ -75,6 +85,13 @@ TEST_F(SystemLogTest, ListAndFileLineFormats)
     EXPECT_EQ(list().item(0), "06-05 07:08:09 :  without id");
     EXPECT_NE(appFile().find("\r\n06/05/2026 07:08:09\t0000001234 with id\r\n           without id\r\n"),
               std::string::npos);
+
+    // Only an all-digit id is padded.
+    log.UpdateSystemLog(-1, log.ApplicationList, "12345678901", "long");
+    log.UpdateSystemLog(-1, log.ApplicationList, "12ab", "text id");
+    log.ProcessSystemLogQueue();
+    EXPECT_EQ(list().item(1), "06-05 07:08:09 : 12345678901 long");
+    EXPECT_EQ(list().item(0), "06-05 07:08:09 : 12ab text id");
 }
 
 TEST_F(SystemLogTest, ListsKeepTheNewestLines)
@@ -94,13 +111,22 @@ TEST_F(SystemLogTest, ListsKeepTheNewestLines)
 
 TEST_F(SystemLogTest, FullRingLosesNothing)
 {
-    for (int i = 0; i < 1200; ++i)
-        log.UpdateSystemLog(-1, log.ApplicationList, "", "n" + std::to_string(i) + ";");
+    const auto queue = [&](int i) { log.UpdateSystemLog(-1, log.ApplicationList, "", "n" + std::to_string(i) + ";"); };
+    for (int i = 0; i < 499; ++i)
+        queue(i);
+    // 499 pending fit; nothing is written early.
+    EXPECT_EQ(log.PendingCount(), 499);
+    EXPECT_EQ(list().listCount(), 0);
+    queue(499);
+    EXPECT_EQ(list().listCount(), 11);
+    EXPECT_EQ(log.PendingCount(), 489);
+    for (int i = 500; i < 600; ++i)
+        queue(i);
     EXPECT_LT(log.PendingCount(), SystemLog::kRingSize);
     drainAll();
     const std::string file = appFile();
     size_t pos = 0;
-    for (int i = 0; i < 1200; ++i) {
+    for (int i = 0; i < 600; ++i) {
         pos = file.find("           n" + std::to_string(i) + ";\r\n", pos);
         ASSERT_NE(pos, std::string::npos) << "entry " << i << " lost or out of order";
     }
@@ -111,17 +137,22 @@ TEST_F(SystemLogTest, DatabaseCopyOnlyWhenErrorLoggingIsChecked)
     std::vector<std::string> copied;
     log.SetDatabaseLog([&](const std::string& id, std::string& text) {
         copied.push_back(id + "|" + text);
-        text.resize(std::min<size_t>(text.size(), 5));
+        text.resize(std::min<size_t>(text.size(), 300));
     });
-    log.UpdateSystemLog(-1, log.ApplicationList, "9", "unchecked entry");
+    const std::string longText = std::string(300, 'k') + std::string(100, 'x');
+    log.UpdateSystemLog(-1, log.ApplicationList, "9", longText);
     log.ProcessSystemLogQueue();
+    EXPECT_TRUE(copied.empty());
+    EXPECT_EQ(list().item(0), "06-05 07:08:09 : 0000000009 " + longText);
+
     form.cbxErrorLogging.setValue(1);
-    log.UpdateSystemLog(-1, log.ApplicationList, "9", "checked entry");
+    log.UpdateSystemLog(-1, log.ApplicationList, "10", longText);
     log.ProcessSystemLogQueue();
     ASSERT_EQ(copied.size(), 1u);
-    EXPECT_EQ(copied[0], "9|checked entry");
-    // The copy may cut the text; list and file show the cut text.
-    EXPECT_EQ(list().item(0), "06-05 07:08:09 : 0000000009 check");
+    EXPECT_EQ(copied[0], "10|" + longText);
+    // The copy cuts the text in place; list and file show the cut text.
+    EXPECT_EQ(list().item(0), "06-05 07:08:09 : 0000000010 " + std::string(300, 'k'));
+    EXPECT_TRUE(appFile().ends_with("\t0000000010 " + std::string(300, 'k') + "\r\n"));
 }
 
 TEST_F(SystemLogTest, SmtpLogIsWrittenOnlyWhenFlushed)
