@@ -1,5 +1,7 @@
 #include "SmtpHarness.h"
 
+#include "smtp/SmtpSession.h"
+
 using namespace smtpin;
 using namespace smtpin::test;
 
@@ -141,6 +143,23 @@ TEST(SmtpListener, QuickRepliesGoOutThroughTheSendQueue)
     EXPECT_EQ(c->lines()[1], "250 VORN_SMTP_Server");
     EXPECT_EQ(c->lines()[2], "250 OK");
     EXPECT_TRUE(h.loggedContaining("Event: SendComplete has resent ->250 OK"));
+}
+
+TEST(SmtpListener, ClientThatNeverReadsIsClosed)
+{
+    SmtpHarness h;
+    h.listener.SocketTimeout = 60.0 / 86400.0;
+    auto c = h.connectGreeted();
+    c->socket().setReadBufferSize(1);   // stop taking the replies in
+    std::string burst;
+    for (int i = 0; i < 20000; ++i)
+        burst += "NOOP\r\n";
+    for (int i = 0; i < 10 && !h.loggedContaining("Replies not read by client"); ++i) {
+        c->send(burst);
+        h.settle(200);
+    }
+    EXPECT_TRUE(h.logged("soc[1] SMTP: Replies not read by client, session closed"));
+    EXPECT_LE(h.listener.SMTPSockets[1].SendQueue.size(), SmtpSession::kMaxSendQueue);
 }
 
 TEST(SmtpListener, PeerCloseIsSeenOnTheNextTicks)
