@@ -13,6 +13,9 @@ struct FrmSMTP {
     TextBox txbServerPort;
     TextBox txbServerAddress;
     CheckBox cbxErrorLogging;  // copy application log entries to the database
+    TextBox txbDatabaseHits;   // database operations since start
+    TextBox txbDataSource;     // where the catalogue is
+    TextBox txbInitialCatalog; // which catalogue
 };
 
 }  // namespace smtpin::forms

@@ -1,0 +1,307 @@
+#include "db/CatalogueConnection.h"
+
+#include "db/Schema.h"
+#include "forms/FrmSMTP.h"
+#include "log/SystemLog.h"
+
+#include <QDir>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+namespace smtpin::db {
+namespace {
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::string trimmed(const std::string& s)
+{
+    const auto b = s.find_first_not_of(" \t");
+    if (b == std::string::npos)
+        return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+QString errorText(const QSqlError& e)
+{
+    QString t = e.text().trimmed();
+    return t.isEmpty() ? QStringLiteral("Unknown database error") : t;
+}
+
+}  // namespace
+
+CatalogueConnection::CatalogueConnection(const Clock& clock, SystemLog& log, forms::FrmSMTP& form,
+                                         const SettingsStore& settings, std::string dataFolder)
+    : clock_(clock),
+      log_(log),
+      form_(form),
+      settings_(settings),
+      dataFolder_(std::move(dataFolder)),
+      // Unique while this object lives, so two clients in one process
+      // never share a connection.
+      name_(QStringLiteral("smtpin-catalogue-%1").arg(reinterpret_cast<quintptr>(this), 0, 16))
+{
+}
+
+CatalogueConnection::~CatalogueConnection() { release(); }
+
+void CatalogueConnection::release()
+{
+    if (!QSqlDatabase::contains(name_))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(name_, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name_);
+}
+
+bool CatalogueConnection::isOpen() const
+{
+    return QSqlDatabase::contains(name_) && QSqlDatabase::database(name_, false).isOpen();
+}
+
+void CatalogueConnection::logLine(const std::string& text) { log_.UpdateSystemLog(-1, log_.ApplicationList, "", text); }
+
+std::string CatalogueConnection::ReadDatabaseSetting(const std::string& name, const std::string& defaultValue) const
+{
+    std::string v = settings_.ReadRegistryValue(kDatabaseKey, name);
+    return v.empty() ? defaultValue : v;
+}
+
+CatalogueConnection::Location CatalogueConnection::ReadLocation() const
+{
+    Location loc;
+    const std::string named = trimmed(ReadDatabaseSetting("Driver", "QSQLITE"));
+    const std::string driver = lower(named);
+    if (driver == "qodbc" || driver == "odbc")
+        loc.driver = Driver::Odbc;
+    else if (driver != "qsqlite" && driver != "sqlite")
+        loc.problem = "Unknown database driver " + named;
+
+    const bool odbc = loc.driver == Driver::Odbc;
+    loc.dataSource = ReadDatabaseSetting("DataSource", odbc ? kDefaultDataSource : dataFolder_);
+    loc.initialCatalog = ReadDatabaseSetting("InitialCatalog", kDefaultInitialCatalog);
+    loc.serverNow = ReadDatabaseSetting("ServerNow", odbc ? "GETDATE()" : "datetime('now','localtime')");
+    const std::string create = lower(trimmed(ReadDatabaseSetting("CreateCatalogue", odbc ? "no" : "yes")));
+    loc.createCatalogue = create == "yes" || create == "1" || create == "true" || create == "on";
+    if (odbc) {
+        std::string cs = settings_.ReadValue(kDatabaseKey, "ConnectionString", kMaxConnectionString);
+        if (cs.empty())
+            cs = kDefaultOdbcConnection;
+        replaceAll(cs, "%DataSource%", loc.dataSource);
+        replaceAll(cs, "%InitialCatalog%", loc.initialCatalog);
+        loc.databaseName = cs;
+    } else {
+        loc.databaseName = QDir(qs(loc.dataSource)).filePath(qs(loc.initialCatalog + ".sqlite")).toStdString();
+    }
+    return loc;
+}
+
+bool CatalogueConnection::EnsureSQLDatabase()
+{
+    if (isOpen())
+        return true;
+    return OpenSQLDatabase();
+}
+
+bool CatalogueConnection::OpenSQLDatabase()
+{
+    // A new connection object every time; the old one goes without a word.
+    release();
+    location_ = ReadLocation();
+    form_.txbDataSource.setText(location_.dataSource);
+    form_.txbInitialCatalog.setText(location_.initialCatalog);
+
+    QString problem = qs(location_.problem);
+    if (problem.isEmpty()) {
+        const bool odbc = location_.driver == Driver::Odbc;
+        QSqlDatabase db = QSqlDatabase::addDatabase(odbc ? "QODBC" : "QSQLITE", name_);
+        if (!db.isValid()) {
+            problem = QStringLiteral("Database driver %1 is not available").arg(odbc ? "QODBC" : "QSQLITE");
+        } else {
+            if (!odbc && !location_.dataSource.empty())
+                QDir().mkpath(qs(location_.dataSource));
+            db.setDatabaseName(qs(location_.databaseName));
+            if (!db.open())
+                problem = errorText(db.lastError());
+        }
+    }
+    if (problem.isEmpty() && location_.createCatalogue) {
+        try {
+            if (!Schema::HasCatalogue(*this))
+                Schema::CreateCatalogue(*this);
+        } catch (const DatabaseFault& f) {
+            problem = qs(f.description);
+        }
+    }
+    if (!problem.isEmpty()) {
+        release();
+        pendingError_ = problem.toLatin1().toStdString();
+        ReportDatabaseError("Fatal Error has occured opening database.\r" + pendingError_);
+        return false;
+    }
+    logLine(" OSD: SQL Database Connected");
+    return true;
+}
+
+void CatalogueConnection::CloseSQLDatabase()
+{
+    if (!isOpen())
+        return;
+    CountDatabaseHit();
+    release();
+    logLine(" OSD: ODBC Database closed");
+}
+
+void CatalogueConnection::fail(const QString& description)
+{
+    pendingError_ = description.toLatin1().toStdString();
+    throw DatabaseFault{pendingError_};
+}
+
+QString CatalogueConnection::statementText(const std::string& sql) const
+{
+    const QSqlDatabase db = QSqlDatabase::database(name_, false);
+    const QSqlDriver* driver = db.driver();
+    std::string text = sql;
+    replaceAll(text, "GETDATE()", location_.serverNow);
+    QString out;
+    out.reserve(static_cast<qsizetype>(text.size()));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto close = text[i] == '[' ? text.find(']', i) : std::string::npos;
+        if (close == std::string::npos) {
+            out += QChar::fromLatin1(text[i]);
+            continue;
+        }
+        const QString ident = qs(text.substr(i + 1, close - i - 1));
+        out += driver ? driver->escapeIdentifier(ident, QSqlDriver::FieldName) : ident;
+        i = close;
+    }
+    return out;
+}
+
+QSqlQuery CatalogueConnection::prepared(const std::string& sql, const std::vector<QVariant>& values)
+{
+    if (!isOpen())
+        fail(QStringLiteral("Operation is not allowed when the object is closed."));
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    q.setForwardOnly(true);
+    if (!q.prepare(statementText(sql)))
+        fail(errorText(q.lastError()));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!q.exec())
+        fail(errorText(q.lastError()));
+    return q;
+}
+
+Recordset CatalogueConnection::OpenRecordset(const std::string& sql, const std::vector<QVariant>& values)
+{
+    return Recordset(prepared(sql, values));
+}
+
+int CatalogueConnection::Execute(const std::string& sql, const std::vector<QVariant>& values)
+{
+    QSqlQuery q = prepared(sql, values);
+    const int n = q.numRowsAffected();
+    q.finish();
+    return n;
+}
+
+void CatalogueConnection::InTransaction(const std::function<void()>& work)
+{
+    QSqlDatabase db = QSqlDatabase::database(name_, false);
+    if (!db.isOpen())
+        fail(QStringLiteral("Operation is not allowed when the object is closed."));
+    if (!db.transaction())
+        fail(errorText(db.lastError()));
+    try {
+        work();
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+    if (!db.commit()) {
+        const QString why = errorText(db.lastError());
+        db.rollback();
+        fail(why);
+    }
+}
+
+QVariant CatalogueConnection::timeValue(DateSerial t) const
+{
+    // SQLite keeps date-times as text in the form its own datetime() writes.
+    if (location_.driver == Driver::SQLite)
+        return QString::fromStdString(t.format("yyyy-mm-dd hh:nn:ss"));
+    return t.toDateTime();
+}
+
+void CatalogueConnection::CountDatabaseHit()
+{
+    if (!EnsureSQLDatabase())
+        return;
+    ++DatabaseHits;
+    if (DatabaseHits > kMaxHits)
+        DatabaseHits = 1;
+    form_.txbDatabaseHits.setText(std::to_string(DatabaseHits));
+}
+
+std::string CatalogueConnection::QuoteSQL(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += c;
+        if (c == '\'')
+            out += '\'';
+    }
+    return out;
+}
+
+void CatalogueConnection::appendErrorText(const std::string& text)
+{
+    LastDatabaseErrorText += text;
+    // Keep the newest part; a failing catalogue must not grow memory forever.
+    if (LastDatabaseErrorText.size() > kMaxErrorText)
+        LastDatabaseErrorText.erase(0, LastDatabaseErrorText.size() - kMaxErrorText);
+}
+
+void CatalogueConnection::ReportDatabaseError(const std::string& message, const DatabaseFault& cause)
+{
+    pendingError_ = cause.description;
+    ReportDatabaseError(message);
+}
+
+void CatalogueConnection::ReportDatabaseError(const std::string& message)
+{
+    const std::string description = std::exchange(pendingError_, std::string());
+    const DateSerial now = clock_.now();
+    if (now > LastDatabaseErrorTime.addDays(kErrorHoldOffDays)) {
+        LastDatabaseErrorTime = now;
+        if (message != LastDatabaseErrorText) {
+            appendErrorText(message);
+            logLine(message + "Windows reports: " + description);
+        }
+        CloseSQLDatabase();
+        OpenSQLDatabase();
+    } else {
+        appendErrorText("\r" + message + "Windows reports: " + description);
+    }
+}
+
+}  // namespace smtpin::db

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "db/Recordset.h"
+#include "platform/Clock.h"
+#include "platform/SettingsStore.h"
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace smtpin {
+class SystemLog;
+namespace forms { struct FrmSMTP; }
+}  // namespace smtpin
+
+namespace smtpin::db {
+
+// The one connection to the shared catalogue (the system's SystemADODB
+// module): where it is, opening and closing it, running statements, the hit
+// counter and the error handler with its reconnection hold-off.
+//
+// Statements are written with [Name] for identifiers, which the driver
+// quotes, GETDATE() for the server's "now", which becomes the driver's own
+// expression, and ? for values, which are always bound.
+class CatalogueConnection {
+public:
+    static constexpr const char* kDatabaseKey = "Software\\VORN\\HXS\\Database";
+    static constexpr const char* kDefaultDataSource = "192.168.1.10";
+    static constexpr const char* kDefaultInitialCatalog = "HXSMKII";
+    static constexpr const char* kApplicationName = "HXS-SMTP";
+    static constexpr const char* kDefaultOdbcConnection =
+        "Driver=FreeTDS;Server=%DataSource%;Port=1433;Database=%InitialCatalog%;APP=HXS-SMTP;Trusted_Connection=Yes";
+    static constexpr std::size_t kMaxConnectionString = 4096;
+    static constexpr double kErrorHoldOffDays = 10.0 / 86400.0;
+    static constexpr std::size_t kMaxErrorText = 16 * 1024;
+    static constexpr int kMaxHits = 1000000000;
+
+    enum class Driver { SQLite, Odbc };
+
+    // What the settings say, read afresh on every open.
+    struct Location {
+        Driver driver = Driver::SQLite;
+        std::string dataSource;
+        std::string initialCatalog;
+        std::string databaseName;   // the SQLite file, or the ODBC connection string
+        std::string serverNow;      // the driver's GETDATE()
+        bool createCatalogue = true;
+        std::string problem;        // non-empty: the settings cannot be used
+    };
+
+    // dataFolder holds the embedded catalogue unless DataSource names another.
+    CatalogueConnection(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, const SettingsStore& settings,
+                        std::string dataFolder);
+    ~CatalogueConnection();
+    CatalogueConnection(const CatalogueConnection&) = delete;
+    CatalogueConnection& operator=(const CatalogueConnection&) = delete;
+
+    bool EnsureSQLDatabase();
+    bool OpenSQLDatabase();
+    void CloseSQLDatabase();
+    std::string ReadDatabaseSetting(const std::string& name, const std::string& defaultValue) const;
+    Location ReadLocation() const;
+
+    // Rows of a query; throws DatabaseFault (after recording the driver's
+    // text for ReportDatabaseError) when it cannot run.
+    Recordset OpenRecordset(const std::string& sql, const std::vector<QVariant>& values = {});
+    // A statement without rows; the number of rows it changed.
+    int Execute(const std::string& sql, const std::vector<QVariant>& values = {});
+    // Runs work as one transaction: committed when it returns, rolled back
+    // when it throws.
+    void InTransaction(const std::function<void()>& work);
+
+    void CountDatabaseHit();
+    static std::string QuoteSQL(const std::string& text);
+    void ReportDatabaseError(const std::string& message);
+    // The same for a routine that caught the fault; its text is the one reported.
+    void ReportDatabaseError(const std::string& message, const DatabaseFault& cause);
+
+    // Drops the recorded driver text of a failure nobody reports.
+    void ForgetError() { pendingError_.clear(); }
+
+    // A time of the program's clock as the driver binds it.
+    QVariant timeValue(DateSerial t) const;
+    const Clock& clock() const { return clock_; }
+    SystemLog& log() { return log_; }
+    bool isOpen() const;
+    QString connectionName() const { return name_; }
+    const Location& location() const { return location_; }
+    // The statement as the driver will get it.
+    QString statementText(const std::string& sql) const;
+
+    int DatabaseHits = 0;
+    DateSerial LastDatabaseErrorTime;
+    std::string LastDatabaseErrorText;
+
+private:
+    void release();
+    QSqlQuery prepared(const std::string& sql, const std::vector<QVariant>& values);
+    [[noreturn]] void fail(const QString& description);
+    void appendErrorText(const std::string& text);
+    void logLine(const std::string& text);
+
+    const Clock& clock_;
+    SystemLog& log_;
+    forms::FrmSMTP& form_;
+    const SettingsStore& settings_;
+    std::string dataFolder_;
+    QString name_;
+    Location location_;
+    std::string pendingError_;   // the driver's last error text, until reported
+};
+
+}  // namespace smtpin::db

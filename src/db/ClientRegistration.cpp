@@ -1,0 +1,345 @@
+#include "db/ClientRegistration.h"
+
+#include "db/CatalogueConnection.h"
+#include "log/SystemLog.h"
+#include "platform/Dialogs.h"
+
+#include <cctype>
+#include <optional>
+#include <vector>
+
+namespace smtpin::db {
+namespace {
+
+std::string trimmed(const std::string& s)
+{
+    const auto b = s.find_first_not_of(' ');
+    if (b == std::string::npos)
+        return {};
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+bool sameFirstCharacter(const std::string& a, const std::string& b)
+{
+    return !a.empty() && !b.empty() &&
+           std::tolower(static_cast<unsigned char>(a[0])) == std::tolower(static_cast<unsigned char>(b[0]));
+}
+
+const std::string kNotEnabled = "FATAL ERROR ! \rClient is not enabled in the HXSClient table";
+
+}  // namespace
+
+ClientRegistration::ClientRegistration(CatalogueConnection& db, SystemLog& log, Dialogs& dialogs)
+    : db_(db), log_(log), dialogs_(dialogs)
+{
+}
+
+bool ClientRegistration::NoIdentity(const std::string& identifier)
+{
+    const std::string t = trimmed(identifier);
+    return t.empty() || t == kNoClient;
+}
+
+void ClientRegistration::logLine(const std::string& text) { log_.UpdateSystemLog(-1, log_.ApplicationList, "", text); }
+
+std::int32_t ClientRegistration::GetSystemMessageId()
+{
+    const auto nextLocal = [this] {
+        // Wraps instead of overflowing; the catalogue is the real source.
+        MessageCounter = static_cast<std::int32_t>(static_cast<std::uint32_t>(MessageCounter) + 1u);
+        return MessageCounter;
+    };
+    if (!db_.EnsureSQLDatabase()) {
+        logLine("GSMI: Unable to access database for next message id.");
+        return nextLocal();
+    }
+    db_.CountDatabaseHit();
+    try {
+        // Increment and read back in one transaction, so clients sharing
+        // the catalogue never draw the same number.
+        std::optional<std::int32_t> drawn;
+        db_.InTransaction([&] {
+            if (db_.Execute("UPDATE HXSSystem SET [Value] = [Value] + 1 WHERE ([Description] = 'MessIdSystem')") < 1)
+                return;
+            Recordset rs =
+                db_.OpenRecordset("SELECT [Value],[Description] FROM HXSSystem WHERE ([Description] = 'MessIdSystem') ");
+            if (rs.next())
+                drawn = rs.int32("Value");
+        });
+        return drawn ? *drawn : nextLocal();
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError("GSMI: Unable to access connection to database for next message id.", f);
+        return nextLocal();
+    }
+}
+
+void ClientRegistration::GetSystemSettings()
+{
+    RemotePort = 6000;
+    RemoteAddress.clear();
+    if (!db_.EnsureSQLDatabase()) {
+        logLine(" GSS: Unable to access database for next message id.");
+        return;
+    }
+    db_.CountDatabaseHit();
+    try {
+        {
+            Recordset rs = db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'Remote Port') ");
+            if (rs.next())
+                RemotePort = rs.int32("Value");
+        }
+        Recordset rs = db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'Remote Address') ");
+        if (rs.next())
+            RemoteAddress = rs.text("Value");
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError(" GSS: Unable to access connection to database for next message id.", f);
+    }
+}
+
+bool ClientRegistration::claim(const std::string& device, bool override)
+{
+    // A conditional update that must change exactly this one row: a client
+    // that lost the race to another finds no free row left.
+    std::string sql = "UPDATE HXSClient SET [State] = '1', [WatchDog] = ? WHERE ([Device] = ?) AND ([Enable] = '1')";
+    if (!override)
+        sql += " AND ([State] = '0')";
+    return db_.Execute(sql, {db_.timeValue(db_.clock().now()), qs(device)}) == 1;
+}
+
+std::string ClientRegistration::LoadWhoAmI()
+{
+    const std::string request = ClientId;
+    if (request.size() >= 2 && request.compare(request.size() - 2, 2, "**") == 0)
+        return whoAmIPattern(request);
+    return whoAmIComplete(request);
+}
+
+std::string ClientRegistration::whoAmIPattern(const std::string& pattern)
+{
+    std::string result = kNoClient;
+    if (!db_.EnsureSQLDatabase())
+        return result;
+    db_.CountDatabaseHit();
+    try {
+        std::vector<std::string> free;
+        {
+            Recordset rs = db_.OpenRecordset(
+                "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '0')  ORDER BY [Device] ASC");
+            while (rs.next())
+                free.push_back(rs.text("device"));
+        }
+        if (free.empty()) {
+            dialogs_.MsgBox(kNotEnabled, kDialogTitle);
+            return kNoClient;
+        }
+        for (const std::string& device : free) {
+            if (sameFirstCharacter(device, pattern) && claim(device, false)) {
+                result = device;
+                logLine("LWAI: Found inactive user id " + result);
+                return result;
+            }
+        }
+        return result;
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError(" LTV: Unable to access connection to determine WhoAmI.", f);
+        return result;
+    }
+}
+
+std::string ClientRegistration::whoAmIComplete(const std::string& identifier)
+{
+    std::string result;
+    if (!db_.EnsureSQLDatabase())
+        return result;
+    try {
+        std::optional<std::string> free;
+        {
+            Recordset rs = db_.OpenRecordset(
+                "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '0') AND ([Device] = ?)",
+                {qs(identifier)});
+            if (rs.next())
+                free = rs.text("device");
+        }
+        if (free && claim(*free, false)) {
+            result = *free;
+            logLine("LWAI: Found inactive user id " + result);
+            return result;
+        }
+        std::optional<std::string> taken;
+        {
+            Recordset rs = db_.OpenRecordset("SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([Device] = ?)",
+                                             {qs(identifier)});
+            if (rs.next())
+                taken = rs.text("device");
+        }
+        // Asked before the rows are looked at, as the operator knows it.
+        const bool overrideIt = dialogs_.AskYesNo(
+            "WARNING: Make sure there is no other client running if you select yes !! \r"
+            "  Do you wish to overide the Client " + identifier + " system state",
+            kDialogTitle);
+        if (!taken) {
+            dialogs_.MsgBox(kNotEnabled, kDialogTitle);
+            return kNoClient;
+        }
+        if (!overrideIt) {
+            logLine("LWAI: WARNING: user id already running " + *taken);
+            return kNoClient;
+        }
+        if (!claim(*taken, true))
+            return kNoClient;   // disabled or removed while the question was open
+        result = *taken;
+        logLine("LWAI: Found inactive user id " + result);
+        return result;
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError(" LTV: Unable to access connection to determine WhoAmI.", f);
+        return result;
+    }
+}
+
+void ClientRegistration::SetUserIdInactive()
+{
+    if (!db_.EnsureSQLDatabase()) {
+        logLine("SUII: Unable to access database for next message id.");
+        return;
+    }
+    if (NoIdentity(ClientId))
+        return;
+    db_.CountDatabaseHit();
+    try {
+        db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)", {qs(trimmed(ClientId))});
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError(" SUII: Unable to access connection to disable user.", f);
+    }
+}
+
+void ClientRegistration::SetClientAvailability(const std::string& identifier, std::int16_t available)
+{
+    if (NoIdentity(identifier))
+        return;
+    if (!db_.EnsureSQLDatabase()) {
+        log_.UpdateSystemLog(-1, log_.StatusList, "", " SCA: Unable to set client availability");
+        return;
+    }
+    db_.CountDatabaseHit();
+    try {
+        db_.Execute("UPDATE HXSClient SET [Watchdog] = GETDATE(),[Available] = ?  WHERE ([Device] = ?)",
+                    {QString::number(available), qs(identifier)});
+        log_.UpdateSystemLog(-1, log_.StatusList, "", available == 1 ? " SCA: Client Ready" : " SCA: Client Unavailable ");
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError(" SCA: Unable to set client availability", f);
+    }
+}
+
+void ClientRegistration::UpdateLastBackUp(const std::string& identifier)
+{
+    if (NoIdentity(identifier))
+        return;
+    if (!db_.EnsureSQLDatabase()) {
+        logLine("ULBU: Unable to update last backup date.");
+        return;
+    }
+    db_.CountDatabaseHit();
+    try {
+        db_.Execute("UPDATE HXSClient SET [LastBackUp] = GETDATE() WHERE ([Device] = ?)", {qs(identifier)});
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError("ULBU: Unable to update last backup date. ", f);
+    }
+}
+
+BackUpInfo ClientRegistration::LoadLastBackUp(const std::string& identifier)
+{
+    BackUpInfo info;
+    if (NoIdentity(identifier))
+        return info;
+    if (!db_.EnsureSQLDatabase()) {
+        logLine("LLBU: Unable to load last backup date.");
+        return info;
+    }
+    db_.CountDatabaseHit();
+    try {
+        Recordset rs = db_.OpenRecordset("SELECT * FROM HXSClient WHERE ([Device] = ?) ", {qs(identifier)});
+        if (rs.next()) {
+            info.LastBackUp = rs.date("LastBackUp");
+            info.BackUpPeriod = rs.int16("BackUpPeriod");
+            info.WPeriod = rs.int16("WPeriod");
+        }
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError("LLBU: Unable to load last backup date.", f);
+    }
+    return info;
+}
+
+std::string ClientRegistration::IdentifyTitleModule(const std::string& title)
+{
+    std::string group;
+    if (!db_.EnsureSQLDatabase())
+        return group;
+    db_.CountDatabaseHit();
+    try {
+        Recordset rs = db_.OpenRecordset("SELECT [Group],[Title] FROM HXSModule WHERE ([Title] = ?) ", {qs(title)});
+        if (!rs.next())
+            logLine(" ITM: Unable to find Module Title." + title);
+        else if (!rs.isNull("Group"))
+            group = rs.text("Group");
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError(" ITM: Unable to access connection to database for module description.", f);
+    }
+    return group;
+}
+
+void ClientRegistration::LoadTCPVariables()
+{
+    if (!db_.EnsureSQLDatabase()) {
+        TCPVars = TCPVariables{};
+        return;
+    }
+    db_.CountDatabaseHit();
+    try {
+        Recordset rs = db_.OpenRecordset("SELECT * FROM HXSTCPClient WHERE ([Device] = ?)", {qs(ClientId)});
+        if (!rs.next()) {
+            logLine(" LTV: Unable to find TCP Module Title." + ClientId);
+            return;
+        }
+        logLine(" LTV: Found User id TCP Vars " + ClientId);
+        TCPVars.HubAttempts = rs.int16("HubAttempts");
+        TCPVars.HubWait = rs.int16("HubWait");
+        TCPVars.HubMaxBuffer = rs.int16("HubMaxBuffer");
+        TCPVars.RemoteBuffer = rs.int16("RemoteBuffer");
+        TCPVars.CCWatchdog = rs.int32("CCWatchdog") / 86400.0;
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError(" LTV: Unable to access connection to database for TCP variables.", f);
+    }
+}
+
+PortSettings ClientRegistration::GetPortSettings(const std::string& identifier)
+{
+    PortSettings ps;
+    if (!db_.EnsureSQLDatabase())
+        return ps;
+    db_.CountDatabaseHit();
+    try {
+        Recordset rs = db_.OpenRecordset("SELECT * FROM HXSClient WHERE ([Device] = ?)", {qs(identifier)});
+        if (!rs.next())
+            return ps;
+        // A field that cannot be read keeps its empty value.
+        const auto read = [&rs](auto& target, const char* name, auto convert) {
+            try {
+                target = convert(rs.field(name));
+            } catch (const DatabaseFault&) {
+            }
+        };
+        read(ps.SerialPort, "SerialPort", toInt16);
+        read(ps.PortType, "PortType", toText);
+        read(ps.PortClass, "PortClass", toText);
+        read(ps.OutputMethod, "OutputMethod", toText);
+        read(ps.HostAddress, "HostAddress", toText);
+        read(ps.HostPort, "HostPort", toText);
+        read(ps.PrependDialString, "PrependDialString", toText);
+        read(ps.InitString, "InitString", toText);
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError(" GPS: Unable to access connection to database for port settings.", f);
+    }
+    return ps;
+}
+
+}  // namespace smtpin::db

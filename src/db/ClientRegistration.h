@@ -1,0 +1,92 @@
+#pragma once
+
+#include "platform/DateSerial.h"
+
+#include <cstdint>
+#include <string>
+
+namespace smtpin {
+class Dialogs;
+class SystemLog;
+}  // namespace smtpin
+
+namespace smtpin::db {
+
+class CatalogueConnection;
+
+// The log backup schedule of a client row.
+struct BackUpInfo {
+    std::int16_t BackUpPeriod = 0;   // hours
+    DateSerial LastBackUp;
+    std::int16_t WPeriod = 0;        // seconds
+};
+
+// The port settings of a client row.
+struct PortSettings {
+    std::int16_t SerialPort = 0;
+    std::string PortType;
+    std::string PortClass;
+    std::string OutputMethod;
+    std::string HostAddress;
+    std::string HostPort;
+    std::string PrependDialString;
+    std::string InitString;
+};
+
+// The hub link's tuning values.
+struct TCPVariables {
+    std::int16_t HubAttempts = 10;
+    std::int16_t HubWait = 10;
+    std::int16_t HubMaxBuffer = 100;
+    std::int16_t RemoteBuffer = 250;
+    double CCWatchdog = 300.0 / 86400.0;   // a time span in days
+};
+
+// This client's identity in the shared client table and the rows that
+// belong to it: claiming and releasing the row, availability, backup and
+// hub settings, and message numbers.
+class ClientRegistration {
+public:
+    static constexpr const char* kNoClient = "xxx";
+    static constexpr const char* kDialogTitle = "HXS-SMTP";
+
+    ClientRegistration(CatalogueConnection& db, SystemLog& log, Dialogs& dialogs);
+
+    // The client identifier: a request (complete or a pattern ending "**")
+    // before LoadWhoAmI, the claimed row after; "xxx" means no identity.
+    std::string ClientId = kNoClient;
+    // Fallback message numbers when the catalogue cannot give one; start-up
+    // sets it to the default start message id.
+    std::int32_t MessageCounter = 0;
+    std::int32_t RemotePort = 6000;
+    std::string RemoteAddress;
+    TCPVariables TCPVars;
+
+    std::int32_t GetSystemMessageId();
+    void GetSystemSettings();
+    std::string LoadWhoAmI();
+    void SetUserIdInactive();
+    void SetClientAvailability(const std::string& identifier, std::int16_t available);
+    void UpdateLastBackUp(const std::string& identifier);
+    BackUpInfo LoadLastBackUp(const std::string& identifier);
+    std::string IdentifyTitleModule(const std::string& title);
+    void LoadTCPVariables();
+    PortSettings GetPortSettings(const std::string& identifier);
+
+    // Empty, spaces or "xxx": the routines that take an identifier do nothing.
+    static bool NoIdentity(const std::string& identifier);
+
+private:
+    std::string whoAmIPattern(const std::string& pattern);
+    std::string whoAmIComplete(const std::string& identifier);
+    // Takes the row when it is still free (or whatever its state, when
+    // overriding); false when another client got there first.
+    bool claim(const std::string& device, bool override);
+    void logLine(const std::string& text);
+
+    CatalogueConnection& db_;
+    SystemLog& log_;
+    Dialogs& dialogs_;
+};
+
+}  // namespace smtpin::db

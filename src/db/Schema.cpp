@@ -1,0 +1,88 @@
+#include "db/Schema.h"
+
+#include "db/CatalogueConnection.h"
+
+#include <QSqlDatabase>
+#include <QStringList>
+
+namespace smtpin::db::Schema {
+namespace {
+
+// Identifier columns compare without letter case, as SQL Server's default
+// collation does.
+constexpr const char* kTables[] = {
+    "CREATE TABLE HXSClient ("
+    "[Device] TEXT COLLATE NOCASE NOT NULL PRIMARY KEY, [Enable] TEXT, [State] TEXT, [Available] TEXT,"
+    " [Watchdog] DATETIME, [LastBackUp] DATETIME, [BackUpPeriod] INTEGER, [WPeriod] INTEGER,"
+    " [SerialPort] INTEGER, [PortType] TEXT, [PortClass] TEXT, [OutputMethod] TEXT, [HostAddress] TEXT,"
+    " [HostPort] TEXT, [PrependDialString] TEXT, [InitString] TEXT)",
+    "CREATE TABLE HXSSystem ([Description] TEXT COLLATE NOCASE NOT NULL PRIMARY KEY, [Value] TEXT)",
+    "CREATE TABLE HXSModule ([Title] TEXT COLLATE NOCASE NOT NULL PRIMARY KEY, [Group] TEXT COLLATE NOCASE)",
+    "CREATE TABLE HXSTCPClient ([Device] TEXT COLLATE NOCASE NOT NULL PRIMARY KEY, [HubAttempts] INTEGER,"
+    " [HubWait] INTEGER, [HubMaxBuffer] INTEGER, [RemoteBuffer] INTEGER, [CCWatchdog] INTEGER)",
+    // Duplicate parameters are tolerated (and warned about), so no key here.
+    "CREATE TABLE HXSClientConfig ([Device] TEXT COLLATE NOCASE, [Parameter] TEXT COLLATE NOCASE, [Value] TEXT)",
+    "CREATE INDEX HXSClientConfigDevice ON HXSClientConfig ([Device], [Parameter])",
+    "CREATE TABLE HXSLog ([logtime] DATETIME, [source] TEXT, [messid] TEXT, [log data] TEXT)",
+    "CREATE TABLE HXSSirenSites ([PAGER_ID] TEXT COLLATE NOCASE, [MESS_ID] TEXT)",
+};
+
+struct Setting {
+    const char* parameter;
+    const char* value;
+};
+
+constexpr Setting kClientConfig[] = {
+    {"SMTPPORT", "2525"},
+    {"SMTPIP", "127.0.0.1"},
+    {"QUEUE_SIZE", "300"},
+    {"TCPTIMEOUT", "10"},
+    {"TCP_HUB_TIMEOUT", "600"},
+    {"MAX_SOCKETS", "10"},
+    {"DEBUG", "OFF"},
+    {"GROUP_TEST_DEVICE_1", "9000001"},
+    {"GROUP_TEST_DEVICE_2", "9000002"},
+    {"GROUP_TEST_DEVICE_3", "9000003"},
+    {"GROUP_TEST_DEVICE_4", "9000004"},
+    {"SINGLE_TEST_DEVICE", "9000000"},
+};
+
+constexpr Setting kSystem[] = {
+    {"MessIdSystem", "1000000"},
+    {"DefMessIdSystem", "1000000"},
+    {"Remote Address", "127.0.0.1"},
+    {"Remote Port", "6000"},
+};
+
+}  // namespace
+
+bool HasCatalogue(CatalogueConnection& db)
+{
+    const QStringList tables = QSqlDatabase::database(db.connectionName(), false).tables();
+    return tables.contains(QStringLiteral("HXSClient"), Qt::CaseInsensitive);
+}
+
+void CreateCatalogue(CatalogueConnection& db)
+{
+    const QString device = QStringLiteral("S01");
+    db.InTransaction([&] {
+        for (const char* statement : kTables)
+            db.Execute(statement);
+        db.Execute("INSERT INTO HXSModule ([Title], [Group]) VALUES (?, ?)", {QStringLiteral("SMTPIN"), QStringLiteral("S**")});
+        db.Execute("INSERT INTO HXSModule ([Title], [Group]) VALUES (?, ?)", {QStringLiteral("SWITCH"), QStringLiteral("h01")});
+        db.Execute("INSERT INTO HXSClient ([Device], [Enable], [State], [Available], [BackUpPeriod], [WPeriod],"
+                   " [PortClass], [LastBackUp]) VALUES (?, '1', '0', '0', 24, 60, 'TCP', ?)",
+                   {device, db.timeValue(db.clock().now())});
+        db.Execute("INSERT INTO HXSTCPClient ([Device], [HubAttempts], [HubWait], [HubMaxBuffer], [RemoteBuffer],"
+                   " [CCWatchdog]) VALUES (?, 10, 10, 100, 250, 300)",
+                   {device});
+        for (const Setting& s : kSystem)
+            db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)",
+                       {QString::fromLatin1(s.parameter), QString::fromLatin1(s.value)});
+        for (const Setting& s : kClientConfig)
+            db.Execute("INSERT INTO HXSClientConfig ([Device], [Parameter], [Value]) VALUES (?, ?, ?)",
+                       {device, QString::fromLatin1(s.parameter), QString::fromLatin1(s.value)});
+    });
+}
+
+}  // namespace smtpin::db::Schema
