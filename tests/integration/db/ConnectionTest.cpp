@@ -1,0 +1,264 @@
+#include "CatalogueHarness.h"
+
+#include "db/Schema.h"
+
+#include <fstream>
+
+using namespace smtpin;
+using namespace smtpin::test;
+using db::CatalogueConnection;
+
+namespace {
+
+using Connection = CatalogueTest;
+
+TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
+{
+    auto c = client();
+    ASSERT_TRUE(c->db.OpenSQLDatabase()) << c->db.LastDatabaseErrorText;
+    EXPECT_EQ(c->drain(), std::vector<std::string>{" OSD: SQL Database Connected"});
+    EXPECT_EQ(c->form.txbDataSource.text(), dir.path());
+    EXPECT_EQ(c->form.txbInitialCatalog.text(), "HXSMKII");
+    ASSERT_TRUE(std::ifstream(catalogueFile()).good());
+
+    EXPECT_EQ(rows("SELECT Title, \"Group\" FROM HXSModule ORDER BY Title"),
+              (std::vector<std::vector<QVariant>>{{"SMTPIN", "S**"}, {"SWITCH", "h01"}}));
+    const auto client = rows("SELECT Device, Enable, State, Available, BackUpPeriod, WPeriod, PortClass, LastBackUp "
+                             "FROM HXSClient");
+    ASSERT_EQ(client.size(), 1u);
+    EXPECT_EQ(client[0][0], "S01");
+    EXPECT_EQ(client[0][1], "1");
+    EXPECT_EQ(client[0][2], "0");
+    EXPECT_EQ(client[0][3], "0");
+    EXPECT_EQ(client[0][4].toInt(), 24);
+    EXPECT_EQ(client[0][5].toInt(), 60);
+    EXPECT_EQ(client[0][6], "TCP");
+    EXPECT_EQ(db::toDateSerial(client[0][7]), clock.now());
+    EXPECT_EQ(rows("SELECT HubAttempts, HubWait, HubMaxBuffer, RemoteBuffer, CCWatchdog FROM HXSTCPClient "
+                   "WHERE Device = 'S01'"),
+              (std::vector<std::vector<QVariant>>{{10, 10, 100, 250, 300}}));
+    EXPECT_EQ(rows("SELECT Description, Value FROM HXSSystem ORDER BY Description"),
+              (std::vector<std::vector<QVariant>>{{"DefMessIdSystem", "1000000"},
+                                                  {"MessIdSystem", "1000000"},
+                                                  {"Remote Address", "127.0.0.1"},
+                                                  {"Remote Port", "6000"}}));
+    for (const char* p : {"SMTPPORT", "SMTPIP", "QUEUE_SIZE", "TCPTIMEOUT", "TCP_HUB_TIMEOUT", "MAX_SOCKETS", "DEBUG",
+                          "GROUP_TEST_DEVICE_1", "GROUP_TEST_DEVICE_2", "GROUP_TEST_DEVICE_3", "GROUP_TEST_DEVICE_4",
+                          "SINGLE_TEST_DEVICE"})
+        EXPECT_FALSE(c->config.GetClientConfig(p, "S01").empty()) << p;
+    EXPECT_EQ(c->config.GetClientConfig("SMTPPORT", "S01"), "2525");
+    EXPECT_EQ(c->config.GetClientConfig("SMTPIP", "S01"), "127.0.0.1");
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 12);
+
+    // The operator's changes survive reopening; nothing is seeded twice.
+    exec("UPDATE HXSClientConfig SET Value = '2626' WHERE Parameter = 'SMTPPORT'");
+    c->db.CloseSQLDatabase();
+    EXPECT_FALSE(c->db.isOpen());
+    ASSERT_TRUE(c->db.OpenSQLDatabase());
+    EXPECT_EQ(c->config.GetClientConfig("SMTPPORT", "S01"), "2626");
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 12);
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClient").toInt(), 1);
+    EXPECT_EQ(c->drain(), (std::vector<std::string>{" OSD: ODBC Database closed", " OSD: SQL Database Connected"}));
+}
+
+TEST_P(Connection, AnEmptyFileGetsTheSchemaAFileWithTheSchemaIsLeftAsItIs)
+{
+    exec("CREATE TABLE Unrelated (x TEXT)");   // the side connection makes the file
+    {
+        auto c = openClient();
+        EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClient").toInt(), 1);
+    }
+    exec("DELETE FROM HXSClient");
+    auto c = openClient();
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClient").toInt(), 0);
+}
+
+TEST_P(Connection, HitsAreCountedAndShownAndRestartAfterAThousandMillion)
+{
+    auto c = openClient();
+    const int before = c->db.DatabaseHits;
+    c->reg.IdentifyTitleModule("SMTPIN");
+    c->config.GetClientConfig("DEBUG", "S01");
+    EXPECT_EQ(c->db.DatabaseHits, before + 2);
+    EXPECT_EQ(c->form.txbDatabaseHits.text(), std::to_string(before + 2));
+
+    c->db.DatabaseHits = CatalogueConnection::kMaxHits;
+    c->db.CountDatabaseHit();
+    EXPECT_EQ(c->db.DatabaseHits, 1);
+    EXPECT_EQ(c->form.txbDatabaseHits.text(), "1");
+}
+
+TEST_P(Connection, ClientsInOneProcessHaveTheirOwnConnections)
+{
+    auto a = openClient();
+    auto b = openClient();
+    EXPECT_NE(a->db.connectionName(), b->db.connectionName());
+    a->db.CloseSQLDatabase();
+    EXPECT_TRUE(b->db.isOpen());
+    EXPECT_EQ(b->reg.IdentifyTitleModule("SMTPIN"), "S**");
+}
+
+// The catalogue becomes unreachable: its folder is now a plain file.
+TEST_P(Connection, ErrorsLogAndReconnectAtMostOnceInTenSeconds)
+{
+    auto c = openClient();
+    const std::string blocker = dir.file("blocker");
+    std::ofstream(blocker) << "not a folder";
+    writeSettings("", blocker);
+    exec("DROP TABLE HXSTCPClient");
+
+    // First failure: logged once, then close and one reopen, which fails
+    // within the hold-off and is only recorded.
+    c->reg.LoadTCPVariables();
+    auto lines = c->drain();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind(" LTV: Unable to access connection to database for TCP variables.Windows reports: ", 0), 0u)
+        << lines[0];
+    EXPECT_NE(lines[0].find("HXSTCPClient"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], " OSD: ODBC Database closed");
+    EXPECT_FALSE(c->db.isOpen());
+    EXPECT_EQ(c->db.LastDatabaseErrorTime, clock.now());
+    EXPECT_EQ(countOccurrences(c->db.LastDatabaseErrorText, "Fatal Error has occured opening database.\r"), 1);
+
+    // Within ten seconds every use tries to open, fails, and is only recorded.
+    clock.advanceSeconds(5);
+    c->reg.TCPVars.HubAttempts = 3;
+    c->reg.LoadTCPVariables();
+    EXPECT_EQ(c->reg.TCPVars.HubAttempts, 10);   // the defaults of a missing catalogue
+    EXPECT_EQ(c->reg.TCPVars.HubWait, 10);
+    EXPECT_EQ(c->reg.TCPVars.HubMaxBuffer, 100);
+    EXPECT_EQ(c->reg.TCPVars.RemoteBuffer, 250);
+    EXPECT_DOUBLE_EQ(c->reg.TCPVars.CCWatchdog * 86400.0, 300.0);
+    c->reg.MessageCounter = 41;
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 42);
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 43);
+    EXPECT_EQ(c->drain(), std::vector<std::string>(2, "GSMI: Unable to access database for next message id."));
+    EXPECT_EQ(countOccurrences(c->db.LastDatabaseErrorText, "Fatal Error has occured opening database.\r"), 4);
+
+    // After ten seconds the next failure is logged and reconnects again.
+    clock.advanceSeconds(6);
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 44);
+    lines = c->drain();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("Fatal Error has occured opening database.\r", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find("Windows reports: "), std::string::npos);
+    EXPECT_EQ(lines[1], "GSMI: Unable to access database for next message id.");
+    EXPECT_EQ(countOccurrences(c->db.LastDatabaseErrorText, "Fatal Error has occured opening database.\r"), 6);
+
+    // Reachable again: the next use after the hold-off opens it.
+    writeSettings();
+    clock.advanceSeconds(11);
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 1000001);
+    EXPECT_EQ(c->drain(), std::vector<std::string>{" OSD: SQL Database Connected"});
+}
+
+TEST_P(Connection, TheSameErrorAgainReconnectsWithoutLoggingAgain)
+{
+    auto c = openClient();
+    c->db.ReportDatabaseError("X: failed.");
+    EXPECT_EQ(c->drain(), (std::vector<std::string>{"X: failed.Windows reports: ", " OSD: ODBC Database closed",
+                                                     " OSD: SQL Database Connected"}));
+    clock.advanceSeconds(10);   // not later than ten seconds: recorded only
+    c->db.ReportDatabaseError("X: failed.");
+    EXPECT_TRUE(c->drain().empty());
+    EXPECT_EQ(c->db.LastDatabaseErrorText, "X: failed.\rX: failed.Windows reports: ");
+
+    auto d = openClient();
+    d->db.ReportDatabaseError("Y: failed.");
+    clock.advanceSeconds(11);
+    d->db.ReportDatabaseError("Y: failed.");
+    EXPECT_EQ(d->drain(), (std::vector<std::string>{"Y: failed.Windows reports: ", " OSD: ODBC Database closed",
+                                                     " OSD: SQL Database Connected", " OSD: ODBC Database closed",
+                                                     " OSD: SQL Database Connected"}));
+}
+
+TEST_P(Connection, TheRecordedErrorTextKeepsItsNewestSixteenKilobytes)
+{
+    auto c = openClient();
+    c->db.ReportDatabaseError("first.");
+    for (int i = 0; i < 400; ++i)
+        c->db.ReportDatabaseError("error number " + std::to_string(i) + std::string(60, '.'));
+    EXPECT_EQ(c->db.LastDatabaseErrorText.size(), CatalogueConnection::kMaxErrorText);
+    EXPECT_EQ(c->db.LastDatabaseErrorText.find("first."), std::string::npos);
+    const std::string newest = "error number 399" + std::string(60, '.') + "Windows reports: ";
+    EXPECT_EQ(c->db.LastDatabaseErrorText.substr(c->db.LastDatabaseErrorText.size() - newest.size()), newest);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, Connection, ::testing::Values(Backend::SQLite, Backend::Odbc), backendName);
+
+// Where the catalogue is, from the settings file.
+class Location : public ::testing::Test {
+protected:
+    void write(const std::string& text) { std::ofstream(settings.fileName(), std::ios::trunc) << text; }
+    CatalogueConnection::Location read()
+    {
+        forms::FrmSMTP form;
+        SystemLog log(clock, form);
+        return CatalogueConnection(clock, log, form, settings, dir.path()).ReadLocation();
+    }
+
+    TempDir dir;
+    ManualClock clock;
+    SettingsStore settings{dir.file("smtpin.ini")};
+};
+
+TEST_F(Location, WithoutSettingsTheEmbeddedCatalogueLivesInTheDataFolder)
+{
+    const auto loc = read();
+    EXPECT_EQ(loc.driver, CatalogueConnection::Driver::SQLite);
+    EXPECT_EQ(loc.dataSource, dir.path());
+    EXPECT_EQ(loc.initialCatalog, "HXSMKII");
+    EXPECT_EQ(loc.databaseName, dir.file("HXSMKII.sqlite"));
+    EXPECT_TRUE(loc.createCatalogue);
+    EXPECT_TRUE(loc.problem.empty());
+
+    forms::FrmSMTP form;
+    SystemLog log(clock, form);
+    CatalogueConnection db(clock, log, form, settings, dir.path());
+    ASSERT_TRUE(db.OpenSQLDatabase());
+    EXPECT_TRUE(std::ifstream(dir.file("HXSMKII.sqlite")).good());
+}
+
+TEST_F(Location, EmptyValuesAreMissingAndOdbcHasServerDefaults)
+{
+    write("[Database]\nDriver=QODBC\nDataSource=\nInitialCatalog=\n");
+    const auto loc = read();
+    EXPECT_EQ(loc.driver, CatalogueConnection::Driver::Odbc);
+    EXPECT_EQ(loc.dataSource, CatalogueConnection::kDefaultDataSource);
+    EXPECT_EQ(loc.initialCatalog, "HXSMKII");
+    EXPECT_EQ(loc.databaseName, "Driver=FreeTDS;Server=192.168.1.10;Port=1433;Database=HXSMKII;APP=HXS-SMTP;"
+                                "Trusted_Connection=Yes");
+    EXPECT_EQ(loc.serverNow, "GETDATE()");
+    EXPECT_FALSE(loc.createCatalogue);
+
+    write("[Database]\nDriver=qodbc\nDataSource=db1\nInitialCatalog=CAT\n"
+          "ConnectionString=\"DSN=hxs;Server=%DataSource%,1433;Database=%InitialCatalog%\"\n");
+    EXPECT_EQ(read().databaseName, "DSN=hxs;Server=db1,1433;Database=CAT");
+}
+
+TEST_F(Location, AnUnknownDriverFailsTheOpenWithItsReason)
+{
+    write("[Database]\nDriver=Oracle\nInitialCatalog=CAT\n");
+    forms::FrmSMTP form;
+    SystemLog log(clock, form);
+    std::vector<std::string> lines;
+    log.SetEcho([&](const std::string& t) { lines.push_back(t); });
+    CatalogueConnection db(clock, log, form, settings, dir.path());
+    EXPECT_FALSE(db.OpenSQLDatabase());
+    EXPECT_FALSE(db.EnsureSQLDatabase());
+    log.ProcessSystemLogQueue();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Fatal Error has occured opening database.\rUnknown database driver Oracle"
+                        "Windows reports: Unknown database driver Oracle");
+    EXPECT_EQ(form.txbInitialCatalog.text(), "CAT");
+}
+
+TEST(QuoteSQL, DoublesEverySingleQuote)
+{
+    EXPECT_EQ(CatalogueConnection::QuoteSQL("O'Brien"), "O''Brien");
+    EXPECT_EQ(CatalogueConnection::QuoteSQL("''"), "''''");
+    EXPECT_EQ(CatalogueConnection::QuoteSQL("plain"), "plain");
+    EXPECT_EQ(CatalogueConnection::QuoteSQL(""), "");
+}
+
+}  // namespace
