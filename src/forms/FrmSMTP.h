@@ -16,6 +16,9 @@ struct FrmSMTP {
     TextBox txbDatabaseHits;   // database operations since start
     TextBox txbDataSource;     // where the catalogue is
     TextBox txbInitialCatalog; // which catalogue
+    Label lbQueSize;           // "Input Queue Size = n"
+    TextBox txbOutgoingPkts;   // records handed to the hub link
+    Label lbTCPProgress;       // hub link status text
 };
 
 }  // namespace smtpin::forms
