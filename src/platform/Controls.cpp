@@ -48,4 +48,69 @@ void ListBox::clear()
     changed();
 }
 
+void Grid::resize(int rows, int cols)
+{
+    rows_ = std::max(0, rows);
+    cols_ = std::max(0, cols);
+    cells_.assign(static_cast<size_t>(rows_ * cols_), Cell{});
+    widths_.assign(static_cast<size_t>(cols_), 0);
+    changed();
+}
+
+Grid::Cell* Grid::cell(int row, int col)
+{
+    if (row < 0 || col < 0 || row >= rows_ || col >= cols_)
+        return nullptr;
+    return &cells_[static_cast<size_t>(row * cols_ + col)];
+}
+
+const Grid::Cell* Grid::cell(int row, int col) const
+{
+    return const_cast<Grid*>(this)->cell(row, col);
+}
+
+const std::string& Grid::textMatrix(int row, int col) const
+{
+    static const std::string empty;
+    const Cell* c = cell(row, col);
+    return c ? c->text : empty;
+}
+
+void Grid::setTextMatrix(int row, int col, std::string text)
+{
+    if (Cell* c = cell(row, col)) {
+        c->text = std::move(text);
+        ++writes_;
+        changed();
+    }
+}
+
+unsigned Grid::cellBackColor(int row, int col) const
+{
+    const Cell* c = cell(row, col);
+    return c ? c->colour : kWhite;
+}
+
+void Grid::setCellBackColor(int row, int col, unsigned rgb)
+{
+    if (Cell* c = cell(row, col)) {
+        c->colour = rgb;
+        ++writes_;
+        changed();
+    }
+}
+
+int Grid::colWidth(int col) const
+{
+    return col >= 0 && col < cols_ ? widths_[static_cast<size_t>(col)] : 0;
+}
+
+void Grid::setColWidth(int col, int twips)
+{
+    if (col >= 0 && col < cols_) {
+        widths_[static_cast<size_t>(col)] = twips;
+        changed();
+    }
+}
+
 }  // namespace smtpin

@@ -109,4 +109,47 @@ private:
     int listIndex_ = -1;
 };
 
+// A window's own caption and visibility.
+class Window : public Control {
+public:
+    const std::string& caption() const { return caption_; }
+    void setCaption(std::string c) { assign(caption_, std::move(c)); }
+
+private:
+    std::string caption_;
+};
+
+// A grid of text cells with per-cell background colours (0xRRGGBB).
+class Grid : public Control {
+public:
+    static constexpr unsigned kWhite = 0xFFFFFF;
+
+    int rows() const { return rows_; }
+    int cols() const { return cols_; }
+    void resize(int rows, int cols);
+    // Out-of-range cells read empty and ignore writes.
+    const std::string& textMatrix(int row, int col) const;
+    void setTextMatrix(int row, int col, std::string text);
+    unsigned cellBackColor(int row, int col) const;
+    void setCellBackColor(int row, int col, unsigned rgb);
+    int colWidth(int col) const;
+    void setColWidth(int col, int twips);
+    // Counts cell writes, so a caller can see that nothing was redrawn.
+    long writes() const { return writes_; }
+
+private:
+    struct Cell {
+        std::string text;
+        unsigned colour = kWhite;
+    };
+    Cell* cell(int row, int col);
+    const Cell* cell(int row, int col) const;
+
+    int rows_ = 0;
+    int cols_ = 0;
+    std::vector<Cell> cells_;
+    std::vector<int> widths_;
+    long writes_ = 0;
+};
+
 }  // namespace smtpin

@@ -1,0 +1,235 @@
+// The connection engine: one tick every two seconds does the work of the
+// state that events and packets have set.
+#include "CommDisplay.h"
+
+#include "CommShared.h"
+#include "LinkSocket.h"
+#include "platform/Clock.h"
+
+#include <cctype>
+
+namespace smtpin::hub {
+
+namespace {
+
+std::string trimmed(const std::string& t)
+{
+    const auto b = t.find_first_not_of(' ');
+    if (b == std::string::npos)
+        return {};
+    return t.substr(b, t.find_last_not_of(' ') - b + 1);
+}
+
+}  // namespace
+
+bool CommDisplay::SetLocalIdentifier(const std::string& text)
+{
+    if (ThisMember.State != 0)
+        return false;
+    const std::string t = trimmed(text);
+    std::string cls;
+    if (!t.empty()) {
+        const char c = t[0];
+        if (c >= 'A' && c <= 'Z')
+            cls = static_cast<char>(c - 'A' + 'a');
+        else if ((c >= 'a' && c <= 'z') || c == '*' || c == '?')
+            cls = c;
+    }
+    const char c2 = t.size() > 1 ? t[1] : ' ';
+    const char c3 = t.size() > 2 ? t[2] : ' ';
+    std::string number;
+    if ((c2 == '?' && c3 == '?') || (c2 == '*' && c3 == '*'))
+        number = std::string{c2, c3};
+    else if (std::isdigit(static_cast<unsigned char>(c2)) && std::isdigit(static_cast<unsigned char>(c3)))
+        number = std::string{c2, c3};
+    else
+        return false;
+    TIdentifier(cls + number);
+    return true;
+}
+
+bool CommDisplay::Connect(const CommMemberType& settings)
+{
+    setFlag(mode::PEN, true);
+    bool result = false;
+    if (!Connected() && SetLocalIdentifier(settings.Identifier)) {
+        TServerAddress(settings.ServerAddress.empty() ? LocalIp() : settings.ServerAddress);
+        RequestRecord.Clear();
+        TAddress(LocalIp());
+        TPort(socket_.localPort());
+        TServerPort(settings.ServerPort);
+        TMode(static_cast<std::int16_t>(settings.Mode | mode::OUT | mode::PEN));
+        TRemoteBuffer(settings.RemoteBuffer);
+        TBufferMax(settings.BufferMax);
+        TDescription(settings.Description);
+        TSystemState(1);
+        TWatchDog(settings.WatchDog);
+        if (ThisMember.Mode & mode::FLH) {
+            ThisMember.BufferClear();
+            TBufferSize();
+        }
+        result = true;
+    }
+    setFlag(mode::PEN, false);
+    return result;
+}
+
+bool CommDisplay::Disconnect()
+{
+    setFlag(mode::PEN, true);
+    if (Connected()) {
+        TSystemState(8);
+        TTimeOut(0);
+    }
+    setFlag(mode::PEN, false);
+    return true;
+}
+
+void CommDisplay::KillConnection()
+{
+    TSystemState(10);
+    InsertClientLog("Kill TCP Connection");
+}
+
+bool CommDisplay::sendControl(std::int16_t code, const std::string& text)
+{
+    return SendControlPacket(socket_, clock_, ThisMember.Identifier, packet::kHub, code, text);
+}
+
+void CommDisplay::Engine_Timer()
+{
+    std::string message;
+    runState(message);
+    // Common tail: countdown, link watchdog, tick message, client log.
+    TTimeOut(static_cast<std::int16_t>(ThisMember.TimeOut < 1 ? 0 : ThisMember.TimeOut - 1));
+    if (Connected() && ThisMember.WatchDog.days() > 0 && !WatchdogFailed) {
+        if (!CheckHubWatchDog()) {
+            WatchdogFailed = true;
+            ThisMember.SystemState = 8;
+        }
+    }
+    if (!message.empty()) {
+        AddToClientLogRing(message);
+        TSystemStateDES(message);
+    }
+    drainClientLogRing();
+}
+
+void CommDisplay::runState(std::string& message)
+{
+    const std::string server = ThisMember.ServerAddress + "," + std::to_string(ThisMember.ServerPort);
+    const bool expired = ThisMember.TimeOut == 0;
+    LinkSocket::Failure failure;
+    switch (ThisMember.SystemState) {
+    case 0:
+        if (ThisMember.TimeOut == 1)
+            TSystemStateDES("APPL: Idle");
+        if (ThisMember.BufferSize() > 0 && FlushOutput() == 2)
+            ThisMember.SystemState = 10;
+        if (ThisMember.Mode & mode::WDG)
+            setFlag(mode::WDG, false);
+        break;
+    case 1:
+        message = "Socket: Connection Request to " + server;
+        ShowLinkStatus("");
+        if (socket_.state() != 0)
+            socket_.close(&failure);
+        if (!socket_.connectTo(ThisMember.ServerAddress, ThisMember.ServerPort, &failure)) {
+            message = "Socket: Failed to connect - [" + std::to_string(failure.number) + "] : " + failure.description;
+            TSystemState(10);
+            TTimeOut(3);
+            setFlag(mode::CON, false);
+        } else {
+            TSystemState(2);
+            TTimeOut(5);
+        }
+        break;
+    case 2:
+        message = "Socket: Waiting for Connection " + twoDigits(ThisMember.TimeOut);
+        if (expired) {
+            message = "Failed to connect - Server failed to connect";
+            ShowLinkStatus(message);
+            TSystemState(10);
+            TTimeOut(1);
+            setFlag(mode::CON, false);
+        }
+        break;
+    case 3:
+        message = "Socket: TCP Connect";
+        TSystemState(11);
+        TTimeOut(0);
+        TAddress(LocalIp());
+        TPort(socket_.localPort());
+        if (hooks_.switchWatchdog)
+            hooks_.switchWatchdog();
+        break;
+    case 4:
+        message = "APPL: Waiting for Login Packet (" + twoDigits(ThisMember.TimeOut) + ")";
+        if (expired) {
+            message = "Failed to connect - Never received Login Packet";
+            ShowLinkStatus(message);
+            TSystemState(10);
+            TTimeOut(0);
+        }
+        break;
+    case 5:
+        message = "APPL: Connected to " + server;
+        ShowLinkStatus("Connected to " + server);
+        TSystemState(0);
+        TTimeOut(2);
+        setFlag(mode::CON, true);
+        WatchdogFailed = false;
+        break;
+    case 8:
+        message = "APPL: Sending Disconnection notice (server)";
+        TSystemState(9);
+        TTimeOut(10);
+        sendControl(packet::ClientLogoff);
+        break;
+    case 9:
+        message = "APPL: Waiting for Disconnection ... (" + twoDigits(ThisMember.TimeOut) + ")";
+        if (expired) {
+            message = "Failed to Disconnect - Remote host did not close port";
+            ShowLinkStatus("Failed to Disconnect - Local will attempt to close port");
+            TSystemState(10);
+            TTimeOut(0);
+        }
+        break;
+    case 10:
+        message = "Socket: Closing Port - " + server;
+        if (!socket_.close(&failure)) {
+            message = "Socket: Failed to Close Port - [" + std::to_string(failure.number) + "] : " + failure.description;
+            ShowLinkStatus(message);
+        } else {
+            setFlag(mode::CON, false);
+            ShowLinkStatus("Socket: Closed");
+        }
+        TSystemState(0);
+        TTimeOut(2);
+        break;
+    case 11: {
+        std::string packet;
+        if (ThisMember.CreatePacket(packet)) {
+            message = "APPL: Sending Connected Request Packet";
+            TSystemState(4);
+            TTimeOut(10);
+            sendControl(packet::ConnectRequest, packet);
+        } else {
+            message = "APPL: Could not create Connection Request Packet";
+            TSystemState(10);
+            TTimeOut(0);
+        }
+        break;
+    }
+    case 30:
+        message = "APPL: Requesting data ....";
+        ShowLinkStatus("");
+        TSystemState(0);
+        TTimeOut(0);
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace smtpin::hub

@@ -1,0 +1,240 @@
+// The send path (output buffer and flush), the receive path (stream
+// splitting and packet handling), data requests and the link watchdog.
+#include "CommDisplay.h"
+
+#include "CommShared.h"
+#include "LinkSocket.h"
+#include "log/SystemLog.h"
+#include "platform/Clock.h"
+#include "platform/TextNumbers.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+namespace smtpin::hub {
+
+namespace {
+constexpr std::int32_t kCounterWrap = 100000000;
+std::int32_t bump(std::int32_t v) { return static_cast<std::int32_t>((static_cast<long long>(v) + 1) % kCounterWrap); }
+}  // namespace
+
+bool CommDisplay::Send(CommType& record)
+{
+    record.SDate = clock_.now();
+    if (!ThisMember.BufferAdd(record)) {
+        // Full: the record is refused so nothing already queued is lost.
+        TOPackets(bump(ThisMember.OPackets));
+        TLastOPacket(clock_.now());
+        TBufferSize();
+        return false;
+    }
+    if (FlushOutput() == 2)
+        ThisMember.SystemState = 10;
+    // Queued is taken: a record that could not go out now stays at the
+    // head of the buffer and leaves first after the next login.
+    return true;
+}
+
+int CommDisplay::FlushOutput()
+{
+    int result = 0;
+    const bool open = (ThisMember.Mode & mode::OUT) && (ThisMember.Mode & mode::CON);
+    while (open && ThisMember.BufferSize() > 0) {
+        CommType head;
+        if (!ThisMember.BufferRetrieve(head)) {
+            result = 1;
+            continue;
+        }
+        if (!SendCommPacket(socket_, head)) {
+            result = 2;
+            break;
+        }
+        head.Copy(LastSent);
+        ThisMember.BufferDelete(head);
+        TPackets(bump(ThisMember.Packets));
+        TLastPacket(clock_.now());
+        TLastWDog(clock_.now());
+        result = 0;
+    }
+    TBufferSize();
+    return result;
+}
+
+void CommDisplay::sckClient_DataArrival(long)
+{
+    ReceiveBuffer += socket_.receive();
+    if (ReceiveBuffer.size() > kMaxReceiveBuffer)
+        ReceiveBuffer.erase(0, ReceiveBuffer.size() - kMaxReceiveBuffer);
+    GetNextPktBuffer();
+}
+
+void CommDisplay::GetNextPktBuffer()
+{
+    if (ReceiveBuffer.empty())
+        return;
+    try {
+        std::string work;
+        work.swap(ReceiveBuffer);
+        std::size_t start = 0;
+        for (auto p = work.find(packet::kEnd); p != std::string::npos; p = work.find(packet::kEnd, start)) {
+            const std::string one = work.substr(start, p + 1 - start);
+            start = p + 1;
+            InterigatePacket(one);
+        }
+        // An unfinished packet goes back ahead of anything that came meanwhile.
+        ReceiveBuffer.insert(0, work, start, std::string::npos);
+        if (ReceiveBuffer.size() > kMaxReceiveBuffer)
+            ReceiveBuffer.erase(0, ReceiveBuffer.size() - kMaxReceiveBuffer);
+    } catch (const std::exception& e) {
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "", std::string("ERROR: GNPB: ") + e.what());
+    }
+}
+
+bool CommDisplay::InterigatePacket(const std::string& packetText)
+{
+    if (!ExtractCommPacket(packetText, CurrentPacket))
+        return false;
+    const auto code = toInt16(CurrentPacket.Mtype);
+    switch (code ? *code : 0) {
+    case packet::ConnectRequest:
+    case packet::RequestNext:
+        return true;
+    case packet::ServerLogoff:
+        TSystemState(8);
+        TTimeOut(0);
+        InsertClientLog("RXD: DISCONNECT RQST");
+        return true;
+    case packet::ConnectAccept:
+        if (ThisMember.SystemState != 4)
+            return true;
+        if (!RemoteMember.ExtractPacket(CurrentPacket.Message)) {
+            TSystemStateDES("Returned Packet Extraction failed");
+            TSystemState(8);
+            TTimeOut(0);
+            return true;
+        }
+        TIdentifier(RemoteMember.Identifier);
+        TMode(RemoteMember.Mode);
+        TDescription(RemoteMember.Description);
+        Tsocket(RemoteMember.socket);
+        TWatchDog(RemoteMember.WatchDog);
+        TExpWatchDog(RemoteMember.ExpWatchDog);
+        TMemberExpire(RemoteMember.MemberExpire);
+        TCreated(RemoteMember.Created);
+        TBufferMax(RemoteMember.BufferMax);
+        TRemoteBuffer(RemoteMember.RemoteBuffer);
+        TLastConnection(RemoteMember.LastConnection);
+        TSystemState(5);
+        TTimeOut(0);
+        InsertClientLog("RXD: ACCEPT CONN");
+        return true;
+    case packet::BufferEmpty:
+        InsertClientLog("RXD: BUFFER EMPTY");
+        if (ThisMember.SystemState == 30 || ThisMember.SystemState == 31) {
+            TSystemState(0);
+            TTimeOut(2);
+            DataWaiting = false;
+        }
+        return true;
+    default:
+        break;
+    }
+    CurrentPacket.Copy(LastReceivedPacket);
+    DataWaiting = true;
+    TSystemState(0);
+    TTimeOut(2);
+    TRPackets(bump(ThisMember.RPackets));
+    TLastRPacket(clock_.now());
+    const CommType received = CurrentPacket;
+    if (hooks_.receivedData)
+        hooks_.receivedData(received);
+    CurrentPacket.Clear();
+    return true;
+}
+
+bool CommDisplay::Receive(CommType& record)
+{
+    if (receiveBusy_)
+        return false;
+    receiveBusy_ = true;
+    bool result = false;
+    if (Connected() && ThisMember.Identifier != "NOTINIT") {
+        if ((ThisMember.Mode & mode::SYN) && (ThisMember.Mode & mode::NWT)) {
+            DataWaiting = false;
+            Request(record, true);
+            TSystemState(30);
+            TTimeOut(0);
+            // The answer, or the next engine tick, brings the state back to 0.
+            QElapsedTimer waited;
+            waited.start();
+            while (ThisMember.SystemState != 0 && waited.elapsed() < 2 * kEngineMs + 1000) {
+                if (hooks_.waitForEvents) {
+                    if (!hooks_.waitForEvents())
+                        break;
+                } else {
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+                }
+            }
+        }
+        if (DataWaiting) {
+            ++Incomingctr;
+            LastReceivedPacket.Copy(record);
+            DataWaiting = false;
+            result = true;
+        }
+    }
+    receiveBusy_ = false;
+    return result;
+}
+
+void CommDisplay::Request(const CommType& record, bool value)
+{
+    if (!Connected())
+        return;
+    if (value) {
+        sendControl(packet::RequestNext);
+        SetLatch();
+    } else {
+        sendControl(packet::KillRequest);
+    }
+    DataWaiting = false;
+    record.Copy(RequestRecord);
+}
+
+bool CommDisplay::Request(CommType& record)
+{
+    if (!Connected()) {
+        record.Clear();
+        return false;
+    }
+    RequestRecord.Copy(record);
+    return (ThisMember.Mode & mode::LTH) != 0;
+}
+
+bool CommDisplay::RequestDataHub(const CommType& record)
+{
+    CommType current;
+    if (Request(current))
+        return false;
+    Request(record, true);
+    return true;
+}
+
+bool CommDisplay::CheckHubWatchDog()
+{
+    const DateSerial due(ThisMember.LastWDog.days() + ThisMember.WatchDog.days() / 2.0);
+    if (due <= clock_.now())
+        return KickHubTCPDog();
+    return true;
+}
+
+bool CommDisplay::KickHubTCPDog()
+{
+    if (!sendControl(packet::LinkWatchDog))
+        return false;
+    TLastWDog(clock_.now());
+    setFlag(mode::WDG, true);
+    return true;
+}
+
+}  // namespace smtpin::hub

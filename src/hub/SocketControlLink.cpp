@@ -1,0 +1,44 @@
+#include "SocketControlLink.h"
+
+#include <QHostInfo>
+
+namespace smtpin::hub {
+
+SocketControlLink::SocketControlLink()
+{
+    auto& ev = control_.events();
+    ev.dataArrival = [this](long bytes) { if (events_.dataArrival) events_.dataArrival(bytes); };
+    ev.close = [this] { if (events_.close) events_.close(); };
+    ev.connect = [this] { if (events_.connect) events_.connect(); };
+    ev.error = [this](int n, const std::string& d) { if (events_.error) events_.error(n, d); };
+}
+
+SocketControlLink::~SocketControlLink() { control_.events() = {}; }
+
+std::string SocketControlLink::localIP() const
+{
+    const std::string ip = control_.localIP();
+    return ip.empty() ? "127.0.0.1" : ip;
+}
+
+std::string SocketControlLink::localHostName() const { return QHostInfo::localHostName().toStdString(); }
+
+bool SocketControlLink::connectTo(const std::string& host, int port, Failure* failure)
+{
+    SocketControl::Failure f;
+    const bool ok = control_.connectTo(host, port, &f);
+    if (!ok && failure)
+        *failure = {f.number, f.description};
+    return ok;
+}
+
+bool SocketControlLink::send(const std::string& data, Failure* failure)
+{
+    SocketControl::Failure f;
+    const bool ok = control_.send(data, &f);
+    if (!ok && failure)
+        *failure = {f.number, f.description};
+    return ok;
+}
+
+}  // namespace smtpin::hub
