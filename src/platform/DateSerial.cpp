@@ -85,7 +85,8 @@ std::string DateSerial::generalDate() const
 {
     const Parts p = parts();
     const bool midnight = p.hour == 0 && p.minute == 0 && p.second == 0;
-    if (std::trunc(days_) == 0.0 && !midnight)
+    // The zero date shows as its time alone, the zero date-time as 00:00:00.
+    if (std::trunc(days_) == 0.0)
         return timeText();
     if (midnight)
         return dateText();

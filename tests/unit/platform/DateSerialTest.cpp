@@ -24,7 +24,7 @@ TEST(DateSerial, SerialNumbersAndTextForms)
     // The date alone at midnight, the time alone on the zero date.
     EXPECT_EQ(DateSerial::fromParts(2026, 3, 7).generalDate(), "07/03/2026");
     EXPECT_EQ(DateSerial(0.75).generalDate(), "18:00:00");
-    EXPECT_EQ(DateSerial().generalDate(), "30/12/1899");
+    EXPECT_EQ(DateSerial().generalDate(), "00:00:00");
     // Before the epoch the fraction still counts forward from midnight.
     EXPECT_EQ(DateSerial(-1.25).generalDate(), "29/12/1899 06:00:00");
 }

@@ -1,0 +1,215 @@
+#include "InputQueue.h"
+
+#include "db/ClientConfig.h"
+#include "db/ClientRegistration.h"
+#include "forms/FrmSMTP.h"
+#include "log/SystemLog.h"
+#include "platform/Clock.h"
+#include "platform/TextNumbers.h"
+
+namespace smtpin::messages {
+namespace {
+
+bool inQueueArray(int index) { return index >= 0 && index < InputQueue::kSlotCount; }
+
+}  // namespace
+
+InputQueue::InputQueue(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, db::ClientRegistration& registration,
+                       db::ClientConfig& config, HubLinkPort& link)
+    : clock_(clock), log_(log), form_(form), registration_(registration), config_(config), link_(link)
+{
+}
+
+void InputQueue::LogForSlot(int slot, const std::string& messageId, const std::string& text)
+{
+    if (inQueueArray(slot))
+        InputQue[static_cast<std::size_t>(slot)].LastLog = text;
+    log_.UpdateSystemLog(slot, log_.ApplicationList, messageId, text);
+}
+
+bool InputQueue::ResetInputQueue()
+{
+    const std::string value = config_.GetConfigParameter("QUEUE_SIZE");
+    const auto size = toInt16(value);
+    const bool valid = size && *size >= 0 && *size <= kMaxQueueSize;
+    if (valid) {
+        QueueSize = *size;
+    } else if (QueueSize >= 0) {
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
+                             "  RIQ: QUEUE_SIZE '" + value + "' is not valid, keeping " + std::to_string(QueueSize));
+    } else {
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
+                             "  RIQ: QUEUE_SIZE '" + value + "' is not valid, the queue has no slots");
+    }
+    form_.lbQueSize.setCaption("Input Queue Size = " + std::to_string(QueueSize));
+    // Every slot, not only those in use: a size read later must not uncover
+    // messages left from before.
+    for (int i = 0; i < kSlotCount; ++i) {
+        InputQue[static_cast<std::size_t>(i)].Mess = MessageType();
+        InitQueueSlot(i);
+    }
+    QueuePointer = 0;
+    return valid;
+}
+
+void InputQueue::InitQueueSlot(int index)
+{
+    if (!inQueueArray(index))
+        return;
+    QueueSlot& slot = InputQue[static_cast<std::size_t>(index)];
+    slot.Free = true;
+    slot.Mess.Clear();
+    slot.QueueName = words::NOT_Qued;
+    slot.Group = words::NULL_WORD;
+    slot.LastLog.clear();
+    slot.LastStatus.clear();
+    log_.ClearRepeatKey(index);
+}
+
+void InputQueue::NextQueueSlot()
+{
+    QueuePointer = static_cast<std::int16_t>(QueuePointer + 1);
+    if (QueuePointer > QueueSize)
+        QueuePointer = 0;
+}
+
+std::int16_t InputQueue::GetFreeQueueSlot()
+{
+    NextQueueSlot();
+    if (QueueSize < 0)
+        return -1;
+    for (int probed = 0; probed <= QueueSize; ++probed) {
+        QueueSlot& slot = InputQue[static_cast<std::size_t>(QueuePointer)];
+        if (slot.Free) {
+            slot.Free = false;
+            slot.QueueName = words::INPUTQ;
+            return QueuePointer;
+        }
+        NextQueueSlot();
+    }
+    return -1;
+}
+
+std::int16_t InputQueue::FindQueuedMessage(std::int32_t messId) const
+{
+    for (int i = 0; i <= QueueSize; ++i) {
+        const QueueSlot& slot = InputQue[static_cast<std::size_t>(i)];
+        if (!slot.Free && slot.Mess.MessId == messId)
+            return static_cast<std::int16_t>(i);
+    }
+    return -1;
+}
+
+void InputQueue::SetQueueStatus(int index, const std::string& word)
+{
+    if (!inQueueArray(index))
+        return;
+    QueueSlot& slot = InputQue[static_cast<std::size_t>(index)];
+    slot.Mess.status = word;
+    if (slot.LastStatus != word)
+        slot.Mess.EventLog += " " + clock_.now().timeText() + " " + word;
+    slot.LastStatus = word;
+}
+
+void InputQueue::IncCounter(std::int32_t& counter)
+{
+    if (counter > kCounterLimit)
+        counter = 1;
+    else
+        ++counter;
+}
+
+bool InputQueue::SendToSwitch(const std::string& text, const std::string& target)
+{
+    request_.Clear();
+    request_.EDate = DateSerial(kRequestEDate);
+    request_.Message = text;
+    request_.SDate = clock_.now();
+    request_.Source = registration_.ClientId;
+    request_.target = target;
+    request_.Userid = registration_.ClientId;
+    const bool sent = link_.Send(request_);
+    if (sent) {
+        IncCounter(OutgoingCount);
+        form_.txbOutgoingPkts.setText(std::to_string(OutgoingCount));
+    }
+    return sent;
+}
+
+void InputQueue::SendUpdate(bool logIt, const std::string& word)
+{
+    controlRecord_.Clear();
+    controlRecord_.ComChannel = word;
+    controlRecord_.Source = registration_.ClientId;
+    if (!SendToSwitch(controlRecord_.ConCatMe(), SwitchId)) {
+        ResetInputQueue();
+        LogForSlot(ControlSlot, std::to_string(controlRecord_.MessId),
+                   "  SU: SendControl Message failed. Clearing Que.");
+        link_.KillConnection();
+    } else {
+        link_.AddToClientLogRing("-->UPDATE");
+        link_.AddToClientLogRing("-->CONTROL " + word);
+    }
+    if (logIt)
+        LogForSlot(ControlSlot, std::to_string(controlRecord_.MessId), controlRecord_.ComChannel);
+}
+
+std::string InputQueue::AddInputQueFromSwitch(const std::string& text)
+{
+    MessageType received;
+    received.ConvertIntoMtype(text);   // a partial parse dispatches on what it reached
+    const std::string word = received.ComChannel;
+    if (word == words::UNAVAIL)
+        registration_.SetClientAvailability(received.Source, 0);
+    else if (word == words::READY)
+        registration_.SetClientAvailability(received.Source, 1);
+    else if (word == words::DELETE)
+        deleteFromSwitch(received);
+    else if (word == words::NEWMESS)
+        newMessFromSwitch(text);
+    return word;
+}
+
+void InputQueue::deleteFromSwitch(const MessageType& received)
+{
+    const std::string id = std::to_string(received.MessId);
+    const std::int16_t slot = FindQueuedMessage(received.MessId);
+    if (slot < 0) {
+        LogForSlot(-1, id, " AIQF: Message not in Q, DELETE not applicable.");
+        return;
+    }
+    LogForSlot(slot, id, "AIQF: Request DELETE message " + id);
+    QueueSlot& s = InputQue[static_cast<std::size_t>(slot)];
+    s.Mess.Clear();
+    s.Free = true;
+}
+
+void InputQueue::newMessFromSwitch(const std::string& text)
+{
+    // Dispatch reached the last field, so the first one converted.
+    const auto id = toInt32(text.substr(0, text.find('|')));
+    if (id && FindQueuedMessage(*id) >= 0) {
+        LogForSlot(-1, "0", " AIQF: Message already exists. :" + std::to_string(*id));
+        return;
+    }
+    const std::int16_t slot = GetFreeQueueSlot();
+    if (slot < 0) {
+        LogForSlot(-1, "0", " AIQF: Unable to add to input que. Que is full.");
+        return;
+    }
+    QueueSlot& s = InputQue[static_cast<std::size_t>(slot)];
+    s.Mess.Clear();
+    if (!s.Mess.ConvertIntoMtype(text)) {
+        s.Free = true;
+        LogForSlot(slot, std::to_string(s.Mess.MessId),
+                   " AIQF: Bad message conversion. <" + std::to_string(slot) + ">");
+        SetQueueStatus(slot, words::TCPPKTBAD);
+        return;
+    }
+    s.Free = false;
+    s.Mess.status = words::PORTASSIG;
+    LogForSlot(slot, std::to_string(s.Mess.MessId), " AIQF: [" + std::to_string(slot) + "] " + text);
+    SetQueueStatus(slot, words::PORTASSIG);
+}
+
+}  // namespace smtpin::messages

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "CommType.h"
+#include "HubLinkPort.h"
+#include "MessageType.h"
+#include "StatusWords.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace smtpin {
+class Clock;
+class SystemLog;
+namespace forms { struct FrmSMTP; }
+namespace db {
+class ClientRegistration;
+class ClientConfig;
+}  // namespace db
+}  // namespace smtpin
+
+namespace smtpin::messages {
+
+// One place of the input queue; it always holds a record object.
+struct QueueSlot {
+    MessageType Mess;
+    bool Free = true;
+    std::string QueueName = words::NOT_Qued;
+    std::string Group = words::NULL_WORD;
+    std::string LastLog;
+    std::string LastStatus;
+};
+
+// The messages handed to the switch and not yet deleted by it, and the
+// exchange of records with the switch (the gMessageCntrl and gSWITCH routines).
+class InputQueue {
+public:
+    static constexpr int kSlotCount = 302;
+    static constexpr std::int16_t kMaxQueueSize = kSlotCount - 1;
+    static constexpr std::int32_t kCounterLimit = 1000000000;
+    // The request's EDate: 16:00:00 on the zero date.
+    static constexpr double kRequestEDate = 2.0 / 3.0;
+
+    InputQueue(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, db::ClientRegistration& registration,
+               db::ClientConfig& config, HubLinkPort& link);
+    InputQueue(const InputQueue&) = delete;
+    InputQueue& operator=(const InputQueue&) = delete;
+
+    std::array<QueueSlot, kSlotCount> InputQue;
+    // Highest slot index in use; -1 until a valid "QUEUE_SIZE" was read, so
+    // nothing is handed out.
+    std::int16_t QueueSize = -1;
+    std::int16_t QueuePointer = 0;
+    static constexpr std::int16_t ControlSlot = 0;
+    std::int32_t OutgoingCount = 0;
+    // The switch's member code, set by start-up.
+    std::string SwitchId;
+
+    // Forgets every message. False when "QUEUE_SIZE" is not a size from 0
+    // to 301: the previous size is kept (none before the first valid read).
+    bool ResetInputQueue();
+    void NextQueueSlot();
+    std::int16_t GetFreeQueueSlot();
+    void InitQueueSlot(int index);
+    std::int16_t FindQueuedMessage(std::int32_t messId) const;
+    void SetQueueStatus(int index, const std::string& word);
+    static void IncCounter(std::int32_t& counter);
+    bool SendToSwitch(const std::string& text, const std::string& target);
+    void SendUpdate(bool logIt, const std::string& word);
+    std::string AddInputQueFromSwitch(const std::string& text);
+
+    // Control words travel on a record of their own, so a message queued in
+    // the control slot is never touched by them.
+    const MessageType& ControlRecord() const { return controlRecord_; }
+    // The one request record reused for every send.
+    const CommType& SharedRequest() const { return request_; }
+
+    // An application log entry about a slot; the slot remembers it as its LastLog.
+    void LogForSlot(int slot, const std::string& messageId, const std::string& text);
+
+private:
+    void deleteFromSwitch(const MessageType& received);
+    void newMessFromSwitch(const std::string& text);
+
+    const Clock& clock_;
+    SystemLog& log_;
+    forms::FrmSMTP& form_;
+    db::ClientRegistration& registration_;
+    db::ClientConfig& config_;
+    HubLinkPort& link_;
+    MessageType controlRecord_;
+    CommType request_;
+};
+
+}  // namespace smtpin::messages

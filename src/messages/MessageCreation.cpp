@@ -1,0 +1,96 @@
+#include "MessageCreation.h"
+
+#include "HubLinkPort.h"
+#include "InputQueue.h"
+#include "StatusWords.h"
+#include "db/CatalogueConnection.h"
+#include "db/ClientRegistration.h"
+#include "log/SystemLog.h"
+#include "platform/Clock.h"
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace smtpin::messages {
+
+MessageCreation::MessageCreation(const Clock& clock, SystemLog& log, db::CatalogueConnection& db,
+                                 db::ClientRegistration& registration, InputQueue& queue, HubLinkPort& link)
+    : clock_(clock), log_(log), db_(db), registration_(registration), queue_(queue), link_(link)
+{
+}
+
+bool MessageCreation::SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
+                                  DateSerial requested, const std::string& machine,
+                                  const std::string& interfaceAddress)
+{
+    if (message.size() > kMaxMessageLength)
+        message.resize(kMaxMessageLength);
+    const std::int16_t index = queue_.GetFreeQueueSlot();
+    if (index < 0) {
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SM: Que full");
+        return false;
+    }
+    QueueSlot& slot = queue_.InputQue[static_cast<std::size_t>(index)];
+    slot.Free = false;
+    slot.Group = words::GROUPCHECK;
+    slot.QueueName = words::INPUTQ;
+
+    MessageType& record = slot.Mess;
+    record.NewMessage(registration_, clock_);
+    record.ComChannel = words::NEWMESS;
+    record.EventLog = clock_.now().timeText() + " CREATED ";
+    record.Message = message;
+    record.Number = pagerNumber;
+    record.status = words::PORTASSIG;
+    record.Hash = hash;
+    record.Created = requested;
+    record.Machine = machine;
+    record.InterfaceAddress = interfaceAddress;
+
+    const std::string text = record.ConCatMe();
+    const std::string id = std::to_string(record.MessId);
+    if (!queue_.SendToSwitch(text, queue_.SwitchId)) {
+        // Nobody will ever delete a message the switch never got.
+        queue_.InitQueueSlot(index);
+        log_.UpdateSystemLog(-1, log_.ApplicationList, id, "  SM: Link refused message, slot freed");
+        return false;
+    }
+    link_.AddToClientLogRing("-->MSG");
+    queue_.LogForSlot(index, id, "  SM: Adding new mess " + text);
+    return true;
+}
+
+std::int32_t MessageCreation::randomOffset()
+{
+    random_.seed(std::bit_cast<std::uint64_t>(clock_.now().days()));
+    const double unit = static_cast<double>(random_() >> 11) * 0x1.0p-53;   // [0, 1)
+    return static_cast<std::int32_t>(std::nearbyint(unit * kStartBand));
+}
+
+std::int32_t MessageCreation::GetDefMessId()
+{
+    if (!db_.EnsureSQLDatabase()) {
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "GDMI: Unable to access database for next message id.");
+        return kNoDatabaseBase + randomOffset();
+    }
+    db_.CountDatabaseHit();
+    const std::string failure = "GDMI: Unable to access connection to database for next message id.";
+    try {
+        std::int64_t start = 0;
+        {
+            db::Recordset rs = db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'DefMessIdSystem') ");
+            if (!rs.next())
+                return kNoRowBase + randomOffset();
+            start = std::int64_t{rs.int32("Value")} + randomOffset();
+        }
+        if (start > std::numeric_limits<std::int32_t>::max())
+            throw db::DatabaseFault{"Overflow"};
+        return static_cast<std::int32_t>(start);
+    } catch (const db::DatabaseFault& f) {
+        db_.ReportDatabaseError(failure, f);
+        return kDatabaseErrorBase + randomOffset();
+    }
+}
+
+}  // namespace smtpin::messages

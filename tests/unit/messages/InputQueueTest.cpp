@@ -1,0 +1,248 @@
+#include "MessagesFixture.h"
+
+using namespace smtpin;
+using namespace smtpin::messages;
+using namespace smtpin::test;
+
+namespace {
+
+using QueueRules = MessagesTest;
+
+void expectAllFree(const InputQueue& queue)
+{
+    for (const QueueSlot& s : queue.InputQue) {
+        EXPECT_TRUE(s.Free);
+        EXPECT_EQ(s.QueueName, "NOT_Qued");
+        EXPECT_EQ(s.Group, "NULL");
+        EXPECT_EQ(s.Mess.MessId, 0);
+    }
+}
+
+TEST_P(QueueRules, ResetReadsTheSizeAndForgetsEveryMessage)
+{
+    resetTo(301);
+    resetTo(5);
+    EXPECT_EQ(c->form.lbQueSize.caption(), "Input Queue Size = 5");
+    for (int id : {11, 12})
+        queue->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
+    ASSERT_TRUE(queue->ResetInputQueue());
+    expectAllFree(*queue);
+    EXPECT_EQ(queue->FindQueuedMessage(12), -1);
+    EXPECT_TRUE(link.offered.empty());   // the switch is told nothing
+
+    // An invalid size read later keeps the previous one, and still resets.
+    queue->AddInputQueFromSwitch(fromSwitch(11, "NEWMESS"));
+    c->drain();
+    setQueueSize("302");
+    EXPECT_FALSE(queue->ResetInputQueue());
+    EXPECT_EQ(queue->QueueSize, 5);
+    EXPECT_EQ(queue->FindQueuedMessage(11), -1);
+    EXPECT_EQ(c->drain(), std::vector<std::string>{"  RIQ: QUEUE_SIZE '302' is not valid, keeping 5"});
+}
+
+TEST_P(QueueRules, AnInvalidFirstSizeLeavesAQueueWithoutSlots)
+{
+    for (const std::string bad : {"-1", "ten", "", "<missing>"}) {
+        SCOPED_TRACE(bad);
+        if (bad == "<missing>")
+            exec("DELETE FROM HXSClientConfig WHERE Parameter = 'QUEUE_SIZE'");
+        else
+            setQueueSize(bad);
+        InputQueue fresh(clock, c->log, c->form, c->reg, c->config, link);
+        EXPECT_FALSE(fresh.ResetInputQueue());
+        EXPECT_EQ(fresh.GetFreeQueueSlot(), -1);
+        fresh.AddInputQueFromSwitch(fromSwitch(5, "NEWMESS"));
+        EXPECT_EQ(fresh.FindQueuedMessage(5), -1);
+        const auto logged = c->drain();
+        EXPECT_EQ(countContaining(logged, "is not valid, the queue has no slots"), 1);
+        EXPECT_EQ(countContaining(logged, " AIQF: Unable to add to input que. Que is full."), 1);
+    }
+}
+
+TEST_P(QueueRules, FreeSlotsAreFoundInRotation)
+{
+    resetTo(5);
+    for (int expected : {1, 2, 3})   // one place after the last slot found
+        EXPECT_EQ(queue->GetFreeQueueSlot(), expected);
+    EXPECT_EQ(slot(3).QueueName, "INPUTQ");
+    queue->InitQueueSlot(1);
+    for (int expected : {4, 5, 0, 1, -1})   // wraps from QueueSize to 0
+        EXPECT_EQ(queue->GetFreeQueueSlot(), expected);
+    queue->InitQueueSlot(3);
+    EXPECT_EQ(queue->GetFreeQueueSlot(), 3);
+
+    resetTo(0);   // exactly one slot
+    EXPECT_EQ(queue->GetFreeQueueSlot(), 0);
+    EXPECT_EQ(queue->GetFreeQueueSlot(), -1);
+}
+
+TEST_P(QueueRules, StatusIsAppendedOnlyWhenItChanges)
+{
+    resetTo(3);
+    clock.set(DateSerial::fromParts(2026, 1, 15, 11, 12, 13));
+    for (const char* word : {"PORTASSIG", "PORTASSIG", "TCPPKTBAD", "PORTASSIG"})
+        queue->SetQueueStatus(1, word);
+    EXPECT_EQ(slot(1).Mess.EventLog, " 11:12:13 PORTASSIG 11:12:13 TCPPKTBAD 11:12:13 PORTASSIG");
+    EXPECT_EQ(slot(1).Mess.status, "PORTASSIG");
+    // The memory belongs to the slot: only its initialisation forgets it.
+    slot(1).Mess.Clear();
+    queue->SetQueueStatus(1, "PORTASSIG");
+    EXPECT_EQ(slot(1).Mess.EventLog, "");
+    queue->InitQueueSlot(1);
+    queue->SetQueueStatus(1, "PORTASSIG");
+    EXPECT_EQ(slot(1).Mess.EventLog, " 11:12:13 PORTASSIG");
+}
+
+TEST_P(QueueRules, OutgoingCountWrapsAfterOneThousandMillion)
+{
+    std::int32_t n = 1000000000;
+    InputQueue::IncCounter(n);
+    EXPECT_EQ(n, 1000000001);
+    InputQueue::IncCounter(n);
+    EXPECT_EQ(n, 1);
+
+    queue->OutgoingCount = 1000000001;
+    EXPECT_TRUE(queue->SendToSwitch("a", "h01"));
+    EXPECT_EQ(c->form.txbOutgoingPkts.text(), "1");
+    link.accept = false;   // refused records are not counted
+    EXPECT_FALSE(queue->SendToSwitch("b", "h01"));
+    EXPECT_EQ(queue->OutgoingCount, 1);
+}
+
+TEST_P(QueueRules, TheRequestRecordAroundEachText)
+{
+    clock.set(DateSerial::fromParts(2026, 3, 4, 5, 6, 7));
+    queue->SendToSwitch("first", "h01");
+    queue->SendToSwitch("second", "h02");
+    CommType expected;
+    expected.Userid = expected.Source = "S01";
+    expected.target = "h02";
+    expected.SDate = clock.now();
+    expected.EDate = DateSerial(2.0 / 3.0);   // 16:00:00 on the zero date
+    expected.Message = "second";
+    EXPECT_EQ(link.offered.at(1), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(SQLite, QueueRules, ::testing::Values(Backend::SQLite), backendName);
+
+using ControlWords = MessagesTest;
+
+TEST_P(ControlWords, SentOnTheirOwnRecordLeavingTheControlSlotAlone)
+{
+    resetTo(0);
+    queue->AddInputQueFromSwitch(fromSwitch(31, "NEWMESS"));
+    ASSERT_EQ(queue->FindQueuedMessage(31), InputQueue::ControlSlot);
+    const std::string queued = slot(0).Mess.ConCatMe();
+    c->drain();
+
+    queue->SendUpdate(true, "READY");
+    queue->SendUpdate(false, "UNAVAIL");
+    MessageType control;
+    control.Source = "S01";
+    control.ComChannel = "READY";
+    const std::string ready = control.ConCatMe();
+    control.ComChannel = "UNAVAIL";
+    EXPECT_EQ(link.texts(), (std::vector<std::string>{ready, control.ConCatMe()}));
+    EXPECT_EQ(link.offered[0].target, "h01");
+    EXPECT_EQ(link.ring, (std::vector<std::string>{"-->UPDATE", "-->CONTROL READY", "-->UPDATE", "-->CONTROL UNAVAIL"}));
+    EXPECT_EQ(slot(0).Mess.ConCatMe(), queued);
+    EXPECT_EQ(c->drain(), std::vector<std::string>{"READY"});   // only with the log flag
+    EXPECT_NE(c->form.lbxSystemLog.item(0).find(" : 0000000000 READY"), std::string::npos);
+}
+
+TEST_P(ControlWords, AFailedSendClearsTheQueueAndDropsTheLink)
+{
+    resetTo(5);
+    for (int id : {41, 42})
+        queue->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
+    setQueueSize("7");
+    c->drain();
+    link.accept = false;
+
+    queue->SendUpdate(true, "READY");
+    EXPECT_EQ(c->form.lbQueSize.caption(), "Input Queue Size = 7");
+    expectAllFree(*queue);
+    EXPECT_EQ(link.kills, 1);
+    EXPECT_TRUE(link.ring.empty());
+    EXPECT_EQ(c->drain(), (std::vector<std::string>{"  SU: SendControl Message failed. Clearing Que.", "READY"}));
+    // Logged again next time: the reset forgot the slot's last line.
+    queue->SendUpdate(false, "READY");
+    EXPECT_EQ(c->drain(), std::vector<std::string>{"  SU: SendControl Message failed. Clearing Que."});
+}
+
+INSTANTIATE_TEST_SUITE_P(SQLite, ControlWords, ::testing::Values(Backend::SQLite), backendName);
+
+using FromTheSwitch = MessagesTest;
+
+TEST_P(FromTheSwitch, NewMessagesAreQueuedOnce)
+{
+    resetTo(5);
+    clock.set(DateSerial::fromParts(2026, 1, 15, 10, 20, 30));
+    const std::string text = fromSwitch(42, "NEWMESS");
+    EXPECT_EQ(queue->AddInputQueFromSwitch(text), "NEWMESS");
+    ASSERT_EQ(queue->FindQueuedMessage(42), 1);
+    EXPECT_EQ(slot(1).Mess.status, "PORTASSIG");
+    EXPECT_EQ(slot(1).Mess.EventLog, "09:30:00 CREATED  10:20:30 PORTASSIG");
+    EXPECT_EQ(c->drain(), std::vector<std::string>{" AIQF: [1] " + text});
+
+    queue->AddInputQueFromSwitch(text);
+    EXPECT_EQ(c->drain(), std::vector<std::string>{" AIQF: Message already exists. :42"});
+    EXPECT_EQ(queue->GetFreeQueueSlot(), 2);   // the duplicate took no slot
+    EXPECT_TRUE(link.offered.empty());          // nothing is answered
+
+    resetTo(0);
+    queue->AddInputQueFromSwitch(fromSwitch(1, "NEWMESS"));
+    queue->AddInputQueFromSwitch(fromSwitch(2, "NEWMESS"));
+    EXPECT_EQ(countContaining(c->drain(), " AIQF: Unable to add to input que. Que is full."), 1);
+    EXPECT_EQ(queue->FindQueuedMessage(2), -1);
+}
+
+TEST_P(FromTheSwitch, DeleteFreesTheSlotForTheSameIdentifier)
+{
+    resetTo(5);
+    queue->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
+    queue->AddInputQueFromSwitch(fromSwitch(43, "NEWMESS"));
+    c->drain();
+
+    EXPECT_EQ(queue->AddInputQueFromSwitch(fromSwitch(42, "DELETE")), "DELETE");
+    EXPECT_TRUE(slot(1).Free);
+    EXPECT_EQ(slot(1).Mess.MessId, 0);
+    EXPECT_EQ(queue->FindQueuedMessage(43), 2);
+    queue->AddInputQueFromSwitch(fromSwitch(42, "DELETE"));
+    EXPECT_EQ(c->drain(), (std::vector<std::string>{"AIQF: Request DELETE message 42",
+                                                    " AIQF: Message not in Q, DELETE not applicable."}));
+
+    queue->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
+    EXPECT_GE(queue->FindQueuedMessage(42), 0);
+    EXPECT_EQ(countContaining(c->drain(), "already exists"), 0);
+}
+
+TEST_P(FromTheSwitch, OtherWordsAndBadRecordsChangeNothing)
+{
+    resetTo(5);
+    queue->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
+    c->drain();
+    for (const char* word : {"UPDATE", "DONE", "delete", "SHUFFLE"})   // words are exact
+        EXPECT_EQ(queue->AddInputQueFromSwitch(fromSwitch(42, word)), word);
+    // A record that stops parsing early never reaches its command word.
+    EXPECT_EQ(queue->AddInputQueFromSwitch("42|no date|h01|||x|||||||||||DELETE"), "");
+    EXPECT_EQ(queue->FindQueuedMessage(42), 1);
+    EXPECT_TRUE(c->drain().empty());
+}
+
+TEST_P(FromTheSwitch, ReadyAndUnavailableMarkTheSourceClient)
+{
+    addClientRow("S02");
+    const auto available = [this](const std::string& device) {
+        return value("SELECT Available FROM HXSClient WHERE Device = '" + device + "'").toString();
+    };
+    EXPECT_EQ(queue->AddInputQueFromSwitch(fromSwitch(0, "READY", "S02")), "READY");
+    EXPECT_EQ(available("S02"), "1");
+    EXPECT_EQ(available("S01"), "0");
+    EXPECT_EQ(queue->AddInputQueFromSwitch(fromSwitch(0, "UNAVAIL", "S02")), "UNAVAIL");
+    EXPECT_EQ(available("S02"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(SQLite, FromTheSwitch, ::testing::Values(Backend::SQLite), backendName);
+
+}  // namespace
