@@ -2,6 +2,8 @@
 
 #include "platform/Controls.h"
 
+#include <array>
+
 namespace smtpin::forms {
 
 // Controls of the main window, under their original names.
@@ -19,6 +21,18 @@ struct FrmSMTP {
     Label lbQueSize;           // "Input Queue Size = n"
     TextBox txbOutgoingPkts;   // records handed to the hub link
     Label lbTCPProgress;       // hub link status text
+    Window window;             // caption, shown, minimised
+    bool minimised = false;
+    Label lbMainFormBanner;
+    Label lbDefaultMessID;
+    TextBox txbMaxSockets;
+    Label lbClientStart;
+    Label lbLastTimeResetDBH;
+    std::array<TextBox, 5> txbPagerNo;   // 0-3 group test devices, 4 single test device
+    int SSTab1 = 0;                       // selected tab
+    MenuItem mnuShowTCP;
+    MenuItem mnuMinimise;
+    MenuItem mnuExit;
 };
 
 }  // namespace smtpin::forms

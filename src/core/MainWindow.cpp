@@ -1,0 +1,204 @@
+#include "MainWindow.h"
+
+#include "StartupSettings.h"
+#include "db/CatalogueConnection.h"
+#include "db/ClientRegistration.h"
+#include "forms/FrmSMTP.h"
+#include "log/LogBackup.h"
+#include "messages/InputQueue.h"
+#include "messages/SwitchWatchdog.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "smtp/SmtpListener.h"
+
+#include <exception>
+
+namespace smtpin::core {
+
+MainWindow::MainWindow(Services services, Shell shell, SystemLog::Version version)
+    : s_(services), shell_(std::move(shell)), version_(version)
+{
+    tmrSystem.setInterval(kSystemMs);
+    tmrDummyPkts.setInterval(kDummyPktsMs);
+    QObject::connect(&tmrSystem, &QTimer::timeout, [this] { tmrSystem_Timer(); });
+    QObject::connect(&tmrDummyPkts, &QTimer::timeout, [this] { tmrDummyPkts_Timer(); });
+}
+
+void MainWindow::logLine(const std::string& text) { s_.log.UpdateSystemLog(0, s_.log.ApplicationList, "", text); }
+
+std::string MainWindow::versionText() const
+{
+    return "V" + std::to_string(version_.major) + "." + std::to_string(version_.minor) + "(" +
+           std::to_string(version_.revision) + ")";
+}
+
+void MainWindow::Form_Load()
+{
+    CloseStage = 0;
+    ClosePending = 0;
+    s_.form.window.setCaption("Initialising variables");
+    s_.form.window.setVisible(true);
+    if (timersEnabled_)
+        tmrSystem.start();
+    try {
+        if (!loadSequence()) {
+            phase_ = Phase::Inert;
+            s_.dialogs.MsgBox("Client is unable initialise. Terminating application", db::ClientRegistration::kDialogTitle);
+            logLine("*********************** Client is unable initialise. Terminating application");
+            s_.form.SSTab1 = 0;
+            s_.log.ProcessSystemLogQueue();
+            return;
+        }
+        phase_ = Phase::Running;
+    } catch (const std::exception& e) {
+        failure_ = e.what();
+        s_.dialogs.MsgBox("Client is unable to function. Closing application", db::ClientRegistration::kDialogTitle);
+        s_.log.ProcessSystemLogQueue();
+        phase_ = Phase::Closed;
+        tmrSystem.stop();
+        if (closed_)
+            closed_();
+    }
+}
+
+bool MainWindow::loadSequence()
+{
+    if (!s_.startup.InitialiseSystem()) {
+        failure_ = s_.startup.failure();
+        return false;
+    }
+    s_.form.window.setCaption("Loading TCP comms to Hub");
+    s_.listener.SocketCount = 1;
+    if (shell_.load)
+        shell_.load();
+    cmdDatabaseRESET_Click();
+    s_.form.lbClientStart.setCaption(s_.clock.now().generalDate());
+    const auto& id = s_.registration.ClientId;
+    logLine("Main: SMTP " + id + " now operational using version  " + versionText() + " 2022");
+    if (timersEnabled_)
+        tmrDummyPkts.start();
+    s_.form.window.setCaption("Loading SMTP TCP comms");
+    s_.listener.Form_Load();
+    s_.queue.SendUpdate(true, s_.listener.ListenerReady ? "READY" : "UNAVAIL");
+    s_.form.window.setCaption("SMTP " + id + "  VORN     Version  " + versionText() + " 2022");
+    s_.form.SSTab1 = 0;
+    s_.log.ProcessSystemLogQueue();
+    return true;
+}
+
+void MainWindow::tmrSystem_Timer()
+{
+    if (ClosePending == 1 && !(shell_.linkConnected && shell_.linkConnected()))
+        unloadWindow();
+}
+
+void MainWindow::tmrDummyPkts_Timer()
+{
+    if (shell_.rotateBanner)
+        shell_.rotateBanner();
+    s_.backup.TimeForBackUp();
+    s_.watchdog.SwitchWatchdog();
+    s_.log.ProcessSystemLogQueue();
+    if (shell_.testPacing)
+        shell_.testPacing();
+}
+
+void MainWindow::unloadWindow()
+{
+    if (phase_ == Phase::Closed)
+        return;
+    if (Form_QueryUnload(1))
+        Form_Unload();
+}
+
+bool MainWindow::Form_QueryUnload(int)
+{
+    if (CloseStage == 0) {
+        const std::string text = " SYS: *************************** Application has initiated a close.";
+        s_.log.UpdateSMTPLog(text);
+        s_.log.SystemLogFile().AddLog(s_.clock.now().generalDate() + "\t " + text);
+        if (shell_.linkConnected && shell_.linkConnected() && shell_.unload)
+            shell_.unload();
+        s_.registration.SetUserIdInactive();
+        tmrDummyPkts.stop();
+        CloseStage = 1;
+        ClosePending = 1;
+        phase_ = phase_ == Phase::Inert ? Phase::Inert : Phase::Closing;
+        s_.listener.Form_Unload();
+        s_.log.FlushSMTPLog();
+        s_.log.SMTPLogFile().Disconnect();
+        if (timersEnabled_ && !tmrSystem.isActive())
+            tmrSystem.start();
+        return false;
+    }
+    if (CloseStage == 1 && shell_.isOpen && shell_.isOpen()) {
+        if (shell_.unload)
+            shell_.unload();
+        CloseStage = 2;
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::Form_Unload()
+{
+    tmrSystem.stop();
+    tmrDummyPkts.stop();
+    s_.log.ProcessSystemLogQueue();
+    s_.db.CloseSQLDatabase();
+    phase_ = Phase::Closed;
+    s_.form.window.setVisible(false);
+    if (closed_)
+        closed_();
+}
+
+void MainWindow::DoRecievedData(std::string& text)
+{
+    s_.queue.AddInputQueFromSwitch(text);
+    if (shell_.outputLine)
+        shell_.outputLine(text);
+    RecordsProcessed = (RecordsProcessed + 1) % kRecordsWrap;
+    if (shell_.recordsProcessed)
+        shell_.recordsProcessed(RecordsProcessed, s_.clock.now().format(DateSerial::kTimeDate));
+}
+
+void MainWindow::UpdateTCPMain(const std::string& text) { s_.form.lbTCPProgress.setCaption(text); }
+
+void MainWindow::cmdDatabaseRESET_Click()
+{
+    s_.form.lbLastTimeResetDBH.setCaption(s_.clock.now().generalDate());
+    s_.db.DatabaseHits = 0;
+    s_.form.txbDatabaseHits.setText("0");
+    s_.queue.OutgoingCount = 0;
+    s_.form.txbOutgoingPkts.setText("0");
+}
+
+void MainWindow::cmdRefreshDatasource_Click()
+{
+    s_.db.CloseSQLDatabase();
+    s_.db.OpenSQLDatabase();
+}
+
+void MainWindow::lbxSystemLog_Click()
+{
+    auto& list = s_.form.lbxSystemLog;
+    const int i = list.listIndex();
+    list.setToolTip(i >= 0 && i < list.listCount() ? list.item(i) : std::string());
+}
+
+void MainWindow::mnuShowTCP_Click()
+{
+    if (shell_.show)
+        shell_.show();
+}
+
+void MainWindow::mnuMinimise_Click() { s_.form.minimised = true; }
+
+void MainWindow::mnuExit_Click()
+{
+    tmrDummyPkts.stop();
+    if (Form_QueryUnload(5))
+        Form_Unload();
+}
+
+}  // namespace smtpin::core

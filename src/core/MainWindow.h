@@ -1,0 +1,115 @@
+#pragma once
+
+#include "log/SystemLog.h"
+
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace smtpin {
+class Clock;
+class Dialogs;
+class LogBackup;
+class SmtpListener;
+namespace forms { struct FrmSMTP; }
+namespace db {
+class CatalogueConnection;
+class ClientRegistration;
+}
+namespace messages {
+class InputQueue;
+class Watchdog;
+}
+}  // namespace smtpin
+
+namespace smtpin::core {
+
+class StartupSettings;
+
+// The main window's behaviour: the start-up sequence, the staged close,
+// the two housekeeping timers and the handlers of its buttons and menu.
+class MainWindow {
+public:
+    // What the main window needs of the TCP setup window and the link.
+    struct Shell {
+        std::function<void()> load;                 // frmTCPHub load, with its shell start
+        std::function<bool()> isOpen;               // still loaded
+        std::function<void()> unload;               // a close request to frmTCPHub
+        std::function<void()> show;
+        std::function<bool()> linkConnected;
+        std::function<void(const std::string&)> outputLine;   // its output list
+        std::function<void(long count, const std::string& when)> recordsProcessed;
+        std::function<void()> rotateBanner;
+        std::function<void()> testPacing;           // continuous test messages
+    };
+    struct Services {
+        const Clock& clock;
+        forms::FrmSMTP& form;
+        SystemLog& log;
+        Dialogs& dialogs;
+        db::CatalogueConnection& db;
+        db::ClientRegistration& registration;
+        messages::InputQueue& queue;
+        messages::Watchdog& watchdog;
+        SmtpListener& listener;
+        LogBackup& backup;
+        StartupSettings& startup;
+    };
+    enum class Phase { Loading, Running, Inert, Closing, Closed };
+
+    static constexpr int kSystemMs = 100;
+    static constexpr int kDummyPktsMs = 500;
+    static constexpr long kRecordsWrap = 1000000000;
+
+    MainWindow(Services services, Shell shell, SystemLog::Version version);
+
+    void setTimersEnabled(bool on) { timersEnabled_ = on; }
+    // Called when the window really closes (the program then ends).
+    void onClosed(std::function<void()> closed) { closed_ = std::move(closed); }
+
+    void Form_Load();
+    // Returns true when the close may proceed.
+    bool Form_QueryUnload(int unloadMode = 0);
+    void Form_Unload();
+    void tmrSystem_Timer();
+    void tmrDummyPkts_Timer();
+    void DoRecievedData(std::string& text);
+    void UpdateTCPMain(const std::string& text);
+
+    void cmdDatabaseRESET_Click();
+    void cmdRefreshDatasource_Click();
+    void lbxSystemLog_Click();
+    void mnuShowTCP_Click();
+    void mnuMinimise_Click();
+    void mnuExit_Click();
+
+    std::int16_t CloseStage = 0;
+    std::int16_t ClosePending = 0;
+    std::int32_t ContinuousElapsed = 0;
+    long RecordsProcessed = 0;
+    Phase phase() const { return phase_; }
+    // Why start-up failed, for a one-line report.
+    const std::string& failure() const { return failure_; }
+
+    QTimer tmrSystem;
+    QTimer tmrDummyPkts;
+
+private:
+    bool loadSequence();
+    void logLine(const std::string& text);
+    std::string versionText() const;
+    // Asks for the close the platform would raise, and closes when allowed.
+    void unloadWindow();
+
+    Services s_;
+    Shell shell_;
+    SystemLog::Version version_;
+    bool timersEnabled_ = true;
+    Phase phase_ = Phase::Loading;
+    std::string failure_;
+    std::function<void()> closed_;
+};
+
+}  // namespace smtpin::core

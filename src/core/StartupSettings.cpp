@@ -1,0 +1,178 @@
+#include "StartupSettings.h"
+
+#include "db/CatalogueConnection.h"
+#include "db/ClientConfig.h"
+#include "db/ClientRegistration.h"
+#include "forms/FrmSMTP.h"
+#include "log/LogBackup.h"
+#include "messages/InputQueue.h"
+#include "messages/MessageCreation.h"
+#include "messages/SwitchWatchdog.h"
+#include "platform/Dialogs.h"
+#include "platform/TextNumbers.h"
+#include "smtp/SmtpListener.h"
+
+#include <QString>
+
+namespace smtpin::core {
+
+namespace {
+
+// A number setting that must convert, as start-up requires.
+std::int32_t number(const std::string& parameter, const std::string& value, std::int32_t lo, std::int32_t hi)
+{
+    const auto n = toInt32(value);
+    if (!n || *n < lo || *n > hi)
+        throw StartupFault("setting " + parameter + " = \"" + value + "\" is not a number from " +
+                           std::to_string(lo) + " to " + std::to_string(hi));
+    return *n;
+}
+
+constexpr double kDay = 86400.0;
+
+}  // namespace
+
+StartupSettings::StartupSettings(Services services, std::string logFolder, SystemLog::Version version)
+    : s_(services), logFolder_(std::move(logFolder)), version_(version)
+{
+}
+
+void StartupSettings::logLine(const std::string& text) { s_.log.UpdateSystemLog(0, s_.log.ApplicationList, "", text); }
+
+std::string StartupSettings::config(const char* parameter)
+{
+    return s_.config.GetClientConfig(parameter, s_.registration.ClientId);
+}
+
+bool StartupSettings::InitialiseSystem()
+{
+    failure_.clear();
+    try {
+        const bool ok = run();
+        s_.log.ProcessSystemLogQueue();
+        return ok;
+    } catch (...) {
+        s_.log.ProcessSystemLogQueue();
+        throw;
+    }
+}
+
+bool StartupSettings::run()
+{
+    s_.log.ApplicationList = &s_.form.lbxSystemLog;
+    s_.log.StatusList = &s_.form.lbxSystemLog;
+    logLine("  IV: Opening database");
+    if (!s_.db.OpenSQLDatabase()) {
+        failure_ = "the catalogue cannot be opened";
+        return false;
+    }
+    auto& reg = s_.registration;
+    reg.ClientId = reg.IdentifyTitleModule(kClientType);
+    reg.ClientId = reg.LoadWhoAmI();
+    if (reg.ClientId == db::ClientRegistration::kNoClient) {
+        failure_ = std::string("Unable to locate the user id for this client type ") + kClientType;
+        s_.dialogs.MsgBox(failure_, db::ClientRegistration::kDialogTitle);
+        return false;
+    }
+    s_.log.OpenSystemLogs(logFolder_, reg.ClientId, version_);
+    s_.creation.DefaultStartMessId = s_.creation.GetDefMessId();
+    reg.MessageCounter = s_.creation.DefaultStartMessId;
+    s_.form.lbDefaultMessID.setCaption("Default Start MessID = " + std::to_string(s_.creation.DefaultStartMessId));
+    reg.LoadTCPVariables();
+    const std::string switchId = reg.IdentifyTitleModule("SWITCH");
+    // Every record is addressed to this code; anything else never flushes.
+    if (switchId.size() != 3 || switchId == db::ClientRegistration::kNoClient)
+        throw StartupFault("the switch's member code (module SWITCH) is \"" + switchId +
+                           "\", not a 3-character member code such as h01");
+    s_.queue.SwitchId = switchId;
+    if (!s_.queue.ResetInputQueue())
+        throw StartupFault("setting QUEUE_SIZE is not a queue size from 0 to 301");
+    const auto ports = reg.GetPortSettings(reg.ClientId);
+    if (ports.PortClass.empty()) {
+        failure_ = "Unable to locate the port class for this user type " + reg.ClientId;
+        s_.dialogs.MsgBox(failure_, db::ClientRegistration::kDialogTitle);
+        reg.SetUserIdInactive();
+        return false;
+    }
+    const auto backup = reg.LoadLastBackUp(reg.ClientId);
+    s_.backup.setSchedule(backup.BackUpPeriod, backup.LastBackUp);
+    s_.watchdog.SetWPeriod(backup.WPeriod);
+    readListenerSettings();
+    if (const std::string warning = s_.config.TakeConfigWarning(); !warning.empty())
+        s_.log.UpdateSystemLog(-1, s_.log.ApplicationList, "", warning);
+    return true;
+}
+
+void StartupSettings::readListenerSettings()
+{
+    auto& form = s_.form;
+    auto& listener = s_.listener;
+    if (const std::string port = config("SMTPPORT"); !port.empty()) {
+        form.txbServerPort.setText(std::to_string(number("SMTPPORT", port, 1, 65535)));
+        logLine("  IV: PORT found in startup. Using port " + port);
+    } else {
+        logLine("  IV: PORT not available. Use default 25");
+        form.txbServerPort.setText("25");
+    }
+    if (const std::string ip = config("SMTPIP"); !ip.empty()) {
+        form.txbServerAddress.setText(ip);
+        logLine("  IV: IP found in startup. Using IP " + ip);
+    } else {
+        logLine(std::string("  IV: IP not available. Use default ") + kDefaultSMTPIP);
+        form.txbServerAddress.setText(kDefaultSMTPIP);
+    }
+    const std::string debug = QString::fromStdString(config("DEBUG")).toUpper().toStdString();
+    logLine(debug == "ON" ? "  IV: DEBUG logging is ON" : "  IV: DEBUG logging is OFF");
+
+    if (const std::string v = config("TCP_HUB_TIMEOUT"); v.empty()) {
+        logLine("  IV: TCP Timeout is empty. Setting to 3 seconds");
+        listener.ListenerIdleTime = 3 / kDay;
+    } else {
+        const auto n = number("TCP_HUB_TIMEOUT", v, -32768, 32767);
+        if (n >= 60 && n <= 10000) {
+            logLine("  IV: SMTP Listener Socket Timeout is set to " + v + " seconds");
+            listener.ListenerIdleTime = n / kDay;
+        } else {
+            logLine("  IV: SMTP Listener Socket Timeout is set to " + std::string(n > 10000 ? "large [" : "small [") +
+                    v + "]. Setting to 600 seconds");
+            listener.ListenerIdleTime = 600 / kDay;
+        }
+    }
+    if (const std::string v = config("TCPTIMEOUT"); v.empty()) {
+        logLine("  IV: SMTP TCP Timeout is empty. Setting to 3 seconds");
+        listener.SocketTimeout = 3 / kDay;
+    } else {
+        const auto n = number("TCPTIMEOUT", v, -32768, 32767);
+        if (n >= 1 && n <= 20) {
+            logLine("  IV: SMTP TCP Timeout is set to " + v + " seconds");
+            listener.SocketTimeout = n / kDay;
+        } else {
+            logLine("  IV: SMTP TCP Timeout is set to " + std::string(n > 20 ? "large [" : "small [") + v +
+                    "]. Setting to 3 seconds");
+            listener.SocketTimeout = 3 / kDay;
+        }
+    }
+    if (const std::string v = config("MAX_SOCKETS"); v.empty()) {
+        logLine("  IV: SMTP MAX SOCKETS is empty. Setting to 10");
+        listener.SetMaxSockets(10);
+    } else {
+        const auto n = number("MAX_SOCKETS", v, -32768, 32767);
+        if (n >= 1 && n <= 100) {
+            logLine("  IV: SMTP MAX SOCKETS setting to " + std::to_string(n));
+            listener.SetMaxSockets(n);
+        } else {
+            logLine(n > 100 ? "  IV: SMTP MAX SOCKETS is too high. Setting to 10"
+                            : "  IV: SMTP MAX SOCKETS is too small. Setting to 10");
+            listener.SetMaxSockets(10);
+        }
+    }
+    form.txbMaxSockets.setText(std::to_string(listener.MaxSockets));
+    form.txbMaxSockets.setEnabled(false);
+    listener.LastSocket = 1;
+    const char* devices[] = {"GROUP_TEST_DEVICE_1", "GROUP_TEST_DEVICE_2", "GROUP_TEST_DEVICE_3",
+                             "GROUP_TEST_DEVICE_4", "SINGLE_TEST_DEVICE"};
+    for (int i = 0; i < 5; ++i)
+        form.txbPagerNo[static_cast<size_t>(i)].setText(config(devices[i]));
+}
+
+}  // namespace smtpin::core

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "log/SystemLog.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace smtpin {
+class Dialogs;
+class LogBackup;
+class SmtpListener;
+namespace forms { struct FrmSMTP; }
+namespace db {
+class CatalogueConnection;
+class ClientConfig;
+class ClientRegistration;
+}
+namespace messages {
+class InputQueue;
+class MessageCreation;
+class Watchdog;
+}
+}  // namespace smtpin
+
+namespace smtpin::core {
+
+// A setting start-up cannot work with; the text names it.
+struct StartupFault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Prepares the client before it takes mail: catalogue, identity, log
+// files, every setting with its default and limits, the input queue.
+class StartupSettings {
+public:
+    struct Services {
+        forms::FrmSMTP& form;
+        SystemLog& log;
+        Dialogs& dialogs;
+        db::CatalogueConnection& db;
+        db::ClientRegistration& registration;
+        db::ClientConfig& config;
+        messages::InputQueue& queue;
+        messages::MessageCreation& creation;
+        messages::Watchdog& watchdog;
+        SmtpListener& listener;
+        LogBackup& backup;
+    };
+
+    static constexpr const char* kDefaultSMTPIP = "127.0.0.1";
+    static constexpr const char* kClientType = "SMTPIN";
+
+    StartupSettings(Services services, std::string logFolder, SystemLog::Version version);
+
+    // False: the client may not run (the reason is logged or shown). Throws
+    // StartupFault for a setting that cannot be used at all.
+    bool InitialiseSystem();
+    // The last reason InitialiseSystem gave false, for a one-line report.
+    const std::string& failure() const { return failure_; }
+
+private:
+    bool run();
+    void logLine(const std::string& text);
+    void readListenerSettings();
+    std::string config(const char* parameter);
+
+    Services s_;
+    std::string logFolder_;
+    SystemLog::Version version_;
+    std::string failure_;
+};
+
+}  // namespace smtpin::core

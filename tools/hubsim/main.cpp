@@ -1,0 +1,122 @@
+#include "HubSim.h"
+
+#include "app/ShutdownSignals.h"
+#include "platform/Clock.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <string>
+
+using namespace smtpin;
+using namespace smtpin::hubsim;
+
+namespace {
+
+void writeLine(std::FILE* stream, const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+bool number(const QCommandLineParser& cli, const QCommandLineOption& option, long min, long max, long& value)
+{
+    bool ok = false;
+    value = cli.value(option).toLong(&ok);
+    if (ok && value >= min && value <= max)
+        return true;
+    writeLine(stderr, "hubsim: --" + option.names().first().toStdString() + " must be a number from " +
+                          std::to_string(min) + " to " + std::to_string(max));
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("hubsim");
+    QCoreApplication::setApplicationVersion("1.0.0");
+
+    QCommandLineParser cli;
+    cli.setApplicationDescription(
+        "A small paging switch (member h01) for tests and demonstrations. It accepts client logins (1000 -> 1003), "
+        "answers each NEWMESS record with a DELETE record for the same message id, answers \"Request next packet\" "
+        "(1006) with \"Buffer Emtpy\" (1005), closes a connection on logoff (1002), sends its own link watchdog (1007) "
+        "and prints one line per event to standard output, problems to standard error:\n"
+        "  LISTENING <ip>:<port>    OPEN <n> <ip>:<port>    CLOSED <client>    STOPPED\n"
+        "  RX 1000 login <client>   TX 1003 accept <client>   RX <code> <word> <client>   TX 1005 empty <client>\n"
+        "  RX NEWMESS <id> to <number>: <text>   RX READY <name>   RX <word> <id>   RX BADRECORD from <client>\n"
+        "  TX DELETE <id> to <client>   TX READY <name> to <client>   TX NEWMESS <id> to <client>: <number>: <text>");
+    cli.addHelpOption();
+    cli.addVersionOption();
+    const QCommandLineOption port("port", "TCP port to listen on (default 6000; 0 picks a free port).", "PORT", "6000");
+    const QCommandLineOption address("address", "IP address to listen on (default 127.0.0.1).", "IP", "127.0.0.1");
+    const QCommandLineOption bufferMax("buffer-max", "BufferMax granted to each client in the accept (default 10).",
+                                       "N", "10");
+    const QCommandLineOption watchdogMs("watchdog-ms",
+                                        "Milliseconds between the hub's link watchdogs (1007) to logged-in clients "
+                                        "(default 20000; 0: none).",
+                                        "MS", "20000");
+    const QCommandLineOption deleteDelayMs("delete-delay-ms",
+                                           "Milliseconds before the DELETE answer to a NEWMESS record (default 0).",
+                                           "MS", "0");
+    const QCommandLineOption noDelete("no-delete", "Never answer NEWMESS records with DELETE.");
+    const QCommandLineOption send("send",
+                                  "A record to send once, to the first client that logs in, when its next packet "
+                                  "after the accept shows it has taken the accept: READY:<client>, UNAVAIL:<client> (the client name goes in Source) or "
+                                  "NEWMESS:<id>:<number>:<text>. Repeatable; sent in the order given.",
+                                  "RECORD");
+    const QCommandLineOption maxConnections("max-connections",
+                                            "Client connections open at once; more are refused (default 16).", "N",
+                                            "16");
+    cli.addOptions({port, address, bufferMax, watchdogMs, deleteDelayMs, noDelete, send, maxConnections});
+    cli.process(app);
+    if (!cli.positionalArguments().isEmpty()) {
+        writeLine(stderr, "hubsim: unexpected argument " + cli.positionalArguments().first().toStdString());
+        return 2;
+    }
+
+    HubSimOptions options;
+    long v = 0;
+    if (!number(cli, port, 0, 65535, v))
+        return 2;
+    options.port = static_cast<quint16>(v);
+    options.address = cli.value(address);
+    if (!number(cli, bufferMax, 1, 32767, v))
+        return 2;
+    options.bufferMax = static_cast<std::int16_t>(v);
+    if (!number(cli, watchdogMs, 0, 86400000, v))
+        return 2;
+    options.watchdogMs = static_cast<int>(v);
+    if (!number(cli, deleteDelayMs, 0, 3600000, v))
+        return 2;
+    options.deleteDelayMs = static_cast<int>(v);
+    if (!number(cli, maxConnections, 1, 1000, v))
+        return 2;
+    options.maxConnections = static_cast<int>(v);
+    options.noDelete = cli.isSet(noDelete);
+    for (const QString& spec : cli.values(send)) {
+        std::string error;
+        const auto record = parseSendSpec(spec.toLatin1().toStdString(), &error);
+        if (!record) {
+            writeLine(stderr, "hubsim: " + error);
+            return 2;
+        }
+        options.sends.push_back(*record);
+    }
+
+    // Before LISTENING, so a test that stops us at once still gets a clean exit.
+    ShutdownSignals stop([&app](int) { app.quit(); });
+    SystemClock clock;
+    HubSim sim(
+        options, clock, [](const std::string& line) { writeLine(stdout, line); },
+        [](const std::string& line) { writeLine(stderr, "hubsim: " + line); });
+    if (!sim.listen())
+        return 1;
+    const int rc = app.exec();
+    writeLine(stdout, "STOPPED");
+    return rc;
+}
