@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/DateSerial.h"
+#include "smtp/SMTPSocketType.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace smtpin {
+
+class SystemLog;
+namespace db { class CatalogueConnection; }
+
+// Reads the pager message out of a finished mail (the gSMTPServer module):
+// the seven elements found by plain tag search, entities decoded, the pager
+// number possibly swapped through the siren-sites table, then handed to
+// message creation.
+class PagerMessageExtraction final : public PagerMessageParser {
+public:
+    // Message creation's SendMessage: true when the message was taken. It may
+    // shorten the message text it is given.
+    using SendFunction = std::function<bool(std::string& message, const std::string& pagerPin,
+                                            const std::string& hash, DateSerial requested,
+                                            const std::string& machine, const std::string& interfaceAddress)>;
+
+    // Longest pager number, hash, machine name and interface address passed on.
+    static constexpr std::size_t kMaxFieldLength = 255;
+
+    // logTick gives the listener's "[n]".
+    PagerMessageExtraction(const Clock& clock, SystemLog& log, db::CatalogueConnection& db,
+                           std::function<std::string()> logTick, SendFunction send);
+
+    MailOutcome ParsePagerMessage(int index, SMTPSocketType& record) override;
+
+    // Text between the first start tag that has an end tag after it, or "NULL".
+    static std::string GetTagValue(std::string_view text, std::string_view name);
+    // &lt; &gt; &amp; &apos; &quot;, each decoded once.
+    static void DecodeXmlEntities(std::string& s);
+    // The pager number to use instead of pager, or "NULL".
+    std::string CheckForTranslation(const std::string& pager);
+
+    // The last mail's fields.
+    std::string MailPagerPin;
+    std::string MailMessageHash;
+    std::string MailMessage;
+    DateSerial MailTimeRequested;
+    std::string MailMachineName;
+    std::string MailInterfaceAddress;
+    bool MailIsDispatch = false;
+
+private:
+    void log(const std::string& text);
+    // Keeps a field from breaking the record text or the hub stream.
+    void cleanField(std::string& value, const char* field, std::size_t limit);
+
+    const Clock& clock_;
+    SystemLog& log_;
+    db::CatalogueConnection& db_;
+    std::function<std::string()> logTick_;
+    SendFunction send_;
+};
+
+}  // namespace smtpin
