@@ -1,9 +1,10 @@
+// smtpin: the SMTP input client of the paging switch.
 #include "ShutdownSignals.h"
 
-#include "forms/FrmSMTP.h"
-#include "log/SystemLog.h"
+#include "core/Client.h"
+#include "core/SettingsFile.h"
+#include "db/CatalogueConnection.h"
 #include "platform/Clock.h"
-#include "smtp/SmtpListener.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,23 +16,66 @@ using namespace smtpin;
 
 namespace {
 
-// Until the switch link is built, a finished mail cannot be delivered: the
-// sender is told to try again later and keeps the mail.
-class NoSwitchYet final : public PagerMessageParser {
-public:
-    explicit NoSwitchYet(SystemLog& log) : log_(log) {}
-    MailOutcome ParsePagerMessage(int index, SMTPSocketType& record) override
-    {
-        log_.UpdateSMTPLog("soc[" + std::to_string(index) + "] SMTP: mail of " + std::to_string(record.Body.size()) +
-                           " bytes not taken: no switch link");
-        record.Base64Mode = false;
-        record.QPMode = false;
-        return MailOutcome::QueueFull;
-    }
-
-private:
-    SystemLog& log_;
+struct CommandLine {
+    core::Client::Options options;
+    bool headless = false;
+    bool init = false;
 };
+
+CommandLine parse(QCoreApplication& app)
+{
+    QCommandLineParser cli;
+    cli.setApplicationDescription(
+        "SMTP input client of the paging switch: every mail whose body carries a PagerMessage element\n"
+        "becomes a pager message, queued and handed to the switch over its TCP link.\n"
+        "The catalogue, the settings file and the logs live in the data folder; the embedded default\n"
+        "(SQLite) is created there on first start.");
+    cli.addHelpOption();
+    cli.addVersionOption();
+    const QCommandLineOption dataDir("data-dir", "Folder of the embedded catalogue, the settings file and the logs (default ./smtpin-data).", "DIR", "smtpin-data");
+    const QCommandLineOption config("config", "The settings file (default DIR/smtpin.ini); written with commented defaults when missing.", "FILE");
+    const QCommandLineOption headless("headless", "Run without windows, as a service: message boxes go to the log and standard error.");
+    const QCommandLineOption yes("yes", "Answer Yes to the questions start-up may ask (default No).");
+    const QCommandLineOption init("init", "Create and seed what is missing, print where everything is, and exit.");
+    cli.addOptions({dataDir, config, headless, yes, init});
+    cli.process(app);
+    CommandLine c;
+    c.options.dataDir = QDir(cli.value(dataDir)).absolutePath().toStdString();
+    if (cli.isSet(config))
+        c.options.configFile = QDir(cli.value(config)).absolutePath().toStdString();
+    c.options.answerYes = cli.isSet(yes);
+    c.headless = cli.isSet(headless);
+    c.init = cli.isSet(init);
+    return c;
+}
+
+bool prepareFolder(const core::Client::Options& o, const std::string& configFile)
+{
+    if (!QDir().mkpath(QString::fromStdString(o.dataDir))) {
+        std::cerr << "smtpin: cannot create the data folder " << o.dataDir << "\n";
+        return false;
+    }
+    std::string error;
+    if (!core::WriteDefaultSettingsFile(configFile, &error)) {
+        std::cerr << "smtpin: cannot write the settings file " << configFile << ": " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+int initialise(core::Client& client)
+{
+    if (!client.db.OpenSQLDatabase()) {
+        std::cerr << "smtpin: the catalogue cannot be opened; see " << client.logFolder() << " and the settings file\n";
+        return 1;
+    }
+    const auto& loc = client.db.location();
+    std::cout << "settings file: " << client.configFile() << "\n"
+              << "catalogue:     " << loc.databaseName << "\n"
+              << "log folder:    " << client.logFolder() << "\n";
+    client.db.CloseSQLDatabase();
+    return 0;
+}
 
 }  // namespace
 
@@ -39,44 +83,45 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("smtpin");
-    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3").arg(SMTPIN_VERSION_MAJOR).arg(SMTPIN_VERSION_MINOR).arg(SMTPIN_VERSION_PATCH));
-
-    QCommandLineParser cli;
-    cli.setApplicationDescription("SMTP input client of the paging switch: mails carrying a PagerMessage become pages.");
-    cli.addHelpOption();
-    cli.addVersionOption();
-    const QCommandLineOption dataDir("data-dir", "Folder of the logs (default ./smtpin-data).", "DIR", "smtpin-data");
-    const QCommandLineOption headless("headless", "Run without windows (the only mode so far).");
-    const QCommandLineOption port("port", "SMTP port (default 2525).", "PORT", "2525");
-    const QCommandLineOption address("address", "SMTP address (default 127.0.0.1).", "IP", "127.0.0.1");
-    cli.addOptions({dataDir, headless, port, address});
-    cli.process(app);
-
-    const QString logs = QDir(cli.value(dataDir)).absoluteFilePath("logs");
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(SMTPIN_VERSION_MAJOR).arg(SMTPIN_VERSION_MINOR).arg(SMTPIN_VERSION_PATCH));
+    CommandLine cli = parse(app);
+    if (!cli.headless && !cli.init) {
+        std::cerr << "smtpin: this build has no operator windows yet; run it with --headless\n";
+        return 2;
+    }
     SystemClock clock;
-    forms::FrmSMTP form;
-    SystemLog log(clock, form);
-    log.OpenSystemLogs(logs.toStdString(), "S01",
-                       {SMTPIN_VERSION_MAJOR, SMTPIN_VERSION_MINOR, SMTPIN_VERSION_PATCH});
+    core::Client::Options options = cli.options;
+    const std::string configFile = options.configFile.empty()
+                                       ? QDir(QString::fromStdString(options.dataDir)).absoluteFilePath("smtpin.ini").toStdString()
+                                       : options.configFile;
+    if (!prepareFolder(options, configFile))
+        return 1;
+    options.configFile = configFile;
+    core::Client client(clock, options);
+    if (cli.init)
+        return initialise(client);
+
     // Headless: every log line also goes to the terminal.
-    log.SetEcho([](const std::string& line) { std::cout << line << std::endl; });
-    NoSwitchYet parser(log);
-    SmtpListener listener(clock, log, form, parser);
-    form.txbServerPort.setText(cli.value(port).toStdString());
-    form.txbServerAddress.setText(cli.value(address).toStdString());
-    listener.Form_Load();
-    if (!listener.ListenerReady) {
-        std::cerr << "smtpin: cannot listen on " << cli.value(address).toStdString() << ":"
-                  << cli.value(port).toStdString() << "\n";
+    client.log.SetEcho([](const std::string& line) { std::cout << line << std::endl; });
+    int exitCode = 0;
+    client.onFinished([&] { app.exit(exitCode); });
+    ShutdownSignals stopSignals([&](int) { client.requestClose(); });
+
+    client.start();
+    if (client.closed()) {
+        std::cerr << "smtpin: start-up failed: " << client.failure() << "\n";
         return 1;
     }
-    std::cout << "smtpin: listening on " << listener.socket(0).localIP() << ":" << listener.socket(0).localPort()
-              << ", logs in " << logs.toStdString() << std::endl;
-
-    ShutdownSignals stopSignals([&](int) {
-        listener.Form_Unload();
-        log.FlushSMTPLog();
-        app.quit();
-    });
+    if (client.inert()) {
+        // Without a window to keep open there is nothing to wait for.
+        std::cerr << "smtpin: start-up failed: " << client.failure() << "\n";
+        exitCode = 1;
+        client.requestClose();
+    }
+    std::cout << "smtpin: client " << client.registration.ClientId << " listening on "
+              << client.mainForm.txbServerAddress.text() << ":" << client.mainForm.txbServerPort.text()
+              << ", switch at " << client.registration.RemoteAddress << ":" << client.registration.RemotePort
+              << ", logs in " << client.logFolder() << std::endl;
     return app.exec();
 }

@@ -1,0 +1,126 @@
+#include "Client.h"
+
+#include <QDir>
+
+#include <iostream>
+
+namespace smtpin::core {
+
+namespace {
+
+std::string defaultConfig(const Client::Options& o)
+{
+    if (!o.configFile.empty())
+        return o.configFile;
+    return QDir(QString::fromStdString(o.dataDir)).absoluteFilePath("smtpin.ini").toStdString();
+}
+
+std::string logFolderOf(const SettingsStore& settings, const std::string& dataDir)
+{
+    const std::string folder = settings.ReadValue("Software\\VORN\\HXS\\Logs", "Folder", 1024);
+    if (!folder.empty())
+        return folder;
+    return QDir(QString::fromStdString(dataDir)).absoluteFilePath("logs").toStdString();
+}
+
+}  // namespace
+
+SystemLog::Version Client::version() { return {SMTPIN_VERSION_MAJOR, SMTPIN_VERSION_MINOR, SMTPIN_VERSION_PATCH}; }
+
+Client::Client(const Clock& clock_, Options options_)
+    : clock(clock_),
+      options(std::move(options_)),
+      configFile_(defaultConfig(options)),
+      logFolder_(logFolderOf(SettingsStore(configFile_), options.dataDir)),
+      settings(configFile_),
+      log(clock, mainForm),
+      headlessDialogs_(options.dialogs ? nullptr
+                                       : std::make_unique<HeadlessDialogs>(
+                                             [this](const std::string& line) {
+                                                 log.UpdateSystemLog(-1, log.ApplicationList, "", line);
+                                             },
+                                             options.answerYes, options.err ? *options.err : std::cerr)),
+      dialogs(options.dialogs ? *options.dialogs : *headlessDialogs_),
+      db(clock, log, mainForm, settings, QDir(QString::fromStdString(options.dataDir)).absolutePath().toStdString()),
+      registration(db, log, dialogs),
+      config(db, log, registration),
+      dbLog(db, registration),
+      link(clock, log, linkForm, mainForm, hubSocket),
+      queue(clock, log, mainForm, registration, config, link),
+      creation(clock, log, db, registration, queue, link),
+      watchdog(clock, registration, queue, link),
+      extraction(clock, log, db, [this] { return listener.tick(); },
+                 [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
+                        const std::string& machine, const std::string& address) {
+                     return creation.SendMessage(message, pin, hash, requested, machine, address);
+                 }),
+      listener(clock, log, mainForm, extraction),
+      backup(clock, log,
+             {[this] { registration.UpdateLastBackUp(registration.ClientId); },
+              [this] {
+                  db.CloseSQLDatabase();
+                  db.OpenSQLDatabase();
+              }}),
+      shell(clock, registration, config, settings, tcpForm, mainForm.lbMainFormBanner),
+      tcpHub(shell, tcpForm, link, registration, dialogs, [this](std::string& text) { main.DoRecievedData(text); }),
+      hubSetup(hubSetupForm, shell, registration, dialogs),
+      startup({mainForm, log, dialogs, db, registration, config, queue, creation, watchdog, listener, backup},
+              logFolder_, version()),
+      main({clock, mainForm, log, dialogs, db, registration, queue, watchdog, listener, backup, startup}, mainShell(),
+           version())
+{
+    mainForm.cbxErrorLogging.setValue(1);
+    dbLog.attachTo(log);
+    link.hooks().switchWatchdog = [this] { return watchdog.SendSwitchWatchdog(); };
+    const bool timers = options.timers;
+    link.setTimersEnabled(timers);
+    listener.setTimersEnabled(timers);
+    tcpHub.setTimersEnabled(timers);
+    main.setTimersEnabled(timers);
+    main.onClosed([this] {
+        if (finished_)
+            finished_();
+    });
+    shell.SetBanners();
+}
+
+Client::~Client()
+{
+    link.hooks() = {};
+}
+
+MainWindow::Shell Client::mainShell()
+{
+    MainWindow::Shell s;
+    s.load = [this] {
+        // The tuning values are read by start-up, before the shell starts the link.
+        tcpHub.driver().HubRetries = registration.TCPVars.HubAttempts;
+        tcpHub.driver().HubRetryWait = registration.TCPVars.HubWait;
+        tcpHub.Form_Load();
+    };
+    s.isOpen = [this] { return tcpHub.Loaded(); };
+    s.unload = [this] { tcpHub.Unload(); };
+    s.show = [this] { tcpForm.window.setVisible(true); };
+    s.linkConnected = [this] { return link.Connected(); };
+    s.outputLine = [this](const std::string& text) { shell.AddOutputLine(tcpForm.lstOutput, text); };
+    s.recordsProcessed = [this](long count, const std::string& when) {
+        tcpForm.labRecordsProcessed[0].setCaption(std::to_string(count));
+        tcpForm.labRecordsProcessed[1].setCaption(when);
+    };
+    s.rotateBanner = [this] { shell.RotateBanner(); };
+    return s;
+}
+
+void Client::start() { main.Form_Load(); }
+
+void Client::requestClose()
+{
+    if (closed())
+        return;
+    if (main.Form_QueryUnload(0))
+        main.Form_Unload();
+}
+
+std::string Client::failure() const { return main.failure(); }
+
+}  // namespace smtpin::core

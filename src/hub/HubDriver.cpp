@@ -1,0 +1,158 @@
+#include "HubDriver.h"
+
+#include "CommDisplay.h"
+#include "db/ClientRegistration.h"
+
+#include <utility>
+
+namespace smtpin::hub {
+
+HubDriver::HubDriver(CommDisplay& client, const db::ClientRegistration& registration, Owner owner)
+    : client_(client), registration_(registration), owner_(std::move(owner))
+{
+    tmr_HubState.setInterval(kTickMs);
+    QObject::connect(&tmr_HubState, &QTimer::timeout, [this] { DriveHubConnection(); });
+}
+
+HubDriver::~HubDriver() { tmr_HubState.stop(); }
+
+void HubDriver::start()
+{
+    if (timersEnabled_)
+        tmr_HubState.start();
+}
+
+void HubDriver::stop() { tmr_HubState.stop(); }
+
+bool HubDriver::autoShow() const { return owner_.autoShow && owner_.autoShow(); }
+
+void HubDriver::busy(bool on)
+{
+    if (owner_.hourglass)
+        owner_.hourglass(on);
+}
+
+void HubDriver::showLinkWindow(bool on)
+{
+    if (autoShow())
+        client_.form().window.setVisible(on);
+}
+
+void HubDriver::ShowHubStatus(const std::string& status)
+{
+    const std::string title = owner_.title ? owner_.title() : std::string();
+    const std::string caption = title + "  -  (" + twoDigits(HubRetries - RetriesLeft + 1) + "/" +
+                                twoDigits(HubRetries) + ") " + status;
+    if (owner_.caption.caption() != caption)
+        owner_.caption.setCaption(caption);
+}
+
+void HubDriver::ConnectToHub()
+{
+    if (client_.Connected())
+        return;
+    HubSettings.Identifier = owner_.userIdentifier ? owner_.userIdentifier() : std::string();
+    HubSettings.Mode = static_cast<std::int16_t>(mode::OUT | mode::BUF | mode::STC);
+    HubSettings.Description = "SMTP Client on machine \"" + client_.LocalHostName() + "\" (ASYNC)";
+    HubSettings.BufferMax = registration_.TCPVars.HubMaxBuffer;
+    HubSettings.RemoteBuffer = registration_.TCPVars.RemoteBuffer;
+    HubSettings.ServerAddress = registration_.RemoteAddress;
+    HubSettings.ServerPort = registration_.RemotePort;
+    HubSettings.WatchDog = DateSerial(registration_.TCPVars.CCWatchdog);
+    busy(true);
+    client_.Connect(HubSettings);
+    busy(false);
+}
+
+void HubDriver::DriveHubConnection()
+{
+    switch (HubDriverState) {
+    case 0:
+        RetryCountdown = 0;
+        RetriesLeft = HubRetries;
+        ShowHubStatus("Initialize");
+        HubDriverState = 1;
+        break;
+    case 1:
+        if (DisconnectRequest != 0) {
+            ShowHubStatus("Disconnecting");
+            ConnectWanted = false;
+            showLinkWindow(true);
+            busy(true);
+            HubDriverState = 5;
+        } else if (!client_.Connected() && ConnectWanted) {
+            if (RetryCountdown > 0) {
+                --RetryCountdown;
+                ShowHubStatus("Retry in " + twoDigits(RetryCountdown) + " seconds");
+            } else {
+                HubDriverState = 2;
+            }
+        } else {
+            RetryCountdown = 0;
+            RetriesLeft = HubRetries;
+        }
+        break;
+    case 2:
+        ShowHubStatus("Attempting Connection");
+        showLinkWindow(true);
+        ConnectToHub();
+        RetryCountdown = HubRetryWait;
+        HubDriverState = 8;
+        break;
+    case 8:
+        // A refused Connect leaves the engine resting, which ends the wait at once.
+        if (client_.ThisMember.SystemState == 0)
+            HubDriverState = 3;
+        break;
+    case 3:
+        if (client_.Connected()) {
+            ShowHubStatus("Connected");
+            showLinkWindow(false);
+            HubDriverState = 1;
+        } else if (RetryCountdown < 1) {
+            ShowHubStatus("Failed to Connect");
+            RetryCountdown = HubRetryWait;
+            HubDriverState = 4;
+        } else {
+            --RetryCountdown;
+        }
+        break;
+    case 4:
+        if (HubRetries > 0) {
+            --RetriesLeft;
+            if (RetriesLeft < 1) {
+                ConnectWanted = false;
+                RetryCountdown = 0;
+                RetriesLeft = HubRetries;
+            }
+        }
+        HubDriverState = 1;
+        break;
+    case 5:
+        client_.Disconnect();
+        HubDriverState = 6;
+        break;
+    case 6:
+        if (client_.ThisMember.SystemState != 0)
+            break;
+        busy(false);
+        showLinkWindow(false);
+        HubDriverState = 1;
+        if (DisconnectRequest == 2) {
+            DisconnectRequest = 0;
+            ShowHubStatus("Terminating");
+            // The owner's unload may stop this timer and save settings; the
+            // request is cleared first so a refused unload is not repeated.
+            if (owner_.unload)
+                owner_.unload();
+        } else {
+            ShowHubStatus("Disconnected");
+            DisconnectRequest = 0;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace smtpin::hub

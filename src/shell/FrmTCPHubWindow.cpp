@@ -1,0 +1,208 @@
+#include "FrmTCPHubWindow.h"
+
+#include "ShellSettings.h"
+#include "db/ClientRegistration.h"
+#include "forms/FrmTCPHub.h"
+#include "hub/CommDisplay.h"
+#include "platform/Dialogs.h"
+
+#include <utility>
+
+namespace smtpin::shell {
+
+FrmTCPHubWindow::FrmTCPHubWindow(ShellSettings& shell, forms::FrmTCPHub& form, hub::CommDisplay& client,
+                                 db::ClientRegistration& registration, Dialogs& dialogs, Deliver deliver)
+    : shell_(shell), form_(form), client_(client), dialogs_(dialogs),
+      ring_(client, [this] { return shell_.UserIdentifier; }, std::move(deliver)),
+      driver_(client, registration,
+              hub::HubDriver::Owner{[this] { return shell_.UserIdentifier; }, [this] { return shell_.Title; },
+                                    [this] { return form_.mnuCommsShow.checked(); }, form_.window,
+                                    [this] { Unload(); }, {}})
+{
+    tmrTCP.setInterval(kTickMs);
+    QObject::connect(&tmrTCP, &QTimer::timeout, [this] { tmrTCP_Timer(); });
+}
+
+FrmTCPHubWindow::~FrmTCPHubWindow()
+{
+    tmrTCP.stop();
+    if (clientLoaded_)
+        client_.hooks().receivedData = nullptr;
+}
+
+void FrmTCPHubWindow::setTimersEnabled(bool on)
+{
+    timersEnabled_ = on;
+    driver_.setTimersEnabled(on);
+}
+
+void FrmTCPHubWindow::output(const std::string& text) { shell_.AddOutputLine(form_.lstOutput, text); }
+
+void FrmTCPHubWindow::Form_Load()
+{
+    loaded_ = true;
+    if (!InitialiseShell()) {
+        shell_.ShellLoaded = false;
+        return;
+    }
+    form_.window.setCaption("TCP Connection V1.00");
+    shell_.SetShellBanners();
+    form_.txtMaxOutputList.setText(std::to_string(shell_.DFMaxDisplayEntries));
+    client_.hooks().receivedData = [this](const messages::CommType& record) { ring_.client_ReceivedData(record); };
+    client_.Form_Load();
+    // A loaded link window stays hidden until shown from the menu or by Auto Show.
+    client_.form().window.setVisible(false);
+    clientLoaded_ = true;
+    driver_.start();
+    shell_.ShellLoaded = true;
+}
+
+void FrmTCPHubWindow::Form_QueryUnload(bool& Cancel)
+{
+    // The driver disconnects first and then closes the window itself.
+    if (client_.Connected()) {
+        driver_.DisconnectRequest = 2;
+        Cancel = true;
+    }
+}
+
+void FrmTCPHubWindow::Form_Unload()
+{
+    tmrTCP.stop();
+    shell_.SaveTCPSettings();
+    if (clientLoaded_) {
+        driver_.stop();
+        client_.StopCommDisplay();
+        client_.hooks().receivedData = nullptr;
+        clientLoaded_ = false;
+    }
+}
+
+bool FrmTCPHubWindow::Unload()
+{
+    if (!loaded_)
+        return true;
+    bool cancel = false;
+    Form_QueryUnload(cancel);
+    if (cancel)
+        return false;
+    Form_Unload();
+    form_.window.setVisible(false);
+    loaded_ = false;
+    return true;
+}
+
+bool FrmTCPHubWindow::InitialiseShell()
+{
+    const std::string version = ShellSettings::kVersion;
+    if (!shell_.LoadTCPSettings()) {
+        dialogs_.MsgBox("Failed to load TCP registry ", db::ClientRegistration::kDialogTitle);
+        Unload();
+        return false;
+    }
+    if (shell_.Load) {
+        shell_.Title = std::string(ShellSettings::kShellName) + " - V" + version;
+        form_.window.setCaption(shell_.Title);
+        mnuComms_Click(2);
+        shell_.ClientId() = shell_.UserIdentifier;
+    }
+    const std::string asClaimed = shell_.ClientId();
+    if (!ShellSettings::NormaliseClientId(shell_.ClientId()))
+        return false;
+    // The hub addresses this client by its normalised identifier, so the
+    // login identifier follows it unless the operator set another one.
+    if (shell_.UserIdentifier.empty() || shell_.UserIdentifier == asClaimed)
+        shell_.UserIdentifier = shell_.ClientId();
+
+    output("Setting User Id ... ok");
+    shell_.Title = std::string(ShellSettings::kShellName) + " - V" + version + " (" + shell_.ClientId() + ")";
+    form_.window.setCaption(shell_.Title + " - Version " + version + " (" + shell_.ClientId() + ")");
+
+    output("Loading System Locale Date Format ... ok");
+    shell_.LoadLocaleDateFormat();
+
+    form_.labRecordsProcessed[0].setCaption("0");
+    if (timersEnabled_)
+        tmrTCP.start();
+
+    output("Restoring form postion ... ok");
+    if (shell_.hooks().setPasswordState)
+        shell_.hooks().setPasswordState(0);
+
+    if (form_.mnuCommsAutoConnect.checked()) {
+        output("Automaticly connecting to HOLV Hub");
+        mnuComms_Click(0);
+    }
+    output("System Initilized ... ok");
+    return true;
+}
+
+void FrmTCPHubWindow::tmrTCP_Timer()
+{
+    client_.GetNextPktBuffer();
+    ring_.DeliverHubMessage();
+    shell_.RotateShellBanner();
+}
+
+void FrmTCPHubWindow::mnuComm_Click()
+{
+    const bool L = shell_.SetupLocked;
+    const bool K = form_.mnuCommsLockSetup.checked();
+    const bool C = client_.Connected();
+    form_.mnuComms[0].setEnabled(!L && !K && !C);
+    form_.mnuComms[1].setEnabled(!L && !K);
+    form_.mnuComms[1].setCaption(C ? "Disconnect" : "Stop");
+    form_.mnuComms[2].setEnabled(!L && !K && !C);
+    form_.mnuCommsAutoConnect.setEnabled(!L && !K);
+    form_.mnuCommsShow.setEnabled(!L && !K);
+    form_.mnuCommsShowCC.setEnabled(!L);
+    form_.mnuCommsLockSetup.setEnabled(!L);
+}
+
+void FrmTCPHubWindow::mnuComms_Click(int index)
+{
+    switch (index) {
+    case 0:
+        driver_.ConnectWanted = true;
+        driver_.DisconnectRequest = 0;
+        break;
+    case 1:
+        driver_.DisconnectRequest = 1;
+        break;
+    case 2:
+        shell_.UserIdentifier = shell_.ClientId();
+        break;
+    default:
+        break;
+    }
+}
+
+void FrmTCPHubWindow::mnuCommsAutoConnect_Click()
+{
+    form_.mnuCommsAutoConnect.setChecked(!form_.mnuCommsAutoConnect.checked());
+}
+
+void FrmTCPHubWindow::mnuCommsShow_Click() { form_.mnuCommsShow.setChecked(!form_.mnuCommsShow.checked()); }
+
+void FrmTCPHubWindow::mnuCommsShowCC_Click()
+{
+    Window& link = client_.form().window;
+    link.setVisible(!link.visible());
+}
+
+void FrmTCPHubWindow::mnuCommsLockSetup_Click()
+{
+    form_.mnuCommsLockSetup.setChecked(!form_.mnuCommsLockSetup.checked());
+}
+
+void FrmTCPHubWindow::cmdHideTCP_Click() { form_.window.setVisible(false); }
+
+// The monitor takes no test flags from this client: the button does nothing.
+void FrmTCPHubWindow::cmdMonitorTest_Click() {}
+
+void FrmTCPHubWindow::txtMaxOutputList_GotFocus()
+{
+    form_.txtMaxOutputList.setText(std::to_string(shell_.DFMaxDisplayEntries));
+}
+
+}  // namespace smtpin::shell

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "hub/HubDriver.h"
+#include "hub/HubMessageRing.h"
+
+#include <QTimer>
+
+#include <functional>
+#include <string>
+
+namespace smtpin {
+class Dialogs;
+namespace forms { struct FrmTCPHub; }
+namespace db { class ClientRegistration; }
+namespace hub { class CommDisplay; }
+}  // namespace smtpin
+
+namespace smtpin::shell {
+
+class ShellSettings;
+
+// The TCP setup window: starts the shell, owns the connection driver and
+// the hand-over of received hub messages, and answers the Comms menus.
+class FrmTCPHubWindow {
+public:
+    static constexpr int kTickMs = 500;
+    // The main window's DoRecievedData.
+    using Deliver = std::function<void(std::string& text)>;
+
+    FrmTCPHubWindow(ShellSettings& shell, forms::FrmTCPHub& form, hub::CommDisplay& client,
+                    db::ClientRegistration& registration, Dialogs& dialogs, Deliver deliver);
+    ~FrmTCPHubWindow();
+    FrmTCPHubWindow(const FrmTCPHubWindow&) = delete;
+    FrmTCPHubWindow& operator=(const FrmTCPHubWindow&) = delete;
+
+    // Off in tests: tmrTCP and the driver's timer are then driven by hand.
+    void setTimersEnabled(bool on);
+
+    void Form_Load();
+    void Form_QueryUnload(bool& Cancel);
+    void Form_Unload();
+    // Unload as the window system does it: ask, then unload and hide.
+    // False when the close was refused.
+    bool Unload();
+    bool Loaded() const { return loaded_; }
+
+    bool InitialiseShell();
+    void tmrTCP_Timer();
+
+    void mnuComm_Click();
+    void mnuComms_Click(int index);
+    void mnuCommsAutoConnect_Click();
+    void mnuCommsShow_Click();
+    void mnuCommsShowCC_Click();
+    void mnuCommsLockSetup_Click();
+    void cmdHideTCP_Click();
+    void cmdMonitorTest_Click();
+    void txtMaxOutputList_GotFocus();
+
+    hub::HubDriver& driver() { return driver_; }
+    hub::HubMessageRing& ring() { return ring_; }
+    QTimer tmrTCP;
+
+private:
+    void output(const std::string& text);
+
+    ShellSettings& shell_;
+    forms::FrmTCPHub& form_;
+    hub::CommDisplay& client_;
+    Dialogs& dialogs_;
+    hub::HubMessageRing ring_;
+    hub::HubDriver driver_;
+    bool timersEnabled_ = true;
+    bool loaded_ = true;
+    bool clientLoaded_ = false;
+};
+
+}  // namespace smtpin::shell
