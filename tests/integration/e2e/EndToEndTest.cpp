@@ -1,0 +1,159 @@
+// The real smtpin binary with a real hubsim and a real SQLite catalogue:
+// mails in, pages out, and the ways start-up and shut-down can go.
+#include "SmtpinProcess.h"
+
+#include "support/HubSimProcess.h"
+#include "support/TempDir.h"
+#include "support/TestClient.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+namespace smtpin::test {
+namespace {
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        smtpPort = HubSimProcess::freePort();
+        hubPort = HubSimProcess::freePort();
+        ASSERT_TRUE(app.prepare(smtpPort, hubPort)) << app.errorText();
+    }
+
+    void startBoth(const QStringList& hubArgs = {})
+    {
+        ASSERT_TRUE(hub.startOn(hubPort, hubArgs));
+        ASSERT_TRUE(app.start());
+        ASSERT_TRUE(hub.waitForLine("RX READY", 20000)) << app.errorText();
+        ASSERT_TRUE(app.waitForLine("listening on")) << app.errorText();
+    }
+
+    TempDir dir;
+    SmtpinProcess app{dir.path()};
+    HubSimProcess hub;
+    int smtpPort = 0;
+    int hubPort = 0;
+};
+
+std::string base64(const std::string& s) { return QByteArray::fromStdString(s).toBase64().toStdString(); }
+
+TEST_F(EndToEnd, PlainMailBecomesAPageAndTheSwitchDeletesIt)
+{
+    startBoth();
+    EXPECT_EQ(sendMail(smtpPort, pagerXml("4711", "Fire at gate 3", "hash42")), "250 OK");
+    ASSERT_TRUE(hub.waitForLine("RX NEWMESS", 10000));
+    EXPECT_TRUE(hub.waitForLine("to 4711: Fire at gate 3"));
+    EXPECT_TRUE(hub.waitForLine("TX DELETE"));
+    EXPECT_TRUE(app.waitForLine("AIQF: Request DELETE message "));
+    // The record carries the mail's hash, machine and address.
+    EXPECT_TRUE(app.waitForLine("|4711||Fire at gate 3|hash42|10.1.2.3|MAILHOST|"));
+    EXPECT_EQ(app.terminate(), 0);
+    EXPECT_TRUE(hub.waitForLine("RX 1002 logoff"));
+    EXPECT_EQ(app.value("SELECT State || Available FROM HXSClient WHERE Device = 'S01'").toString(), "00");
+}
+
+TEST_F(EndToEnd, EncodedBodiesAndEntitiesAreDecoded)
+{
+    startBoth();
+    const std::string xml1 = "<PagerMessage><PagerPin>1001</PagerPin><Message>Base64 single</Message></PagerMessage>";
+    EXPECT_EQ(sendMail(smtpPort, "Subject: b\r\nContent-Transfer-Encoding: base64\r\n\r\n" + base64(xml1)), "250 OK");
+    const std::string xml2 = "<PagerMessage><PagerPin>1002</PagerPin><Message>Base64 alternative</Message></PagerMessage>";
+    EXPECT_EQ(sendMail(smtpPort,
+                       "Subject: m\r\nMIME-Version: 1.0\r\nContent-Type: multipart/alternative; boundary=\"b1\"\r\n\r\n"
+                       "--b1\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                           base64(xml2) + "\r\n--b1--"),
+              "250 OK");
+    EXPECT_EQ(sendMail(smtpPort, "Subject: q\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                                 "<PagerMessage><PagerPin>1003</PagerPin><Message>Quoted printable with a so=\r\n"
+                                 "ft break</Message></PagerMessage>"),
+              "250 OK");
+    EXPECT_EQ(sendMail(smtpPort, pagerXml("1004", "a &lt; b &amp;&amp; c")), "250 OK");
+    EXPECT_TRUE(hub.waitForLine("to 1001: Base64 single", 10000));
+    EXPECT_TRUE(hub.waitForLine("to 1002: Base64 alternative"));
+    EXPECT_TRUE(hub.waitForLine("to 1003: Quoted printable with a soft break"));
+    EXPECT_TRUE(hub.waitForLine("to 1004: a < b && c"));
+}
+
+TEST_F(EndToEnd, AStandardMailClientIsServed)
+{
+    startBoth();
+    const std::string script =
+        "import smtplib, sys\n"
+        "from email.message import EmailMessage\n"
+        "m = EmailMessage()\n"
+        "m['From'] = 'dispatch@test'; m['To'] = 'pager@test'; m['Subject'] = 'page'\n"
+        "m.set_content('<PagerMessage><PagerPin>2002</PagerPin><Message>From smtplib</Message></PagerMessage>',"
+        " cte='base64')\n"
+        "s = smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=20)\n"
+        "s.send_message(m)\n"
+        "s.quit()\n";
+    QProcess py;
+    py.start("python3", {"-c", QString::fromStdString(script), QString::number(smtpPort)});
+    ASSERT_TRUE(pumpUntil([&] { return py.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(py.exitCode(), 0) << py.readAllStandardError().toStdString();
+    EXPECT_TRUE(hub.waitForLine("to 2002: From smtplib", 10000));
+}
+
+TEST_F(EndToEnd, RefusalsAreAnsweredSoTheSenderUnderstands)
+{
+    ASSERT_TRUE(app.exec("UPDATE HXSClientConfig SET [Value] = '0' WHERE [Parameter] = 'QUEUE_SIZE'"));
+    ASSERT_TRUE(app.exec("INSERT INTO HXSSirenSites ([PAGER_ID], [MESS_ID]) VALUES ('555', '9999')"));
+    startBoth({"--no-delete"});
+    EXPECT_EQ(sendMail(smtpPort, pagerXml("", "No number")),
+              "554 VORN_SMTP_Server No pager number, message not processed");
+    EXPECT_EQ(sendMail(smtpPort, pagerXml("555", "Siren")), "250 OK");
+    EXPECT_TRUE(hub.waitForLine("to 9999: Siren", 10000));
+    // One slot, held until the switch deletes it: the next mail must wait.
+    EXPECT_EQ(sendMail(smtpPort, pagerXml("556", "Second")), "451 VORN_SMTP_Server Queue full, try again later");
+}
+
+TEST_F(EndToEnd, NoClientRowLeavesItInertWithItsReason)
+{
+    ASSERT_TRUE(app.exec("DELETE FROM HXSClient"));
+    ASSERT_TRUE(app.start());
+    EXPECT_EQ(app.waitForExit(), 1);
+    EXPECT_NE(app.errorText().find("Unable to locate the user id for this client type SMTPIN"), std::string::npos)
+        << app.errorText();
+}
+
+TEST_F(EndToEnd, ATakenListenerPortIsReportedUnavailable)
+{
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, static_cast<quint16>(smtpPort)));
+    ASSERT_TRUE(hub.startOn(hubPort));
+    ASSERT_TRUE(app.start());
+    EXPECT_TRUE(hub.waitForLine("RX UNAVAIL", 20000)) << app.errorText();
+    EXPECT_EQ(app.terminate(), 0);
+}
+
+TEST_F(EndToEnd, TheDriverRetriesUntilTheSwitchComesUp)
+{
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(app.waitForLine("listening on")) << app.errorText();
+    pumpUntil([] { return false; }, 4000);
+    EXPECT_EQ(sendMail(smtpPort, pagerXml("3003", "Before the switch")), "250 OK");
+    ASSERT_TRUE(hub.startOn(hubPort));
+    EXPECT_TRUE(hub.waitForLine("RX 1000 login", 20000));
+    EXPECT_TRUE(hub.waitForLine("to 3003: Before the switch", 10000));
+}
+
+TEST_F(EndToEnd, MailsTakenWhileTheSwitchRestartsReachItAfterTheNewLogin)
+{
+    startBoth();
+    EXPECT_EQ(sendMail(smtpPort, pagerXml("4001", "First")), "250 OK");
+    ASSERT_TRUE(hub.waitForLine("to 4001: First", 10000));
+    hub.kill();
+    EXPECT_EQ(sendMail(smtpPort, pagerXml("4002", "While down")), "250 OK");
+    HubSimProcess again;
+    ASSERT_TRUE(again.startOn(hubPort));
+    EXPECT_TRUE(again.waitForLine("RX 1000 login", 20000));
+    EXPECT_TRUE(again.waitForLine("to 4002: While down", 10000));
+    EXPECT_TRUE(app.waitForLine("AIQF: Request DELETE message "));
+}
+
+}  // namespace
+}  // namespace smtpin::test

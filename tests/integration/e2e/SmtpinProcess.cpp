@@ -1,0 +1,199 @@
+#include "SmtpinProcess.h"
+
+#include "support/TestClient.h"
+
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <csignal>
+
+namespace smtpin::test {
+
+namespace {
+
+const QString kConnection = QStringLiteral("e2e-side");
+
+QSqlDatabase side(const std::string& dataDir)
+{
+    QSqlDatabase db = QSqlDatabase::contains(kConnection) ? QSqlDatabase::database(kConnection, false)
+                                                          : QSqlDatabase::addDatabase("QSQLITE", kConnection);
+    db.setDatabaseName(QDir(QString::fromStdString(dataDir)).absoluteFilePath("HXSMKII.sqlite"));
+    db.open();
+    return db;
+}
+
+}  // namespace
+
+SmtpinProcess::SmtpinProcess(std::string dataDir) : dataDir_(std::move(dataDir))
+{
+    QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { read(); });
+    QObject::connect(&process_, &QProcess::readyReadStandardError,
+                     [this] { errors_ += process_.readAllStandardError().toStdString(); });
+}
+
+SmtpinProcess::~SmtpinProcess()
+{
+    kill();
+    if (QSqlDatabase::contains(kConnection)) {
+        QSqlDatabase::database(kConnection, false).close();
+        QSqlDatabase::removeDatabase(kConnection);
+    }
+}
+
+QString SmtpinProcess::program() { return QStringLiteral(SMTPIN_PATH); }
+
+bool SmtpinProcess::prepare(int smtpPort, int hubPort)
+{
+    QProcess init;
+    init.start(program(), {"--init", "--data-dir", QString::fromStdString(dataDir_)});
+    if (!init.waitForFinished(20000) || init.exitCode() != 0)
+        return false;
+    return exec("UPDATE HXSClientConfig SET [Value] = ? WHERE [Parameter] = 'SMTPPORT'", {QString::number(smtpPort)}) &&
+           exec("UPDATE HXSSystem SET [Value] = ? WHERE [Description] = 'Remote Port'", {QString::number(hubPort)}) &&
+           exec("UPDATE HXSTCPClient SET [HubWait] = 2");
+}
+
+bool SmtpinProcess::exec(const std::string& sql, const std::vector<QVariant>& values)
+{
+    QSqlDatabase db = side(dataDir_);
+    QSqlQuery q(db);
+    q.prepare(QString::fromStdString(sql));
+    for (const auto& v : values)
+        q.addBindValue(v);
+    const bool ok = q.exec();
+    if (!ok)
+        errors_ += "side statement failed: " + q.lastError().text().toStdString() + "\n";
+    return ok;
+}
+
+QVariant SmtpinProcess::value(const std::string& sql)
+{
+    QSqlDatabase db = side(dataDir_);
+    QSqlQuery q(db);
+    if (!q.exec(QString::fromStdString(sql)) || !q.next())
+        return {};
+    return q.value(0);
+}
+
+bool SmtpinProcess::start(const QStringList& extraArgs)
+{
+    QStringList args{"--headless", "--data-dir", QString::fromStdString(dataDir_)};
+    args += extraArgs;
+    process_.start(program(), args);
+    return process_.waitForStarted(10000);
+}
+
+void SmtpinProcess::read()
+{
+    pending_ += process_.readAllStandardOutput().toStdString();
+    std::size_t from = 0;
+    for (std::size_t end; (end = pending_.find('\n', from)) != std::string::npos; from = end + 1)
+        lines_.push_back(pending_.substr(from, end - from));
+    pending_.erase(0, from);
+}
+
+std::vector<std::string> SmtpinProcess::lines()
+{
+    read();
+    return lines_;
+}
+
+int SmtpinProcess::count(const std::string& substring)
+{
+    int n = 0;
+    for (const auto& l : lines())
+        n += l.find(substring) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+bool SmtpinProcess::waitForLine(const std::string& substring, int timeoutMs)
+{
+    return pumpUntil([&] { return count(substring) > 0; }, timeoutMs);
+}
+
+std::string SmtpinProcess::errorText()
+{
+    errors_ += process_.readAllStandardError().toStdString();
+    return errors_;
+}
+
+int SmtpinProcess::waitForExit(int timeoutMs)
+{
+    if (!pumpUntil([&] { return !running(); }, timeoutMs))
+        return -1;
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+int SmtpinProcess::terminate(int timeoutMs)
+{
+    if (!running())
+        return process_.exitCode();
+    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+    return waitForExit(timeoutMs);
+}
+
+void SmtpinProcess::kill()
+{
+    if (running()) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+}
+
+std::string sendMail(int port, const std::string& message)
+{
+    TestClient c;
+    if (!c.connectTo(port))
+        return "";
+    std::size_t seen = 0;
+    auto reply = [&](const std::string& expect) -> std::string {
+        std::string got;
+        pumpUntil([&] {
+            const auto l = c.lines();
+            if (l.size() > seen) {
+                got = l[seen];
+                return true;
+            }
+            return false;
+        }, 10000);
+        ++seen;
+        return got.rfind(expect, 0) == 0 ? std::string() : (got.empty() ? "(no reply)" : got);
+    };
+    if (auto bad = reply("220"); !bad.empty())
+        return bad;
+    for (const char* cmd : {"HELO test\r\n", "MAIL FROM:<dispatch@test>\r\n", "RCPT TO:<pager@test>\r\n"}) {
+        c.send(cmd);
+        if (auto bad = reply("250"); !bad.empty())
+            return bad;
+    }
+    c.send("DATA\r\n");
+    if (auto bad = reply("354"); !bad.empty())
+        return bad;
+    c.send(message + "\r\n.\r\n");
+    std::string end;
+    pumpUntil([&] {
+        const auto l = c.lines();
+        if (l.size() > seen) {
+            end = l[seen];
+            return true;
+        }
+        return false;
+    }, 10000);
+    c.send("QUIT\r\n");
+    return end;
+}
+
+std::string pagerXml(const std::string& pin, const std::string& text, const std::string& hash, const std::string& extra)
+{
+    std::string xml = "<PagerMessage>";
+    if (!pin.empty())
+        xml += "<PagerPin>" + pin + "</PagerPin>";
+    xml += "<MessageHash>" + hash + "</MessageHash><Message>" + text +
+           "</Message><MachineName>MAILHOST</MachineName><InterfaceAddress>10.1.2.3</InterfaceAddress>" + extra +
+           "</PagerMessage>";
+    return "From: dispatch@test\r\nTo: pager@test\r\nSubject: page\r\n\r\n" + xml;
+}
+
+}  // namespace smtpin::test

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QVariant>
+
+#include <string>
+#include <vector>
+
+namespace smtpin::test {
+
+// The built smtpin binary, headless, on a data folder of its own whose
+// embedded catalogue is prepared with --init and then pointed at free ports.
+class SmtpinProcess {
+public:
+    explicit SmtpinProcess(std::string dataDir);
+    ~SmtpinProcess();
+
+    // --init, then SMTP on smtpPort and the switch at hubPort; quick retries.
+    bool prepare(int smtpPort, int hubPort);
+    // A statement on the catalogue file (while the program is not running).
+    bool exec(const std::string& sql, const std::vector<QVariant>& values = {});
+    QVariant value(const std::string& sql);
+
+    bool start(const QStringList& extraArgs = {});
+    bool waitForLine(const std::string& substring, int timeoutMs = 10000);
+    int count(const std::string& substring);
+    std::vector<std::string> lines();
+    std::string errorText();
+    bool running() const { return process_.state() != QProcess::NotRunning; }
+    // SIGTERM; the exit code, or -1 when it did not end in time.
+    int terminate(int timeoutMs = 30000);
+    // Waits for it to end by itself; the exit code or -1.
+    int waitForExit(int timeoutMs = 20000);
+    void kill();
+
+    static QString program();
+
+private:
+    void read();
+
+    std::string dataDir_;
+    QProcess process_;
+    std::string pending_;
+    std::vector<std::string> lines_;
+    std::string errors_;
+};
+
+// One SMTP conversation; the reply to the end of the data, or the first
+// reply that was not the expected one ("" when the server went quiet).
+std::string sendMail(int port, const std::string& message);
+
+// A mail whose body is the pager message of these fields, in plain text.
+std::string pagerXml(const std::string& pin, const std::string& text, const std::string& hash = "h1",
+                     const std::string& extra = "<IsDispatchMessage>False</IsDispatchMessage>");
+
+}  // namespace smtpin::test
