@@ -73,8 +73,9 @@ void CreateCatalogue(CatalogueConnection& db)
         db.Execute("INSERT INTO HXSClient ([Device], [Enable], [State], [Available], [BackUpPeriod], [WPeriod],"
                    " [PortClass], [LastBackUp]) VALUES (?, '1', '0', '0', 24, 60, 'TCP', ?)",
                    {device, db.timeValue(db.clock().now())});
+        // HubAttempts 0: a paging client keeps trying to reach its switch.
         db.Execute("INSERT INTO HXSTCPClient ([Device], [HubAttempts], [HubWait], [HubMaxBuffer], [RemoteBuffer],"
-                   " [CCWatchdog]) VALUES (?, 10, 10, 100, 250, 300)",
+                   " [CCWatchdog]) VALUES (?, 0, 10, 100, 250, 300)",
                    {device});
         for (const Setting& s : kSystem)
             db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)",

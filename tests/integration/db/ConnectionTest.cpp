@@ -36,7 +36,7 @@ TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
     EXPECT_EQ(db::toDateSerial(client[0][7]), clock.now());
     EXPECT_EQ(rows("SELECT HubAttempts, HubWait, HubMaxBuffer, RemoteBuffer, CCWatchdog FROM HXSTCPClient "
                    "WHERE Device = 'S01'"),
-              (std::vector<std::vector<QVariant>>{{10, 10, 100, 250, 300}}));
+              (std::vector<std::vector<QVariant>>{{0, 10, 100, 250, 300}}));
     EXPECT_EQ(rows("SELECT Description, Value FROM HXSSystem ORDER BY Description"),
               (std::vector<std::vector<QVariant>>{{"DefMessIdSystem", "1000000"},
                                                   {"MessIdSystem", "1000000"},
