@@ -108,7 +108,8 @@ void StartupSettings::readListenerSettings()
     auto& form = s_.form;
     auto& listener = s_.listener;
     if (const std::string port = config("SMTPPORT"); !port.empty()) {
-        form.txbServerPort.setText(std::to_string(number("SMTPPORT", port, 1, 65535)));
+        // 0 lets the system choose a free port.
+        form.txbServerPort.setText(std::to_string(number("SMTPPORT", port, 0, 65535)));
         logLine("  IV: PORT found in startup. Using port " + port);
     } else {
         logLine("  IV: PORT not available. Use default 25");

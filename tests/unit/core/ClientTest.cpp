@@ -1,0 +1,202 @@
+// The whole client in one process, its timers driven by the test: start-up
+// settings, the main window's handlers, the staged close, the log backup.
+#include "core/Client.h"
+
+#include "support/TempDir.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace smtpin::test {
+namespace {
+
+class ClientTest : public ::testing::Test {
+protected:
+    ClientTest() { options.dataDir = dir.path(); options.timers = false; options.err = &err; }
+
+    // Prepares the embedded catalogue, then changes it before the client starts.
+    void setConfig(const std::string& parameter, const std::string& value)
+    {
+        edits.push_back({"UPDATE HXSClientConfig SET [Value] = '" + value + "' WHERE [Parameter] = '" + parameter + "'"});
+    }
+    void edit(const std::string& sql) { edits.push_back(sql); }
+
+    core::Client& start()
+    {
+        {
+            core::Client init(clock, options);
+            EXPECT_TRUE(init.db.OpenSQLDatabase());
+            for (const auto& sql : edits)
+                init.db.Execute(sql);
+            // Keep the listener off the shared ports.
+            init.db.Execute("UPDATE HXSClientConfig SET [Value] = '0' WHERE [Parameter] = 'SMTPPORT'");
+            init.db.CloseSQLDatabase();
+        }
+        client = std::make_unique<core::Client>(clock, options);
+        client->start();
+        return *client;
+    }
+
+    bool logged(const std::string& text) const
+    {
+        const auto& items = client->mainForm.lbxSystemLog.items();
+        return std::any_of(items.begin(), items.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    }
+
+    TempDir dir;
+    ManualClock clock;
+    std::ostringstream err;
+    core::Client::Options options;
+    std::vector<std::string> edits;
+    std::unique_ptr<core::Client> client;
+};
+
+TEST_F(ClientTest, StartsOnTheEmbeddedDefault)
+{
+    auto& c = start();
+    ASSERT_TRUE(c.running()) << c.failure();
+    EXPECT_EQ(c.mainForm.window.caption(), "SMTP s01  VORN     Version  V1.0(0) 2022");
+    EXPECT_EQ(c.queue.SwitchId, "h01");
+    EXPECT_EQ(c.queue.QueueSize, 300);
+    EXPECT_EQ(c.listener.MaxSockets, 10);
+    EXPECT_FALSE(c.mainForm.txbMaxSockets.enabled());
+    EXPECT_EQ(c.mainForm.txbPagerNo[4].text(), "9000000");
+    EXPECT_TRUE(c.listener.ListenerReady);
+    EXPECT_TRUE(logged("Main: SMTP s01 now operational using version  V1.0(0) 2022"));
+    EXPECT_TRUE(c.shell.UserIdentifier == "s01");
+    // READY waits in the link's buffer until the switch is reached.
+    ASSERT_EQ(c.link.ThisMember.BufferSize(), 1);
+    EXPECT_NE(c.link.ThisMember.outputBuffer().front().Message.find("|READY"), std::string::npos);
+}
+
+TEST_F(ClientTest, SettingsOutsideTheirLimitsTakeTheirDefaults)
+{
+    setConfig("TCP_HUB_TIMEOUT", "59");
+    setConfig("TCPTIMEOUT", "21");
+    setConfig("MAX_SOCKETS", "101");
+    setConfig("DEBUG", "On");
+    auto& c = start();
+    ASSERT_TRUE(c.running()) << c.failure();
+    EXPECT_TRUE(logged("  IV: SMTP Listener Socket Timeout is set to small [59]. Setting to 600 seconds"));
+    EXPECT_DOUBLE_EQ(c.listener.ListenerIdleTime, 600 / 86400.0);
+    EXPECT_TRUE(logged("  IV: SMTP TCP Timeout is set to large [21]. Setting to 3 seconds"));
+    EXPECT_DOUBLE_EQ(c.listener.SocketTimeout, 3 / 86400.0);
+    EXPECT_TRUE(logged("  IV: SMTP MAX SOCKETS is too high. Setting to 10"));
+    EXPECT_TRUE(logged("  IV: DEBUG logging is ON"));
+}
+
+TEST_F(ClientTest, SettingsAtTheirLimitsAreTaken)
+{
+    setConfig("TCP_HUB_TIMEOUT", "10000");
+    setConfig("TCPTIMEOUT", "20");
+    setConfig("MAX_SOCKETS", "100");
+    edit("DELETE FROM HXSClientConfig WHERE [Parameter] = 'SMTPIP'");
+    auto& c = start();
+    ASSERT_TRUE(c.running()) << c.failure();
+    EXPECT_DOUBLE_EQ(c.listener.ListenerIdleTime, 10000 / 86400.0);
+    EXPECT_DOUBLE_EQ(c.listener.SocketTimeout, 20 / 86400.0);
+    EXPECT_EQ(c.listener.MaxSockets, 100);
+    EXPECT_TRUE(logged("  IV: IP not available. Use default 127.0.0.1"));
+}
+
+TEST_F(ClientTest, WithoutAClientRowItStaysInert)
+{
+    edit("DELETE FROM HXSClient");
+    auto& c = start();
+    EXPECT_TRUE(c.inert());
+    EXPECT_EQ(c.failure(), "Unable to locate the user id for this client type SMTPIN");
+    EXPECT_NE(err.str().find("Client is unable initialise. Terminating application"), std::string::npos);
+    EXPECT_FALSE(c.listener.ListenerReady);
+}
+
+TEST_F(ClientTest, ASwitchCodeThatIsNoMemberCodeStopsStartUp)
+{
+    edit("UPDATE HXSModule SET [Group] = 'hub1' WHERE [Title] = 'SWITCH'");
+    auto& c = start();
+    EXPECT_TRUE(c.closed());
+    EXPECT_NE(c.failure().find("\"hub1\", not a 3-character member code"), std::string::npos) << c.failure();
+}
+
+TEST_F(ClientTest, AQueueSizeThatCannotBeUsedStopsStartUp)
+{
+    setConfig("QUEUE_SIZE", "302");
+    auto& c = start();
+    EXPECT_TRUE(c.closed());
+    EXPECT_NE(c.failure().find("QUEUE_SIZE"), std::string::npos);
+}
+
+TEST_F(ClientTest, ResetAndReceivedRecords)
+{
+    auto& c = start();
+    c.queue.OutgoingCount = 7;
+    c.db.DatabaseHits = 9;
+    c.main.cmdDatabaseRESET_Click();
+    clock.advanceSeconds(5);
+    c.main.cmdDatabaseRESET_Click();
+    EXPECT_EQ(c.mainForm.txbOutgoingPkts.text(), "0");
+    EXPECT_EQ(c.mainForm.txbDatabaseHits.text(), "0");
+    EXPECT_EQ(c.mainForm.lbLastTimeResetDBH.caption(), clock.now().generalDate());
+
+    std::string unknown = "0000001|00:00:00|h01||0||||||||00:00:00|00:00:00||||SOMETHING";
+    c.main.RecordsProcessed = 999999999;
+    c.main.DoRecievedData(unknown);
+    EXPECT_EQ(c.tcpForm.labRecordsProcessed[0].caption(), "0");
+    EXPECT_EQ(c.tcpForm.labRecordsProcessed[1].caption(), clock.now().format(DateSerial::kTimeDate));
+    EXPECT_NE(c.tcpForm.lstOutput.item(0).find("SOMETHING"), std::string::npos);
+}
+
+TEST_F(ClientTest, CloseWithTheLinkDownReleasesTheRowAndEnds)
+{
+    auto& c = start();
+    bool finished = false;
+    c.onFinished([&] { finished = true; });
+    c.requestClose();
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(c.main.CloseStage, 1);
+    EXPECT_FALSE(c.listener.ListenerReady && c.listener.socket(0).state() == 2);
+    c.main.tmrSystem_Timer();   // the TCP setup window closes first
+    c.main.tmrSystem_Timer();
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(c.closed());
+    QSqlDatabase side = QSqlDatabase::addDatabase("QSQLITE", "client-test-side");
+    side.setDatabaseName(QString::fromStdString(dir.file("HXSMKII.sqlite")));
+    ASSERT_TRUE(side.open());
+    QSqlQuery q(side);
+    ASSERT_TRUE(q.exec("SELECT State || Available FROM HXSClient WHERE Device = 'S01'") && q.next());
+    EXPECT_EQ(q.value(0).toString(), "00");
+    side.close();
+    side = QSqlDatabase();
+    QSqlDatabase::removeDatabase("client-test-side");
+}
+
+TEST_F(ClientTest, BackupsFollowTheSchedule)
+{
+    edit("UPDATE HXSClient SET [BackUpPeriod] = 24");
+    auto& c = start();
+    c.backup.LastBackUp = clock.now().addSeconds(-23 * 3600);
+    c.main.tmrDummyPkts_Timer();
+    EXPECT_FALSE(logged("TFB: Begin Backup client log."));
+    c.backup.LastBackUp = clock.now().addSeconds(-24 * 3600 - 1);
+    c.main.tmrDummyPkts_Timer();
+    EXPECT_TRUE(logged("TFB: Backup system logs successful."));
+    EXPECT_EQ(c.backup.LastBackUp, clock.now());
+}
+
+TEST_F(ClientTest, APeriodOfZeroMeansNoScheduledBackups)
+{
+    edit("UPDATE HXSClient SET [BackUpPeriod] = 0");
+    auto& c = start();
+    c.main.tmrDummyPkts_Timer();
+    EXPECT_TRUE(logged("TFB: Backup period is 0 hours: no scheduled log backups."));
+    clock.advanceSeconds(3600);
+    c.main.tmrDummyPkts_Timer();
+    EXPECT_FALSE(logged("TFB: Begin Backup client log."));
+}
+
+}  // namespace
+}  // namespace smtpin::test
