@@ -64,10 +64,16 @@ Client::Client(const Clock& clock_, Options options_)
       shell(clock, registration, config, settings, tcpForm, mainForm.lbMainFormBanner),
       tcpHub(shell, tcpForm, link, registration, dialogs, [this](std::string& text) { main.DoRecievedData(text); }),
       hubSetup(hubSetupForm, shell, registration, dialogs),
+      setupLock(shell, tcpForm, dialogs),
       startup({mainForm, log, dialogs, db, registration, config, queue, creation, watchdog, listener, backup},
               logFolder_, version()),
       main({clock, mainForm, log, dialogs, db, registration, queue, watchdog, listener, backup, startup}, mainShell(),
-           version())
+           version()),
+      testTraffic(clock, mainForm, main.ContinuousElapsed,
+                  [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
+                         const std::string& machine, const std::string& address) {
+                      return creation.SendMessage(message, pin, hash, requested, machine, address);
+                  })
 {
     mainForm.cbxErrorLogging.setValue(1);
     dbLog.attachTo(log);
@@ -108,6 +114,7 @@ MainWindow::Shell Client::mainShell()
         tcpForm.labRecordsProcessed[1].setCaption(when);
     };
     s.rotateBanner = [this] { shell.RotateBanner(); };
+    s.testPacing = [this] { testTraffic.ContinuousTest(MainWindow::kDummyPktsMs); };
     return s;
 }
 

@@ -20,9 +20,11 @@
 #include "platform/SettingsStore.h"
 #include "shell/FrmHubSetupWindow.h"
 #include "shell/FrmTCPHubWindow.h"
+#include "shell/SetupLock.h"
 #include "shell/ShellSettings.h"
 #include "smtp/PagerMessageExtraction.h"
 #include "smtp/SmtpListener.h"
+#include "testtraffic/TestTraffic.h"
 
 #include <functional>
 #include <iosfwd>
@@ -102,8 +104,10 @@ public:
     shell::ShellSettings shell;
     shell::FrmTCPHubWindow tcpHub;
     shell::FrmHubSetupWindow hubSetup;
+    shell::SetupLock setupLock;
     StartupSettings startup;
     MainWindow main;
+    testtraffic::TestTraffic testTraffic;
 
 private:
     MainWindow::Shell mainShell();

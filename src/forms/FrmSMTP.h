@@ -8,6 +8,18 @@ namespace smtpin::forms {
 
 // Controls of the main window, under their original names.
 struct FrmSMTP {
+    FrmSMTP()
+    {
+        txbMessage.setText("This is a test message from SMTP CLient");
+        chkUnique.setCaption("Unique Messages (Prefix message with message counter 1-1000000)");
+        chkUniqueSingle.setCaption("Unique Messages");
+        cmdSEND.setCaption("Single");
+        cmdPause.setCaption("Continuous");
+        cmdGroup.setCaption("Group");
+        cmdSynGroup.setCaption("Syn Grp Wh");
+        Command2.setCaption("Syn Grp SMS");
+    }
+
     ListBox lbxSystemLog;   // application log, newest first
     ListBox lbxSMTPLOG;     // SMTP log, newest first
     Label lbPETTicker;      // last SMTP activity
@@ -33,6 +45,18 @@ struct FrmSMTP {
     MenuItem mnuShowTCP;
     MenuItem mnuMinimise;
     MenuItem mnuExit;
+
+    // Test controls; buttons are labels, as a caption that can be pressed.
+    TextBox txbMessage;        // frame "Test Message"
+    TextBox txbMachineName;    // "Machine Name", frame "Test XML Config"
+    TextBox txbAckSocket;      // "ACK Socket (format  IP:Port)"
+    CheckBox chkUnique;        // numbering of group tests
+    CheckBox chkUniqueSingle;  // numbering of single tests
+    Label cmdSEND;             // "Single"
+    Label cmdPause;            // "Continuous" while stopped, "Pause" while running
+    Label cmdGroup;
+    Label cmdSynGroup;
+    Label Command2;
 };
 
 }  // namespace smtpin::forms
