@@ -4,7 +4,15 @@
 #include "core/Client.h"
 #include "core/SettingsFile.h"
 #include "db/CatalogueConnection.h"
+#include "gui/HubSetupDialog.h"
+#include "gui/LinkView.h"
+#include "gui/MainWindowView.h"
+#include "gui/TcpSetupView.h"
+#include "gui/WidgetDialogs.h"
 #include "platform/Clock.h"
+
+#include <QApplication>
+#include <QTimer>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -20,6 +28,7 @@ struct CommandLine {
     core::Client::Options options;
     bool headless = false;
     bool init = false;
+    QString screenshots;   // folder for pictures of the three windows, then exit
 };
 
 CommandLine parse(QCoreApplication& app)
@@ -37,7 +46,9 @@ CommandLine parse(QCoreApplication& app)
     const QCommandLineOption headless("headless", "Run without windows, as a service: message boxes go to the log and standard error.");
     const QCommandLineOption yes("yes", "Answer Yes to the questions start-up may ask (default No).");
     const QCommandLineOption init("init", "Create and seed what is missing, print where everything is, and exit.");
-    cli.addOptions({dataDir, config, headless, yes, init});
+    QCommandLineOption screenshots("screenshots", "Save a picture of each window into DIR after a few seconds, then close.", "DIR");
+    screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
+    cli.addOptions({dataDir, config, headless, yes, init, screenshots});
     cli.process(app);
     CommandLine c;
     c.options.dataDir = QDir(cli.value(dataDir)).absolutePath().toStdString();
@@ -46,6 +57,7 @@ CommandLine parse(QCoreApplication& app)
     c.options.answerYes = cli.isSet(yes);
     c.headless = cli.isSet(headless);
     c.init = cli.isSet(init);
+    c.screenshots = cli.value(screenshots);
     return c;
 }
 
@@ -77,19 +89,61 @@ int initialise(core::Client& client)
     return 0;
 }
 
+void grabAll(const QString& folder, const std::vector<std::pair<QWidget*, QString>>& windows)
+{
+    QDir().mkpath(folder);
+    for (const auto& [w, name] : windows) {
+        w->show();
+        w->raise();
+        QCoreApplication::processEvents();
+        w->grab().save(QDir(folder).absoluteFilePath(name + ".png"));
+    }
+}
+
+int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options options)
+{
+    SystemClock clock;
+    gui::WidgetDialogs dialogs;
+    options.dialogs = &dialogs;
+    core::Client client(clock, options);
+    gui::MainWindowView mainView(client);
+    gui::TcpSetupView tcpView(client);
+    gui::LinkView linkView(client);
+    gui::HubSetupDialog hubSetupView(client);
+    int exitCode = 0;
+    client.onFinished([&] {
+        mainView.allowClose();
+        mainView.close();
+        app.exit(exitCode);
+    });
+    mainView.show();
+    client.start();
+    if (client.closed()) {
+        std::cerr << "smtpin: start-up failed: " << client.failure() << "\n";
+        return 1;
+    }
+    if (!cli.screenshots.isEmpty())
+        QTimer::singleShot(8000, &app, [&] {
+            grabAll(cli.screenshots, {{&mainView, "main"}, {&tcpView, "tcp-setup"}, {&linkView, "hub-link"}});
+            client.requestClose();
+        });
+    return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // Windows need a QApplication; the service does without one.
+    bool headless = false;
+    for (int i = 1; i < argc; ++i)
+        headless = headless || std::string(argv[i]) == "--headless" || std::string(argv[i]) == "--init";
+    std::unique_ptr<QCoreApplication> appHolder(headless ? new QCoreApplication(argc, argv) : new QApplication(argc, argv));
+    QCoreApplication& app = *appHolder;
     QCoreApplication::setApplicationName("smtpin");
     QCoreApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(SMTPIN_VERSION_MAJOR).arg(SMTPIN_VERSION_MINOR).arg(SMTPIN_VERSION_PATCH));
     CommandLine cli = parse(app);
-    if (!cli.headless && !cli.init) {
-        std::cerr << "smtpin: this build has no operator windows yet; run it with --headless\n";
-        return 2;
-    }
     SystemClock clock;
     core::Client::Options options = cli.options;
     const std::string configFile = options.configFile.empty()
@@ -98,6 +152,10 @@ int main(int argc, char** argv)
     if (!prepareFolder(options, configFile))
         return 1;
     options.configFile = configFile;
+    if (!cli.headless && !cli.init) {
+        ShutdownSignals stopSignals([](int) { QCoreApplication::exit(0); });
+        return runWindowed(static_cast<QApplication&>(app), cli, options);
+    }
     core::Client client(clock, options);
     if (cli.init)
         return initialise(client);

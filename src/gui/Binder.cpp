@@ -1,0 +1,143 @@
+#include "Binder.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableWidget>
+
+namespace smtpin::gui {
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
+
+// "&Ok" keeps its accelerator; a lone "&" elsewhere is shown as it is.
+void common(const Control& c, QWidget* w)
+{
+    w->setEnabled(c.enabled());
+    w->setToolTip(qs(c.toolTip()));
+}
+
+}  // namespace
+
+Binder::~Binder()
+{
+    for (auto& [control, id] : subscriptions_)
+        control->unsubscribe(id);
+}
+
+void Binder::watch(Control& control, std::function<void()> refresh)
+{
+    refresh();
+    subscriptions_.emplace_back(&control, control.subscribe(std::move(refresh)));
+}
+
+void Binder::label(Label& c, QLabel* w)
+{
+    watch(c, [&c, w] {
+        common(c, w);
+        w->setText(qs(c.caption()));
+        w->setVisible(c.visible());
+    });
+}
+
+void Binder::button(Label& c, QPushButton* w, std::function<void()> clicked)
+{
+    watch(c, [&c, w] {
+        common(c, w);
+        w->setText(qs(c.caption()));
+        w->setVisible(c.visible());
+    });
+    QObject::connect(w, &QPushButton::clicked, w, [clicked] { if (clicked) clicked(); });
+}
+
+void Binder::text(TextBox& c, QLineEdit* w)
+{
+    watch(c, [&c, w] {
+        common(c, w);
+        if (w->text() != qs(c.text()))
+            w->setText(qs(c.text()));
+    });
+    QObject::connect(w, &QLineEdit::textEdited, w, [&c](const QString& t) { c.setText(t.toLatin1().toStdString()); });
+}
+
+void Binder::check(CheckBox& c, QCheckBox* w)
+{
+    watch(c, [&c, w] {
+        common(c, w);
+        w->setText(qs(c.caption()));
+        w->setChecked(c.checked());
+    });
+    QObject::connect(w, &QCheckBox::toggled, w, [&c](bool on) { c.setValue(on ? 1 : 0); });
+}
+
+void Binder::list(ListBox& c, QListWidget* w, std::function<void()> clicked)
+{
+    watch(c, [&c, w] {
+        common(c, w);
+        w->setUpdatesEnabled(false);
+        w->clear();
+        for (const auto& line : c.items())
+            w->addItem(qs(line));
+        if (c.listIndex() >= 0 && c.listIndex() < w->count())
+            w->setCurrentRow(c.listIndex());
+        w->setUpdatesEnabled(true);
+    });
+    QObject::connect(w, &QListWidget::itemClicked, w, [&c, w, clicked](QListWidgetItem*) {
+        c.setListIndex(w->currentRow());
+        if (clicked)
+            clicked();
+    });
+}
+
+void Binder::action(MenuItem& c, QAction* w, std::function<void()> triggered)
+{
+    watch(c, [&c, w] {
+        w->setEnabled(c.enabled());
+        w->setVisible(c.visible());
+        w->setText(qs(c.caption()));
+        w->setChecked(c.checked());
+    });
+    QObject::connect(w, &QAction::triggered, w, [triggered] { if (triggered) triggered(); });
+}
+
+void Binder::window(Window& c, QWidget* w)
+{
+    watch(c, [&c, w] {
+        w->setWindowTitle(qs(c.caption()));
+        if (w->isVisible() != c.visible())
+            w->setVisible(c.visible());
+    });
+}
+
+void Binder::grid(Grid& c, QTableWidget* w)
+{
+    watch(c, [&c, w] {
+        if (w->rowCount() != c.rows() || w->columnCount() != c.cols()) {
+            w->setRowCount(c.rows());
+            w->setColumnCount(c.cols());
+        }
+        for (int r = 0; r < c.rows(); ++r)
+            for (int k = 0; k < c.cols(); ++k) {
+                QTableWidgetItem* item = w->item(r, k);
+                if (!item) {
+                    item = new QTableWidgetItem;
+                    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+                    w->setItem(r, k, item);
+                }
+                const QString text = qs(c.textMatrix(r, k));
+                if (item->text() != text)
+                    item->setText(text);
+                const unsigned rgb = c.cellBackColor(r, k);
+                const QColor colour((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+                if (item->background().color() != colour)
+                    item->setBackground(colour);
+            }
+    });
+}
+
+}  // namespace smtpin::gui

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/Controls.h"
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTableWidget;
+class QWidget;
+
+namespace smtpin::gui {
+
+// Keeps widgets showing their controls: each control's change redraws its
+// widget; operator input goes back to the control or to a handler. The
+// binder forgets its subscriptions when it goes, before the widgets do.
+class Binder {
+public:
+    Binder() = default;
+    Binder(const Binder&) = delete;
+    Binder& operator=(const Binder&) = delete;
+    ~Binder();
+
+    void label(Label& control, QLabel* widget);
+    void button(Label& control, QPushButton* widget, std::function<void()> clicked);
+    // Typing writes back into the control; masked boxes show stars.
+    void text(TextBox& control, QLineEdit* widget);
+    void check(CheckBox& control, QCheckBox* widget);
+    void list(ListBox& control, QListWidget* widget, std::function<void()> clicked = {});
+    void action(MenuItem& control, QAction* widget, std::function<void()> triggered);
+    void window(Window& control, QWidget* widget);
+    void grid(Grid& control, QTableWidget* widget);
+    // Runs refresh now and on every change of the control.
+    void watch(Control& control, std::function<void()> refresh);
+
+private:
+    std::vector<std::pair<Control*, int>> subscriptions_;
+};
+
+}  // namespace smtpin::gui

@@ -1,0 +1,200 @@
+#include "TcpSetupView.h"
+
+#include "core/Client.h"
+
+#include <QCloseEvent>
+#include <QEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace smtpin::gui {
+
+namespace {
+
+// Leaving a code box is an event of the lock; Qt reports it as focus-out.
+class FocusOut : public QObject {
+public:
+    FocusOut(QObject* parent, std::function<void()> left) : QObject(parent), left_(std::move(left)) {}
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::FocusOut)
+            left_();
+        return false;
+    }
+
+private:
+    std::function<void()> left_;
+};
+
+class FocusIn : public QObject {
+public:
+    FocusIn(QObject* parent, std::function<void()> entered) : QObject(parent), entered_(std::move(entered)) {}
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::FocusIn)
+            entered_();
+        return false;
+    }
+
+private:
+    std::function<void()> entered_;
+};
+
+}  // namespace
+
+TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
+{
+    auto& f = client.tcpForm;
+    auto& w = client.tcpHub;
+    comms_ = menuBar()->addMenu(QString::fromLatin1(f.mnuComm.caption().c_str()));
+    // The enabling table is evaluated each time a menu opens.
+    QObject::connect(comms_, &QMenu::aboutToShow, this, [&w] { w.mnuComm_Click(); });
+    for (int i = 0; i < 3; ++i)
+        bind_.action(f.mnuComms[static_cast<size_t>(i)], comms_->addAction(""), [&w, i] { w.mnuComms_Click(i); });
+    settings_ = menuBar()->addMenu(QString::fromLatin1(f.mnuCommGeneral.caption().c_str()));
+    QObject::connect(settings_, &QMenu::aboutToShow, this, [&w] { w.mnuComm_Click(); });
+    auto checkable = [this](MenuItem& item, std::function<void()> clicked) {
+        QAction* a = settings_->addAction("");
+        a->setCheckable(true);
+        bind_.action(item, a, std::move(clicked));
+    };
+    checkable(f.mnuCommsAutoConnect, [&w] { w.mnuCommsAutoConnect_Click(); });
+    checkable(f.mnuCommsShow, [&w] { w.mnuCommsShow_Click(); });
+    bind_.action(f.mnuCommsShowCC, settings_->addAction(""), [&w] { w.mnuCommsShowCC_Click(); });
+    checkable(f.mnuCommsLockSetup, [&w] { w.mnuCommsLockSetup_Click(); });
+    settings_->addSeparator();
+    QAction* hubSetup = settings_->addAction("Hub Setup...");
+    hubSetup->setObjectName("hubSetup");
+    // Reached like "Setup": only while that item may be used.
+    bind_.watch(f.mnuComms[2], [hubSetup, &f] { hubSetup->setEnabled(f.mnuComms[2].enabled()); });
+    QObject::connect(hubSetup, &QAction::triggered, this, [&client] { client.hubSetup.Show(); });
+
+    auto* central = new QWidget;
+    auto* top = new QVBoxLayout(central);
+    auto* bannerBox = new QGroupBox;
+    bind_.watch(f.frameBanner, [bannerBox, &f] { bannerBox->setTitle(QString::fromLatin1(f.frameBanner.caption().c_str())); });
+    auto* bannerLayout = new QHBoxLayout(bannerBox);
+    auto* banner = new QLabel;
+    bind_.label(f.Banner, banner);
+    bannerLayout->addWidget(banner, 1);
+    auto* hide = new QPushButton;
+    bind_.button(f.cmdHideTCP, hide, [&w] { w.cmdHideTCP_Click(); });
+    bannerLayout->addWidget(hide);
+    top->addWidget(bannerBox);
+
+    auto* tabs = new QTabWidget;
+    tabs->addTab(generalPage(), "General Setup");
+    tabs->addTab(lockPage(), "Setup Password Control");
+    top->addWidget(tabs, 1);
+    setCentralWidget(central);
+    bind_.window(f.window, this);
+    resize(760, 520);
+}
+
+QWidget* TcpSetupView::generalPage()
+{
+    auto& f = client_.tcpForm;
+    auto& w = client_.tcpHub;
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* form = new QFormLayout;
+    auto* maxList = new QLineEdit;
+    bind_.text(f.txtMaxOutputList, maxList);
+    // Typing here changes nothing: the box shows the setting when it gets the focus.
+    maxList->installEventFilter(new FocusIn(maxList, [&w] { w.txtMaxOutputList_GotFocus(); }));
+    form->addRow("Maximum List Size in Output Window", maxList);
+    auto* version = new QLabel;
+    bind_.label(f.lblVersion, version);
+    form->addRow("Version", version);
+    auto* last = new QLabel;
+    bind_.label(f.labRecordsProcessed[1], last);
+    form->addRow("Last Processed", last);
+    auto* processed = new QLabel;
+    bind_.label(f.labRecordsProcessed[0], processed);
+    form->addRow("Processed", processed);
+    layout->addLayout(form);
+    auto* output = new QListWidget;
+    output->setFont(QFont("Monospace", 9));
+    bind_.list(f.lstOutput, output);
+    layout->addWidget(output, 1);
+
+    auto* test = new QGroupBox;
+    bind_.watch(f.frmSetupTEST, [test, &f] {
+        test->setTitle(QString::fromLatin1(f.frmSetupTEST.caption().c_str()));
+        test->setEnabled(f.frmSetupTEST.enabled());
+    });
+    auto* testLayout = new QHBoxLayout(test);
+    auto* testButton = new QPushButton;
+    bind_.button(f.cmdMonitorTest, testButton, [&w] { w.cmdMonitorTest_Click(); });
+    testLayout->addWidget(testButton);
+    testLayout->addWidget(new QLabel("Send Test Flag to Monitor"), 1);
+    layout->addWidget(test);
+    bind_.watch(f.frmSetup[1], [page, &f] { page->setEnabled(f.frmSetup[1].enabled()); });
+    return page;
+}
+
+QWidget* TcpSetupView::lockPage()
+{
+    auto& f = client_.tcpForm;
+    auto& lock = client_.setupLock;
+    auto* page = new QWidget;
+    auto* outer = new QVBoxLayout(page);
+    auto* box = new QGroupBox;
+    bind_.watch(f.frmSetupPassword, [box, &f] {
+        box->setTitle(QString::fromLatin1(f.frmSetupPassword.caption().c_str()));
+    });
+    outer->addWidget(box);
+    auto* layout = new QVBoxLayout(box);
+    auto* state = new QLabel;
+    bind_.label(f.lblSetupPasswordD, state);
+    layout->addWidget(state);
+    auto* form = new QFormLayout;
+    std::array<QLineEdit*, 3> boxes{};
+    for (int i = 0; i < 3; ++i) {
+        auto* caption = new QLabel;
+        bind_.label(f.lblSetupPassword[static_cast<size_t>(i)], caption);
+        auto* box = new QLineEdit;
+        box->setEchoMode(QLineEdit::Password);
+        bind_.text(f.txtSetupPassword[static_cast<size_t>(i)], box);
+        bind_.watch(f.txtSetupPassword[static_cast<size_t>(i)], [box, &f, i] {
+            box->setVisible(f.txtSetupPassword[static_cast<size_t>(i)].visible());
+        });
+        // Enter acts as leaving the box.
+        QObject::connect(box, &QLineEdit::returnPressed, this, [&lock, i] { lock.txtSetupPassword_KeyPress(i, 13); });
+        box->installEventFilter(new FocusOut(box, [&lock, i] { lock.txtSetupPassword_LostFocus(i); }));
+        form->addRow(caption, box);
+        boxes[static_cast<size_t>(i)] = box;
+    }
+    layout->addLayout(form);
+    bind_.watch(f.txtSetupPasswordFocus, [boxes, &f] {
+        const int i = f.txtSetupPasswordFocus.index();
+        if (i >= 0 && i < 3)
+            boxes[static_cast<size_t>(i)]->setFocus();
+    });
+    auto* buttons = new QHBoxLayout;
+    for (int i = 0; i < 3; ++i) {
+        auto* b = new QPushButton;
+        bind_.button(f.cmdSetupPassword[static_cast<size_t>(i)], b, [&lock, i] { lock.cmdSetupPassword_Click(i); });
+        buttons->addWidget(b);
+    }
+    layout->addLayout(buttons);
+    layout->addStretch(1);
+    return page;
+}
+
+void TcpSetupView::closeEvent(QCloseEvent* event)
+{
+    // The window stays loaded for the program's life; closing it hides it.
+    event->ignore();
+    client_.tcpHub.cmdHideTCP_Click();
+}
+
+}  // namespace smtpin::gui
