@@ -123,7 +123,7 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
         return 1;
     }
     if (!cli.screenshots.isEmpty())
-        QTimer::singleShot(8000, &app, [&] {
+        QTimer::singleShot(12000, &app, [&] {
             grabAll(cli.screenshots, {{&mainView, "main"}, {&tcpView, "tcp-setup"}, {&linkView, "hub-link"}});
             client.requestClose();
         });

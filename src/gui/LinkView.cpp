@@ -20,6 +20,7 @@ LinkView::LinkView(core::Client& client) : client_(client)
     grid_->verticalHeader()->hide();
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setFont(QFont("Monospace", 9));
+    grid_->verticalHeader()->setDefaultSectionSize(22);
     bind_.grid(f.grdMember, grid_);
     // Twips to pixels at the usual 15 twips a pixel.
     bind_.watch(f.grdMember, [this, &f] {
