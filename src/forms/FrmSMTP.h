@@ -10,6 +10,15 @@ namespace smtpin::forms {
 struct FrmSMTP {
     FrmSMTP()
     {
+        window.setCaption("VORN Communications          SMTP Server Client");
+        lbSocsLoaded.setCaption("MAX socket array cnt = 0");
+        lbPETTicker.setCaption("Not Running");
+        lbQueSize.setCaption("Queue size = ");
+        lbDefaultMessID.setCaption("Default Start MessID = ");
+        cbxErrorLogging.setCaption("Error Logging");
+        mnuShowTCP.setCaption("Show TCP");
+        mnuMinimise.setCaption("Minimise");
+        mnuExit.setCaption("Exit");
         txbMessage.setText("This is a test message from SMTP CLient");
         chkUnique.setCaption("Unique Messages (Prefix message with message counter 1-1000000)");
         chkUniqueSingle.setCaption("Unique Messages");

@@ -72,9 +72,6 @@ MainWindowView::MainWindowView(core::Client& client) : client_(client)
     setCentralWidget(central);
 
     auto* system = menuBar()->addMenu("System");
-    f.mnuShowTCP.setCaption("Show TCP");
-    f.mnuMinimise.setCaption("Minimise");
-    f.mnuExit.setCaption("Exit");
     bind_.action(f.mnuShowTCP, system->addAction(""), [&client] { client.main.mnuShowTCP_Click(); });
     bind_.action(f.mnuMinimise, system->addAction(""), [this, &client] {
         client.main.mnuMinimise_Click();
@@ -128,7 +125,6 @@ QWidget* MainWindowView::settingsPage()
 
     auto* clientFrame = new QFormLayout;
     auto* errorLogging = new QCheckBox;
-    f.cbxErrorLogging.setCaption("Error Logging");
     bind_.check(f.cbxErrorLogging, errorLogging);
     clientFrame->addRow(errorLogging);
     auto* started = newLabel();
