@@ -116,6 +116,8 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
         mainView.close();
         app.exit(exitCode);
     });
+    // A stop signal closes the windows the way the operator would.
+    ShutdownSignals stopSignals([&](int) { client.requestClose(); });
     mainView.show();
     client.start();
     if (client.closed()) {
@@ -153,7 +155,6 @@ int main(int argc, char** argv)
         return 1;
     options.configFile = configFile;
     if (!cli.headless && !cli.init) {
-        ShutdownSignals stopSignals([](int) { QCoreApplication::exit(0); });
         return runWindowed(static_cast<QApplication&>(app), cli, options);
     }
     core::Client client(clock, options);
