@@ -126,18 +126,18 @@ private:
 
 }  // namespace
 
-std::optional<MessageType> parseSendSpec(const std::string& spec, std::string* error)
+std::optional<MessageType> parseSendOption(const std::string& option, std::string* error)
 {
     auto fail = [&](const std::string& why) -> std::optional<MessageType> {
         if (error)
-            *error = "--send " + shown(spec, 60) + ": " + why;
+            *error = "--send " + shown(option, 60) + ": " + why;
         return std::nullopt;
     };
-    const auto colon = spec.find(':');
+    const auto colon = option.find(':');
     if (colon == std::string::npos)
         return fail("expected READY:<client>, UNAVAIL:<client> or NEWMESS:<id>:<number>:<text>");
-    const std::string kind = spec.substr(0, colon);
-    const std::string rest = spec.substr(colon + 1);
+    const std::string kind = option.substr(0, colon);
+    const std::string rest = option.substr(colon + 1);
     MessageType r;
     if (kind == words::READY || kind == words::UNAVAIL) {
         if (rest.empty() || rest.size() > kMaxNameLength || !plainText(rest))

@@ -36,7 +36,7 @@ struct HubSimOptions {
 
 // "READY:<client>", "UNAVAIL:<client>" or "NEWMESS:<id>:<number>:<text>" as
 // the record the hub sends; nothing (and the reason) when the text is not one.
-std::optional<messages::MessageType> parseSendSpec(const std::string& spec, std::string* error);
+std::optional<messages::MessageType> parseSendOption(const std::string& option, std::string* error);
 
 // A small switch (member "h01"): takes client logins, answers each NEWMESS
 // record with a DELETE record and the link's control packets, and writes one

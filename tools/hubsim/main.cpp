@@ -98,9 +98,9 @@ int main(int argc, char** argv)
         return 2;
     options.maxConnections = static_cast<int>(v);
     options.noDelete = cli.isSet(noDelete);
-    for (const QString& spec : cli.values(send)) {
+    for (const QString& option : cli.values(send)) {
         std::string error;
-        const auto record = parseSendSpec(spec.toLatin1().toStdString(), &error);
+        const auto record = parseSendOption(option.toLatin1().toStdString(), &error);
         if (!record) {
             writeLine(stderr, "hubsim: " + error);
             return 2;

@@ -20,22 +20,22 @@ namespace {
 TEST(SendSpec, ReadsTheThreeRecordForms)
 {
     std::string error;
-    auto ready = parseSendSpec("READY:S01", &error);
+    auto ready = parseSendOption("READY:S01", &error);
     ASSERT_TRUE(ready) << error;
     EXPECT_EQ(ready->ComChannel, "READY");
     EXPECT_EQ(ready->Source, "S01");
-    auto unavail = parseSendSpec("UNAVAIL:S02", &error);
+    auto unavail = parseSendOption("UNAVAIL:S02", &error);
     ASSERT_TRUE(unavail);
     EXPECT_EQ(unavail->ComChannel, "UNAVAIL");
     EXPECT_EQ(unavail->Source, "S02");
 
-    auto msg = parseSendSpec("NEWMESS:2147483647:0712:a: b :c", &error);
+    auto msg = parseSendOption("NEWMESS:2147483647:0712:a: b :c", &error);
     ASSERT_TRUE(msg) << error;
     EXPECT_EQ(msg->MessId, 2147483647);
     EXPECT_EQ(msg->Number, "0712");
     EXPECT_EQ(msg->Message, "a: b :c");
     EXPECT_EQ(msg->Source, "h01");
-    EXPECT_TRUE(parseSendSpec("NEWMESS:1:2:", &error));   // an empty text is a text
+    EXPECT_TRUE(parseSendOption("NEWMESS:1:2:", &error));   // an empty text is a text
 }
 
 TEST(SendSpec, RefusesWhatWouldNotTravelAsOneRecord)
@@ -45,10 +45,10 @@ TEST(SendSpec, RefusesWhatWouldNotTravelAsOneRecord)
         "NEWMESS:1:2", "NEWMESS::2:t", "NEWMESS:x:2:t", "NEWMESS:-1:2:t", "NEWMESS:2147483648:2:t",
         "NEWMESS:1::t", "NEWMESS:1:2:a|b", "NEWMESS:1:2:line\nbreak", "NEWMESS:1:2:" + std::string(1001, 't'),
     };
-    for (const auto& spec : bad) {
+    for (const auto& option : bad) {
         std::string error;
-        EXPECT_FALSE(parseSendSpec(spec, &error)) << spec;
-        EXPECT_EQ(error.rfind("--send ", 0), 0u) << spec;
+        EXPECT_FALSE(parseSendOption(option, &error)) << option;
+        EXPECT_EQ(error.rfind("--send ", 0), 0u) << option;
     }
 }
 
