@@ -115,7 +115,13 @@ void SetupLock::txtSetupPassword_LostFocus(int index)
     // because the lock itself moved it on) has nothing to report.
     if (index < 0 || index > 2 || index != entryBox(state_))
         return;
+    // The message box of a check takes the focus from the box; that leave
+    // belongs to the check already running.
+    if (checking_)
+        return;
+    checking_ = true;
     checkEntry(form_.txtSetupPassword[static_cast<size_t>(index)].text());
+    checking_ = false;
 }
 
 void SetupLock::checkEntry(const std::string& text)

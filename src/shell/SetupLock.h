@@ -51,6 +51,7 @@ private:
     Dialogs& dialogs_;
     std::int16_t state_ = Idle;
     std::string pendingPassword_;
+    bool checking_ = false;
 };
 
 }  // namespace smtpin::shell

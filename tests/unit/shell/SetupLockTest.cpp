@@ -85,7 +85,7 @@ protected:
         EXPECT_EQ(form.frmSetup[1].enabled(), !locked);
         EXPECT_EQ(form.frmSetupTEST.enabled(), !locked);
     }
-    const std::vector<std::string>& shown() const { return c->dialogs.shown; }
+    std::vector<std::string>& shown() { return c->dialogs.shown; }
 
     std::unique_ptr<shell::SetupLock> lock;
 };
@@ -157,6 +157,35 @@ TEST_P(SetupLockTest, AWrongCodeIsRefusedAndTheLockStays)
     EXPECT_EQ(shown().back(), "Incorrect password");
     EXPECT_EQ(layout(), "110 000 000 D f-1");
     expectLocked(true);
+}
+
+TEST_P(SetupLockTest, TheMessageBoxTakingTheFocusDoesNotCheckTheBoxAgain)
+{
+    startWithLock();
+    press(0);
+    // The box loses the focus to the message box of its own check.
+    int shownBoxes = 0;
+    c->dialogs.whileShown = [this, &shownBoxes] {
+        // Each box loses the focus to the first message box only.
+        if (++shownBoxes > 1)
+            return;
+        lock->txtSetupPassword_LostFocus(0);
+        lock->txtSetupPassword_LostFocus(2);
+    };
+    press(0);
+    enter(0, "wrong");
+    EXPECT_EQ(shown(), std::vector<std::string>{"Incorrect password"});
+    expectLocked(true);
+
+    shown().clear();
+    shownBoxes = 0;
+    press(1);
+    enter(0, shell->SetupPassword);
+    enter(1, "next");
+    enter(2, "other");
+    EXPECT_EQ(shown(), std::vector<std::string>{"New Password and Confirmed Password do not match"});
+    EXPECT_EQ(shell->SetupPassword, "quoltabe");
+    c->dialogs.whileShown = nullptr;
 }
 
 TEST_P(SetupLockTest, AChangeNeedsTheCurrentCodeAndAMatchingConfirmation)
