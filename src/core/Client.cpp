@@ -8,13 +8,6 @@ namespace smtpin::core {
 
 namespace {
 
-std::string defaultConfig(const Client::Options& o)
-{
-    if (!o.configFile.empty())
-        return o.configFile;
-    return QDir(QString::fromStdString(o.dataDir)).absoluteFilePath("smtpin.ini").toStdString();
-}
-
 std::string logFolderOf(const SettingsStore& settings, const std::string& dataDir)
 {
     const std::string folder = settings.ReadValue("Software\\VORN\\HXS\\Logs", "Folder", 1024);
@@ -25,12 +18,19 @@ std::string logFolderOf(const SettingsStore& settings, const std::string& dataDi
 
 }  // namespace
 
+std::string Client::configFileOf(const Options& o)
+{
+    if (!o.configFile.empty())
+        return o.configFile;
+    return QDir(QString::fromStdString(o.dataDir)).absoluteFilePath("smtpin.ini").toStdString();
+}
+
 SystemLog::Version Client::version() { return {SMTPIN_VERSION_MAJOR, SMTPIN_VERSION_MINOR, SMTPIN_VERSION_PATCH}; }
 
 Client::Client(const Clock& clock_, Options options_)
     : clock(clock_),
       options(std::move(options_)),
-      configFile_(defaultConfig(options)),
+      configFile_(configFileOf(options)),
       logFolder_(logFolderOf(SettingsStore(configFile_), options.dataDir)),
       settings(configFile_),
       log(clock, mainForm),
@@ -106,7 +106,12 @@ MainWindow::Shell Client::mainShell()
     };
     s.isOpen = [this] { return tcpHub.Loaded(); };
     s.unload = [this] { tcpHub.Unload(); };
-    s.show = [this] { tcpForm.window.setVisible(true); };
+    s.show = [this] {
+        // Closed by the operator: showing it loads it again, as at start-up.
+        if (!tcpHub.Loaded() && main.phase() == MainWindow::Phase::Running)
+            tcpHub.Form_Load();
+        tcpForm.window.setVisible(true);
+    };
     s.linkConnected = [this] { return link.Connected(); };
     s.outputLine = [this](const std::string& text) { shell.AddOutputLine(tcpForm.lstOutput, text); };
     s.recordsProcessed = [this](long count, const std::string& when) {

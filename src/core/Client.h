@@ -66,6 +66,8 @@ public:
 
     const std::string& logFolder() const { return logFolder_; }
     const std::string& configFile() const { return configFile_; }
+    // The settings file the options name: theirs, or the one in the data folder.
+    static std::string configFileOf(const Options& options);
     static SystemLog::Version version();
 
     const Clock& clock;

@@ -45,7 +45,7 @@ void MainWindow::Form_Load()
             phase_ = Phase::Inert;
             s_.dialogs.MsgBox("Client is unable initialise. Terminating application", db::ClientRegistration::kDialogTitle);
             logLine("*********************** Client is unable initialise. Terminating application");
-            s_.form.SSTab1 = 0;
+            s_.form.SSTab1.setTab(0);
             s_.log.ProcessSystemLogQueue();
             return;
         }
@@ -81,7 +81,7 @@ bool MainWindow::loadSequence()
     s_.listener.Form_Load();
     s_.queue.SendUpdate(true, s_.listener.ListenerReady ? "READY" : "UNAVAIL");
     s_.form.window.setCaption("SMTP " + id + "  VORN     Version  " + versionText() + " 2022");
-    s_.form.SSTab1 = 0;
+    s_.form.SSTab1.setTab(0);
     s_.log.ProcessSystemLogQueue();
     return true;
 }
@@ -179,12 +179,19 @@ void MainWindow::cmdRefreshDatasource_Click()
     s_.db.OpenSQLDatabase();
 }
 
-void MainWindow::lbxSystemLog_Click()
+namespace {
+// A long log line can be read in full in the list's tooltip.
+void tipSelectedLine(ListBox& list)
 {
-    auto& list = s_.form.lbxSystemLog;
     const int i = list.listIndex();
     list.setToolTip(i >= 0 && i < list.listCount() ? list.item(i) : std::string());
 }
+}  // namespace
+
+void MainWindow::lbxSystemLog_Click() { tipSelectedLine(s_.form.lbxSystemLog); }
+
+void MainWindow::lbxSMTPLOG_Click() { tipSelectedLine(s_.form.lbxSMTPLOG); }
+
 
 void MainWindow::mnuShowTCP_Click()
 {
@@ -192,7 +199,7 @@ void MainWindow::mnuShowTCP_Click()
         shell_.show();
 }
 
-void MainWindow::mnuMinimise_Click() { s_.form.minimised = true; }
+void MainWindow::mnuMinimise_Click() { s_.form.window.setMinimised(true); }
 
 void MainWindow::mnuExit_Click()
 {

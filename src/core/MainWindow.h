@@ -81,6 +81,7 @@ public:
     void cmdDatabaseRESET_Click();
     void cmdRefreshDatasource_Click();
     void lbxSystemLog_Click();
+    void lbxSMTPLOG_Click();
     void mnuShowTCP_Click();
     void mnuMinimise_Click();
     void mnuExit_Click();

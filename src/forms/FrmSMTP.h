@@ -43,14 +43,13 @@ struct FrmSMTP {
     TextBox txbOutgoingPkts;   // records handed to the hub link
     Label lbTCPProgress;       // hub link status text
     Window window;             // caption, shown, minimised
-    bool minimised = false;
     Label lbMainFormBanner;
     Label lbDefaultMessID;
     TextBox txbMaxSockets;
     Label lbClientStart;
     Label lbLastTimeResetDBH;
     std::array<TextBox, 5> txbPagerNo;   // 0-3 group test devices, 4 single test device
-    int SSTab1 = 0;                       // selected tab
+    TabStrip SSTab1;                      // the pages: logs, settings, testing
     MenuItem mnuShowTCP;
     MenuItem mnuMinimise;
     MenuItem mnuExit;

@@ -27,6 +27,8 @@ struct FrmTCPHub {
     FrmTCPHub()
     {
         window.setCaption("TCP Setup");
+        // Loaded at start-up, shown from the main window's menu.
+        window.setVisible(false);
         cmdHideTCP.setCaption("Hide");
         frameBanner.setCaption("Banner");
         Banner.setCaption("Starting");

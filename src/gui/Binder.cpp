@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTabWidget>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -23,6 +24,23 @@ void common(const Control& c, QWidget* w)
 }
 
 }  // namespace
+
+EventHook::EventHook(QObject* parent, QEvent::Type type, std::function<void()> handler)
+    : QObject(parent), type_(type), handler_(std::move(handler))
+{
+}
+
+void EventHook::install(QWidget* widget, QEvent::Type type, std::function<void()> handler)
+{
+    widget->installEventFilter(new EventHook(widget, type, std::move(handler)));
+}
+
+bool EventHook::eventFilter(QObject*, QEvent* event)
+{
+    if (event->type() == type_ && handler_)
+        handler_();
+    return false;
+}
 
 Binder::~Binder()
 {
@@ -105,13 +123,26 @@ void Binder::action(MenuItem& c, QAction* w, std::function<void()> triggered)
     QObject::connect(w, &QAction::triggered, w, [triggered] { if (triggered) triggered(); });
 }
 
-void Binder::window(Window& c, QWidget* w)
+void Binder::window(Window& c, QWidget* w, const char* fallback)
 {
-    watch(c, [&c, w] {
-        w->setWindowTitle(qs(c.caption()));
+    watch(c, [&c, w, fallback] {
+        w->setWindowTitle(c.caption().empty() ? QString::fromLatin1(fallback) : qs(c.caption()));
         if (w->isVisible() != c.visible())
             w->setVisible(c.visible());
+        if (c.visible() && w->isMinimized() != c.minimised())
+            c.minimised() ? w->showMinimized() : w->showNormal();
     });
+    // The window manager minimises and restores too.
+    EventHook::install(w, QEvent::WindowStateChange, [&c, w] { c.setMinimised(w->isMinimized()); });
+}
+
+void Binder::tabs(TabStrip& c, QTabWidget* w)
+{
+    watch(c, [&c, w] {
+        if (w->currentIndex() != c.tab() && c.tab() >= 0 && c.tab() < w->count())
+            w->setCurrentIndex(c.tab());
+    });
+    QObject::connect(w, &QTabWidget::currentChanged, w, [&c](int index) { c.setTab(index); });
 }
 
 void Binder::grid(Grid& c, QTableWidget* w)

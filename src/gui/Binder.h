@@ -2,6 +2,9 @@
 
 #include "platform/Controls.h"
 
+#include <QEvent>
+#include <QObject>
+
 #include <functional>
 #include <utility>
 #include <vector>
@@ -12,10 +15,25 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QTabWidget;
 class QTableWidget;
 class QWidget;
 
 namespace smtpin::gui {
+
+// Runs a handler when a widget receives one kind of event (focus in or
+// out, a window state change); the event goes on as usual.
+class EventHook : public QObject {
+public:
+    static void install(QWidget* widget, QEvent::Type type, std::function<void()> handler);
+
+    EventHook(QObject* parent, QEvent::Type type, std::function<void()> handler);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QEvent::Type type_;
+    std::function<void()> handler_;
+};
 
 // Keeps widgets showing their controls: each control's change redraws its
 // widget; operator input goes back to the control or to a handler. The
@@ -34,7 +52,10 @@ public:
     void check(CheckBox& control, QCheckBox* widget);
     void list(ListBox& control, QListWidget* widget, std::function<void()> clicked = {});
     void action(MenuItem& control, QAction* widget, std::function<void()> triggered);
-    void window(Window& control, QWidget* widget);
+    // Caption, shown and minimised both ways; fallback is the caption while
+    // the control has none.
+    void window(Window& control, QWidget* widget, const char* fallback = "");
+    void tabs(TabStrip& control, QTabWidget* widget);
     void grid(Grid& control, QTableWidget* widget);
     // Runs refresh now and on every change of the control.
     void watch(Control& control, std::function<void()> refresh);

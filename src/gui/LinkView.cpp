@@ -4,10 +4,13 @@
 
 #include <QCloseEvent>
 #include <QHeaderView>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace smtpin::gui {
 
@@ -15,32 +18,44 @@ LinkView::LinkView(core::Client& client) : client_(client)
 {
     auto& f = client.linkForm;
     auto* layout = new QVBoxLayout(this);
+    auto* status = new QLabel;
+    status->setObjectName("lblError");
+    status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    bind_.label(f.lblError, status);
+    layout->addWidget(status);
+
     grid_ = new QTableWidget;
     grid_->horizontalHeader()->hide();
     grid_->verticalHeader()->hide();
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setFont(QFont("Monospace", 9));
-    grid_->verticalHeader()->setDefaultSectionSize(22);
-    bind_.grid(f.grdMember, grid_);
-    // Twips to pixels at the usual 15 twips a pixel.
-    bind_.watch(f.grdMember, [this, &f] {
-        for (int c = 0; c < f.grdMember.cols(); ++c)
-            if (const int w = f.grdMember.colWidth(c) / 15; w > 0 && grid_->columnWidth(c) != w)
-                grid_->setColumnWidth(c, c == 1 ? std::max(w / 2, 380) : w + 40);
-    });
+    grid_->verticalHeader()->setDefaultSectionSize(kRowHeight);
     grid_->horizontalHeader()->setStretchLastSection(true);
-    layout->addWidget(grid_, 3);
+    bind_.grid(f.grdMember, grid_);
+    // Twips to pixels at the usual 15 twips a pixel; the value column
+    // stretches, the name column keeps its width with room for the text.
+    bind_.watch(f.grdMember, [this, &f] {
+        if (f.grdMember.cols() > 0)
+            if (const int w = f.grdMember.colWidth(0) / 15 + 40; grid_->columnWidth(0) != w)
+                grid_->setColumnWidth(0, w);
+        // Every row in sight: the grid is as tall as its rows.
+        const int height = std::max(f.grdMember.rows(), 1) * kRowHeight + 2 * grid_->frameWidth();
+        if (grid_->minimumHeight() != height)
+            grid_->setMinimumHeight(height);
+    });
+    grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    layout->addWidget(grid_);
+
     auto* log = new QListWidget;
     log->setFont(QFont("Monospace", 9));
+    log->setMinimumHeight(120);
     bind_.list(f.lstClientLog, log);
-    layout->addWidget(log, 2);
+    layout->addWidget(log, 1);
     auto* hide = new QPushButton("Hide");
     QObject::connect(hide, &QPushButton::clicked, this, [&client] { client.link.cmdHide_Click(); });
     layout->addWidget(hide, 0, Qt::AlignRight);
-    bind_.window(f.window, this);
-    if (f.window.caption().empty())
-        setWindowTitle("Hub Link");
-    resize(620, 820);
+    bind_.window(f.window, this, "Hub Link");
+    resize(640, 31 * kRowHeight + 260);
 }
 
 void LinkView::closeEvent(QCloseEvent* event)

@@ -14,6 +14,8 @@ namespace smtpin::gui {
 // the link's own log, newest first.
 class LinkView : public QWidget {
 public:
+    static constexpr int kRowHeight = 22;
+
     explicit LinkView(core::Client& client);
     QTableWidget* grid() const { return grid_; }
 

@@ -67,18 +67,15 @@ MainWindowView::MainWindowView(core::Client& client) : client_(client)
     tabs->addTab(logsPage(), "Logs");
     tabs->addTab(settingsPage(), "Settings");
     tabs->addTab(testPage(), "Testing");
-    tabs->setCurrentIndex(f.SSTab1);
+    bind_.tabs(f.SSTab1, tabs);
     top->addWidget(tabs, 1);
     setCentralWidget(central);
 
     auto* system = menuBar()->addMenu("System");
     bind_.action(f.mnuShowTCP, system->addAction(""), [&client] { client.main.mnuShowTCP_Click(); });
-    bind_.action(f.mnuMinimise, system->addAction(""), [this, &client] {
-        client.main.mnuMinimise_Click();
-        showMinimized();
-    });
+    bind_.action(f.mnuMinimise, system->addAction(""), [&client] { client.main.mnuMinimise_Click(); });
     bind_.action(f.mnuExit, system->addAction(""), [&client] { client.main.mnuExit_Click(); });
-    bind_.watch(f.window, [this, &f] { setWindowTitle(QString::fromLatin1(f.window.caption().c_str())); });
+    bind_.window(f.window, this);
     resize(980, 680);
 }
 
@@ -91,9 +88,9 @@ QWidget* MainWindowView::logsPage()
     auto* smtp = new QListWidget;
     for (auto* l : {system, smtp})
         l->setFont(QFont("Monospace", 9));
+    // The list binding also shows the control's tooltip: the clicked line.
     bind_.list(f.lbxSystemLog, system, [this] { client_.main.lbxSystemLog_Click(); });
-    bind_.watch(f.lbxSystemLog, [system, &f] { system->setToolTip(QString::fromLatin1(f.lbxSystemLog.toolTip().c_str())); });
-    bind_.list(f.lbxSMTPLOG, smtp);
+    bind_.list(f.lbxSMTPLOG, smtp, [this] { client_.main.lbxSMTPLOG_Click(); });
     layout->addWidget(new QLabel("Application log"));
     layout->addWidget(system, 1);
     layout->addWidget(new QLabel("SMTP log"));
@@ -216,13 +213,6 @@ void MainWindowView::closeEvent(QCloseEvent* event)
     // The staged close: the window goes when the client has finished.
     event->ignore();
     client_.requestClose();
-}
-
-void MainWindowView::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::WindowStateChange)
-        client_.mainForm.minimised = isMinimized();
-    QMainWindow::changeEvent(event);
 }
 
 }  // namespace smtpin::gui

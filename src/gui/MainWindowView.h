@@ -18,7 +18,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     QWidget* logsPage();

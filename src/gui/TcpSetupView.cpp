@@ -17,39 +17,6 @@
 
 namespace smtpin::gui {
 
-namespace {
-
-// Leaving a code box is an event of the lock; Qt reports it as focus-out.
-class FocusOut : public QObject {
-public:
-    FocusOut(QObject* parent, std::function<void()> left) : QObject(parent), left_(std::move(left)) {}
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (e->type() == QEvent::FocusOut)
-            left_();
-        return false;
-    }
-
-private:
-    std::function<void()> left_;
-};
-
-class FocusIn : public QObject {
-public:
-    FocusIn(QObject* parent, std::function<void()> entered) : QObject(parent), entered_(std::move(entered)) {}
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (e->type() == QEvent::FocusIn)
-            entered_();
-        return false;
-    }
-
-private:
-    std::function<void()> entered_;
-};
-
-}  // namespace
-
 TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
 {
     auto& f = client.tcpForm;
@@ -95,7 +62,7 @@ TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
     tabs->addTab(lockPage(), "Setup Password Control");
     top->addWidget(tabs, 1);
     setCentralWidget(central);
-    bind_.window(f.window, this);
+    bind_.window(f.window, this, "TCP Setup");
     resize(760, 520);
 }
 
@@ -109,7 +76,7 @@ QWidget* TcpSetupView::generalPage()
     auto* maxList = new QLineEdit;
     bind_.text(f.txtMaxOutputList, maxList);
     // Typing here changes nothing: the box shows the setting when it gets the focus.
-    maxList->installEventFilter(new FocusIn(maxList, [&w] { w.txtMaxOutputList_GotFocus(); }));
+    EventHook::install(maxList, QEvent::FocusIn, [&w] { w.txtMaxOutputList_GotFocus(); });
     form->addRow("Maximum List Size in Output Window", maxList);
     auto* version = new QLabel;
     bind_.label(f.lblVersion, version);
@@ -162,14 +129,17 @@ QWidget* TcpSetupView::lockPage()
         auto* caption = new QLabel;
         bind_.label(f.lblSetupPassword[static_cast<size_t>(i)], caption);
         auto* box = new QLineEdit;
+        box->setObjectName(QString("txtSetupPassword%1").arg(i));
         box->setEchoMode(QLineEdit::Password);
+        // Typed characters show as the form's password character, not the style's dot.
+        box->setStyleSheet(QString("lineedit-password-character: %1").arg(int(forms::FrmTCPHub::PasswordChar)));
         bind_.text(f.txtSetupPassword[static_cast<size_t>(i)], box);
         bind_.watch(f.txtSetupPassword[static_cast<size_t>(i)], [box, &f, i] {
             box->setVisible(f.txtSetupPassword[static_cast<size_t>(i)].visible());
         });
         // Enter acts as leaving the box.
         QObject::connect(box, &QLineEdit::returnPressed, this, [&lock, i] { lock.txtSetupPassword_KeyPress(i, 13); });
-        box->installEventFilter(new FocusOut(box, [&lock, i] { lock.txtSetupPassword_LostFocus(i); }));
+        EventHook::install(box, QEvent::FocusOut, [&lock, i] { lock.txtSetupPassword_LostFocus(i); });
         form->addRow(caption, box);
         boxes[static_cast<size_t>(i)] = box;
     }
@@ -192,9 +162,10 @@ QWidget* TcpSetupView::lockPage()
 
 void TcpSetupView::closeEvent(QCloseEvent* event)
 {
-    // The window stays loaded for the program's life; closing it hides it.
+    // Closing unloads the shell, and while connected the driver logs off
+    // first and then closes it; the widget follows the form's visibility.
     event->ignore();
-    client_.tcpHub.cmdHideTCP_Click();
+    client_.tcpHub.Unload();
 }
 
 }  // namespace smtpin::gui

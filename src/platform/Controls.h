@@ -109,14 +109,27 @@ private:
     int listIndex_ = -1;
 };
 
-// A window's own caption and visibility.
+// A window's own caption, visibility and minimised state.
 class Window : public Control {
 public:
     const std::string& caption() const { return caption_; }
     void setCaption(std::string c) { assign(caption_, std::move(c)); }
+    bool minimised() const { return minimised_; }
+    void setMinimised(bool on) { assign(minimised_, on); }
 
 private:
     std::string caption_;
+    bool minimised_ = false;
+};
+
+// The selected page of a tab control.
+class TabStrip : public Control {
+public:
+    int tab() const { return tab_; }
+    void setTab(int index) { assign(tab_, index); }
+
+private:
+    int tab_ = 0;
 };
 
 // A grid of text cells with per-cell background colours (0xRRGGBB).

@@ -8,24 +8,40 @@
 #include "platform/Clock.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <sstream>
+#include <utility>
 
 namespace smtpin::test {
 namespace {
 
 class RecordingDialogs final : public Dialogs {
 public:
-    void MsgBox(const std::string& text, const std::string&) override { shown.push_back(text); }
+    void MsgBox(const std::string& text, const std::string&) override
+    {
+        shown.push_back(text);
+        if (whileShown)
+            whileShown();
+    }
     bool AskYesNo(const std::string&, const std::string&) override { return false; }
     std::vector<std::string> shown;
+    std::function<void()> whileShown;
 };
 
 class Views : public ::testing::Test {
@@ -44,9 +60,28 @@ protected:
         client = std::make_unique<core::Client>(clock, options);
         client->start();
         ASSERT_TRUE(client->running()) << client->failure();
+        main = std::make_unique<gui::MainWindowView>(*client);
         tcp = std::make_unique<gui::TcpSetupView>(*client);
         link = std::make_unique<gui::LinkView>(*client);
         setup = std::make_unique<gui::HubSetupDialog>(*client);
+    }
+
+    void TearDown() override
+    {
+        // Views go before the client whose forms they show.
+        setup.reset();
+        link.reset();
+        tcp.reset();
+        main.reset();
+    }
+
+    QPushButton* button(QWidget* window, const QString& text)
+    {
+        for (auto* b : window->findChildren<QPushButton*>())
+            if (b->text() == text && b->isVisible())
+                return b;
+        ADD_FAILURE() << "no button " << text.toStdString();
+        return nullptr;
     }
 
     // The items of a menu as the operator finds them when it opens.
@@ -65,6 +100,7 @@ protected:
     RecordingDialogs dialogs;
     core::Client::Options options;
     std::unique_ptr<core::Client> client;
+    std::unique_ptr<gui::MainWindowView> main;
     std::unique_ptr<gui::TcpSetupView> tcp;
     std::unique_ptr<gui::LinkView> link;
     std::unique_ptr<gui::HubSetupDialog> setup;
@@ -141,6 +177,115 @@ TEST_F(Views, ShowCommsClassTogglesTheLinkWindow)
     EXPECT_NE(link->isVisible(), before);
     client->tcpHub.mnuCommsShowCC_Click();
     EXPECT_EQ(link->isVisible(), before);
+}
+
+TEST_F(Views, CodeBoxesShowStarsAndAWrongCodeIsToldOnce)
+{
+    client->main.mnuShowTCP_Click();
+    ASSERT_TRUE(tcp->isVisible());
+    tcp->findChild<QTabWidget*>()->setCurrentIndex(1);
+    button(tcp.get(), "&Lock")->click();
+    ASSERT_TRUE(client->shell.SetupLocked);
+    button(tcp.get(), "&UnLock")->click();
+    auto* box = tcp->findChild<QLineEdit*>("txtSetupPassword0");
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(box->isVisible());
+    QTest::keyClicks(box, "wrong");
+    EXPECT_EQ(client->tcpForm.txtSetupPassword[0].text(), "wrong");
+    EXPECT_EQ(box->displayText(), "*****");
+
+    // The message box takes the focus from the box while it is up.
+    dialogs.whileShown = [box, left = false]() mutable {
+        // Once: the focus is away from the box after that.
+        if (std::exchange(left, true))
+            return;
+        QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QCoreApplication::sendEvent(box, &out);
+    };
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(dialogs.shown, std::vector<std::string>{"Incorrect password"});
+    EXPECT_TRUE(client->shell.SetupLocked);
+    EXPECT_FALSE(box->isVisible());
+
+    button(tcp.get(), "&UnLock")->click();
+    QTest::keyClicks(box, "quoltabe");
+    QTest::keyClick(box, Qt::Key_Enter);
+    EXPECT_FALSE(client->shell.SetupLocked);
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+}
+
+TEST_F(Views, TcpWindowStartsHiddenAndClosingItUnloadsTheShellOnceOffline)
+{
+    EXPECT_FALSE(tcp->isVisible());
+    client->main.mnuShowTCP_Click();
+    EXPECT_TRUE(tcp->isVisible());
+    EXPECT_FALSE(tcp->windowTitle().isEmpty());
+
+    // Connected: the close waits for the driver's logoff.
+    client->link.TMode(static_cast<std::int16_t>(client->link.ThisMember.Mode | 0x0080));
+    tcp->close();
+    EXPECT_TRUE(tcp->isVisible());
+    EXPECT_TRUE(client->tcpHub.Loaded());
+    EXPECT_EQ(client->tcpHub.driver().DisconnectRequest, 2);
+
+    client->tcpHub.driver().DisconnectRequest = 0;
+    client->link.TMode(0);
+    tcp->close();
+    EXPECT_FALSE(tcp->isVisible());
+    EXPECT_FALSE(client->tcpHub.Loaded());
+
+    // "Show TCP" loads it again.
+    client->main.mnuShowTCP_Click();
+    EXPECT_TRUE(client->tcpHub.Loaded());
+    EXPECT_TRUE(tcp->isVisible());
+}
+
+TEST_F(Views, MainWindowFollowsItsTabsMinimisedStateAndLogTooltips)
+{
+    auto* tabs = main->findChild<QTabWidget*>();
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    client->mainForm.SSTab1.setTab(2);
+    EXPECT_EQ(tabs->currentIndex(), 2);
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(client->mainForm.SSTab1.tab(), 1);
+
+    main->show();
+    for (QAction* a : main->menuBar()->actions().front()->menu()->actions())
+        if (a->text() == "Minimise")
+            a->trigger();
+    EXPECT_TRUE(main->isMinimized());
+    main->showNormal();
+    EXPECT_FALSE(client->mainForm.window.minimised());
+
+    // Both logs: the clicked line becomes the list's tooltip.
+    const auto lists = main->findChildren<QListWidget*>();
+    ASSERT_EQ(lists.size(), 2);
+    for (QListWidget* list : lists) {
+        ASSERT_GT(list->count(), 0);
+        const QRect first = list->visualItemRect(list->item(0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first.center());
+        EXPECT_EQ(list->toolTip(), list->item(0)->text());
+    }
+}
+
+TEST_F(Views, LinkWindowShowsEveryRowItsStatusAndACaption)
+{
+    client->tcpHub.mnuCommsShowCC_Click();
+    ASSERT_TRUE(link->isVisible());
+    QCoreApplication::processEvents();
+    QTableWidget* grid = link->grid();
+    EXPECT_FALSE(grid->verticalScrollBar()->isVisible());
+    EXPECT_LE(grid->rowViewportPosition(30) + grid->rowHeight(30), grid->viewport()->height());
+    EXPECT_EQ(link->windowTitle(), "Hub Link");
+
+    client->link.ShowLinkStatus("Connecting to hub");
+    auto* status = link->findChild<QLabel*>("lblError");
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(), "Connecting to hub");
+    client->link.cmdHide_Click();
+    EXPECT_FALSE(link->isVisible());
+    EXPECT_EQ(link->windowTitle(), "Hub Link");
 }
 
 }  // namespace

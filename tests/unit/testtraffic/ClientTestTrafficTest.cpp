@@ -1,5 +1,5 @@
-// The test buttons of a whole client, through message creation and the hub
-// link, to the bundled switch.
+// A whole client against the bundled switch: the test buttons through
+// message creation and the hub link, and the TCP setup window's close.
 #include "core/Client.h"
 #include "core/SettingsFile.h"
 #include "platform/Clock.h"
@@ -134,6 +134,28 @@ TEST_F(ClientTestTraffic, TheHousekeepingTickRunsTheContinuousSeriesAndMessagesA
     EXPECT_TRUE(hub.waitForLine(line("9000000", numbered.substr(0, 160)), 5000, [this] { tick(); }));
     EXPECT_EQ(hub.count(numbered.substr(0, 161)), 0);
     EXPECT_EQ(client->testTraffic.TestMessageCounter, 1);
+}
+
+TEST_F(ClientTestTraffic, ClosingTheTcpWindowLogsOffFirstAndShowTcpLogsInAgain)
+{
+    client->main.mnuShowTCP_Click();
+    ASSERT_TRUE(client->tcpForm.window.visible());
+    // Refused while connected; the driver logs off and then closes it.
+    EXPECT_FALSE(client->tcpHub.Unload());
+    EXPECT_TRUE(client->tcpForm.window.visible());
+    ASSERT_TRUE(hub.waitForLine("RX 1002", 10000, [this] { tick(); }));
+    ASSERT_TRUE(tickUntil([this] { return !client->tcpHub.Loaded(); }));
+    EXPECT_FALSE(client->tcpForm.window.visible());
+    EXPECT_FALSE(client->link.Connected());
+
+    // A page taken while the window is closed goes out after the next login.
+    client->testTraffic.cmdSEND_Click();
+    client->main.mnuShowTCP_Click();
+    EXPECT_TRUE(client->tcpHub.Loaded());
+    EXPECT_TRUE(client->tcpForm.window.visible());
+    ASSERT_TRUE(tickUntil([this] { return client->link.Connected(); })) << "no second login";
+    EXPECT_TRUE(hub.waitForLine(line("9000000", "Mess[1] " + text), 5000, [this] { tick(); }));
+    EXPECT_EQ(hub.count("RX 1000 login"), 2);
 }
 
 }  // namespace
