@@ -7,6 +7,7 @@
 #include "gui/HubSetupDialog.h"
 #include "gui/LinkView.h"
 #include "gui/MainWindowView.h"
+#include "gui/Screenshots.h"
 #include "gui/TcpSetupView.h"
 #include "gui/WidgetDialogs.h"
 #include "platform/Clock.h"
@@ -18,6 +19,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <cstdlib>
 #include <iostream>
 
 using namespace smtpin;
@@ -29,6 +31,7 @@ struct CommandLine {
     bool headless = false;
     bool init = false;
     QString screenshots;   // folder for pictures of the three windows, then exit
+    int screenshotDelayMs = 12000;
 };
 
 CommandLine parse(QCoreApplication& app)
@@ -48,7 +51,9 @@ CommandLine parse(QCoreApplication& app)
     const QCommandLineOption init("init", "Create and seed what is missing, print where everything is, and exit.");
     QCommandLineOption screenshots("screenshots", "Save a picture of each window into DIR after a few seconds, then close.", "DIR");
     screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
-    cli.addOptions({dataDir, config, headless, yes, init, screenshots});
+    QCommandLineOption screenshotDelay("screenshots-delay", "Milliseconds before the pictures are taken (default 12000).", "MS", "12000");
+    screenshotDelay.setFlags(QCommandLineOption::HiddenFromHelp);
+    cli.addOptions({dataDir, config, headless, yes, init, screenshots, screenshotDelay});
     cli.process(app);
     CommandLine c;
     c.options.dataDir = QDir(cli.value(dataDir)).absolutePath().toStdString();
@@ -58,6 +63,12 @@ CommandLine parse(QCoreApplication& app)
     c.headless = cli.isSet(headless);
     c.init = cli.isSet(init);
     c.screenshots = cli.value(screenshots);
+    bool ok = false;
+    c.screenshotDelayMs = cli.value(screenshotDelay).toInt(&ok);
+    if (!ok || c.screenshotDelayMs < 0 || c.screenshotDelayMs > 600000) {
+        std::cerr << "smtpin: --screenshots-delay takes milliseconds from 0 to 600000\n";
+        std::exit(2);
+    }
     return c;
 }
 
@@ -89,17 +100,6 @@ int initialise(core::Client& client)
     return 0;
 }
 
-void grabAll(const QString& folder, const std::vector<std::pair<QWidget*, QString>>& windows)
-{
-    QDir().mkpath(folder);
-    for (const auto& [w, name] : windows) {
-        w->show();
-        w->raise();
-        QCoreApplication::processEvents();
-        w->grab().save(QDir(folder).absoluteFilePath(name + ".png"));
-    }
-}
-
 int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options options)
 {
     SystemClock clock;
@@ -125,8 +125,11 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
         return 1;
     }
     if (!cli.screenshots.isEmpty())
-        QTimer::singleShot(12000, &app, [&] {
-            grabAll(cli.screenshots, {{&mainView, "main"}, {&tcpView, "tcp-setup"}, {&linkView, "hub-link"}});
+        QTimer::singleShot(cli.screenshotDelayMs, &app, [&] {
+            if (gui::SaveScreenshots(client, cli.screenshots, mainView, tcpView, linkView) != 0) {
+                std::cerr << "smtpin: could not save every picture in " << cli.screenshots.toStdString() << "\n";
+                exitCode = 1;
+            }
             client.requestClose();
         });
     return app.exec();
@@ -137,9 +140,13 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
 int main(int argc, char** argv)
 {
     // Windows need a QApplication; the service does without one.
+    // --help and --version need no display either.
     bool headless = false;
-    for (int i = 1; i < argc; ++i)
-        headless = headless || std::string(argv[i]) == "--headless" || std::string(argv[i]) == "--init";
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        headless = headless || a == "--headless" || a == "--init" || a == "--help" || a == "-h" || a == "--version" ||
+                   a == "-v" || a == "--help-all";
+    }
     std::unique_ptr<QCoreApplication> appHolder(headless ? new QCoreApplication(argc, argv) : new QApplication(argc, argv));
     QCoreApplication& app = *appHolder;
     QCoreApplication::setApplicationName("smtpin");
@@ -148,9 +155,7 @@ int main(int argc, char** argv)
     CommandLine cli = parse(app);
     SystemClock clock;
     core::Client::Options options = cli.options;
-    const std::string configFile = options.configFile.empty()
-                                       ? QDir(QString::fromStdString(options.dataDir)).absoluteFilePath("smtpin.ini").toStdString()
-                                       : options.configFile;
+    const std::string configFile = core::Client::configFileOf(options);
     if (!prepareFolder(options, configFile))
         return 1;
     options.configFile = configFile;
