@@ -97,6 +97,7 @@ TEST_P(TcpWindow, TheCommsMenuFollowsLockCommsLockedAndConnection)
 TEST_P(TcpWindow, ClosingWhileConnectedWaitsForTheDisconnection)
 {
     start();
+    form.window.setVisible(true);
     login();
     bool cancel = false;
     window->Form_QueryUnload(cancel);
