@@ -1,4 +1,5 @@
 #include "FakeLinkSocket.h"
+#include "HubPackets.h"
 
 #include "hub/CommDisplay.h"
 #include "hub/CommShared.h"
@@ -67,29 +68,10 @@ struct Link {
     }
 
     // The hub's answer to a connection request.
-    std::string acceptPacket(std::int16_t modeWord = 0x0114)
-    {
-        CommMemberType m;
-        m.Identifier = "s01";
-        m.Mode = modeWord;
-        m.BufferMax = 10;
-        m.socket = 3;
-        std::string member;
-        m.CreatePacket(member);
-        return packetOf("1003", member, "s01");
-    }
-
+    std::string acceptPacket(std::int16_t modeWord = 0x0114) { return hubAcceptPacket(modeWord); }
     std::string packetOf(const std::string& mtype, const std::string& message, const std::string& target)
     {
-        CommType r;
-        r.Source = "h01";
-        r.target = target;
-        r.Userid = "h01";
-        r.Mtype = mtype;
-        r.Message = message;
-        std::string p;
-        hub::CreateCommPacket(p, r);
-        return p;
+        return hubPacket(mtype, message, target);
     }
 
     void login()

@@ -2,6 +2,7 @@
 
 #include "integration/db/CatalogueHarness.h"
 #include "unit/hublink/FakeLinkSocket.h"
+#include "unit/hublink/HubPackets.h"
 
 #include "forms/CommDisplayForm.h"
 #include "forms/FrmTCPHub.h"
@@ -100,27 +101,10 @@ protected:
         driver().DriveHubConnection();
         driver().DriveHubConnection();
     }
-    std::string acceptPacket()
-    {
-        hub::CommMemberType m;
-        m.Identifier = "s01";
-        m.Mode = 0x0114;
-        m.BufferMax = 10;
-        std::string member;
-        m.CreatePacket(member);
-        return packetOf("1003", member, "s01");
-    }
+    std::string acceptPacket() { return hubAcceptPacket(); }
     static std::string packetOf(const std::string& mtype, const std::string& message, const std::string& target)
     {
-        hub::CommType r;
-        r.Source = "h01";
-        r.target = target;
-        r.Userid = "h01";
-        r.Mtype = mtype;
-        r.Message = message;
-        std::string p;
-        hub::CreateCommPacket(p, r);
-        return p;
+        return hubPacket(mtype, message, target);
     }
     int sentWithCode(const std::string& code)
     {
