@@ -192,7 +192,6 @@ void MainWindow::lbxSystemLog_Click() { tipSelectedLine(s_.form.lbxSystemLog); }
 
 void MainWindow::lbxSMTPLOG_Click() { tipSelectedLine(s_.form.lbxSMTPLOG); }
 
-
 void MainWindow::mnuShowTCP_Click()
 {
     if (shell_.show)

@@ -6,8 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QTabWidget>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 
 namespace smtpin::gui {
