@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,11 +17,21 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
 
-// "&Ok" keeps its accelerator; a lone "&" elsewhere is shown as it is.
 void common(const Control& c, QWidget* w)
 {
     w->setEnabled(c.enabled());
     w->setToolTip(qs(c.toolTip()));
+}
+
+// A widget is bound before it is put into its window; showing it then
+// would open it as a window of its own. Its layout shows it when it is
+// added, unless it was hidden.
+void shown(const Control& c, QWidget* w)
+{
+    if (!c.visible())
+        w->hide();
+    else if (w->isHidden() && w->parentWidget())
+        w->show();
 }
 
 }  // namespace
@@ -59,7 +70,15 @@ void Binder::label(Label& c, QLabel* w)
     watch(c, [&c, w] {
         common(c, w);
         w->setText(qs(c.caption()));
-        w->setVisible(c.visible());
+        shown(c, w);
+    });
+}
+
+void Binder::frame(Label& c, QGroupBox* w)
+{
+    watch(c, [&c, w] {
+        common(c, w);
+        w->setTitle(qs(c.caption()));
     });
 }
 
@@ -68,7 +87,7 @@ void Binder::button(Label& c, QPushButton* w, std::function<void()> clicked)
     watch(c, [&c, w] {
         common(c, w);
         w->setText(qs(c.caption()));
-        w->setVisible(c.visible());
+        shown(c, w);
     });
     QObject::connect(w, &QPushButton::clicked, w, [clicked] { if (clicked) clicked(); });
 }
@@ -79,6 +98,7 @@ void Binder::text(TextBox& c, QLineEdit* w)
         common(c, w);
         if (w->text() != qs(c.text()))
             w->setText(qs(c.text()));
+        shown(c, w);
     });
     QObject::connect(w, &QLineEdit::textEdited, w, [&c](const QString& t) { c.setText(t.toLatin1().toStdString()); });
 }

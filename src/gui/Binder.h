@@ -11,6 +11,7 @@
 
 class QAction;
 class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -46,6 +47,8 @@ public:
     ~Binder();
 
     void label(Label& control, QLabel* widget);
+    // A frame: its caption is the title; disabling it disables its contents.
+    void frame(Label& control, QGroupBox* widget);
     void button(Label& control, QPushButton* widget, std::function<void()> clicked);
     // Typing writes back into the control; masked boxes show stars.
     void text(TextBox& control, QLineEdit* widget);

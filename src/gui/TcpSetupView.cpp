@@ -15,6 +15,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace smtpin::gui {
 
 TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
@@ -47,7 +49,7 @@ TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
     auto* central = new QWidget;
     auto* top = new QVBoxLayout(central);
     auto* bannerBox = new QGroupBox;
-    bind_.watch(f.frameBanner, [bannerBox, &f] { bannerBox->setTitle(QString::fromLatin1(f.frameBanner.caption().c_str())); });
+    bind_.frame(f.frameBanner, bannerBox);
     auto* bannerLayout = new QHBoxLayout(bannerBox);
     auto* banner = new QLabel;
     bind_.label(f.Banner, banner);
@@ -78,15 +80,13 @@ QWidget* TcpSetupView::generalPage()
     // Typing here changes nothing: the box shows the setting when it gets the focus.
     EventHook::install(maxList, QEvent::FocusIn, [&w] { w.txtMaxOutputList_GotFocus(); });
     form->addRow("Maximum List Size in Output Window", maxList);
-    auto* version = new QLabel;
-    bind_.label(f.lblVersion, version);
-    form->addRow("Version", version);
-    auto* last = new QLabel;
-    bind_.label(f.labRecordsProcessed[1], last);
-    form->addRow("Last Processed", last);
-    auto* processed = new QLabel;
-    bind_.label(f.labRecordsProcessed[0], processed);
-    form->addRow("Processed", processed);
+    for (const auto& [caption, control] : {std::pair<const char*, Label*>{"Version", &f.lblVersion},
+                                           {"Last Processed", &f.labRecordsProcessed[1]},
+                                           {"Processed", &f.labRecordsProcessed[0]}}) {
+        auto* value = new QLabel;
+        bind_.label(*control, value);
+        form->addRow(caption, value);
+    }
     layout->addLayout(form);
     auto* output = new QListWidget;
     output->setFont(QFont("Monospace", 9));
@@ -94,10 +94,7 @@ QWidget* TcpSetupView::generalPage()
     layout->addWidget(output, 1);
 
     auto* test = new QGroupBox;
-    bind_.watch(f.frmSetupTEST, [test, &f] {
-        test->setTitle(QString::fromLatin1(f.frmSetupTEST.caption().c_str()));
-        test->setEnabled(f.frmSetupTEST.enabled());
-    });
+    bind_.frame(f.frmSetupTEST, test);
     auto* testLayout = new QHBoxLayout(test);
     auto* testButton = new QPushButton;
     bind_.button(f.cmdMonitorTest, testButton, [&w] { w.cmdMonitorTest_Click(); });
@@ -115,9 +112,7 @@ QWidget* TcpSetupView::lockPage()
     auto* page = new QWidget;
     auto* outer = new QVBoxLayout(page);
     auto* box = new QGroupBox;
-    bind_.watch(f.frmSetupPassword, [box, &f] {
-        box->setTitle(QString::fromLatin1(f.frmSetupPassword.caption().c_str()));
-    });
+    bind_.frame(f.frmSetupPassword, box);
     outer->addWidget(box);
     auto* layout = new QVBoxLayout(box);
     auto* state = new QLabel;
@@ -134,9 +129,6 @@ QWidget* TcpSetupView::lockPage()
         // Typed characters show as the form's password character, not the style's dot.
         box->setStyleSheet(QString("lineedit-password-character: %1").arg(int(forms::FrmTCPHub::PasswordChar)));
         bind_.text(f.txtSetupPassword[static_cast<size_t>(i)], box);
-        bind_.watch(f.txtSetupPassword[static_cast<size_t>(i)], [box, &f, i] {
-            box->setVisible(f.txtSetupPassword[static_cast<size_t>(i)].visible());
-        });
         // Enter acts as leaving the box.
         QObject::connect(box, &QLineEdit::returnPressed, this, [&lock, i] { lock.txtSetupPassword_KeyPress(i, 13); });
         EventHook::install(box, QEvent::FocusOut, [&lock, i] { lock.txtSetupPassword_LostFocus(i); });

@@ -6,6 +6,7 @@
 #include "gui/MainWindowView.h"
 #include "gui/TcpSetupView.h"
 #include "platform/Clock.h"
+#include "support/RecordingDialogs.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -30,19 +31,6 @@
 
 namespace smtpin::test {
 namespace {
-
-class RecordingDialogs final : public Dialogs {
-public:
-    void MsgBox(const std::string& text, const std::string&) override
-    {
-        shown.push_back(text);
-        if (whileShown)
-            whileShown();
-    }
-    bool AskYesNo(const std::string&, const std::string&) override { return false; }
-    std::vector<std::string> shown;
-    std::function<void()> whileShown;
-};
 
 class Views : public ::testing::Test {
 protected:
@@ -286,6 +274,35 @@ TEST_F(Views, LinkWindowShowsEveryRowItsStatusAndACaption)
     client->link.cmdHide_Click();
     EXPECT_FALSE(link->isVisible());
     EXPECT_EQ(link->windowTitle(), "Hub Link");
+}
+
+// Records every widget shown as a window of its own.
+class WindowShows : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show)
+            if (auto* w = qobject_cast<QWidget*>(watched); w && w->isWindow())
+                shown.push_back(w->metaObject()->className());
+        return false;
+    }
+    std::vector<std::string> shown;
+};
+
+TEST_F(Views, BuildingTheViewsOpensNoStrayWindows)
+{
+    WindowShows shows;
+    qApp->installEventFilter(&shows);
+    {
+        // Only the main window is shown by its form; the others start hidden.
+        gui::MainWindowView mainView(*client);
+        gui::TcpSetupView tcpView(*client);
+        gui::LinkView linkView(*client);
+        gui::HubSetupDialog setupView(*client);
+        QCoreApplication::processEvents();
+    }
+    qApp->removeEventFilter(&shows);
+    EXPECT_EQ(shows.shown, std::vector<std::string>{"QMainWindow"});
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
 #include <QSqlDatabase>
@@ -16,7 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -27,27 +27,6 @@ namespace smtpin::test {
 enum class Backend { SQLite, Odbc };
 std::string backendName(const ::testing::TestParamInfo<Backend>& info);
 inline void PrintTo(Backend b, std::ostream* os) { *os << (b == Backend::SQLite ? "QSQLITE" : "QODBC"); }
-
-// Message boxes that remember what they showed and answer as told.
-class RecordingDialogs final : public Dialogs {
-public:
-    void MsgBox(const std::string& text, const std::string&) override
-    {
-        shown.push_back(text);
-        // A real message box is modal: window events run while it is up.
-        if (whileShown)
-            whileShown();
-    }
-    bool AskYesNo(const std::string& text, const std::string&) override
-    {
-        asked.push_back(text);
-        return answer;
-    }
-    std::function<void()> whileShown;
-    bool answer = false;
-    std::vector<std::string> shown;
-    std::vector<std::string> asked;
-};
 
 // One client's database side, wired as the Client object wires it.
 struct CatalogueClient {

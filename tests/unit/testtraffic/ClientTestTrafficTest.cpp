@@ -4,6 +4,7 @@
 #include "core/SettingsFile.h"
 #include "platform/Clock.h"
 #include "support/HubSimProcess.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 #include "support/TestClient.h"
 
@@ -15,17 +16,6 @@
 
 namespace smtpin::test {
 namespace {
-
-class QuietDialogs final : public Dialogs {
-public:
-    void MsgBox(const std::string& text, const std::string&) override { shown.push_back(text); }
-    bool AskYesNo(const std::string& text, const std::string&) override
-    {
-        shown.push_back(text);
-        return false;
-    }
-    std::vector<std::string> shown;
-};
 
 class ClientTestTraffic : public ::testing::Test {
 protected:
@@ -86,7 +76,7 @@ protected:
 
     TempDir dir;
     ManualClock clock;
-    QuietDialogs dialogs;
+    RecordingDialogs dialogs;
     core::Client::Options options;
     HubSimProcess hub;
     std::unique_ptr<core::Client> client;
