@@ -7,6 +7,7 @@
 #include "support/TestClient.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QProcess>
 #include <QTcpServer>
 
@@ -153,6 +154,30 @@ TEST_F(EndToEnd, MailsTakenWhileTheSwitchRestartsReachItAfterTheNewLogin)
     EXPECT_TRUE(again.waitForLine("RX 1000 login", 20000));
     EXPECT_TRUE(again.waitForLine("to 4002: While down", 10000));
     EXPECT_TRUE(app.waitForLine("AIQF: Request DELETE message "));
+}
+
+TEST_F(EndToEnd, TheWindowedProgramServesAndClosesLikeTheService)
+{
+    ASSERT_TRUE(app.startWindowed({"--screenshots-delay", "soon"}));
+    EXPECT_EQ(app.waitForExit(), 2);
+    EXPECT_NE(app.errorText().find("--screenshots-delay takes milliseconds"), std::string::npos) << app.errorText();
+
+    // Pictures at once, then the window closes itself.
+    const QString pictures = QString::fromStdString(dir.file("pictures"));
+    ASSERT_TRUE(app.startWindowed({"--screenshots", pictures, "--screenshots-delay", "0"}));
+    EXPECT_EQ(app.waitForExit(30000), 0) << app.errorText();
+    for (const char* name : {"main", "main-settings", "main-testing", "tcp-setup", "hub-link"})
+        EXPECT_TRUE(QDir(pictures).exists(QString(name) + ".png")) << name;
+
+    ASSERT_TRUE(hub.startOn(hubPort));
+    ASSERT_TRUE(app.startWindowed());
+    ASSERT_TRUE(hub.waitForLine("RX READY", 20000)) << app.errorText();
+    EXPECT_EQ(sendMail(smtpPort, pagerXml("4004", "From the windows")), "250 OK");
+    EXPECT_TRUE(hub.waitForLine("to 4004: From the windows", 10000));
+    // A stop signal closes the windows with the logoff.
+    EXPECT_EQ(app.terminate(), 0) << app.errorText();
+    EXPECT_TRUE(hub.waitForLine("RX 1002 logoff"));
+    EXPECT_EQ(app.value("SELECT State || Available FROM HXSClient WHERE Device = 'S01'").toString(), "00");
 }
 
 }  // namespace

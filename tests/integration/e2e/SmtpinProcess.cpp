@@ -85,6 +85,15 @@ bool SmtpinProcess::start(const QStringList& extraArgs)
     return process_.waitForStarted(10000);
 }
 
+bool SmtpinProcess::startWindowed(const QStringList& extraArgs)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    process_.setProcessEnvironment(env);
+    process_.start(program(), QStringList{"--data-dir", QString::fromStdString(dataDir_)} + extraArgs);
+    return process_.waitForStarted(10000);
+}
+
 void SmtpinProcess::read()
 {
     pending_ += process_.readAllStandardOutput().toStdString();

@@ -9,7 +9,7 @@
 
 namespace smtpin::test {
 
-// The built smtpin binary, headless, on a data folder of its own whose
+// The built smtpin binary, headless or windowed, on a data folder of its own whose
 // embedded catalogue is prepared with --init and then pointed at free ports.
 class SmtpinProcess {
 public:
@@ -23,6 +23,8 @@ public:
     QVariant value(const std::string& sql);
 
     bool start(const QStringList& extraArgs = {});
+    // With its windows, on the offscreen platform.
+    bool startWindowed(const QStringList& extraArgs = {});
     bool waitForLine(const std::string& substring, int timeoutMs = 10000);
     int count(const std::string& substring);
     std::vector<std::string> lines();
