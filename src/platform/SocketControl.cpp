@@ -77,8 +77,12 @@ bool SocketControl::listen(Failure* failure)
             *failure = {40020, "Invalid operation at current state"};
         return false;
     }
-    if (!bound_)
-        localAddress_ = "0.0.0.0";
+    if (!bound_) {
+        // Never on every address and a chance port because the bind failed.
+        if (failure)
+            *failure = {10022, "The socket is not bound to an address and port"};
+        return false;
+    }
     server_ = new QTcpServer(this);
     QHostAddress a(QString::fromStdString(localAddress_));
     if (!server_->listen(a, static_cast<quint16>(localPort_))) {
@@ -92,6 +96,19 @@ bool SocketControl::listen(Failure* failure)
     // A port of 0 gets a free one; keep it, so that a restart listens there again.
     localPort_ = server_->serverPort();
     QObject::connect(server_, &QTcpServer::newConnection, this, &SocketControl::onNewConnection);
+    // Qt stops accepting after such an error (out of file descriptors, say);
+    // the error event must say so. Queued: its handler may close the server.
+    QPointer<QTcpServer> server = server_;
+    QObject::connect(server_, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError e) {
+        const Failure f{winsockErrorNumber(e), server->errorString().toStdString()};
+        QMetaObject::invokeMethod(this, [this, server, f] {
+            if (!server || server != server_)
+                return;
+            state_ = Error;
+            if (events_.error)
+                events_.error(f.number, f.description);
+        }, Qt::QueuedConnection);
+    });
     state_ = Listening;
     return true;
 }

@@ -71,24 +71,37 @@ void SmtpListener::loadSocket(int index)
 void SmtpListener::Form_Load()
 {
     ListenerReady = false;
+    loadFailure_.clear();
+    // Whatever the load does: the port timer's restart is what opens a
+    // listener that could not open now (port busy, address not up yet).
+    startTimers();
     SocketControl& listener = socket(0);
     int port = 0;
-    if (!parsePort(form_.txbServerPort.text(), port))
+    if (!parsePort(form_.txbServerPort.text(), port)) {
+        loadFailure_ = "the port \"" + form_.txbServerPort.text() + "\" is not a port number";
         return;
+    }
     listener.setLocalPort(port);
     form_.txbServerPort.setEnabled(false);
     form_.txbServerAddress.setEnabled(false);
-    if (!listener.bind(port, form_.txbServerAddress.text()) || !listener.listen())
+    SocketControl::Failure f;
+    if (!listener.bind(port, form_.txbServerAddress.text(), &f) || !listener.listen(&f)) {
+        loadFailure_ = f.description.empty() ? "error " + std::to_string(f.number) : f.description;
         return;
+    }
     ListenerReady = true;
     log("Load: Local port <" + std::to_string(listener.localPort()) + ">");
     log("Load: Local IP   <" + listener.localIP() + ">");
     form_.lbPETTicker.setCaption("Server Activated");
-    if (timersEnabled_) {
-        tmrPortTimer.start();
-        tmrProcessing.start();
-        tmrLog.start();
-    }
+}
+
+void SmtpListener::startTimers()
+{
+    if (!timersEnabled_)
+        return;
+    tmrPortTimer.start();
+    tmrProcessing.start();
+    tmrLog.start();
 }
 
 void SmtpListener::Form_Unload()
@@ -96,7 +109,10 @@ void SmtpListener::Form_Unload()
     tmrPortTimer.stop();
     tmrProcessing.stop();
     tmrLog.stop();
-    socket(0).close();
+    // The window's sockets go with it: no session may still take a mail
+    // once the client has started to close.
+    for (int i = SocketCount - 1; i >= 0; --i)
+        socket(i).close();
 }
 
 void SmtpListener::tmrProcessing_Timer()
@@ -129,6 +145,12 @@ void SmtpListener::walkSocket(int i)
         log(tick() + "SYS: TCP Timer: Initiated a close on email socket[" + std::to_string(i) + "]");
         ClosePort(i);
     }
+    observeState(i);
+}
+
+void SmtpListener::observeState(int i)
+{
+    SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(i)];
     const int s = socket(i).state();
     if (s == rec.LastState)
         return;
@@ -176,9 +198,26 @@ void SmtpListener::ReOPENPort(int index)
     SocketControl::Failure f;
     if (!listener.listen(&f)) {
         log("ReOPENPort Error: Closing port [" + std::to_string(f.number) + "] " + f.description);
+        // Deaf until then: try again soon, whatever the idle time.
+        ListenerRestartTime = clock_.now().addDays(std::min(ListenerIdleTime, kRetryAfterFailedRestart));
+        setListening(false);
         return;
     }
     log(tick() + "ReOPENPort: Port Opened for Listening");
+    setListening(true);
+}
+
+void SmtpListener::setListening(bool ready)
+{
+    if (ready == ListenerReady)
+        return;
+    ListenerReady = ready;
+    if (ready) {
+        loadFailure_.clear();
+        form_.lbPETTicker.setCaption("Server Activated");
+    }
+    if (availabilityChanged_)
+        availabilityChanged_(ready);
 }
 
 void SmtpListener::ForceClosePort(int index)
@@ -290,6 +329,9 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
             socket(0).refuse(requestId, kPoolFull);
             return;
         }
+        // Closed and taken again before the port timer saw it closed: the
+        // walk must still see the new session arrive, or it is never greeted.
+        observeState(n);
         SocketControl& sock = socket(n);
         SocketControl::Failure f;
         if (!sock.accept(socket(0), requestId, &f)) {

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,13 @@ public:
 
     // Tests drive the timers by hand.
     void setTimersEnabled(bool on) { timersEnabled_ = on; }
+    // Why the load could not listen (empty when it did), for the status line.
+    const std::string& loadFailure() const { return loadFailure_; }
+    // Told when a restart of the listening socket opens it after it was not
+    // listening, or fails after it was: the switch hears READY or UNAVAIL.
+    void onAvailabilityChanged(std::function<void(bool ready)> changed) { availabilityChanged_ = std::move(changed); }
+    // A restart that failed is tried again this soon, whatever the idle time.
+    static constexpr double kRetryAfterFailedRestart = 5.0 / 86400.0;
 
     void Form_Load();
     void Form_Unload();
@@ -78,7 +86,11 @@ public:
 private:
     void loadSocket(int index);
     void walkSocket(int i);
+    // The walk's state-change step for one socket.
+    void observeState(int i);
     void logState(int i, int s);
+    void startTimers();
+    void setListening(bool ready);
 
     const Clock& clock_;
     SystemLog& log_;
@@ -89,6 +101,8 @@ private:
     QTimer tmrProcessing;
     QTimer tmrLog;
     bool timersEnabled_ = true;
+    std::string loadFailure_;
+    std::function<void(bool)> availabilityChanged_;
 };
 
 }  // namespace smtpin

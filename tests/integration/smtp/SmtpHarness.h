@@ -34,6 +34,23 @@ struct RecordingParser : PagerMessageParser {
     }
 };
 
+// A listener on the address and port given, its timers driven by the
+// test, and not yet loaded.
+struct BareListener {
+    ManualClock clock;
+    forms::FrmSMTP form;
+    SystemLog log{clock, form};
+    RecordingParser parser;
+    SmtpListener listener{clock, log, form, parser};
+
+    BareListener(const std::string& address, const std::string& port)
+    {
+        listener.setTimersEnabled(false);
+        form.txbServerAddress.setText(address);
+        form.txbServerPort.setText(port);
+    }
+};
+
 // A listener on a free loopback port with its timers driven by the test.
 struct SmtpHarness {
     ManualClock clock;

@@ -42,20 +42,100 @@ TEST(SmtpListener, LoadListensAndLogs)
 TEST(SmtpListener, LoadFailsOnBadPortOrPortInUse)
 {
     SmtpHarness first;
-    ManualClock clock;
-    forms::FrmSMTP form;
-    SystemLog log(clock, form);
-    RecordingParser parser;
-    SmtpListener listener(clock, log, form, parser);
-    listener.setTimersEnabled(false);
-    form.txbServerAddress.setText("127.0.0.1");
-    form.txbServerPort.setText("twenty-five");
+    BareListener bare("127.0.0.1", "twenty-five");
+    auto& [clock, form, log, parser, listener] = bare;
     listener.Form_Load();
     EXPECT_FALSE(listener.ListenerReady);
     form.txbServerPort.setText(std::to_string(first.port));
     listener.Form_Load();
     EXPECT_FALSE(listener.ListenerReady);
     EXPECT_TRUE(log.SMTPLogPending().empty());
+}
+
+TEST(SmtpListener, AListenerThatCouldNotOpenIsOpenedByTheRestartOnceFree)
+{
+    auto squatter = std::make_unique<SmtpHarness>();
+    BareListener bare("127.0.0.1", std::to_string(squatter->port));
+    auto& [clock, form, log, parser, listener] = bare;
+    std::vector<bool> told;
+    listener.onAvailabilityChanged([&](bool ready) { told.push_back(ready); });
+    listener.ListenerIdleTime = 600.0 / 86400.0;
+    listener.Form_Load();
+    ASSERT_FALSE(listener.ListenerReady);
+    EXPECT_FALSE(listener.loadFailure().empty());
+
+    // Busy: each failure is logged and tried again within seconds, not at the idle time.
+    listener.tmrPortTimer_Timer();
+    EXPECT_NE(log.SMTPLogPending().find("ReOPENPort Error: Closing port [10048] "), std::string::npos);
+    const auto failures = [&] {
+        const std::string& all = log.SMTPLogPending();
+        int n = 0;
+        for (size_t at = 0; (at = all.find("ReOPENPort Error", at)) != std::string::npos; ++at)
+            ++n;
+        return n;
+    };
+    clock.advanceSeconds(4);
+    listener.tmrPortTimer_Timer();
+    EXPECT_EQ(failures(), 1);
+    clock.advanceSeconds(2);
+    listener.tmrPortTimer_Timer();
+    EXPECT_EQ(failures(), 2);
+    EXPECT_TRUE(told.empty());
+
+    const int port = squatter->port;
+    squatter.reset();
+    clock.advanceSeconds(6);
+    listener.tmrPortTimer_Timer();
+    ASSERT_EQ(listener.socket(0).state(), SocketControl::Listening);
+    EXPECT_EQ(listener.socket(0).localPort(), port);
+    EXPECT_TRUE(listener.ListenerReady);
+    EXPECT_EQ(told, std::vector<bool>{true});
+    EXPECT_TRUE(listener.loadFailure().empty());
+    TestClient c;
+    ASSERT_TRUE(c.connectTo(port));
+    EXPECT_TRUE(pumpUntil([&] { return !c.lines().empty(); }, 3000, [&] { listener.tmrPortTimer_Timer(); }));
+}
+
+TEST(SmtpListener, AListenerWhoseAddressNeverBoundDoesNotListenElsewhere)
+{
+    BareListener bare("not-an-address", "0");
+    auto& [clock, form, log, parser, listener] = bare;
+    listener.Form_Load();
+    EXPECT_FALSE(listener.ListenerReady);
+    listener.tmrPortTimer_Timer();
+    EXPECT_NE(listener.socket(0).state(), SocketControl::Listening);
+    EXPECT_NE(log.SMTPLogPending().find("ReOPENPort Error: Closing port [10022] "), std::string::npos);
+}
+
+TEST(SmtpListener, ASocketTakenAgainBeforeTheTickIsStillGreeted)
+{
+    SmtpHarness h;
+    h.listener.SocketTimeout = 60.0 / 86400.0;
+    auto a = h.connectGreeted();
+    // Closed inside an event, and the next connection lands on it before
+    // the port timer has seen it closed.
+    h.listener.ClosePort(1);
+    TestClient b;
+    ASSERT_TRUE(b.connectTo(h.port));
+    ASSERT_TRUE(pumpUntil([&] { return h.listener.socket(1).state() == SocketControl::Connected; }));
+    EXPECT_EQ(h.listener.SocketCount, 2);
+    ASSERT_TRUE(h.waitLines(b, 1));
+    EXPECT_EQ(b.lines()[0], "220 VORN_SMTP_Server Simple Mail Transfer Service Ready");
+    const auto log = h.smtpLog();
+    const size_t closed = indexOf(log, "[0]SYS: Socket closed [1]");
+    ASSERT_NE(closed, std::string::npos);
+    EXPECT_NE(indexOf(log, "[0]SYS: Sent 220 SERVER READY", closed), std::string::npos);
+}
+
+TEST(SmtpListener, UnloadEndsTheSessionsToo)
+{
+    SmtpHarness h;
+    h.listener.SocketTimeout = 60.0 / 86400.0;
+    auto a = h.connectGreeted();
+    h.listener.Form_Unload();
+    EXPECT_EQ(h.listener.socket(0).state(), SocketControl::Closed);
+    EXPECT_EQ(h.listener.socket(1).state(), SocketControl::Closed);
+    EXPECT_TRUE(pumpUntil([&] { return a->disconnected(); }));
 }
 
 TEST(SmtpListener, IdleListenerIsRestarted)
