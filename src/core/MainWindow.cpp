@@ -46,19 +46,35 @@ void MainWindow::Form_Load()
             s_.dialogs.MsgBox("Client is unable initialise. Terminating application", db::ClientRegistration::kDialogTitle);
             logLine("*********************** Client is unable initialise. Terminating application");
             s_.form.SSTab1.setTab(0);
-            s_.log.ProcessSystemLogQueue();
+            // No housekeeping timer runs in an inert window to write the rest.
+            s_.log.ProcessWholeSystemLogQueue();
             return;
         }
         phase_ = Phase::Running;
     } catch (const std::exception& e) {
         failure_ = e.what();
         s_.dialogs.MsgBox("Client is unable to function. Closing application", db::ClientRegistration::kDialogTitle);
-        s_.log.ProcessSystemLogQueue();
-        phase_ = Phase::Closed;
-        tmrSystem.stop();
-        if (closed_)
-            closed_();
+        abandonStartUp();
     }
+}
+
+void MainWindow::abandonStartUp()
+{
+    // The program ends without its staged close, but what start-up took is
+    // given back: the client row above all, or the next start finds it taken.
+    tmrSystem.stop();
+    tmrDummyPkts.stop();
+    if (shell_.isOpen && shell_.isOpen() && shell_.unload)
+        shell_.unload();
+    s_.listener.Form_Unload();
+    s_.registration.SetUserIdInactive();
+    s_.log.FlushSMTPLog();
+    s_.log.ProcessWholeSystemLogQueue();
+    s_.db.CloseSQLDatabase();
+    s_.log.ProcessWholeSystemLogQueue(false);
+    phase_ = Phase::Closed;
+    if (closed_)
+        closed_();
 }
 
 bool MainWindow::loadSequence()
@@ -144,8 +160,10 @@ void MainWindow::Form_Unload()
 {
     tmrSystem.stop();
     tmrDummyPkts.stop();
-    s_.log.ProcessSystemLogQueue();
+    // Every entry still pending, to the file and the database log too.
+    s_.log.ProcessWholeSystemLogQueue();
     s_.db.CloseSQLDatabase();
+    s_.log.ProcessWholeSystemLogQueue(false);
     phase_ = Phase::Closed;
     s_.form.window.setVisible(false);
     if (closed_)

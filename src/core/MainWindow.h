@@ -99,6 +99,7 @@ public:
 
 private:
     bool loadSequence();
+    void abandonStartUp();
     void logLine(const std::string& text);
     std::string versionText() const;
     // Asks for the close the platform would raise, and closes when allowed.

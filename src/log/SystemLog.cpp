@@ -74,12 +74,27 @@ void SystemLog::UpdateSystemLog(int slot, ListBox* target, const std::string& me
 
 void SystemLog::ProcessSystemLogQueue()
 {
-    for (int written = 0; written < kDrainPerCall && readIndex_ != writeIndex_; ++written) {
-        Entry& e = SystemLogQueue_[static_cast<size_t>(readIndex_)];
-        WriteSystemLogEntry(e);
-        e = {};
-        readIndex_ = nextIndex(readIndex_);
-    }
+    for (int written = 0; written < kDrainPerCall && readIndex_ != writeIndex_; ++written)
+        writeOldest(true);
+}
+
+void SystemLog::ProcessWholeSystemLogQueue(bool toDatabase)
+{
+    // Lines that writing logs (the catalogue reconnecting, say) go to the
+    // file and the list only, so a failing catalogue cannot keep this going.
+    for (int pending = PendingCount(); pending > 0 && readIndex_ != writeIndex_; --pending)
+        writeOldest(toDatabase);
+    while (readIndex_ != writeIndex_)
+        writeOldest(false);
+}
+
+void SystemLog::writeOldest(bool toDatabase)
+{
+    // Taken out first: writing may log, and a full ring drains itself.
+    Entry e = std::move(SystemLogQueue_[static_cast<size_t>(readIndex_)]);
+    SystemLogQueue_[static_cast<size_t>(readIndex_)] = {};
+    readIndex_ = nextIndex(readIndex_);
+    WriteSystemLogEntry(e, toDatabase);
 }
 
 int SystemLog::PendingCount() const { return (writeIndex_ - readIndex_ + kRingSize) % kRingSize; }
@@ -98,9 +113,9 @@ void SystemLog::insertCapped(ListBox& list, std::string line, int cap)
         list.removeItem(cap);
 }
 
-void SystemLog::WriteSystemLogEntry(Entry& entry)
+void SystemLog::WriteSystemLogEntry(Entry& entry, bool toDatabase)
 {
-    if (form_.cbxErrorLogging.value() == 1 && databaseLog_)
+    if (toDatabase && form_.cbxErrorLogging.value() == 1 && databaseLog_)
         databaseLog_(entry.messageId, entry.text);
     const DateSerial now = clock_.now();
     const std::string id = formatId(entry.messageId);

@@ -38,6 +38,9 @@ public:
     void OpenSystemLogs(const std::string& logFolder, const std::string& clientId, Version version);
     void UpdateSystemLog(int slot, ListBox* target, const std::string& messageId, const std::string& text);
     void ProcessSystemLogQueue();
+    // Writes every pending entry, as the close must; without the database
+    // copy once the catalogue is closed (a copy would open it again).
+    void ProcessWholeSystemLogQueue(bool toDatabase = true);
     void UpdateSMTPLog(const std::string& text);
     void FlushSMTPLog();
 
@@ -59,7 +62,8 @@ private:
         std::string text;
     };
 
-    void WriteSystemLogEntry(Entry& entry);
+    void WriteSystemLogEntry(Entry& entry, bool toDatabase = true);
+    void writeOldest(bool toDatabase);
     static void insertCapped(ListBox& list, std::string line, int cap);
 
     const Clock& clock_;

@@ -71,7 +71,7 @@ private:
     hub::HubMessageRing ring_;
     hub::HubDriver driver_;
     bool timersEnabled_ = true;
-    bool loaded_ = true;
+    bool loaded_ = false;   // only a window whose load ran saves its settings
     bool clientLoaded_ = false;
 };
 

@@ -155,6 +155,34 @@ TEST_F(SystemLogTest, DatabaseCopyOnlyWhenErrorLoggingIsChecked)
     EXPECT_TRUE(appFile().ends_with("\t0000000010 " + std::string(300, 'k') + "\r\n"));
 }
 
+TEST_F(SystemLogTest, TheCloseWritesEveryPendingEntryEvenWhenWritingLogs)
+{
+    form.cbxErrorLogging.setValue(1);
+    // A catalogue that fails and says so on every copy: the lines it adds
+    // are written too, but without a copy of their own, so this ends.
+    int copies = 0;
+    log.SetDatabaseLog([&](const std::string&, std::string& text) {
+        ++copies;
+        log.UpdateSystemLog(-1, log.ApplicationList, "", "catalogue down while copying " + text);
+    });
+    for (int i = 0; i < 450; ++i)
+        log.UpdateSystemLog(-1, log.ApplicationList, "", "e" + std::to_string(i) + ";");
+    log.ProcessWholeSystemLogQueue();
+    EXPECT_EQ(log.PendingCount(), 0);
+    EXPECT_EQ(copies, 450);
+    const std::string file = appFile();
+    for (int i = 0; i < 450; ++i) {
+        const std::string e = "e" + std::to_string(i) + ";";
+        EXPECT_NE(file.find("           " + e + "\r\n"), std::string::npos) << e;
+        EXPECT_NE(file.find("catalogue down while copying " + e + "\r\n"), std::string::npos) << e;
+    }
+    // Once the catalogue is closed the rest goes to the file only.
+    log.UpdateSystemLog(-1, log.ApplicationList, "", "after the close");
+    log.ProcessWholeSystemLogQueue(false);
+    EXPECT_EQ(copies, 450);
+    EXPECT_TRUE(appFile().ends_with("           after the close\r\n"));
+}
+
 TEST_F(SystemLogTest, SmtpLogIsWrittenOnlyWhenFlushed)
 {
     const std::string before = smtpFile();

@@ -45,6 +45,21 @@ TEST_P(TcpWindow, ALaterStartLogsInWithTheNormalisedIdentifier)
     EXPECT_EQ(sentWithCode("1000"), 1);
 }
 
+TEST_P(TcpWindow, AWindowNeverLoadedSavesNothingWhenItCloses)
+{
+    setConfig("SetupPassword", "dispatch7");
+    setConfig("Auto Connect", "True");
+    setConfig("DFMaxDisplayEntries", "50");
+    build();
+    EXPECT_FALSE(window->Loaded());
+    EXPECT_TRUE(window->Unload());
+    // The defaults it holds in memory never reach the stored settings.
+    EXPECT_EQ(configValue("SetupPassword"), "dispatch7");
+    EXPECT_EQ(configValue("Auto Connect"), "True");
+    EXPECT_EQ(configValue("DFMaxDisplayEntries"), "50");
+    EXPECT_EQ(configValue("Load"), "");
+}
+
 TEST_P(TcpWindow, AClientWithoutIdentityGetsTheFailureMessageAndNoShell)
 {
     c->reg.ClientId = "xxx";
