@@ -13,6 +13,10 @@ namespace smtpin {
 class ShutdownSignals : public QObject {
     Q_OBJECT
 public:
+    // Must run before any thread exists (the display backend starts some):
+    // a thread that does not block the signals would take them and die.
+    static bool BlockInProcess();
+
     explicit ShutdownSignals(std::function<void(int signal)> onSignal, QObject* parent = nullptr);
     ~ShutdownSignals() override;
     bool ok() const { return fd_ >= 0; }

@@ -116,14 +116,30 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
         mainView.close();
         app.exit(exitCode);
     });
-    // A stop signal closes the windows the way the operator would.
-    ShutdownSignals stopSignals([&](int) { client.requestClose(); });
+    // A stop signal closes the windows the way the operator would; one that
+    // comes while start-up waits on a message box closes the box, and the
+    // close follows once start-up has run its course.
+    bool stopAfterStart = false;
+    ShutdownSignals stopSignals([&](int) {
+        dialogs.dismiss();
+        if (client.loading())
+            stopAfterStart = true;
+        else
+            client.requestClose();
+    });
     mainView.show();
     client.start();
     if (client.closed()) {
         std::cerr << "smtpin: start-up failed: " << client.failure() << "\n";
         return 1;
     }
+    if (client.inert()) {
+        // The window stays for the operator to read; its close ends the program.
+        std::cerr << "smtpin: start-up failed: " << client.failure() << "\n";
+        exitCode = 1;
+    }
+    if (stopAfterStart)
+        client.requestClose();
     if (!cli.screenshots.isEmpty())
         QTimer::singleShot(cli.screenshotDelayMs, &app, [&] {
             if (gui::SaveScreenshots(client, cli.screenshots, mainView, tcpView, linkView) != 0) {
@@ -135,37 +151,27 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
     return app.exec();
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// The one line a service manager or an operator reads first: where mail is
+// taken, or why it is not.
+void printStatus(const core::Client& client)
 {
-    // Windows need a QApplication; the service does without one.
-    // --help and --version need no display either.
-    bool headless = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        headless = headless || a == "--headless" || a == "--init" || a == "--help" || a == "-h" || a == "--version" ||
-                   a == "-v" || a == "--help-all";
-    }
-    std::unique_ptr<QCoreApplication> appHolder(headless ? new QCoreApplication(argc, argv) : new QApplication(argc, argv));
-    QCoreApplication& app = *appHolder;
-    QCoreApplication::setApplicationName("smtpin");
-    QCoreApplication::setApplicationVersion(
-        QStringLiteral("%1.%2.%3").arg(SMTPIN_VERSION_MAJOR).arg(SMTPIN_VERSION_MINOR).arg(SMTPIN_VERSION_PATCH));
-    CommandLine cli = parse(app);
-    SystemClock clock;
-    core::Client::Options options = cli.options;
-    const std::string configFile = core::Client::configFileOf(options);
-    if (!prepareFolder(options, configFile))
-        return 1;
-    options.configFile = configFile;
-    if (!cli.headless && !cli.init) {
-        return runWindowed(static_cast<QApplication&>(app), cli, options);
-    }
-    core::Client client(clock, options);
-    if (cli.init)
-        return initialise(client);
+    const auto& form = client.mainForm;
+    const std::string where = form.txbServerAddress.text() + ":" + form.txbServerPort.text();
+    const auto& reg = client.registration;
+    if (client.listener.ListenerReady)
+        std::cout << "smtpin: client " << reg.ClientId << " listening on " << where;
+    else
+        std::cout << "smtpin: client " << reg.ClientId << " NOT listening on " << where << ": "
+                  << client.listener.loadFailure() << "; the switch is told UNAVAIL, retrying every "
+                  << static_cast<int>(SmtpListener::kRetryAfterFailedRestart * 86400.0 + 0.5) << " s";
+    std::cout << ", switch at " << reg.RemoteAddress << ":" << reg.RemotePort << ", logs in " << client.logFolder()
+              << std::endl;
+}
 
+int runHeadless(QCoreApplication& app, core::Client::Options options)
+{
+    SystemClock clock;
+    core::Client client(clock, options);
     // Headless: every log line also goes to the terminal.
     client.log.SetEcho([](const std::string& line) { std::cout << line << std::endl; });
     int exitCode = 0;
@@ -182,10 +188,52 @@ int main(int argc, char** argv)
         std::cerr << "smtpin: start-up failed: " << client.failure() << "\n";
         exitCode = 1;
         client.requestClose();
+    } else {
+        printStatus(client);
     }
-    std::cout << "smtpin: client " << client.registration.ClientId << " listening on "
-              << client.mainForm.txbServerAddress.text() << ":" << client.mainForm.txbServerPort.text()
-              << ", switch at " << client.registration.RemoteAddress << ":" << client.registration.RemotePort
-              << ", logs in " << client.logFolder() << std::endl;
     return app.exec();
+}
+
+// Options that print or prepare something and end; they take no signals.
+bool endsAtOnce(const std::string& a)
+{
+    return a == "--init" || a == "--help" || a == "-h" || a == "--version" || a == "-v" || a == "--help-all";
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bool headless = false;
+    bool endsQuickly = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        headless = headless || a == "--headless";
+        endsQuickly = endsQuickly || endsAtOnce(a);
+    }
+    // Before the application object: the display backend starts threads,
+    // and a thread that does not block the stop signals would die of them.
+    if (!endsQuickly)
+        ShutdownSignals::BlockInProcess();
+    // Windows need a QApplication; the service does without one, and so do
+    // --help and --version.
+    const bool windowed = !headless && !endsQuickly;
+    std::unique_ptr<QCoreApplication> appHolder(windowed ? new QApplication(argc, argv) : new QCoreApplication(argc, argv));
+    QCoreApplication& app = *appHolder;
+    QCoreApplication::setApplicationName("smtpin");
+    QCoreApplication::setApplicationVersion(core::Client::fileVersion());
+    CommandLine cli = parse(app);
+    core::Client::Options options = cli.options;
+    const std::string configFile = core::Client::configFileOf(options);
+    if (!prepareFolder(options, configFile))
+        return 1;
+    options.configFile = configFile;
+    if (cli.init) {
+        SystemClock clock;
+        core::Client client(clock, options);
+        return initialise(client);
+    }
+    if (windowed)
+        return runWindowed(static_cast<QApplication&>(app), cli, options);
+    return runHeadless(app, options);
 }

@@ -25,7 +25,9 @@ std::string Client::configFileOf(const Options& o)
     return QDir(QString::fromStdString(o.dataDir)).absoluteFilePath("smtpin.ini").toStdString();
 }
 
-SystemLog::Version Client::version() { return {SMTPIN_VERSION_MAJOR, SMTPIN_VERSION_MINOR, SMTPIN_VERSION_PATCH}; }
+SystemLog::Version Client::version() { return {SMTPIN_VERSION_MAJOR, SMTPIN_VERSION_MINOR, SMTPIN_VERSION_REVISION}; }
+
+const char* Client::fileVersion() { return SMTPIN_FILE_VERSION; }
 
 Client::Client(const Clock& clock_, Options options_)
     : clock(clock_),
@@ -78,6 +80,11 @@ Client::Client(const Clock& clock_, Options options_)
     mainForm.cbxErrorLogging.setValue(1);
     dbLog.attachTo(log);
     link.hooks().switchWatchdog = [this] { return watchdog.SendSwitchWatchdog(); };
+    // A listener that opens late (or is lost) is told to the switch as at start-up.
+    listener.onAvailabilityChanged([this](bool ready) {
+        if (running())
+            queue.SendUpdate(true, ready ? "READY" : "UNAVAIL");
+    });
     const bool timers = options.timers;
     link.setTimersEnabled(timers);
     listener.setTimersEnabled(timers);

@@ -58,6 +58,7 @@ public:
     // Runs once the main window has really closed.
     void onFinished(std::function<void()> finished) { finished_ = std::move(finished); }
 
+    bool loading() const { return main.phase() == MainWindow::Phase::Loading; }
     bool running() const { return main.phase() == MainWindow::Phase::Running; }
     bool inert() const { return main.phase() == MainWindow::Phase::Inert; }
     bool closed() const { return main.phase() == MainWindow::Phase::Closed; }
@@ -68,7 +69,9 @@ public:
     const std::string& configFile() const { return configFile_; }
     // The settings file the options name: theirs, or the one in the data folder.
     static std::string configFileOf(const Options& options);
+    // V2.1(35) in the captions and logs; "2.1.0.35" as a file version.
     static SystemLog::Version version();
+    static const char* fileVersion();
 
     const Clock& clock;
     Options options;

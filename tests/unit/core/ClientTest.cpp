@@ -6,6 +6,7 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,8 @@ protected:
             for (const auto& sql : edits)
                 init.db.Execute(sql);
             // Keep the listener off the shared ports.
-            init.db.Execute("UPDATE HXSClientConfig SET [Value] = '0' WHERE [Parameter] = 'SMTPPORT'");
+            init.db.Execute("UPDATE HXSClientConfig SET [Value] = '" + std::to_string(smtpPort) +
+                            "' WHERE [Parameter] = 'SMTPPORT'");
             init.db.CloseSQLDatabase();
         }
         client = std::make_unique<core::Client>(clock, options);
@@ -48,7 +50,23 @@ protected:
         return std::any_of(items.begin(), items.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
     }
 
+    // "State" and "Available" of the client row, read beside the client.
+    std::string rowState()
+    {
+        std::string state;
+        {
+            QSqlDatabase side = QSqlDatabase::addDatabase("QSQLITE", "client-test-side");
+            side.setDatabaseName(QString::fromStdString(dir.file("HXSMKII.sqlite")));
+            QSqlQuery q(side);
+            if (side.open() && q.exec("SELECT State || Available FROM HXSClient WHERE Device = 'S01'") && q.next())
+                state = q.value(0).toString().toStdString();
+        }
+        QSqlDatabase::removeDatabase("client-test-side");
+        return state;
+    }
+
     TempDir dir;
+    int smtpPort = 0;   // 0: a free one
     ManualClock clock;
     std::ostringstream err;
     core::Client::Options options;
@@ -60,14 +78,14 @@ TEST_F(ClientTest, StartsOnTheEmbeddedDefault)
 {
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
-    EXPECT_EQ(c.mainForm.window.caption(), "SMTP s01  VORN     Version  V1.0(0) 2022");
+    EXPECT_EQ(c.mainForm.window.caption(), "SMTP s01  VORN     Version  V2.1(35) 2022");
     EXPECT_EQ(c.queue.SwitchId, "h01");
     EXPECT_EQ(c.queue.QueueSize, 300);
     EXPECT_EQ(c.listener.MaxSockets, 10);
     EXPECT_FALSE(c.mainForm.txbMaxSockets.enabled());
     EXPECT_EQ(c.mainForm.txbPagerNo[4].text(), "9000000");
     EXPECT_TRUE(c.listener.ListenerReady);
-    EXPECT_TRUE(logged("Main: SMTP s01 now operational using version  V1.0(0) 2022"));
+    EXPECT_TRUE(logged("Main: SMTP s01 now operational using version  V2.1(35) 2022"));
     EXPECT_TRUE(c.shell.UserIdentifier == "s01");
     // READY waits in the link's buffer until the switch is reached.
     ASSERT_EQ(c.link.ThisMember.BufferSize(), 1);
@@ -128,6 +146,35 @@ TEST_F(ClientTest, AQueueSizeThatCannotBeUsedStopsStartUp)
     auto& c = start();
     EXPECT_TRUE(c.closed());
     EXPECT_NE(c.failure().find("QUEUE_SIZE"), std::string::npos);
+    // What start-up took is given back: the row, and the log up to here.
+    EXPECT_EQ(rowState(), "00");
+    const std::string file = TempDir::read(dir.file("logs/system_log_S01.txt"));
+    EXPECT_NE(file.find("LWAI: Found inactive user id S01"), std::string::npos);
+    EXPECT_NE(file.find("OSD: ODBC Database closed"), std::string::npos);
+}
+
+TEST_F(ClientTest, AListenerThatOpensLateTellsTheSwitchReady)
+{
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost));
+    smtpPort = squatter.serverPort();
+    auto& c = start();
+    ASSERT_TRUE(c.running()) << c.failure();
+    EXPECT_FALSE(c.listener.ListenerReady);
+    const auto words = [&] {
+        std::string w;
+        for (const auto& r : c.link.ThisMember.outputBuffer())
+            w += r.Message.find("|UNAVAIL") != std::string::npos ? "U" : r.Message.find("|READY") != std::string::npos ? "R" : "";
+        return w;
+    };
+    EXPECT_EQ(words(), "U");
+    c.listener.tmrPortTimer_Timer();
+    EXPECT_EQ(words(), "U");
+    squatter.close();
+    clock.advanceSeconds(6);
+    c.listener.tmrPortTimer_Timer();
+    EXPECT_TRUE(c.listener.ListenerReady);
+    EXPECT_EQ(words(), "UR");
 }
 
 TEST_F(ClientTest, ResetAndReceivedRecords)
@@ -163,15 +210,7 @@ TEST_F(ClientTest, CloseWithTheLinkDownReleasesTheRowAndEnds)
     c.main.tmrSystem_Timer();
     EXPECT_TRUE(finished);
     EXPECT_TRUE(c.closed());
-    QSqlDatabase side = QSqlDatabase::addDatabase("QSQLITE", "client-test-side");
-    side.setDatabaseName(QString::fromStdString(dir.file("HXSMKII.sqlite")));
-    ASSERT_TRUE(side.open());
-    QSqlQuery q(side);
-    ASSERT_TRUE(q.exec("SELECT State || Available FROM HXSClient WHERE Device = 'S01'") && q.next());
-    EXPECT_EQ(q.value(0).toString(), "00");
-    side.close();
-    side = QSqlDatabase();
-    QSqlDatabase::removeDatabase("client-test-side");
+    EXPECT_EQ(rowState(), "00");
 }
 
 TEST_F(ClientTest, BackupsFollowTheSchedule)
