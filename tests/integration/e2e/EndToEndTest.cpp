@@ -1,10 +1,8 @@
 // The real smtpin binary with a real hubsim and a real SQLite catalogue:
 // mails in, pages out, and the ways start-up and shut-down can go.
-#include "SmtpinProcess.h"
+#include "EndToEnd.h"
 
-#include "support/HubSimProcess.h"
-#include "support/TempDir.h"
-#include "support/TestClient.h"
+#include "support/XvfbDisplay.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -13,32 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 namespace smtpin::test {
 namespace {
-
-class EndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        smtpPort = HubSimProcess::freePort();
-        hubPort = HubSimProcess::freePort();
-        ASSERT_TRUE(app.prepare(smtpPort, hubPort)) << app.errorText();
-    }
-
-    void startBoth(const QStringList& hubArgs = {})
-    {
-        ASSERT_TRUE(hub.startOn(hubPort, hubArgs));
-        ASSERT_TRUE(app.start());
-        ASSERT_TRUE(hub.waitForLine("RX READY", 20000)) << app.errorText();
-        ASSERT_TRUE(app.waitForLine("listening on")) << app.errorText();
-    }
-
-    TempDir dir;
-    SmtpinProcess app{dir.path()};
-    HubSimProcess hub;
-    int smtpPort = 0;
-    int hubPort = 0;
-};
 
 std::string base64(const std::string& s) { return QByteArray::fromStdString(s).toBase64().toStdString(); }
 
@@ -54,7 +31,12 @@ TEST_F(EndToEnd, PlainMailBecomesAPageAndTheSwitchDeletesIt)
     EXPECT_TRUE(app.waitForLine("|4711||Fire at gate 3|hash42|10.1.2.3|MAILHOST|"));
     EXPECT_EQ(app.terminate(), 0);
     EXPECT_TRUE(hub.waitForLine("RX 1002 logoff"));
-    EXPECT_EQ(app.value("SELECT State || Available FROM HXSClient WHERE Device = 'S01'").toString(), "00");
+    EXPECT_EQ(app.rowState(), "00");
+    // The version the family knows this client by.
+    EXPECT_NE(app.applicationLog().find("SMTP Application LOG  V2.1 (35) has started."), std::string::npos);
+    EXPECT_NE(app.smtpLog().find("SMTP Email LOG  V2.1 (35) has started."), std::string::npos);
+    EXPECT_NE(app.applicationLog().find("Main: SMTP s01 now operational using version  V2.1(35) 2022"),
+              std::string::npos);
 }
 
 TEST_F(EndToEnd, EncodedBodiesAndEntitiesAreDecoded)
@@ -119,22 +101,54 @@ TEST_F(EndToEnd, NoClientRowLeavesItInertWithItsReason)
     EXPECT_EQ(app.waitForExit(), 1);
     EXPECT_NE(app.errorText().find("Unable to locate the user id for this client type SMTPIN"), std::string::npos)
         << app.errorText();
+    EXPECT_EQ(app.count("listening on"), 0);
 }
 
-TEST_F(EndToEnd, ATakenListenerPortIsReportedUnavailable)
+TEST_F(EndToEnd, AListenerPortTakenAtStartIsReportedAndOpenedOnceFree)
 {
     QTcpServer squatter;
     ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, static_cast<quint16>(smtpPort)));
     ASSERT_TRUE(hub.startOn(hubPort));
     ASSERT_TRUE(app.start());
     EXPECT_TRUE(hub.waitForLine("RX UNAVAIL", 20000)) << app.errorText();
+    // The status line says what failed, not that it listens.
+    ASSERT_TRUE(app.waitForLine("NOT listening on 127.0.0.1:" + std::to_string(smtpPort) + ": "));
+    EXPECT_EQ(app.count("s01 listening on"), 0);
+    EXPECT_TRUE(app.waitForLine("ReOPENPort Error: Closing port [10048] "));
+
+    squatter.close();
+    std::string reply;
+    pumpUntil([&] { return (reply = sendMail(smtpPort, pagerXml("4005", "Once the port is free"))) == "250 OK"; },
+              20000);
+    EXPECT_EQ(reply, "250 OK");
+    EXPECT_TRUE(hub.waitForLine("to 4005: Once the port is free", 10000));
+    EXPECT_TRUE(hub.waitForLine("RX READY"));
+    EXPECT_EQ(app.terminate(), 0);
+}
+
+TEST_F(EndToEnd, RunningOutOfFileDescriptorsIsLoggedAndTheListenerRecovers)
+{
+    ASSERT_TRUE(app.exec("UPDATE HXSClientConfig SET [Value] = '100' WHERE [Parameter] = 'MAX_SOCKETS'"));
+    app.setLauncher({"prlimit", "--nofile=32:32"});
+    startBoth();
+    std::vector<std::unique_ptr<TestClient>> crowd;
+    for (int i = 0; i < 60; ++i) {
+        crowd.push_back(std::make_unique<TestClient>());
+        crowd.back()->connectTo(smtpPort);
+    }
+    EXPECT_TRUE(app.waitForLine("on socket [0] error is :- ", 10000));
+    crowd.clear();
+    std::string reply;
+    pumpUntil([&] { return (reply = sendMail(smtpPort, pagerXml("4006", "Descriptors back"))) == "250 OK"; }, 20000);
+    EXPECT_EQ(reply, "250 OK");
+    EXPECT_TRUE(hub.waitForLine("to 4006: Descriptors back", 10000));
     EXPECT_EQ(app.terminate(), 0);
 }
 
 TEST_F(EndToEnd, TheDriverRetriesUntilTheSwitchComesUp)
 {
     ASSERT_TRUE(app.start());
-    ASSERT_TRUE(app.waitForLine("listening on")) << app.errorText();
+    ASSERT_TRUE(app.waitForLine("s01 listening on")) << app.errorText();
     pumpUntil([] { return false; }, 4000);
     EXPECT_EQ(sendMail(smtpPort, pagerXml("3003", "Before the switch")), "250 OK");
     ASSERT_TRUE(hub.startOn(hubPort));
@@ -169,15 +183,23 @@ TEST_F(EndToEnd, TheWindowedProgramServesAndClosesLikeTheService)
     for (const char* name : {"main", "main-settings", "main-testing", "tcp-setup", "hub-link"})
         EXPECT_TRUE(QDir(pictures).exists(QString(name) + ".png")) << name;
 
+    // On a real X server, whose connection starts threads of its own.
+    XvfbDisplay x;
+    ASSERT_FALSE(x.display().isEmpty()) << x.errorText().toStdString();
     ASSERT_TRUE(hub.startOn(hubPort));
-    ASSERT_TRUE(app.startWindowed());
+    ASSERT_TRUE(app.startWindowed({}, x.display()));
     ASSERT_TRUE(hub.waitForLine("RX READY", 20000)) << app.errorText();
     EXPECT_EQ(sendMail(smtpPort, pagerXml("4004", "From the windows")), "250 OK");
     EXPECT_TRUE(hub.waitForLine("to 4004: From the windows", 10000));
     // A stop signal closes the windows with the logoff.
     EXPECT_EQ(app.terminate(), 0) << app.errorText();
     EXPECT_TRUE(hub.waitForLine("RX 1002 logoff"));
-    EXPECT_EQ(app.value("SELECT State || Available FROM HXSClient WHERE Device = 'S01'").toString(), "00");
+    EXPECT_EQ(app.rowState(), "00");
+    EXPECT_NE(app.smtpLog().find("Application has initiated a close."), std::string::npos);
+
+    // So the next start finds its row free.
+    ASSERT_TRUE(app.start());
+    EXPECT_TRUE(app.waitForLine("s01 listening on", 20000)) << app.errorText();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "SmtpinProcess.h"
 
+#include "support/TempDir.h"
 #include "support/TestClient.h"
 
 #include <QDir>
@@ -81,17 +82,43 @@ bool SmtpinProcess::start(const QStringList& extraArgs)
 {
     QStringList args{"--headless", "--data-dir", QString::fromStdString(dataDir_)};
     args += extraArgs;
-    process_.start(program(), args);
+    forgetOutput();
+    if (launcher_.isEmpty())
+        process_.start(program(), args);
+    else
+        process_.start(launcher_.front(), launcher_.mid(1) + QStringList{program()} + args);
     return process_.waitForStarted(10000);
 }
 
-bool SmtpinProcess::startWindowed(const QStringList& extraArgs)
+bool SmtpinProcess::startWindowed(const QStringList& extraArgs, const QString& display)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    if (display.isEmpty()) {
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+    } else {
+        env.remove("QT_QPA_PLATFORM");
+        env.insert("DISPLAY", display);
+    }
     process_.setProcessEnvironment(env);
+    forgetOutput();
     process_.start(program(), QStringList{"--data-dir", QString::fromStdString(dataDir_)} + extraArgs);
     return process_.waitForStarted(10000);
+}
+
+std::string SmtpinProcess::rowState()
+{
+    return value("SELECT State || Available FROM HXSClient WHERE Device = 'S01'").toString().toStdString();
+}
+
+std::string SmtpinProcess::applicationLog() const { return TempDir::read(dataDir_ + "/logs/system_log_S01.txt"); }
+
+std::string SmtpinProcess::smtpLog() const { return TempDir::read(dataDir_ + "/logs/system_log_email_S01.txt"); }
+
+void SmtpinProcess::forgetOutput()
+{
+    pending_.clear();
+    lines_.clear();
+    errors_.clear();
 }
 
 void SmtpinProcess::read()
@@ -192,6 +219,25 @@ std::string sendMail(int port, const std::string& message)
     }, 10000);
     c.send("QUIT\r\n");
     return end;
+}
+
+Burst sendBurst(int port, int count, int senders)
+{
+    QProcess py;
+    py.start("python3", {QStringLiteral(BURST_SENDER), QString::number(port), QString::number(count),
+                         QString::number(senders), "25"});
+    Burst b;
+    if (!py.waitForStarted(10000) || !pumpUntil([&] { return py.state() == QProcess::NotRunning; }, 120000)) {
+        b.refused = count;
+        return b;
+    }
+    for (const QByteArray& line : py.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("OK "))
+            b.accepted.push_back(line.mid(3).toStdString());
+        else if (!line.isEmpty())
+            ++b.refused;
+    }
+    return b;
 }
 
 std::string pagerXml(const std::string& pin, const std::string& text, const std::string& hash, const std::string& extra)

@@ -22,9 +22,13 @@ public:
     bool exec(const std::string& sql, const std::vector<QVariant>& values = {});
     QVariant value(const std::string& sql);
 
+    // Runs the program through this command (prlimit with its options, say).
+    void setLauncher(const QStringList& launcher) { launcher_ = launcher; }
+    // Each start forgets the output of the run before.
     bool start(const QStringList& extraArgs = {});
-    // With its windows, on the offscreen platform.
-    bool startWindowed(const QStringList& extraArgs = {});
+    // With its windows: on the X display given (a real X server), or on the
+    // offscreen platform when none is.
+    bool startWindowed(const QStringList& extraArgs = {}, const QString& display = {});
     bool waitForLine(const std::string& substring, int timeoutMs = 10000);
     int count(const std::string& substring);
     std::vector<std::string> lines();
@@ -37,20 +41,36 @@ public:
     void kill();
 
     static QString program();
+    // "State" and "Available" of the client row, as "00" when released.
+    std::string rowState();
+    // The application log file or the SMTP log file of the client S01.
+    std::string applicationLog() const;
+    std::string smtpLog() const;
 
 private:
     void read();
+    // Each run's output on its own.
+    void forgetOutput();
 
     std::string dataDir_;
     QProcess process_;
     std::string pending_;
     std::vector<std::string> lines_;
     std::string errors_;
+    QStringList launcher_;
 };
 
 // One SMTP conversation; the reply to the end of the data, or the first
 // reply that was not the expected one ("" when the server went quiet).
 std::string sendMail(int port, const std::string& message);
+
+// COUNT pages with texts of their own from SENDERS parallel senders using
+// Python's smtplib; the texts answered 250, and how many were not.
+struct Burst {
+    std::vector<std::string> accepted;
+    int refused = 0;
+};
+Burst sendBurst(int port, int count, int senders);
 
 // A mail whose body is the pager message of these fields, in plain text.
 std::string pagerXml(const std::string& pin, const std::string& text, const std::string& hash = "h1",

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+namespace smtpin::test {
+
+// A real X server (Xvfb) on a display number of its own choosing, for the
+// windowed program as operators run it: the offscreen platform starts none
+// of the threads a display connection does.
+class XvfbDisplay {
+public:
+    XvfbDisplay();
+    ~XvfbDisplay();
+    XvfbDisplay(const XvfbDisplay&) = delete;
+    XvfbDisplay& operator=(const XvfbDisplay&) = delete;
+
+    // ":N" once the server is up; empty when it could not start.
+    const QString& display() const { return display_; }
+    QString errorText() const { return error_; }
+
+private:
+    QProcess server_;
+    QString display_;
+    QString error_;
+};
+
+}  // namespace smtpin::test
