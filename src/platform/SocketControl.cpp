@@ -1,6 +1,7 @@
 #include "SocketControl.h"
 
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -95,34 +96,31 @@ bool SocketControl::listen(Failure* failure)
     }
     // A port of 0 gets a free one; keep it, so that a restart listens there again.
     localPort_ = server_->serverPort();
-    QObject::connect(server_, &QTcpServer::newConnection, this, &SocketControl::onNewConnection);
-    // Qt stops accepting after such an error (out of file descriptors, say);
-    // the error event must say so. Queued: its handler may close the server.
-    QPointer<QTcpServer> server = server_;
-    QObject::connect(server_, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError e) {
-        const Failure f{winsockErrorNumber(e), server->errorString().toStdString()};
-        QMetaObject::invokeMethod(this, [this, server, f] {
-            if (!server || server != server_)
-                return;
-            state_ = Error;
-            if (events_.error)
-                events_.error(f.number, f.description);
-        }, Qt::QueuedConnection);
-    });
+    watchForConnections();
     state_ = Listening;
     return true;
 }
 
-void SocketControl::onNewConnection()
+void SocketControl::raiseAcceptError(const Failure& failure)
 {
-    while (server_ && server_->hasPendingConnections()) {
-        QTcpSocket* s = server_->nextPendingConnection();
-        const long id = nextRequestId_++;
-        pending_[id] = s;
-        s->setParent(this);
-        if (events_.connectionRequest)
-            events_.connectionRequest(id);
-    }
+    // Queued: the error handler closes the server this came from.
+    QPointer<QTcpServer> server = server_;
+    QMetaObject::invokeMethod(this, [this, server, failure] {
+        if (!server || server != server_)
+            return;
+        state_ = Error;
+        if (events_.error)
+            events_.error(failure.number, failure.description);
+    }, Qt::QueuedConnection);
+}
+
+void SocketControl::requestConnection(QTcpSocket* s)
+{
+    const long id = nextRequestId_++;
+    pending_[id] = s;
+    s->setParent(this);
+    if (events_.connectionRequest)
+        events_.connectionRequest(id);
 }
 
 bool SocketControl::accept(SocketControl& listener, long requestId, Failure* failure)
@@ -289,8 +287,12 @@ void SocketControl::close()
 {
     releaseSocket();
     if (server_) {
+        // Later: this may run inside the server's own accept notification.
+        if (acceptNotifier_)
+            acceptNotifier_->setEnabled(false);
+        acceptNotifier_ = nullptr;
         server_->close();
-        delete server_;
+        server_->deleteLater();
         server_ = nullptr;
     }
     for (auto& [id, s] : pending_)

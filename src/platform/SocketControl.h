@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
@@ -55,6 +56,8 @@ public:
     int remotePort() const { return remotePort_; }
 
     bool bind(int port, const std::string& address, Failure* failure = nullptr);
+    // A bind succeeded: listen() knows its address and port.
+    bool bound() const { return bound_; }
     bool listen(Failure* failure = nullptr);
     // Takes over pending connection requestId of listener.
     bool accept(SocketControl& listener, long requestId, Failure* failure = nullptr);
@@ -67,7 +70,11 @@ public:
     void close();
 
 private:
-    void onNewConnection();
+    // The listening socket's accepting (SocketControlAccept.cpp).
+    void watchForConnections();
+    void acceptPending();
+    void raiseAcceptError(const Failure& failure);
+    void requestConnection(QTcpSocket* socket);
     void adopt(QTcpSocket* socket);
     void onSocketError();
     void onDisconnected();
@@ -83,6 +90,7 @@ private:
     int remotePort_ = 0;
     bool bound_ = false;
     QTcpServer* server_ = nullptr;
+    QSocketNotifier* acceptNotifier_ = nullptr;   // a child of server_
     QTcpSocket* socket_ = nullptr;
     std::map<long, QPointer<QTcpSocket>> pending_;
     long nextRequestId_ = 1;

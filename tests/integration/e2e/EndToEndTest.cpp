@@ -131,12 +131,17 @@ TEST_F(EndToEnd, RunningOutOfFileDescriptorsIsLoggedAndTheListenerRecovers)
     ASSERT_TRUE(app.exec("UPDATE HXSClientConfig SET [Value] = '100' WHERE [Parameter] = 'MAX_SOCKETS'"));
     app.setLauncher({"prlimit", "--nofile=32:32"});
     startBoth();
+    // Connections that stay open until the program has no descriptor left.
     std::vector<std::unique_ptr<TestClient>> crowd;
-    for (int i = 0; i < 60; ++i) {
-        crowd.push_back(std::make_unique<TestClient>());
-        crowd.back()->connectTo(smtpPort);
-    }
-    EXPECT_TRUE(app.waitForLine("on socket [0] error is :- ", 10000));
+    const bool ranOut = pumpUntil([&] {
+        if (crowd.size() < 200) {
+            crowd.push_back(std::make_unique<TestClient>());
+            crowd.back()->socket().connectToHost("127.0.0.1", static_cast<quint16>(smtpPort));
+        }
+        return app.count("Event: Socket ERROR [10024] on socket [0] error is :- Too many open files") > 0;
+    }, 30000);
+    EXPECT_TRUE(ranOut) << crowd.size() << " connections, " << app.count("Accept request id") << " accepted, "
+                        << app.count("Socket closed [") << " closed; the program's last line:\n" << app.lines().back();
     crowd.clear();
     std::string reply;
     pumpUntil([&] { return (reply = sendMail(smtpPort, pagerXml("4006", "Descriptors back"))) == "250 OK"; }, 20000);
