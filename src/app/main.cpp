@@ -119,16 +119,18 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
     // A stop signal closes the windows the way the operator would; one that
     // comes while start-up waits on a message box closes the box, and the
     // close follows once start-up has run its course.
+    bool starting = true;
     bool stopAfterStart = false;
     ShutdownSignals stopSignals([&](int) {
         dialogs.dismiss();
-        if (client.loading())
+        if (starting)
             stopAfterStart = true;
         else
             client.requestClose();
     });
     mainView.show();
     client.start();
+    starting = false;
     if (client.closed()) {
         std::cerr << "smtpin: start-up failed: " << client.failure() << "\n";
         return 1;
@@ -158,12 +160,17 @@ void printStatus(const core::Client& client)
     const auto& form = client.mainForm;
     const std::string where = form.txbServerAddress.text() + ":" + form.txbServerPort.text();
     const auto& reg = client.registration;
-    if (client.listener.ListenerReady)
-        std::cout << "smtpin: client " << reg.ClientId << " listening on " << where;
-    else
-        std::cout << "smtpin: client " << reg.ClientId << " NOT listening on " << where << ": "
-                  << client.listener.loadFailure() << "; the switch is told UNAVAIL, retrying every "
+    const auto& listener = client.listener;
+    std::cout << "smtpin: client " << reg.ClientId;
+    if (listener.ListenerReady)
+        std::cout << " listening on " << where;
+    else if (listener.canRetry())
+        std::cout << " NOT listening on " << where << ": " << listener.loadFailure()
+                  << "; the switch is told UNAVAIL, retrying every "
                   << static_cast<int>(SmtpListener::kRetryAfterFailedRestart * 86400.0 + 0.5) << " s";
+    else
+        std::cout << " cannot listen on " << where << ": " << listener.loadFailure()
+                  << "; the switch is told UNAVAIL; mend SMTPIP or SMTPPORT and start again";
     std::cout << ", switch at " << reg.RemoteAddress << ":" << reg.RemotePort << ", logs in " << client.logFolder()
               << std::endl;
 }

@@ -58,7 +58,6 @@ public:
     // Runs once the main window has really closed.
     void onFinished(std::function<void()> finished) { finished_ = std::move(finished); }
 
-    bool loading() const { return main.phase() == MainWindow::Phase::Loading; }
     bool running() const { return main.phase() == MainWindow::Phase::Running; }
     bool inert() const { return main.phase() == MainWindow::Phase::Inert; }
     bool closed() const { return main.phase() == MainWindow::Phase::Closed; }

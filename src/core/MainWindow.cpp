@@ -53,8 +53,11 @@ void MainWindow::Form_Load()
         phase_ = Phase::Running;
     } catch (const std::exception& e) {
         failure_ = e.what();
-        s_.dialogs.MsgBox("Client is unable to function. Closing application", db::ClientRegistration::kDialogTitle);
+        // Given back before the box, which may stay up for a long time.
         abandonStartUp();
+        s_.dialogs.MsgBox("Client is unable to function. Closing application", db::ClientRegistration::kDialogTitle);
+        if (closed_)
+            closed_();
     }
 }
 
@@ -62,19 +65,20 @@ void MainWindow::abandonStartUp()
 {
     // The program ends without its staged close, but what start-up took is
     // given back: the client row above all, or the next start finds it taken.
+    phase_ = Phase::Closed;
     tmrSystem.stop();
     tmrDummyPkts.stop();
     if (shell_.isOpen && shell_.isOpen() && shell_.unload)
         shell_.unload();
     s_.listener.Form_Unload();
-    s_.registration.SetUserIdInactive();
+    // Only a row this start-up claimed: the identifier may still name
+    // another instance's row when the claim never happened.
+    if (s_.registration.HoldsRow())
+        s_.registration.SetUserIdInactive();
     s_.log.FlushSMTPLog();
     s_.log.ProcessWholeSystemLogQueue();
     s_.db.CloseSQLDatabase();
     s_.log.ProcessWholeSystemLogQueue(false);
-    phase_ = Phase::Closed;
-    if (closed_)
-        closed_();
 }
 
 bool MainWindow::loadSequence()

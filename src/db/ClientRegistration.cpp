@@ -103,7 +103,8 @@ bool ClientRegistration::claim(const std::string& device, bool override)
     std::string sql = "UPDATE HXSClient SET [State] = '1', [WatchDog] = ? WHERE ([Device] = ?) AND ([Enable] = '1')";
     if (!override)
         sql += " AND ([State] = '0')";
-    return db_.Execute(sql, {db_.timeValue(db_.clock().now()), qs(device)}) == 1;
+    holdsRow_ = db_.Execute(sql, {db_.timeValue(db_.clock().now()), qs(device)}) == 1;
+    return holdsRow_;
 }
 
 std::string ClientRegistration::LoadWhoAmI()
@@ -207,6 +208,7 @@ void ClientRegistration::SetUserIdInactive()
     db_.CountDatabaseHit();
     try {
         db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)", {qs(trimmed(ClientId))});
+        holdsRow_ = false;
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" SUII: Unable to access connection to disable user.", f);
     }

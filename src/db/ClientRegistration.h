@@ -73,6 +73,9 @@ public:
     void LoadTCPVariables();
     PortSettings GetPortSettings(const std::string& identifier);
 
+    // This instance claimed its row and has not released it yet.
+    bool HoldsRow() const { return holdsRow_; }
+
     // Empty, spaces or "xxx": the routines that take an identifier do nothing.
     static bool NoIdentity(const std::string& identifier);
 
@@ -87,6 +90,7 @@ private:
     CatalogueConnection& db_;
     SystemLog& log_;
     Dialogs& dialogs_;
+    bool holdsRow_ = false;
 };
 
 }  // namespace smtpin::db

@@ -11,25 +11,27 @@ DatabaseLog::DatabaseLog(CatalogueConnection& db, const ClientRegistration& regi
 {
 }
 
-void DatabaseLog::InsertLogRecord(const std::string& source, const std::string& messageId, std::string& text)
+bool DatabaseLog::InsertLogRecord(const std::string& source, const std::string& messageId, std::string& text)
 {
     if (text.size() > kMaxText)
         text.resize(kMaxText);
     if (!db_.EnsureSQLDatabase())
-        return;
+        return false;
     try {
         db_.Execute("INSERT INTO HXSLog ([logtime], [source], [messid], [log data]) VALUES (GETDATE(), ?, ?, ?)",
                     {qs(source), qs(messageId), qs(text)});
         db_.CountDatabaseHit();
+        return true;
     } catch (const DatabaseFault&) {
         db_.ForgetError();
+        return false;
     }
 }
 
 void DatabaseLog::attachTo(SystemLog& log)
 {
     log.SetDatabaseLog([this](const std::string& messageId, std::string& text) {
-        InsertLogRecord("SMTP" + registration_.ClientId, messageId, text);
+        return InsertLogRecord("SMTP" + registration_.ClientId, messageId, text);
     });
 }
 

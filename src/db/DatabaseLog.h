@@ -22,7 +22,8 @@ public:
 
     // Cuts text to kMaxText in the caller's variable, then stores the row.
     // A failure drops the row silently: the log must not log about itself.
-    void InsertLogRecord(const std::string& source, const std::string& messageId, std::string& text);
+    // False when the catalogue could not take it.
+    bool InsertLogRecord(const std::string& source, const std::string& messageId, std::string& text);
     // Makes this the application log's database copy, with source "SMTP"
     // followed by the client identifier.
     void attachTo(SystemLog& log);

@@ -83,18 +83,18 @@ void SystemLog::ProcessWholeSystemLogQueue(bool toDatabase)
     // Lines that writing logs (the catalogue reconnecting, say) go to the
     // file and the list only, so a failing catalogue cannot keep this going.
     for (int pending = PendingCount(); pending > 0 && readIndex_ != writeIndex_; --pending)
-        writeOldest(toDatabase);
+        toDatabase = writeOldest(toDatabase) && toDatabase;
     while (readIndex_ != writeIndex_)
         writeOldest(false);
 }
 
-void SystemLog::writeOldest(bool toDatabase)
+bool SystemLog::writeOldest(bool toDatabase)
 {
     // Taken out first: writing may log, and a full ring drains itself.
     Entry e = std::move(SystemLogQueue_[static_cast<size_t>(readIndex_)]);
     SystemLogQueue_[static_cast<size_t>(readIndex_)] = {};
     readIndex_ = nextIndex(readIndex_);
-    WriteSystemLogEntry(e, toDatabase);
+    return WriteSystemLogEntry(e, toDatabase);
 }
 
 int SystemLog::PendingCount() const { return (writeIndex_ - readIndex_ + kRingSize) % kRingSize; }
@@ -113,10 +113,11 @@ void SystemLog::insertCapped(ListBox& list, std::string line, int cap)
         list.removeItem(cap);
 }
 
-void SystemLog::WriteSystemLogEntry(Entry& entry, bool toDatabase)
+bool SystemLog::WriteSystemLogEntry(Entry& entry, bool toDatabase)
 {
+    bool copied = true;
     if (toDatabase && form_.cbxErrorLogging.value() == 1 && databaseLog_)
-        databaseLog_(entry.messageId, entry.text);
+        copied = databaseLog_(entry.messageId, entry.text);
     const DateSerial now = clock_.now();
     const std::string id = formatId(entry.messageId);
     if (entry.target)
@@ -128,6 +129,7 @@ void SystemLog::WriteSystemLogEntry(Entry& entry, bool toDatabase)
         systemLogFile_.AddLog(now.generalDate() + "\t" + id + " " + entry.text);
     if (echo_)
         echo_(entry.text);
+    return copied;
 }
 
 void SystemLog::UpdateSMTPLog(const std::string& text)

@@ -26,8 +26,9 @@ public:
         int major = 1, minor = 0, revision = 0;
     };
 
-    // Copy of an application log entry into the database; may cut text in place.
-    using DatabaseLog = std::function<void(const std::string& messageId, std::string& text)>;
+    // Copy of an application log entry into the database; may cut text in
+    // place. False when the catalogue could not take it.
+    using DatabaseLog = std::function<bool(const std::string& messageId, std::string& text)>;
 
     SystemLog(const Clock& clock, forms::FrmSMTP& form);
 
@@ -38,8 +39,10 @@ public:
     void OpenSystemLogs(const std::string& logFolder, const std::string& clientId, Version version);
     void UpdateSystemLog(int slot, ListBox* target, const std::string& messageId, const std::string& text);
     void ProcessSystemLogQueue();
-    // Writes every pending entry, as the close must; without the database
-    // copy once the catalogue is closed (a copy would open it again).
+    // Writes every pending entry, as the close must. The database copies
+    // stop at the first the catalogue cannot take (each would wait for a
+    // connection again), and are not made at all once it is closed (a copy
+    // would open it again).
     void ProcessWholeSystemLogQueue(bool toDatabase = true);
     void UpdateSMTPLog(const std::string& text);
     void FlushSMTPLog();
@@ -62,8 +65,9 @@ private:
         std::string text;
     };
 
-    void WriteSystemLogEntry(Entry& entry, bool toDatabase = true);
-    void writeOldest(bool toDatabase);
+    // False when the database copy was wanted and failed.
+    bool WriteSystemLogEntry(Entry& entry, bool toDatabase = true);
+    bool writeOldest(bool toDatabase);
     static void insertCapped(ListBox& list, std::string line, int cap);
 
     const Clock& clock_;

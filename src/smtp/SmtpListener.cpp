@@ -77,16 +77,18 @@ void SmtpListener::Form_Load()
     startTimers();
     SocketControl& listener = socket(0);
     int port = 0;
-    if (!parsePort(form_.txbServerPort.text(), port)) {
-        loadFailure_ = "the port \"" + form_.txbServerPort.text() + "\" is not a port number";
-        return;
+    SocketControl::Failure f{10049, "The port is not a port number: " + form_.txbServerPort.text()};
+    if (parsePort(form_.txbServerPort.text(), port)) {
+        listener.setLocalPort(port);
+        form_.txbServerPort.setEnabled(false);
+        form_.txbServerAddress.setEnabled(false);
+        if (listener.bind(port, form_.txbServerAddress.text(), &f) && listener.listen(&f))
+            f = {};
     }
-    listener.setLocalPort(port);
-    form_.txbServerPort.setEnabled(false);
-    form_.txbServerAddress.setEnabled(false);
-    SocketControl::Failure f;
-    if (!listener.bind(port, form_.txbServerAddress.text(), &f) || !listener.listen(&f)) {
-        loadFailure_ = f.description.empty() ? "error " + std::to_string(f.number) : f.description;
+    if (f.number != 0) {
+        // Said once here; a busy port is then retried by the port timer.
+        loadFailure_ = f.description;
+        log("Load: Listener not opened [" + std::to_string(f.number) + "] " + f.description);
         return;
     }
     ListenerReady = true;
@@ -103,6 +105,8 @@ void SmtpListener::startTimers()
     tmrProcessing.start();
     tmrLog.start();
 }
+
+bool SmtpListener::canRetry() const { return wskSMTP.front()->bound(); }
 
 void SmtpListener::Form_Unload()
 {
@@ -133,7 +137,7 @@ void SmtpListener::tmrPortTimer_Timer()
 void SmtpListener::walkSocket(int i)
 {
     const DateSerial now = clock_.now();
-    if (i == 0 && ListenerRestartTime < now) {
+    if (i == 0 && ListenerRestartTime < now && canRetry()) {
         ListenerRestartTime = now.addDays(ListenerIdleTime);
         log(tick() + "SYS: TCP Timer: Initiated a close on email hub socket. Now restart listener");
         ReOPENPort(0);

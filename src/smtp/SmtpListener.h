@@ -50,6 +50,9 @@ public:
     void setTimersEnabled(bool on) { timersEnabled_ = on; }
     // Why the load could not listen (empty when it did), for the status line.
     const std::string& loadFailure() const { return loadFailure_; }
+    // The restart can open it once the cause is gone (a busy port); false
+    // when the address or port itself cannot be used.
+    bool canRetry() const;
     // Told when a restart of the listening socket opens it after it was not
     // listening, or fails after it was: the switch hears READY or UNAVAIL.
     void onAvailabilityChanged(std::function<void(bool ready)> changed) { availabilityChanged_ = std::move(changed); }

@@ -130,7 +130,7 @@ TEST_P(DatabaseLog, LongTextsAreCutTo300CharactersInTheCallersText)
 {
     auto c = openClient();
     std::string text = std::string(299, 'a') + "bc";
-    c->dbLog.InsertLogRecord("SMTPS01", "7", text);
+    EXPECT_TRUE(c->dbLog.InsertLogRecord("SMTPS01", "7", text));
     EXPECT_EQ(text, std::string(299, 'a') + "b");
     std::string exact(300, 'x');
     c->dbLog.InsertLogRecord("SMTPS01", "8", exact);
@@ -153,6 +153,8 @@ TEST_P(DatabaseLog, AFailingLogTableDropsTheRowWithoutAWord)
     exec("DROP TABLE HXSLog");
     c->form.cbxErrorLogging.setValue(1);
     const int hits = c->db.DatabaseHits;
+    std::string refused = "refused";
+    EXPECT_FALSE(c->dbLog.InsertLogRecord("SMTPS01", "", refused));
     c->log.UpdateSystemLog(-1, c->log.ApplicationList, "", "goes nowhere");
     EXPECT_EQ(c->drain(), std::vector<std::string>{"goes nowhere"});
     EXPECT_TRUE(c->db.isOpen());

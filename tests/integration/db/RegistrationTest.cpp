@@ -109,12 +109,18 @@ TEST_P(Registration, ATakenRowAsksWhetherToOverrideIt)
     EXPECT_EQ(whoAmI(*a, "S01"), "xxx");
     EXPECT_EQ(a->dialogs.asked, std::vector<std::string>{kOverride});
     EXPECT_EQ(a->drain(), std::vector<std::string>{"LWAI: WARNING: user id already running S01"});
+    // Declined: the row is another instance's, not this one's to release.
+    EXPECT_FALSE(a->reg.HoldsRow());
 
     clock.advanceSeconds(30);
     a->dialogs.answer = true;
     EXPECT_EQ(whoAmI(*a, "S01"), "S01");
+    EXPECT_TRUE(a->reg.HoldsRow());
     EXPECT_EQ(db::toDateSerial(column("WatchDog", "S01")), clock.now());
     EXPECT_EQ(a->drain(), std::vector<std::string>{"LWAI: Found inactive user id S01"});
+    a->reg.SetUserIdInactive();
+    EXPECT_FALSE(a->reg.HoldsRow());
+    EXPECT_EQ(state("S01"), "0");
 }
 
 TEST_P(Registration, ACompleteIdentifierThatLosesTheRaceIsAskedToo)

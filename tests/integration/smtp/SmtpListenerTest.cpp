@@ -46,10 +46,30 @@ TEST(SmtpListener, LoadFailsOnBadPortOrPortInUse)
     auto& [clock, form, log, parser, listener] = bare;
     listener.Form_Load();
     EXPECT_FALSE(listener.ListenerReady);
+    EXPECT_FALSE(listener.canRetry());
     form.txbServerPort.setText(std::to_string(first.port));
     listener.Form_Load();
     EXPECT_FALSE(listener.ListenerReady);
-    EXPECT_TRUE(log.SMTPLogPending().empty());
+    EXPECT_TRUE(listener.canRetry());
+    // Each failure says why, once.
+    EXPECT_NE(log.SMTPLogPending().find("Load: Listener not opened [10049] The port is not a port number: twenty-five"),
+              std::string::npos);
+    EXPECT_NE(log.SMTPLogPending().find("Load: Listener not opened [10048] "), std::string::npos);
+    EXPECT_EQ(log.SMTPLogPending().find("Load: Local port"), std::string::npos);
+}
+
+TEST(SmtpListener, ItsTimersRunAfterALoadThatCouldNotListen)
+{
+    auto squatter = std::make_unique<SmtpHarness>();
+    const int port = squatter->port;
+    BareListener bare("127.0.0.1", std::to_string(port));
+    bare.listener.setTimersEnabled(true);
+    bare.listener.Form_Load();
+    ASSERT_FALSE(bare.listener.ListenerReady);
+    squatter.reset();
+    // No tick by hand: the port timer itself opens it.
+    EXPECT_TRUE(pumpUntil([&] { return bare.listener.ListenerReady; }, 3000));
+    EXPECT_EQ(bare.listener.socket(0).localPort(), port);
 }
 
 TEST(SmtpListener, AListenerThatCouldNotOpenIsOpenedByTheRestartOnceFree)
@@ -102,9 +122,15 @@ TEST(SmtpListener, AListenerWhoseAddressNeverBoundDoesNotListenElsewhere)
     auto& [clock, form, log, parser, listener] = bare;
     listener.Form_Load();
     EXPECT_FALSE(listener.ListenerReady);
-    listener.tmrPortTimer_Timer();
-    EXPECT_NE(listener.socket(0).state(), SocketControl::Listening);
-    EXPECT_NE(log.SMTPLogPending().find("ReOPENPort Error: Closing port [10022] "), std::string::npos);
+    EXPECT_FALSE(listener.canRetry());
+    EXPECT_NE(log.SMTPLogPending().find("Load: Listener not opened [10049] "), std::string::npos);
+    // Nothing to retry: no restart and no line every few seconds.
+    for (int i = 0; i < 3; ++i) {
+        listener.tmrPortTimer_Timer();
+        clock.advanceSeconds(6);
+    }
+    EXPECT_EQ(listener.socket(0).state(), SocketControl::Closed);
+    EXPECT_EQ(log.SMTPLogPending().find("ReOPENPort"), std::string::npos);
 }
 
 TEST(SmtpListener, ASocketTakenAgainBeforeTheTickIsStillGreeted)

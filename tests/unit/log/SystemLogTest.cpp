@@ -138,6 +138,7 @@ TEST_F(SystemLogTest, DatabaseCopyOnlyWhenErrorLoggingIsChecked)
     log.SetDatabaseLog([&](const std::string& id, std::string& text) {
         copied.push_back(id + "|" + text);
         text.resize(std::min<size_t>(text.size(), 300));
+        return true;
     });
     const std::string longText = std::string(300, 'k') + std::string(100, 'x');
     log.UpdateSystemLog(-1, log.ApplicationList, "9", longText);
@@ -158,12 +159,13 @@ TEST_F(SystemLogTest, DatabaseCopyOnlyWhenErrorLoggingIsChecked)
 TEST_F(SystemLogTest, TheCloseWritesEveryPendingEntryEvenWhenWritingLogs)
 {
     form.cbxErrorLogging.setValue(1);
-    // A catalogue that fails and says so on every copy: the lines it adds
-    // are written too, but without a copy of their own, so this ends.
+    // A catalogue that reconnects and says so on every copy: the lines it
+    // adds are written too, but without a copy of their own, so this ends.
     int copies = 0;
     log.SetDatabaseLog([&](const std::string&, std::string& text) {
         ++copies;
         log.UpdateSystemLog(-1, log.ApplicationList, "", "catalogue down while copying " + text);
+        return true;
     });
     for (int i = 0; i < 450; ++i)
         log.UpdateSystemLog(-1, log.ApplicationList, "", "e" + std::to_string(i) + ";");
@@ -181,6 +183,21 @@ TEST_F(SystemLogTest, TheCloseWritesEveryPendingEntryEvenWhenWritingLogs)
     log.ProcessWholeSystemLogQueue(false);
     EXPECT_EQ(copies, 450);
     EXPECT_TRUE(appFile().ends_with("           after the close\r\n"));
+}
+
+TEST_F(SystemLogTest, TheCloseStopsCopyingAtTheFirstCopyTheCatalogueRefuses)
+{
+    form.cbxErrorLogging.setValue(1);
+    // Each copy of a catalogue that is down waits for a connection: the
+    // close must not wait once per entry.
+    int copies = 0;
+    log.SetDatabaseLog([&](const std::string&, std::string&) { return ++copies < 3; });
+    for (int i = 0; i < 100; ++i)
+        log.UpdateSystemLog(-1, log.ApplicationList, "", "k" + std::to_string(i) + ";");
+    log.ProcessWholeSystemLogQueue();
+    EXPECT_EQ(copies, 3);
+    EXPECT_TRUE(appFile().ends_with("           k99;\r\n"));
+    EXPECT_EQ(list().listCount(), 100);
 }
 
 TEST_F(SystemLogTest, SmtpLogIsWrittenOnlyWhenFlushed)
