@@ -52,20 +52,12 @@ struct BareListener {
 };
 
 // A listener on a free loopback port with its timers driven by the test.
-struct SmtpHarness {
-    ManualClock clock;
-    forms::FrmSMTP form;
-    SystemLog log{clock, form};
-    RecordingParser parser;
-    SmtpListener listener{clock, log, form, parser};
+struct SmtpHarness : BareListener {
     int port = 0;
 
-    explicit SmtpHarness(int maxSockets = 10)
+    explicit SmtpHarness(int maxSockets = 10) : BareListener("127.0.0.1", "0")
     {
-        form.txbServerPort.setText("0");
-        form.txbServerAddress.setText("127.0.0.1");
         listener.SetMaxSockets(maxSockets);
-        listener.setTimersEnabled(false);
         listener.Form_Load();
         port = listener.socket(0).localPort();
     }
