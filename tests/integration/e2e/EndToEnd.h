@@ -29,6 +29,16 @@ protected:
         ASSERT_TRUE(app.waitForLine("s01 listening on")) << app.errorText();
     }
 
+    // A headless start that fails: exit 1, the reason on standard error,
+    // and no status line claiming it listens.
+    void expectStartUpFails(const std::string& reason)
+    {
+        ASSERT_TRUE(app.start());
+        EXPECT_EQ(app.waitForExit(), 1);
+        EXPECT_NE(app.errorText().find(reason), std::string::npos) << app.errorText();
+        EXPECT_EQ(app.count("listening on"), 0);
+    }
+
     TempDir dir;
     SmtpinProcess app{dir.path()};
     HubSimProcess hub;

@@ -97,11 +97,7 @@ TEST_F(EndToEnd, RefusalsAreAnsweredSoTheSenderUnderstands)
 TEST_F(EndToEnd, NoClientRowLeavesItInertWithItsReason)
 {
     ASSERT_TRUE(app.exec("DELETE FROM HXSClient"));
-    ASSERT_TRUE(app.start());
-    EXPECT_EQ(app.waitForExit(), 1);
-    EXPECT_NE(app.errorText().find("Unable to locate the user id for this client type SMTPIN"), std::string::npos)
-        << app.errorText();
-    EXPECT_EQ(app.count("listening on"), 0);
+    expectStartUpFails("Unable to locate the user id for this client type SMTPIN");
 }
 
 TEST_F(EndToEnd, AListenerPortTakenAtStartIsReportedAndOpenedOnceFree)
