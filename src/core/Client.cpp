@@ -54,7 +54,12 @@ Client::Client(const Clock& clock_, Options options_)
       extraction(clock, log, db, [this] { return listener.tick(); },
                  [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
                         const std::string& machine, const std::string& address) {
-                     return creation.SendMessage(message, pin, hash, requested, machine, address);
+                     switch (creation.SendMessage(message, pin, hash, requested, machine, address)) {
+                     case messages::Taken::Queued: return MailOutcome::Queued;
+                     case messages::Taken::LinkBusy: return MailOutcome::LinkBusy;
+                     case messages::Taken::QueueFull: break;
+                     }
+                     return MailOutcome::QueueFull;
                  }),
       listener(clock, log, mainForm, extraction),
       backup(clock, log,
@@ -74,12 +79,14 @@ Client::Client(const Clock& clock_, Options options_)
       testTraffic(clock, mainForm, main.ContinuousElapsed,
                   [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
                          const std::string& machine, const std::string& address) {
-                      return creation.SendMessage(message, pin, hash, requested, machine, address);
+                      return creation.SendMessage(message, pin, hash, requested, machine, address) ==
+                             messages::Taken::Queued;
                   })
 {
     mainForm.cbxErrorLogging.setValue(1);
     dbLog.attachTo(log);
     link.hooks().switchWatchdog = [this] { return watchdog.SendSwitchWatchdog(); };
+    link.hooks().loggedIn = [this] { queue.ResendAfterLogin(); };
     // A listener that opens late (or is lost) is told to the switch as at start-up.
     listener.onAvailabilityChanged([this](bool ready) {
         if (running())

@@ -85,6 +85,11 @@ bool StartupSettings::run()
         throw StartupFault("the switch's member code (module SWITCH) is \"" + switchId +
                            "\", not a 3-character member code such as h01");
     s_.queue.SwitchId = switchId;
+    reg.GetSystemSettings();
+    // A port outside the network's range would quietly wrap to another one.
+    if (reg.RemotePort < 1 || reg.RemotePort > 65535)
+        throw StartupFault("the switch's port (Remote Port) is " + std::to_string(reg.RemotePort) +
+                           ", not a port from 1 to 65535");
     if (!s_.queue.ResetInputQueue())
         throw StartupFault("setting QUEUE_SIZE is not a queue size from 0 to 301");
     const auto ports = reg.GetPortSettings(reg.ClientId);

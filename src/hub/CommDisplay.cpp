@@ -45,10 +45,7 @@ CommDisplay::CommDisplay(const Clock& clock, SystemLog& log, forms::CommDisplayF
         TTimeOut(0);
     };
     ev.close = [this] { onSocketClosed(); };
-    ev.error = [this](int, const std::string& description) {
-        InsertClientLog("Socket Error: " + description);
-        onSocketClosed();
-    };
+    ev.error = [this](int number, const std::string& description) { onSocketError(number, description); };
     ev.dataArrival = [this](long bytes) { sckClient_DataArrival(bytes); };
 }
 
@@ -62,6 +59,25 @@ void CommDisplay::onSocketClosed()
 {
     TSystemState(10);
     TTimeOut(0);
+}
+
+void CommDisplay::onSocketError(int number, const std::string& description)
+{
+    // The connection is opened in the background: an unknown host or a
+    // refused port arrives here, and is told as a failed connect.
+    if (ThisMember.SystemState == 1 || ThisMember.SystemState == 2) {
+        const std::string message =
+            "Socket: Failed to connect - [" + std::to_string(number) + "] : " + description;
+        InsertClientLog(message);
+        TSystemStateDES(message);
+        ShowLinkStatus(message);
+        TSystemState(10);
+        TTimeOut(3);
+        setFlag(mode::CON, false);
+        return;
+    }
+    InsertClientLog("Socket Error: " + description);
+    onSocketClosed();
 }
 
 void CommDisplay::Form_Load()

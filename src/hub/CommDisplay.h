@@ -33,6 +33,8 @@ public:
         // Runs pending events while Receive waits for an answer; returns
         // false to give up waiting.
         std::function<bool()> waitForEvents;
+        // The switch accepted this client: whatever it has not deleted goes again.
+        std::function<void()> loggedIn;
     };
 
     static constexpr std::size_t kMaxReceiveBuffer = 100000;
@@ -59,6 +61,9 @@ public:
     void KillConnection() override;
     bool Connected() const { return (ThisMember.Mode & mode::CON) != 0; }
     std::string Userid() const { return ThisMember.Identifier; }
+    // The member code this client logged in with (its normalised identifier);
+    // the switch addresses its records to it.
+    const std::string& LoginCode() const { return loginCode_; }
     static std::string Version() { return "1.00.00"; }
     std::string LocalHostName() const;
     std::string LocalIp() const;
@@ -68,7 +73,9 @@ public:
     void ShowLinkStatus(const std::string& text);
 
     // Send and receive.
-    bool Send(CommType& record) override;
+    bool Send(CommType& record, messages::Traffic traffic) override;
+    bool Send(CommType& record) { return Send(record, messages::Traffic::Page); }
+    bool Waiting(const std::string& message) const override;
     int FlushOutput();
     void sckClient_DataArrival(long bytes);
     void GetNextPktBuffer();
@@ -139,6 +146,11 @@ private:
     bool sendControl(std::int16_t code, const std::string& text = {});
     void runState(std::string& message);
     void onSocketClosed();
+    void onSocketError(int number, const std::string& description);
+    void takeAccept();
+    void grantBuffer(std::int16_t granted);
+    bool handleControl(int code);
+    void handleData();
 
     const Clock& clock_;
     SystemLog& log_;
@@ -148,6 +160,8 @@ private:
     Hooks hooks_;
     bool timersEnabled_ = true;
     bool receiveBusy_ = false;
+    std::string loginCode_;
+    std::int16_t configuredBufferMax_ = CommMemberType::kDefaultBufferMax;
 
     std::array<std::string, kRing> ClientLogRing;
     int ringWrite_ = 0;

@@ -57,19 +57,38 @@ void CommMemberType::Clear(DateSerial now)
     OutputBuffer.clear();
 }
 
-bool CommMemberType::BufferAdd(const CommType& record)
+bool CommMemberType::BufferAdd(const CommType& record, messages::Traffic traffic)
 {
-    if (BufferSize() >= BufferMax)
-        return false;
-    OutputBuffer.push_back(record);
+    using messages::Traffic;
+    switch (traffic) {
+    case Traffic::Page:
+        if (PagesWaiting() >= PageLimit())
+            return false;
+        break;
+    case Traffic::Watchdog:
+    case Traffic::StateWord:
+        std::erase_if(OutputBuffer, [traffic](const Outgoing& o) { return o.traffic == traffic; });
+        break;
+    case Traffic::Resend:
+        break;
+    }
+    OutputBuffer.push_back({record, traffic});
     return true;
+}
+
+int CommMemberType::PagesWaiting() const
+{
+    int n = 0;
+    for (const Outgoing& o : OutputBuffer)
+        n += (o.traffic == messages::Traffic::Page || o.traffic == messages::Traffic::Resend) ? 1 : 0;
+    return n;
 }
 
 bool CommMemberType::BufferRetrieve(CommType& record) const
 {
     if (OutputBuffer.empty())
         return false;
-    record = OutputBuffer.front();
+    record = OutputBuffer.front().record;
     return true;
 }
 

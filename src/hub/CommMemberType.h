@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messages/CommType.h"
+#include "messages/HubLinkPort.h"
 #include "platform/DateSerial.h"
 
 #include <cstdint>
@@ -67,20 +68,30 @@ public:
     // now stamps LastConnection and Created, as a new record does.
     void Clear(DateSerial now = DateSerial());
     void BufferClear() { OutputBuffer.clear(); }
-    // Appends a copy when there is room; a full buffer refuses the record
-    // (answering false), so nothing already queued is lost.
-    bool BufferAdd(const CommType& record);
+    // Appends a copy. A new page is refused (false) while the buffer holds
+    // BufferMax pages, so nothing already queued is lost; a watchdog or a
+    // state word replaces one of its kind still waiting; a resend always goes.
+    bool BufferAdd(const CommType& record, messages::Traffic traffic = messages::Traffic::Page);
     bool BufferRetrieve(CommType& record) const;
     bool BufferDelete(CommType& record);
     std::int16_t BufferSize() const { return static_cast<std::int16_t>(OutputBuffer.size()); }
+    // Pages (new and sent again) waiting; what BufferMax limits.
+    int PagesWaiting() const;
+    // The limit new pages meet: BufferMax, or the default when that is not positive.
+    int PageLimit() const { return BufferMax > 0 ? BufferMax : kDefaultBufferMax; }
+    static constexpr std::int16_t kDefaultBufferMax = 100;
     bool Copy(CommMemberType& target) const;
     bool CreatePacket(std::string& output) const;
     bool ExtractPacket(const std::string& source);
 
-    const std::deque<CommType>& outputBuffer() const { return OutputBuffer; }
+    struct Outgoing {
+        CommType record;
+        messages::Traffic traffic;
+    };
+    const std::deque<Outgoing>& outputBuffer() const { return OutputBuffer; }
 
 private:
-    std::deque<CommType> OutputBuffer;
+    std::deque<Outgoing> OutputBuffer;
 };
 
 }  // namespace smtpin::hub

@@ -4,6 +4,8 @@
 #include "platform/Clock.h"
 #include "platform/TextNumbers.h"
 
+#include <algorithm>
+
 namespace smtpin::hub {
 
 namespace packet {
@@ -90,6 +92,7 @@ bool FieldReader::tabField(std::string& value)
     const std::size_t p = GetTabField(value, text_, pos_);
     if (p == 0) {
         ok_ = false;
+        structureOk_ = false;
         pos_ = text_.size() + 1;
         return false;
     }
@@ -97,7 +100,15 @@ bool FieldReader::tabField(std::string& value)
     return true;
 }
 
-void FieldReader::integer(std::int16_t& target)
+void FieldReader::notConverted(const char* name, const std::string& value)
+{
+    ok_ = false;
+    if (!unreadable_.empty())
+        unreadable_ += ", ";
+    unreadable_ += std::string(name) + " '" + value.substr(0, 40) + "'";
+}
+
+void FieldReader::integer(std::int16_t& target, const char* name)
 {
     std::string v;
     if (!tabField(v))
@@ -105,10 +116,10 @@ void FieldReader::integer(std::int16_t& target)
     if (const auto n = toInt16(v))
         target = *n;
     else
-        ok_ = false;
+        notConverted(name, v);
 }
 
-void FieldReader::integer(std::int32_t& target)
+void FieldReader::integer(std::int32_t& target, const char* name)
 {
     std::string v;
     if (!tabField(v))
@@ -116,18 +127,21 @@ void FieldReader::integer(std::int32_t& target)
     if (const auto n = toInt32(v))
         target = *n;
     else
-        ok_ = false;
+        notConverted(name, v);
 }
 
-void FieldReader::date(DateSerial& target)
+void FieldReader::date(DateSerial& target, const char* name)
 {
     std::string v;
     if (!tabField(v))
         return;
-    if (const auto d = toDouble(v))
+    // A switch may write its locale's decimal comma.
+    std::string dotted = v;
+    std::replace(dotted.begin(), dotted.end(), ',', '.');
+    if (const auto d = toDouble(dotted); d && DateSerial::isDate(*d))
         target = DateSerial(*d);
     else
-        ok_ = false;
+        notConverted(name, v);
 }
 
 void FieldReader::counted(std::string& target)
@@ -139,6 +153,7 @@ void FieldReader::counted(std::string& target)
     // text runs short; a good field ends exactly at pos + 3 + count.
     if (pos_ + 3 > text_.size() || last != pos_ + 3 + v.size() || (v.size() == before && !countIsZero())) {
         ok_ = false;
+        structureOk_ = false;
         pos_ = text_.size() + 1;
         return;
     }
@@ -157,6 +172,7 @@ void FieldReader::fixed(std::string& target, std::size_t width)
     const std::size_t last = GetFixedField(v, text_, pos_, width);
     if (v.size() != width) {
         ok_ = false;
+        structureOk_ = false;
         pos_ = text_.size() + 1;
         return;
     }
@@ -200,8 +216,10 @@ bool CreateCommPacket(std::string& output, const CommType& source)
     return true;
 }
 
-bool ExtractCommPacket(const std::string& source, CommType& record)
+bool ExtractCommPacket(const std::string& source, CommType& record, std::string* unreadable)
 {
+    if (unreadable)
+        unreadable->clear();
     record.Clear();
     if (source.size() < 4)
         return false;
@@ -209,16 +227,18 @@ bool ExtractCommPacket(const std::string& source, CommType& record)
     if (!check || *check != PacketChecksum(source.substr(4)))
         return false;
     packet::FieldReader r(source, 5);
-    r.integer(record.id);
+    r.integer(record.id, "id");
     r.counted(record.Userid);
-    r.integer(record.Priority);
+    r.integer(record.Priority, "Priority");
     r.fixed(record.Source);
     r.fixed(record.target);
-    r.date(record.SDate);
-    r.date(record.EDate);
+    r.date(record.SDate, "SDate");
+    r.date(record.EDate, "EDate");
     for (std::string* f : {&record.Mtype, &record.Message, &record.Field1, &record.Field2, &record.Field3,
                            &record.Field4, &record.Field5, &record.Field6, &record.Field7, &record.Field8})
         r.counted(*f);
+    if (unreadable && r.structureOk())
+        *unreadable = r.unreadable();
     return r.ok();
 }
 

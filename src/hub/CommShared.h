@@ -45,30 +45,41 @@ std::size_t GetLengthField(std::string& value, const std::string& text, std::siz
 std::size_t GetFixedField(std::string& value, const std::string& text, std::size_t start, std::size_t width);
 
 // Sequential reading of a packet body; a field that is missing or does not
-// convert marks the reader failed and leaves the target unchanged.
+// convert marks the reader failed and leaves the target unchanged. A field
+// that is there but does not convert is named in unreadable(); one that is
+// missing or miscounted breaks the packet's structure.
 class FieldReader {
 public:
     FieldReader(const std::string& text, std::size_t start) : text_(text), pos_(start) {}
-    void integer(std::int16_t& target);
-    void integer(std::int32_t& target);
-    void date(DateSerial& target);
+    void integer(std::int16_t& target, const char* name = "");
+    void integer(std::int32_t& target, const char* name = "");
+    // A serial with "." or "," as decimal separator, within the dates there are.
+    void date(DateSerial& target, const char* name = "");
     void counted(std::string& target);
     void fixed(std::string& target, std::size_t width = 3);
     bool ok() const { return ok_; }
+    bool structureOk() const { return structureOk_; }
+    // "SDate '1e+20', id 'x'": the fields that did not convert, with their text.
+    const std::string& unreadable() const { return unreadable_; }
 
 private:
     bool tabField(std::string& value);
     bool countIsZero() const;
+    void notConverted(const char* name, const std::string& value);
     const std::string& text_;
     std::size_t pos_;
     bool ok_ = true;
+    bool structureOk_ = true;
+    std::string unreadable_;
 };
 
 }  // namespace packet
 
 std::int16_t PacketChecksum(const std::string& text);
 bool CreateCommPacket(std::string& output, const CommType& source);
-bool ExtractCommPacket(const std::string& source, CommType& record);
+// unreadable, when given, names the fields that did not convert in a packet
+// whose check and structure are sound (empty otherwise).
+bool ExtractCommPacket(const std::string& source, CommType& record, std::string* unreadable = nullptr);
 bool SendCommPacket(LinkSocket& socket, const CommType& record);
 bool SendControlPacket(LinkSocket& socket, const Clock& clock, const std::string& sender,
                        const std::string& addressee, std::int16_t code, const std::string& text);

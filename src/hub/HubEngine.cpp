@@ -60,7 +60,9 @@ bool CommDisplay::Connect(const CommMemberType& settings)
         TServerPort(settings.ServerPort);
         TMode(static_cast<std::int16_t>(settings.Mode | mode::OUT | mode::PEN));
         TRemoteBuffer(settings.RemoteBuffer);
-        TBufferMax(settings.BufferMax);
+        configuredBufferMax_ = settings.BufferMax > 0 ? settings.BufferMax : CommMemberType::kDefaultBufferMax;
+        TBufferMax(configuredBufferMax_);
+        loginCode_ = ThisMember.Identifier;
         TDescription(settings.Description);
         TSystemState(1);
         TWatchDog(settings.WatchDog);

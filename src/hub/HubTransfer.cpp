@@ -18,11 +18,11 @@ constexpr std::int32_t kCounterWrap = 100000000;
 std::int32_t bump(std::int32_t v) { return static_cast<std::int32_t>((static_cast<long long>(v) + 1) % kCounterWrap); }
 }  // namespace
 
-bool CommDisplay::Send(CommType& record)
+bool CommDisplay::Send(CommType& record, messages::Traffic traffic)
 {
     record.SDate = clock_.now();
-    if (!ThisMember.BufferAdd(record)) {
-        // Full: the record is refused so nothing already queued is lost.
+    if (!ThisMember.BufferAdd(record, traffic)) {
+        // Full of pages: the new page is refused so nothing already queued is lost.
         TOPackets(bump(ThisMember.OPackets));
         TLastOPacket(clock_.now());
         TBufferSize();
@@ -33,6 +33,14 @@ bool CommDisplay::Send(CommType& record)
     // Queued is taken: a record that could not go out now stays at the
     // head of the buffer and leaves first after the next login.
     return true;
+}
+
+bool CommDisplay::Waiting(const std::string& message) const
+{
+    for (const auto& o : ThisMember.outputBuffer())
+        if (o.record.Message == message)
+            return true;
+    return false;
 }
 
 int CommDisplay::FlushOutput()
@@ -92,10 +100,26 @@ void CommDisplay::GetNextPktBuffer()
 
 bool CommDisplay::InterigatePacket(const std::string& packetText)
 {
-    if (!ExtractCommPacket(packetText, CurrentPacket))
-        return false;
+    std::string unreadable;
+    if (!ExtractCommPacket(packetText, CurrentPacket, &unreadable)) {
+        if (unreadable.empty())
+            return false;
+        // Check and structure are sound: the record still counts, and what
+        // could not be read is said once.
+        InsertClientLog("RXD: Unreadable field " + unreadable);
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
+                             "  HUB: Packet from the switch with an unreadable field " + unreadable + ", handled");
+    }
     const auto code = toInt16(CurrentPacket.Mtype);
-    switch (code ? *code : 0) {
+    if (!handleControl(code ? *code : 0))
+        handleData();
+    return true;
+}
+
+// True when the packet was a control packet and is done with.
+bool CommDisplay::handleControl(int code)
+{
+    switch (code) {
     case packet::ConnectRequest:
     case packet::RequestNext:
         return true;
@@ -113,20 +137,7 @@ bool CommDisplay::InterigatePacket(const std::string& packetText)
             TTimeOut(0);
             return true;
         }
-        TIdentifier(RemoteMember.Identifier);
-        TMode(RemoteMember.Mode);
-        TDescription(RemoteMember.Description);
-        Tsocket(RemoteMember.socket);
-        TWatchDog(RemoteMember.WatchDog);
-        TExpWatchDog(RemoteMember.ExpWatchDog);
-        TMemberExpire(RemoteMember.MemberExpire);
-        TCreated(RemoteMember.Created);
-        TBufferMax(RemoteMember.BufferMax);
-        TRemoteBuffer(RemoteMember.RemoteBuffer);
-        TLastConnection(RemoteMember.LastConnection);
-        TSystemState(5);
-        TTimeOut(0);
-        InsertClientLog("RXD: ACCEPT CONN");
+        takeAccept();
         return true;
     case packet::BufferEmpty:
         InsertClientLog("RXD: BUFFER EMPTY");
@@ -137,19 +148,67 @@ bool CommDisplay::InterigatePacket(const std::string& packetText)
         }
         return true;
     default:
-        break;
+        return false;
     }
+}
+
+void CommDisplay::takeAccept()
+{
+    TIdentifier(RemoteMember.Identifier);
+    TMode(RemoteMember.Mode);
+    TDescription(RemoteMember.Description);
+    Tsocket(RemoteMember.socket);
+    TWatchDog(RemoteMember.WatchDog);
+    TExpWatchDog(RemoteMember.ExpWatchDog);
+    TMemberExpire(RemoteMember.MemberExpire);
+    TCreated(RemoteMember.Created);
+    grantBuffer(RemoteMember.BufferMax);
+    TRemoteBuffer(RemoteMember.RemoteBuffer);
+    TLastConnection(RemoteMember.LastConnection);
+    TSystemState(5);
+    TTimeOut(0);
+    // Logged in from here: a packet that follows at once (the switch's own
+    // watchdog, a record) is handled, and cannot undo the login.
+    setFlag(mode::CON, true);
+    WatchdogFailed = false;
+    InsertClientLog("RXD: ACCEPT CONN");
+    if (hooks_.loggedIn)
+        hooks_.loggedIn();
+    if (ThisMember.BufferSize() > 0 && FlushOutput() == 2)
+        ThisMember.SystemState = 10;
+}
+
+// A buffer of 0 or less would refuse every page while the link looks healthy.
+void CommDisplay::grantBuffer(std::int16_t granted)
+{
+    if (granted > 0) {
+        TBufferMax(granted);
+        return;
+    }
+    const std::string used = std::to_string(configuredBufferMax_);
+    InsertClientLog("RXD: Buffer of " + std::to_string(granted) + " granted, using " + used);
+    log_.UpdateSystemLog(-1, log_.ApplicationList, "",
+                         "  HUB: The switch granted a link buffer of " + std::to_string(granted) + ", using " + used);
+    TBufferMax(configuredBufferMax_);
+}
+
+void CommDisplay::handleData()
+{
     CurrentPacket.Copy(LastReceivedPacket);
     DataWaiting = true;
-    TSystemState(0);
-    TTimeOut(2);
+    // Data ends a wait for data; it must not undo a login, a close or a
+    // connection in progress.
+    const auto state = ThisMember.SystemState;
+    if (state == 0 || state == 30 || state == 31) {
+        TSystemState(0);
+        TTimeOut(2);
+    }
     TRPackets(bump(ThisMember.RPackets));
     TLastRPacket(clock_.now());
     const CommType received = CurrentPacket;
     if (hooks_.receivedData)
         hooks_.receivedData(received);
     CurrentPacket.Clear();
-    return true;
 }
 
 bool CommDisplay::Receive(CommType& record)

@@ -7,6 +7,9 @@
 #include "platform/Clock.h"
 #include "platform/TextNumbers.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace smtpin::messages {
 namespace {
 
@@ -83,12 +86,15 @@ std::int16_t InputQueue::GetFreeQueueSlot()
         if (slot.Free) {
             slot.Free = false;
             slot.QueueName = words::INPUTQ;
+            markTaken(QueuePointer);
             return QueuePointer;
         }
         NextQueueSlot();
     }
     return -1;
 }
+
+void InputQueue::markTaken(int index) { InputQue[static_cast<std::size_t>(index)].Taken = ++taken_; }
 
 std::int16_t InputQueue::FindQueuedMessage(std::int32_t messId) const
 {
@@ -119,7 +125,7 @@ void InputQueue::IncCounter(std::int32_t& counter)
         ++counter;
 }
 
-bool InputQueue::SendToSwitch(const std::string& text, const std::string& target)
+bool InputQueue::SendToSwitch(const std::string& text, const std::string& target, Traffic traffic)
 {
     request_.Clear();
     request_.EDate = DateSerial(kRequestEDate);
@@ -128,7 +134,7 @@ bool InputQueue::SendToSwitch(const std::string& text, const std::string& target
     request_.Source = registration_.ClientId;
     request_.target = target;
     request_.Userid = registration_.ClientId;
-    const bool sent = link_.Send(request_);
+    const bool sent = link_.Send(request_, traffic);
     if (sent) {
         IncCounter(OutgoingCount);
         form_.txbOutgoingPkts.setText(std::to_string(OutgoingCount));
@@ -141,10 +147,11 @@ void InputQueue::SendUpdate(bool logIt, const std::string& word)
     controlRecord_.Clear();
     controlRecord_.ComChannel = word;
     controlRecord_.Source = registration_.ClientId;
-    if (!SendToSwitch(controlRecord_.ConCatMe(), SwitchId)) {
-        ResetInputQueue();
+    lastWord_ = word;
+    if (!SendToSwitch(controlRecord_.ConCatMe(), SwitchId, Traffic::StateWord)) {
+        // The messages stay tracked: they go again after the next login.
         LogForSlot(ControlSlot, std::to_string(controlRecord_.MessId),
-                   "  SU: SendControl Message failed. Clearing Que.");
+                   "  SU: SendControl Message failed. Queue kept for the next login.");
         link_.KillConnection();
     } else {
         link_.AddToClientLogRing("-->UPDATE");
@@ -154,11 +161,45 @@ void InputQueue::SendUpdate(bool logIt, const std::string& word)
         LogForSlot(ControlSlot, std::to_string(controlRecord_.MessId), controlRecord_.ComChannel);
 }
 
+int InputQueue::ResendAfterLogin()
+{
+    // Chosen before any goes: the first send flushes what still waited from
+    // before the login, and that must not be sent twice.
+    std::vector<int> again;
+    for (int i = 0; i <= QueueSize; ++i) {
+        const QueueSlot& slot = InputQue[static_cast<std::size_t>(i)];
+        if (!slot.Free && slot.Group == words::GROUPCHECK && slot.Mess.ComChannel == words::NEWMESS &&
+            !link_.Waiting(slot.Mess.ConCatMe()))
+            again.push_back(i);
+    }
+    std::sort(again.begin(), again.end(), [this](int a, int b) {
+        return InputQue[static_cast<std::size_t>(a)].Taken < InputQue[static_cast<std::size_t>(b)].Taken;
+    });
+    int sent = 0;
+    for (int i : again) {
+        const MessageType& m = InputQue[static_cast<std::size_t>(i)].Mess;
+        if (SendToSwitch(m.ConCatMe(), SwitchId, Traffic::Resend)) {
+            ++sent;
+            LogForSlot(i, std::to_string(m.MessId), "  RS: Sent again after login " + std::to_string(m.MessId));
+        }
+    }
+    if (!lastWord_.empty())
+        SendUpdate(false, lastWord_);
+    return sent;
+}
+
 std::string InputQueue::AddInputQueFromSwitch(const std::string& text)
 {
     MessageType received;
-    received.ConvertIntoMtype(text);   // a partial parse dispatches on what it reached
+    std::string unreadable;
+    // A partial parse dispatches on what it reached; a field that does not
+    // convert (a date written another way) does not stop the rest.
+    received.ReadAllFields(text, unreadable);
     const std::string word = received.ComChannel;
+    if (!unreadable.empty())
+        LogForSlot(-1, std::to_string(received.MessId),
+                   " AIQF: Unreadable field " + unreadable + " in " + (word.empty() ? "a record" : word) +
+                       " record, applied by message id");
     if (word == words::UNAVAIL)
         registration_.SetClientAvailability(received.Source, 0);
     else if (word == words::READY)

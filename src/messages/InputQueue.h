@@ -29,6 +29,8 @@ struct QueueSlot {
     std::string Group = words::NULL_WORD;
     std::string LastLog;
     std::string LastStatus;
+    // When the slot was taken, in the queue's own count: sends again go oldest first.
+    std::uint64_t Taken = 0;
 };
 
 // The messages handed to the switch and not yet deleted by it, and the
@@ -65,9 +67,13 @@ public:
     std::int16_t FindQueuedMessage(std::int32_t messId) const;
     void SetQueueStatus(int index, const std::string& word);
     static void IncCounter(std::int32_t& counter);
-    bool SendToSwitch(const std::string& text, const std::string& target);
+    bool SendToSwitch(const std::string& text, const std::string& target, Traffic traffic = Traffic::Page);
     void SendUpdate(bool logIt, const std::string& word);
     std::string AddInputQueFromSwitch(const std::string& text);
+    // After a login: every message created here and not yet deleted by the
+    // switch goes again with its own id and text, oldest first, and so does
+    // the last state word. Answers how many messages went again.
+    int ResendAfterLogin();
 
     // Control words travel on a record of their own, so a message queued in
     // the control slot is never touched by them.
@@ -81,6 +87,7 @@ public:
 private:
     void deleteFromSwitch(const MessageType& received);
     void newMessFromSwitch(const std::string& text);
+    void markTaken(int index);
 
     const Clock& clock_;
     SystemLog& log_;
@@ -90,6 +97,8 @@ private:
     HubLinkPort& link_;
     MessageType controlRecord_;
     CommType request_;
+    std::uint64_t taken_ = 0;
+    std::string lastWord_;   // the state word the switch should know
 };
 
 }  // namespace smtpin::messages

@@ -20,7 +20,7 @@ MessageCreation::MessageCreation(const Clock& clock, SystemLog& log, db::Catalog
 {
 }
 
-bool MessageCreation::SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
+Taken MessageCreation::SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
                                   DateSerial requested, const std::string& machine,
                                   const std::string& interfaceAddress)
 {
@@ -29,7 +29,7 @@ bool MessageCreation::SendMessage(std::string& message, const std::string& pager
     const std::int16_t index = queue_.GetFreeQueueSlot();
     if (index < 0) {
         log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SM: Que full");
-        return false;
+        return Taken::QueueFull;
     }
     QueueSlot& slot = queue_.InputQue[static_cast<std::size_t>(index)];
     slot.Free = false;
@@ -50,15 +50,15 @@ bool MessageCreation::SendMessage(std::string& message, const std::string& pager
 
     const std::string text = record.ConCatMe();
     const std::string id = std::to_string(record.MessId);
-    if (!queue_.SendToSwitch(text, queue_.SwitchId)) {
-        // Nobody will ever delete a message the switch never got.
+    if (!queue_.SendToSwitch(text, queue_.SwitchId, Traffic::Page)) {
+        // Refused, so the sender keeps the mail and tries again later.
         queue_.InitQueueSlot(index);
-        log_.UpdateSystemLog(-1, log_.ApplicationList, id, "  SM: Link refused message, slot freed");
-        return false;
+        log_.UpdateSystemLog(-1, log_.ApplicationList, id, "  SM: Link buffer full, message refused and slot freed");
+        return Taken::LinkBusy;
     }
     link_.AddToClientLogRing("-->MSG");
     queue_.LogForSlot(index, id, "  SM: Adding new mess " + text);
-    return true;
+    return Taken::Queued;
 }
 
 std::int32_t MessageCreation::randomOffset()

@@ -21,6 +21,13 @@ namespace smtpin::messages {
 class HubLinkPort;
 class InputQueue;
 
+// What became of a message handed to SendMessage.
+enum class Taken {
+    Queued,      // in a slot and with the link, tracked until the switch deletes it
+    QueueFull,   // no free slot
+    LinkBusy,    // the link's buffer holds its limit of pages
+};
+
 // Turns an extracted pager message into a queued record sent to the switch,
 // and finds where this run's fallback message identifiers start (the
 // gModuleSpecific routines).
@@ -36,9 +43,9 @@ public:
     MessageCreation(const Clock& clock, SystemLog& log, db::CatalogueConnection& db,
                     db::ClientRegistration& registration, InputQueue& queue, HubLinkPort& link);
 
-    // True when the message got a slot and the link took its record; the
+    // Queued when the message got a slot and the link took its record; the
     // caller's text is cut to 160 characters either way.
-    bool SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
+    Taken SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
                      DateSerial requested, const std::string& machine, const std::string& interfaceAddress);
     std::int32_t GetDefMessId();
 

@@ -160,6 +160,29 @@ bool MessageType::ConvertIntoMtype(const std::string& source)
     return true;
 }
 
+bool MessageType::ReadAllFields(const std::string& source, std::string& unreadable)
+{
+    static constexpr const char* kNames[kFieldCount] = {
+        "MessId", "Created", "Source", "destination", "Priority", "status", "Number", "SrceNumber", "Message",
+        "Hash", "InterfaceAddress", "Machine", "Sent", "Finished", "Region", "PType", "EventLog", "ComChannel"};
+    Clear();
+    unreadable.clear();
+    FieldCursor = 1;
+    const std::size_t length = source.size();
+    int counter = 0;
+    do {
+        const std::string field = NextField(source, length);
+        // An empty field stays cleared; only text that does not convert is told.
+        if (!storeField(counter, field) && counter < kFieldCount && !field.empty()) {
+            if (!unreadable.empty())
+                unreadable += ", ";
+            unreadable += std::string(kNames[counter]) + " '" + field.substr(0, 40) + "'";
+        }
+        ++counter;
+    } while (FieldCursor <= length);
+    return counter >= kFieldCount;
+}
+
 bool MessageType::ConvertMtype(const std::string& source, MessageType& target) const
 {
     return target.ConvertIntoMtype(source);

@@ -46,6 +46,10 @@ public:
     std::string ConCatMe() const;
     bool ConvertMtype(const std::string& source, MessageType& target) const;
     bool ConvertIntoMtype(const std::string& source);
+    // Reads every field, leaving one that does not convert at its cleared
+    // value and naming it in unreadable ("Created '12/8/2026 6:00:00 PM'").
+    // False when the text ends before the command word.
+    bool ReadAllFields(const std::string& source, std::string& unreadable);
 
 private:
     std::string NextField(const std::string& source, std::size_t length);

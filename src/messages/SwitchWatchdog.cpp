@@ -40,10 +40,10 @@ bool Watchdog::SendSwitchWatchdog()
     record.Message.clear();
     record.Number.clear();
 
-    if (!queue_.SendToSwitch(record.ConCatMe(), queue_.SwitchId)) {
-        queue_.ResetInputQueue();
+    if (!queue_.SendToSwitch(record.ConCatMe(), queue_.SwitchId, Traffic::Watchdog)) {
+        // Queued messages stay tracked: they go again after the next login.
         link_.AddToClientLogRing("-->SwitchWDG TCP Fail");
-        queue_.LogForSlot(0, "", "  SU: Failed to send watchdog. Clearing Que.");
+        queue_.LogForSlot(0, "", "  SU: Failed to send watchdog. Queue kept for the next login.");
         link_.KillConnection();
         return false;
     }

@@ -1,5 +1,6 @@
 #include "DateSerial.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <regex>
@@ -41,12 +42,14 @@ DateSerial DateSerial::fromParts(int year, int month, int day, int hour, int min
 
 DateSerial::Parts DateSerial::parts() const
 {
-    double whole = std::trunc(days_);
-    double frac = std::fabs(days_ - whole);
+    // Clamped, so a serial no date can have still shows without overflow.
+    const double days = std::isnan(days_) ? 0.0 : std::clamp(days_, kMinDays, kMaxDays);
+    double whole = std::trunc(days);
+    double frac = std::fabs(days - whole);
     long long secs = std::llround(frac * 86400.0);
     if (secs >= 86400) {
         secs -= 86400;
-        whole += days_ < 0 ? -1 : 1;
+        whole += days < 0 ? -1 : 1;
     }
     const QDate d = QDate::fromJulianDay(kEpochJulian + static_cast<qint64>(whole));
     return {d.year(), d.month(), d.day(), int(secs / 3600), int(secs / 60 % 60), int(secs % 60)};
@@ -54,8 +57,9 @@ DateSerial::Parts DateSerial::parts() const
 
 QDateTime DateSerial::toDateTime() const
 {
-    const double whole = std::trunc(days_);
-    const double frac = std::fabs(days_ - whole);
+    const double days = std::isnan(days_) ? 0.0 : std::clamp(days_, kMinDays, kMaxDays);
+    const double whole = std::trunc(days);
+    const double frac = std::fabs(days - whole);
     const QDate d = QDate::fromJulianDay(kEpochJulian + static_cast<qint64>(whole));
     const auto ms = static_cast<int>(std::llround(frac * 86400000.0));
     return QDateTime(d, QTime(0, 0)).addMSecs(ms);

@@ -19,6 +19,12 @@ public:
     static DateSerial fromParts(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
     QDateTime toDateTime() const;
 
+    // 1 January 100 to the last second of 31 December 9999, as the system's
+    // dates go; a serial outside it (or not a number) is no date.
+    static constexpr double kMinDays = -657434.0;
+    static constexpr double kMaxDays = 2958465.99999;
+    static constexpr bool isDate(double days) { return days >= kMinDays && days <= kMaxDays; }
+
     constexpr double days() const { return days_; }
     constexpr bool isZero() const { return days_ == 0.0; }
     DateSerial addSeconds(double seconds) const { return DateSerial(days_ + seconds / 86400.0); }

@@ -228,6 +228,12 @@ bool SocketControl::connectTo(const std::string& host, int port, Failure* failur
             *failure = {40020, "Invalid operation at current state"};
         return false;
     }
+    // A port the network has not would otherwise wrap round to another one.
+    if (port < 1 || port > 65535) {
+        if (failure)
+            *failure = {10049, "Invalid port " + std::to_string(port)};
+        return false;
+    }
     auto* s = new QTcpSocket(this);
     adopt(s);
     remoteAddress_ = host;

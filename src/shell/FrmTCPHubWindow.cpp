@@ -13,7 +13,9 @@ namespace smtpin::shell {
 FrmTCPHubWindow::FrmTCPHubWindow(ShellSettings& shell, forms::FrmTCPHub& form, hub::CommDisplay& client,
                                  db::ClientRegistration& registration, Dialogs& dialogs, Deliver deliver)
     : shell_(shell), form_(form), client_(client), dialogs_(dialogs),
-      ring_(client, [this] { return shell_.UserIdentifier; }, std::move(deliver)),
+      // The switch answers the code this client logged in with, not the
+      // identifier as typed in Hub Setup.
+      ring_(client, [this] { return client_.LoginCode(); }, std::move(deliver)),
       driver_(client, registration,
               hub::HubDriver::Owner{[this] { return shell_.UserIdentifier; }, [this] { return shell_.Title; },
                                     [this] { return form_.mnuCommsShow.checked(); }, form_.window,

@@ -195,10 +195,15 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
     if (MailMessage == kNull)
         MailMessage.clear();
 
-    const bool taken = send_ && send_(MailMessage, MailPagerPin, MailMessageHash, MailTimeRequested,
-                                      MailMachineName, MailInterfaceAddress);
-    if (!taken) {
-        log(logTick_() + "\tXML: Queue full or link refused, message not processed");
+    const MailOutcome taken = send_ ? send_(MailMessage, MailPagerPin, MailMessageHash, MailTimeRequested,
+                                            MailMachineName, MailInterfaceAddress)
+                                    : MailOutcome::QueueFull;
+    if (taken == MailOutcome::LinkBusy) {
+        log(logTick_() + "\tXML: Link buffer full, message not processed");
+        return taken;
+    }
+    if (taken != MailOutcome::Queued) {
+        log(logTick_() + "\tXML: Queue full, message not processed");
         return MailOutcome::QueueFull;
     }
     log(logTick_() + "\tXML: Mail Processed OK");

@@ -20,9 +20,9 @@ namespace db { class CatalogueConnection; }
 // message creation.
 class PagerMessageExtraction final : public PagerMessageParser {
 public:
-    // Message creation's SendMessage: true when the message was taken. It may
+    // Message creation's SendMessage: Queued, QueueFull or LinkBusy. It may
     // shorten the message text it is given.
-    using SendFunction = std::function<bool(std::string& message, const std::string& pagerPin,
+    using SendFunction = std::function<MailOutcome(std::string& message, const std::string& pagerPin,
                                             const std::string& hash, DateSerial requested,
                                             const std::string& machine, const std::string& interfaceAddress)>;
 

@@ -43,6 +43,7 @@ enum class MailOutcome {
     Queued,          // handed to the switch
     NoPagerNumber,   // nothing to page
     QueueFull,       // try again later
+    LinkBusy,        // the switch link holds all the pages it may: try again later
 };
 
 // Turns a finished mail into a pager message.

@@ -315,6 +315,10 @@ void SmtpSession::processDend(int index)
         SendReply(index, "451 VORN_SMTP_Server Queue full, try again later");
         caption("Command: DEND Reply: 451 TRY LATER");
         break;
+    case MailOutcome::LinkBusy:
+        SendReply(index, "451 VORN_SMTP_Server Link buffer full, try again later");
+        caption("Command: DEND Reply: 451 TRY LATER");
+        break;
     }
 }
 

@@ -195,8 +195,35 @@ TEST(DataPacket, BadFieldsMakeTheResultFalse)
     EXPECT_FALSE(ExtractCommPacket(packet("x7", "0003", "1.5"), back));
     EXPECT_FALSE(ExtractCommPacket(packet("40000", "0003", "1.5"), back));   // beyond 16 bits
     EXPECT_FALSE(ExtractCommPacket(packet("7", "00x3", "1.5"), back));
-    EXPECT_FALSE(ExtractCommPacket(packet("7", "0003", "1,5"), back));
     EXPECT_FALSE(ExtractCommPacket(packet("7", "0003", "nan"), back));
+}
+
+// A switch that writes its dates another way: the packet still counts, and
+// the field that did not convert is named; a broken structure names nothing.
+TEST(DataPacket, DatesFromTheSwitchAreReadOrNamedNeverOverflowed)
+{
+    auto packet = [](const std::string& id, const std::string& date) {
+        return withCheck(id + "\t0003s010\ts01h01" + date + "\t0\t" + std::string(40, '0') + "\x01");
+    };
+    CommType back;
+    std::string unreadable;
+    EXPECT_TRUE(ExtractCommPacket(packet("7", "46000,25"), back, &unreadable));   // a decimal comma
+    EXPECT_DOUBLE_EQ(back.SDate.days(), 46000.25);
+    EXPECT_EQ(unreadable, "");
+    for (const char* date : {"1e20", "-1e20", "inf", "3000000"}) {
+        EXPECT_FALSE(ExtractCommPacket(packet("7", date), back, &unreadable)) << date;
+        EXPECT_EQ(unreadable, std::string("SDate '") + date + "'");
+        EXPECT_EQ(back.id, 7);
+        EXPECT_TRUE(back.SDate.isZero());
+        EXPECT_EQ(back.SDate.generalDate(), "00:00:00");
+    }
+    EXPECT_FALSE(ExtractCommPacket(packet("x", "1e20"), back, &unreadable));
+    EXPECT_EQ(unreadable, "id 'x', SDate '1e20'");
+    EXPECT_FALSE(ExtractCommPacket(withCheck("7\t00x3"), back, &unreadable));
+    EXPECT_EQ(unreadable, "");
+    // A serial no date can have still shows, clamped, without overflow.
+    EXPECT_EQ(DateSerial(1e20).generalDate(), "31/12/9999 23:59:59");
+    EXPECT_EQ(DateSerial(-1e20).dateText(), "01/01/0100");
 }
 
 TEST(DataPacket, MemberCodesArePaddedOrCutToThree)

@@ -283,8 +283,8 @@ TEST(HubTransfer, FullBufferRefusesTheNewRecordAndKeepsTheQueued)
     EXPECT_EQ(t.link.ThisMember.OPackets, 1);
     EXPECT_EQ(t.link.ThisMember.LastOPacket, t.clock.now());
     ASSERT_EQ(t.link.ThisMember.BufferSize(), 10);
-    EXPECT_EQ(t.link.ThisMember.outputBuffer().front().Message, "m0");
-    EXPECT_EQ(t.link.ThisMember.outputBuffer().back().Message, "m9");
+    EXPECT_EQ(t.link.ThisMember.outputBuffer().front().record.Message, "m0");
+    EXPECT_EQ(t.link.ThisMember.outputBuffer().back().record.Message, "m9");
 }
 
 TEST(HubTransfer, FailedSendKeepsTheRecordAtTheHeadAndClosesThePort)
@@ -302,7 +302,7 @@ TEST(HubTransfer, FailedSendKeepsTheRecordAtTheHeadAndClosesThePort)
     t.socket.refuseSend = false;
     t.tick();   // closes the port
     EXPECT_FALSE(t.link.Connected());
-    EXPECT_EQ(t.link.ThisMember.outputBuffer().front().Message, "kept");
+    EXPECT_EQ(t.link.ThisMember.outputBuffer().front().record.Message, "kept");
 }
 
 TEST(HubTransfer, StreamSplittingHandlesWholeSplitAndBadPackets)

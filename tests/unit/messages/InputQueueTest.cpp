@@ -150,24 +150,22 @@ TEST_P(ControlWords, SentOnTheirOwnRecordLeavingTheControlSlotAlone)
     EXPECT_NE(c->form.lbxSystemLog.item(0).find(" : 0000000000 READY"), std::string::npos);
 }
 
-TEST_P(ControlWords, AFailedSendClearsTheQueueAndDropsTheLink)
+TEST_P(ControlWords, AFailedSendKeepsTheQueueAndDropsTheLink)
 {
     resetTo(5);
     for (int id : {41, 42})
         queue->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
-    setQueueSize("7");
     c->drain();
     link.accept = false;
 
     queue->SendUpdate(true, "READY");
-    EXPECT_EQ(c->form.lbQueSize.caption(), "Input Queue Size = 7");
-    expectAllFree(*queue);
+    EXPECT_EQ(link.traffics.back(), Traffic::StateWord);
+    EXPECT_GE(queue->FindQueuedMessage(41), 0);
+    EXPECT_GE(queue->FindQueuedMessage(42), 0);
     EXPECT_EQ(link.kills, 1);
     EXPECT_TRUE(link.ring.empty());
-    EXPECT_EQ(c->drain(), (std::vector<std::string>{"  SU: SendControl Message failed. Clearing Que.", "READY"}));
-    // Logged again next time: the reset forgot the slot's last line.
-    queue->SendUpdate(false, "READY");
-    EXPECT_EQ(c->drain(), std::vector<std::string>{"  SU: SendControl Message failed. Clearing Que."});
+    EXPECT_EQ(c->drain(),
+              (std::vector<std::string>{"  SU: SendControl Message failed. Queue kept for the next login.", "READY"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(SQLite, ControlWords, ::testing::Values(Backend::SQLite), backendName);
@@ -224,10 +222,25 @@ TEST_P(FromTheSwitch, OtherWordsAndBadRecordsChangeNothing)
     c->drain();
     for (const char* word : {"UPDATE", "DONE", "delete", "SHUFFLE"})   // words are exact
         EXPECT_EQ(queue->AddInputQueFromSwitch(fromSwitch(42, word)), word);
-    // A record that stops parsing early never reaches its command word.
-    EXPECT_EQ(queue->AddInputQueFromSwitch("42|no date|h01|||x|||||||||||DELETE"), "");
+    // A record that ends early never reaches its command word.
+    EXPECT_EQ(queue->AddInputQueFromSwitch("42|01/01/2026|h01|DELETE"), "");
     EXPECT_EQ(queue->FindQueuedMessage(42), 1);
     EXPECT_TRUE(c->drain().empty());
+}
+
+// A switch that writes "12/8/2026 6:00:00 PM" still frees the slot: the
+// record is applied by its message id and the field is told once.
+TEST_P(FromTheSwitch, ADeleteWithAnUnreadableDateFreesItsSlot)
+{
+    resetTo(5);
+    queue->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
+    c->drain();
+    EXPECT_EQ(queue->AddInputQueFromSwitch("0000042|12/8/2026 6:00:00 PM|h01|||||||||||||||DELETE"), "DELETE");
+    EXPECT_EQ(queue->FindQueuedMessage(42), -1);
+    EXPECT_EQ(c->drain(),
+              (std::vector<std::string>{" AIQF: Unreadable field Created '12/8/2026 6:00:00 PM' in DELETE record, "
+                                        "applied by message id",
+                                        "AIQF: Request DELETE message 42"}));
 }
 
 TEST_P(FromTheSwitch, ReadyAndUnavailableMarkTheSourceClient)

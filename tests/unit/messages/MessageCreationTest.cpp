@@ -19,7 +19,8 @@ protected:
         creation = std::make_unique<MessageCreation>(clock, c->log, c->db, c->reg, *queue, link);
         resetTo(5);
     }
-    bool send(std::string& text)
+    bool send(std::string& text) { return sendFor(text) == Taken::Queued; }
+    Taken sendFor(std::string& text)
     {
         return creation->SendMessage(text, "5551234", "h4sh", requested, "DISPATCH7", "10.1.2.3");
     }
@@ -85,7 +86,7 @@ TEST_P(Creation, AFullQueueTouchesNothing)
     c->drain();
 
     std::string second = "second";
-    EXPECT_FALSE(send(second));
+    EXPECT_EQ(sendFor(second), Taken::QueueFull);
     EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Que full"});
     EXPECT_EQ(link.offered.size(), 1u);
     EXPECT_EQ(slot(0).Mess.ConCatMe(), queued);
@@ -98,13 +99,14 @@ TEST_P(Creation, ARefusedRecordFreesItsSlot)
     resetTo(0);
     link.accept = false;
     std::string text(300, 'r');
-    EXPECT_FALSE(send(text));
+    EXPECT_EQ(sendFor(text), Taken::LinkBusy);
     EXPECT_EQ(text.size(), 160u);
     EXPECT_TRUE(slot(0).Free);
     EXPECT_EQ(slot(0).QueueName, "NOT_Qued");
     EXPECT_EQ(slot(0).Group, "NULL");
     EXPECT_TRUE(link.ring.empty());
-    EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Link refused message, slot freed"});
+    EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Link buffer full, message refused and slot freed"});
+    EXPECT_EQ(link.traffics.back(), Traffic::Page);
 
     link.accept = true;
     EXPECT_TRUE(send(text));   // the only slot is usable again

@@ -15,10 +15,18 @@ namespace smtpin::test {
 // takes or refuses them as told.
 class FakeLink final : public messages::HubLinkPort {
 public:
-    bool Send(messages::CommType& record) override
+    bool Send(messages::CommType& record, messages::Traffic traffic) override
     {
         offered.push_back(record);
+        traffics.push_back(traffic);
         return accept;
+    }
+    bool Waiting(const std::string& message) const override
+    {
+        for (const auto& w : waiting)
+            if (w == message)
+                return true;
+        return false;
     }
     void KillConnection() override { ++kills; }
     void AddToClientLogRing(const std::string& text) override { ring.push_back(text); }
@@ -34,6 +42,8 @@ public:
 
     bool accept = true;
     std::vector<messages::CommType> offered;
+    std::vector<messages::Traffic> traffics;
+    std::vector<std::string> waiting;   // texts the link says it still holds
     std::vector<std::string> ring;
     int kills = 0;
 };

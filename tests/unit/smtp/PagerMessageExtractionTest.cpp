@@ -114,7 +114,7 @@ protected:
             [this](std::string& m, const std::string& pin, const std::string& hash, DateSerial t,
                    const std::string& machine, const std::string& iface) {
                 sent.push_back({m, pin, hash, t, machine, iface});
-                return accept;
+                return answer;
             });
     }
 
@@ -152,7 +152,7 @@ protected:
     std::unique_ptr<CatalogueClient> c;
     std::unique_ptr<X> x;
     std::vector<Sent> sent;
-    bool accept = true;
+    MailOutcome answer = MailOutcome::Queued;
 
 private:
     size_t seen_ = 0;
@@ -235,14 +235,18 @@ TEST_P(ExtractionTest, MailWithoutPagerNumberIsRejected)
     EXPECT_TRUE(sent.empty());
 }
 
-TEST_P(ExtractionTest, RefusedSendIsQueueFull)
+TEST_P(ExtractionTest, ARefusedSendSaysWhyTheMailWasNotTaken)
 {
-    accept = false;
-    EXPECT_EQ(parse(mail(el("PagerPin", "0412") + el("IsDispatchMessage", "True"))), MailOutcome::QueueFull);
-    EXPECT_EQ(sent.size(), 1u);
+    const std::string page = mail(el("PagerPin", "0412") + el("IsDispatchMessage", "True"));
+    answer = MailOutcome::QueueFull;
+    EXPECT_EQ(parse(page), MailOutcome::QueueFull);
+    EXPECT_EQ(newLines().back(), "[7]\tXML: Queue full, message not processed");
+    answer = MailOutcome::LinkBusy;
+    EXPECT_EQ(parse(page), MailOutcome::LinkBusy);
     const auto lines = newLines();
-    EXPECT_EQ(lines.back(), "[7]\tXML: Queue full or link refused, message not processed");
+    EXPECT_EQ(lines.back(), "[7]\tXML: Link buffer full, message not processed");
     EXPECT_EQ(countContaining(lines, "Mail Processed OK"), 0);
+    EXPECT_EQ(sent.size(), 2u);
 }
 
 TEST_P(ExtractionTest, Base64MailIsReadFromTheDecodedText)
