@@ -2,13 +2,17 @@
 
 #include "hub/CommMemberType.h"
 #include "hub/CommShared.h"
-#include "hub/LinkSocket.h"
 #include "messages/StatusWords.h"
 #include "platform/Clock.h"
 #include "platform/TextNumbers.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QHostAddress>
 #include <QTcpSocket>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace smtpin::hubsim {
 
@@ -95,34 +99,16 @@ std::string recordLine(const MessageType& r)
     return word + " " + std::to_string(r.MessId);
 }
 
-// The record side of the hub link as the shared packet routines want it.
-class QtLink final : public hub::LinkSocket {
-public:
-    explicit QtLink(QTcpSocket* socket) : socket_(socket) {}
-    int state() const override { return socket_->state() == QAbstractSocket::ConnectedState ? 7 : 0; }
-    std::string localIP() const override { return socket_->localAddress().toString().toStdString(); }
-    int localPort() const override { return socket_->localPort(); }
-    std::string localHostName() const override { return {}; }
-    bool connectTo(const std::string&, int, Failure*) override { return false; }
-    bool send(const std::string& data, Failure* failure) override
-    {
-        if (socket_->state() == QAbstractSocket::ConnectedState &&
-            socket_->write(data.data(), static_cast<qint64>(data.size())) == static_cast<qint64>(data.size()))
-            return true;
-        if (failure)
-            *failure = {static_cast<int>(socket_->error()), socket_->errorString().toStdString()};
-        return false;
-    }
-    std::string receive() override { return socket_->readAll().toStdString(); }
-    bool close(Failure*) override
-    {
-        socket_->disconnectFromHost();
-        return true;
-    }
-
-private:
-    QTcpSocket* socket_;
-};
+// m/d/yyyy h:mm:ss AM/PM, as a switch on a US locale writes a date.
+std::string usDate(DateSerial d)
+{
+    const QDateTime t = d.toDateTime();
+    const int h = t.time().hour() % 12 == 0 ? 12 : t.time().hour() % 12;
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%d/%d/%d %d:%02d:%02d %s", t.date().month(), t.date().day(), t.date().year(), h,
+                  t.time().minute(), t.time().second(), t.time().hour() < 12 ? "AM" : "PM");
+    return buf;
+}
 
 }  // namespace
 
@@ -173,12 +159,11 @@ std::optional<MessageType> parseSendOption(const std::string& option, std::strin
 struct HubSim::Connection {
     int number = 0;
     QTcpSocket* socket = nullptr;
-    std::unique_ptr<QtLink> link;
     std::string buffer;
     std::string code;            // the client's member code, 3 characters
     bool loggedIn = false;
-    bool awaitingFirst = false;  // accepted; the scripted records wait for its next packet
     bool closing = false;
+    bool frozen = false;         // no longer read, never closed
 };
 
 HubSim::HubSim(HubSimOptions options, const Clock& clock, Sink out, Sink err, QObject* parent)
@@ -205,6 +190,7 @@ bool HubSim::listen()
         err_("not an IP address: " + options_.address.toStdString());
         return false;
     }
+    loadIds();
     if (!server_.listen(address, options_.port)) {
         err_("cannot listen on " + options_.address.toStdString() + ":" + std::to_string(options_.port) + ": " +
              server_.errorString().toStdString());
@@ -214,6 +200,36 @@ bool HubSim::listen()
         watchdog_.start(options_.watchdogMs);
     out_("LISTENING " + options_.address.toStdString() + ":" + std::to_string(server_.serverPort()));
     return true;
+}
+
+// A switch keeps what it was given: ids from an earlier run are repeats too.
+void HubSim::loadIds()
+{
+    if (options_.idFile.isEmpty())
+        return;
+    QFile file(options_.idFile);
+    if (!file.exists())
+        return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        err_("cannot read " + options_.idFile.toStdString() + ": " + file.errorString().toStdString());
+        return;
+    }
+    while (!file.atEnd()) {
+        const auto id = toInt32(file.readLine().trimmed().toStdString());
+        if (id)
+            seenIds_.insert(*id);
+    }
+}
+
+void HubSim::noteId(std::int32_t id)
+{
+    seenIds_.insert(id);
+    if (options_.idFile.isEmpty())
+        return;
+    // Written before the line is printed, so a kill never forgets a printed id.
+    QFile file(options_.idFile);
+    if (!file.open(QIODevice::Append) || file.write(QByteArray::number(id) + '\n') < 0)
+        err_("cannot write " + options_.idFile.toStdString() + ": " + file.errorString().toStdString());
 }
 
 HubSim::Connection* HubSim::find(int number)
@@ -244,7 +260,6 @@ void HubSim::onNewConnection()
         c->number = nextNumber_;
         nextNumber_ = nextNumber_ >= 32767 ? 1 : nextNumber_ + 1;
         c->socket = socket;
-        c->link = std::make_unique<QtLink>(socket);
         // Qt stops reading from the network once this much waits unread.
         socket->setReadBufferSize(static_cast<qint64>(options_.receiveCap));
         const int number = c->number;
@@ -275,7 +290,7 @@ void HubSim::onReadyRead(int number)
     Connection* c = find(number);
     if (!c)
         return;
-    while (!c->closing && c->socket->bytesAvailable() > 0) {
+    while (!c->closing && !c->frozen && c->socket->bytesAvailable() > 0) {
         const QByteArray chunk = c->socket->read(static_cast<qint64>(options_.receiveCap));
         if (chunk.isEmpty())
             break;
@@ -287,10 +302,12 @@ void HubSim::onReadyRead(int number)
                  " characters: dropped the oldest " + std::to_string(dropped));
         }
         std::size_t from = 0;
-        for (std::size_t end; !c->closing && (end = c->buffer.find(hub::packet::kEnd, from)) != std::string::npos;
+        for (std::size_t end; !c->closing && !c->frozen && (end = c->buffer.find(hub::packet::kEnd, from)) != std::string::npos;
              from = end + 1) {
-            if (!handlePacket(*c, c->buffer.substr(from, end + 1 - from)))
+            if (!handlePacket(*c, c->buffer.substr(from, end + 1 - from))) {
+                from = end + 1;
                 break;
+            }
         }
         c->buffer.erase(0, c->closing ? c->buffer.size() : from);
     }
@@ -305,27 +322,50 @@ bool HubSim::handlePacket(Connection& c, const std::string& text)
     }
     const int code = controlCode(packet.Mtype);
     const std::string source = packet.Source;
-    if (code == 0) {
-        handleRecord(c, source, packet.Message);
-    } else if (code == hub::packet::ConnectRequest) {
+    if (code == 0)
+        return admitRecord(c, packet);
+    if (code == hub::packet::ConnectRequest) {
         handleLogin(c, source, packet.Message);
         return true;
-    } else {
-        out_("RX " + std::to_string(code) + " " + controlWord(code) + " " + who(c));
-        if (code == hub::packet::ClientLogoff) {
-            c.closing = true;
-            c.awaitingFirst = false;
-            c.socket->disconnectFromHost();
-            return false;
-        }
-        if (code == hub::packet::RequestNext && sendControl(c, source, hub::packet::BufferEmpty, {}))
-            out_("TX 1005 empty " + who(c));
     }
-    // The client answers the accept only once it has taken it; records sent
-    // earlier would reach it before it counts as connected.
-    if (c.awaitingFirst && !c.closing)
-        sendScripted(c);
+    out_("RX " + std::to_string(code) + " " + controlWord(code) + " " + who(c));
+    if (code == hub::packet::ClientLogoff) {
+        c.closing = true;
+        c.socket->disconnectFromHost();
+        return false;
+    }
+    if (code == hub::packet::RequestNext && sendControl(c, source, hub::packet::BufferEmpty, {}))
+        out_("TX 1005 empty " + who(c));
     return true;
+}
+
+// A switch takes records only from a member it accepted, addressed to itself.
+bool HubSim::admitRecord(Connection& c, const CommType& packet)
+{
+    if (!c.loggedIn) {
+        out_("RX REFUSED from " + who(c) + ": a record before login");
+        return true;
+    }
+    if (packet.target != kHub) {
+        out_("RX REFUSED from " + who(c) + ": addressed to '" + shown(packet.target, 3) + "', not " + kHub);
+        return true;
+    }
+    ++records_;
+    if (records_ == options_.dropAfter) {
+        out_("DROP " + who(c) + " after " + std::to_string(records_) + " records, without answering");
+        c.closing = true;
+        c.socket->abort();
+        return false;
+    }
+    if (records_ == options_.freezeAfter) {
+        out_("FREEZE " + who(c) + " after " + std::to_string(records_) + " records: no longer read");
+        c.frozen = true;
+        return false;
+    }
+    handleRecord(c, packet.Source, packet.Message);
+    if (records_ == options_.send1001After && sendControl(c, c.code, hub::packet::ServerLogoff, {}))
+        out_("TX 1001 disconnect " + who(c));
+    return !c.closing;
 }
 
 void HubSim::handleLogin(Connection& c, const std::string& source, const std::string& memberPacket)
@@ -356,11 +396,30 @@ void HubSim::handleLogin(Connection& c, const std::string& source, const std::st
         err_("could not build the accept packet for " + who(c));
         return;
     }
-    if (!sendControl(c, source, hub::packet::ConnectAccept, text))
+    // What follows the accept goes in the same write: a client must cope
+    // with packets that arrive before it has acted on the accept.
+    std::string bytes = controlBytes(source, hub::packet::ConnectAccept, text);
+    std::vector<std::string> lines{"TX 1003 accept " + who(c)};
+    if (options_.watchdogAfterAccept) {
+        bytes += controlBytes(c.code, hub::packet::LinkWatchDog, {});
+        lines.push_back("TX 1007 watchdog " + who(c));
+    }
+    if (!scriptedSent_) {
+        scriptedSent_ = true;
+        for (MessageType record : options_.sends) {
+            record.Created = now;
+            bytes += recordBytes(c.code, record);
+            std::string line = "TX " + recordLine(record) + " to " + who(c);
+            if (record.ComChannel == words::NEWMESS)
+                line += ": " + shown(record.Number, kMaxNameLength) + ": " + shown(record.Message);
+            lines.push_back(line);
+        }
+    }
+    if (!write(c, bytes))
         return;
-    out_("TX 1003 accept " + who(c));
     c.loggedIn = true;
-    c.awaitingFirst = !scriptedSent_ && !options_.sends.empty();
+    for (const auto& line : lines)
+        out_(line);
 }
 
 void HubSim::handleRecord(Connection& c, const std::string& source, const std::string& recordText)
@@ -373,11 +432,15 @@ void HubSim::handleRecord(Connection& c, const std::string& source, const std::s
         err_("unreadable record from " + who(c) + ": " + shown(recordText, 80));
         return;
     }
-    std::string line = "RX " + recordLine(record);
-    if (record.ComChannel == words::NEWMESS)
+    const bool isNew = record.ComChannel == words::NEWMESS;
+    const bool repeat = isNew && seenIds_.contains(record.MessId);
+    if (isNew && !repeat)
+        noteId(record.MessId);
+    std::string line = "RX " + (repeat ? "REPEAT " + std::to_string(record.MessId) : recordLine(record));
+    if (isNew)
         line += " to " + shown(record.Number, kMaxNameLength) + ": " + shown(record.Message);
     out_(line);
-    if (record.ComChannel != words::NEWMESS || options_.noDelete)
+    if (!isNew || options_.noDelete)
         return;
     const int number = c.number;
     const std::int32_t messId = record.MessId;
@@ -394,7 +457,7 @@ void HubSim::handleRecord(Connection& c, const std::string& source, const std::s
 void HubSim::sendDelete(int number, const std::string& target, std::int32_t messId)
 {
     Connection* c = find(number);
-    if (!c || c->closing) {
+    if (!c || c->closing || c->frozen) {
         err_("DELETE " + std::to_string(messId) + " not sent: connection " + std::to_string(number) + " is gone");
         return;
     }
@@ -408,13 +471,7 @@ void HubSim::sendDelete(int number, const std::string& target, std::int32_t mess
 
 bool HubSim::sendRecord(Connection& c, const std::string& target, const MessageType& record)
 {
-    CommType packet;
-    packet.Userid = kHub;
-    packet.Source = kHub;
-    packet.target = target;
-    packet.SDate = clock_.now();
-    packet.Message = record.ConCatMe();
-    if (!hub::SendCommPacket(*c.link, packet)) {
+    if (!write(c, recordBytes(target, record))) {
         err_("could not send " + recordLine(record) + " to " + who(c));
         return false;
     }
@@ -427,28 +484,82 @@ bool HubSim::sendRecord(Connection& c, const std::string& target, const MessageT
 
 bool HubSim::sendControl(Connection& c, const std::string& target, std::int16_t code, const std::string& text)
 {
-    if (hub::SendControlPacket(*c.link, clock_, kHub, target, code, text))
+    if (write(c, controlBytes(target, code, text)))
         return true;
     err_("could not send control code " + std::to_string(code) + " to " + who(c));
     return false;
 }
 
-void HubSim::sendScripted(Connection& c)
+bool HubSim::write(Connection& c, const std::string& bytes)
 {
-    c.awaitingFirst = false;
-    if (scriptedSent_)
-        return;
-    scriptedSent_ = true;
-    for (MessageType record : options_.sends) {
-        record.Created = clock_.now();
-        sendRecord(c, c.code, record);
-    }
+    if (c.socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    return c.socket->write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size());
+}
+
+std::string HubSim::controlBytes(const std::string& target, std::int16_t code, const std::string& text) const
+{
+    CommType p;
+    p.Source = kHub;
+    p.target = target;
+    p.SDate = clock_.now();
+    p.EDate = DateSerial(10.0 / 86400.0);
+    p.Mtype = std::to_string(code);
+    p.Message = (code == hub::packet::ConnectAccept) ? text : hub::packet::ControlText(code);
+    return packetBytes(p);
+}
+
+std::string HubSim::recordBytes(const std::string& target, const MessageType& record) const
+{
+    CommType p;
+    p.Userid = kHub;
+    p.Source = kHub;
+    p.target = target;
+    p.SDate = clock_.now();
+    p.Message = recordText(record);
+    return packetBytes(p);
+}
+
+// The packet as this switch writes it, its dates in its own way.
+std::string HubSim::packetBytes(const CommType& p) const
+{
+    using namespace hub::packet;
+    auto date = [this](std::string& out, DateSerial d) {
+        std::string text = serialText(d.days());
+        if (options_.dateFormat == DateFormat::Comma)
+            std::replace(text.begin(), text.end(), '.', ',');
+        out += text;
+        out += kTab;
+    };
+    std::string body;
+    AppendInteger(body, p.id);
+    AppendCounted(body, p.Userid);
+    AppendInteger(body, p.Priority);
+    AppendFixed(body, p.Source);
+    AppendFixed(body, p.target);
+    date(body, p.SDate);
+    date(body, p.EDate);
+    for (const std::string* f : {&p.Mtype, &p.Message, &p.Field1, &p.Field2, &p.Field3, &p.Field4, &p.Field5,
+                                 &p.Field6, &p.Field7, &p.Field8})
+        AppendCounted(body, *f);
+    body += kEnd;
+    return zeroPadded(hub::PacketChecksum(body), 4) + body;
+}
+
+std::string HubSim::recordText(const MessageType& record) const
+{
+    std::string text = record.ConCatMe();
+    if (options_.dateFormat != DateFormat::Us || record.Created.isZero())
+        return text;
+    const auto a = text.find('|');
+    const auto b = text.find('|', a + 1);
+    return text.substr(0, a + 1) + usDate(record.Created) + text.substr(b);
 }
 
 void HubSim::sendWatchdogs()
 {
     for (auto& [number, c] : connections_)
-        if (c->loggedIn && !c->closing && sendControl(*c, c->code, hub::packet::LinkWatchDog, {}))
+        if (c->loggedIn && !c->closing && !c->frozen && sendControl(*c, c->code, hub::packet::LinkWatchDog, {}))
             out_("TX 1007 watchdog " + who(*c));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "messages/CommType.h"
 #include "messages/MessageType.h"
 
 #include <QObject>
@@ -13,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,16 +24,30 @@ namespace smtpin { class Clock; }
 
 namespace smtpin::hubsim {
 
+// How the switch writes its dates: serials in packets and date texts in records.
+enum class DateFormat {
+    DayMonth,   // "." in serials, dd/mm/yyyy hh:mm:ss in records (as the client writes)
+    Us,         // m/d/yyyy h:mm:ss AM/PM in records
+    Comma,      // "," as the decimal separator of serials
+};
+
 struct HubSimOptions {
     QString address = QStringLiteral("127.0.0.1");
     quint16 port = 6000;              // 0: any free port (LISTENING tells which)
-    std::int16_t bufferMax = 10;      // BufferMax granted in the accept packet
+    std::int16_t bufferMax = 10;      // BufferMax granted in the accept packet; 0 or less allowed
     int watchdogMs = 20000;           // 0: the hub sends no watchdog
     int deleteDelayMs = 0;
     bool noDelete = false;
-    std::vector<messages::MessageType> sends;   // sent once, to the first client that logs in
+    std::vector<messages::MessageType> sends;   // sent once, right after the first accept
     int maxConnections = 16;
     std::size_t receiveCap = 100000;  // characters kept per connection
+    bool watchdogAfterAccept = false; // a 1007 in the same write as the accept
+    // Counted over the run, once each (0: never): on the Nth record read ...
+    int dropAfter = 0;                // ... close abruptly without answering it
+    int freezeAfter = 0;              // ... stop reading that connection, without closing it
+    int send1001After = 0;            // ... answer it, then ask the client to disconnect (1001)
+    DateFormat dateFormat = DateFormat::DayMonth;
+    QString idFile;                   // message ids received, kept across restarts
 };
 
 // "READY:<client>", "UNAVAIL:<client>" or "NEWMESS:<id>:<number>:<text>" as
@@ -66,9 +82,18 @@ private:
     void handleLogin(Connection& c, const std::string& source, const std::string& memberPacket);
     void handleRecord(Connection& c, const std::string& source, const std::string& recordText);
     void sendDelete(int number, const std::string& target, std::int32_t messId);
+    // False when the record was refused or ended the connection.
+    bool admitRecord(Connection& c, const messages::CommType& packet);
     bool sendRecord(Connection& c, const std::string& target, const messages::MessageType& record);
     bool sendControl(Connection& c, const std::string& target, std::int16_t code, const std::string& text);
-    void sendScripted(Connection& c);
+    // The packets in one write; false when the socket refused them.
+    bool write(Connection& c, const std::string& bytes);
+    std::string controlBytes(const std::string& target, std::int16_t code, const std::string& text) const;
+    std::string recordBytes(const std::string& target, const messages::MessageType& record) const;
+    std::string packetBytes(const messages::CommType& packet) const;
+    std::string recordText(const messages::MessageType& record) const;
+    void noteId(std::int32_t id);
+    void loadIds();
     Connection* find(int number);
     std::string who(const Connection& c) const;
 
@@ -81,6 +106,8 @@ private:
     std::map<int, std::unique_ptr<Connection>> connections_;
     int nextNumber_ = 1;
     bool scriptedSent_ = false;
+    int records_ = 0;                  // records read over the run
+    std::set<std::int32_t> seenIds_;   // NEWMESS ids received: a repeat is told as one
 };
 
 }  // namespace smtpin::hubsim

@@ -48,13 +48,20 @@ int main(int argc, char** argv)
         "and prints one line per event to standard output, problems to standard error:\n"
         "  LISTENING <ip>:<port>    OPEN <n> <ip>:<port>    CLOSED <client>    STOPPED\n"
         "  RX 1000 login <client>   TX 1003 accept <client>   RX <code> <word> <client>   TX 1005 empty <client>\n"
-        "  RX NEWMESS <id> to <number>: <text>   RX READY <name>   RX <word> <id>   RX BADRECORD from <client>\n"
-        "  TX DELETE <id> to <client>   TX READY <name> to <client>   TX NEWMESS <id> to <client>: <number>: <text>");
+        "  RX NEWMESS <id> to <number>: <text>   RX REPEAT <id> to <number>: <text>   RX READY <name>   RX <word> <id>\n"
+        "  RX BADRECORD from <client>   RX REFUSED from <client>: <why>   DROP <client> ...   FREEZE <client> ...\n"
+        "  TX DELETE <id> to <client>   TX READY <name> to <client>   TX NEWMESS <id> to <client>: <number>: <text>\n"
+        "  TX 1001 disconnect <client>   TX 1007 watchdog <client>\n"
+        "A message id it has seen before is a repeat: shown as RX REPEAT and answered with DELETE again. Records "
+        "before the login, or not addressed to h01, are refused. --drop-after, --freeze-after and --send-1001-after "
+        "count the records read over the whole run and act once.");
     cli.addHelpOption();
     cli.addVersionOption();
     const QCommandLineOption port("port", "TCP port to listen on (default 6000; 0 picks a free port).", "PORT", "6000");
     const QCommandLineOption address("address", "IP address to listen on (default 127.0.0.1).", "IP", "127.0.0.1");
-    const QCommandLineOption bufferMax("buffer-max", "BufferMax granted to each client in the accept (default 10).",
+    const QCommandLineOption bufferMax("buffer-max",
+                                       "BufferMax granted to each client in the accept (default 10; 0 or less "
+                                       "as some switches grant it).",
                                        "N", "10");
     const QCommandLineOption watchdogMs("watchdog-ms",
                                         "Milliseconds between the hub's link watchdogs (1007) to logged-in clients "
@@ -65,14 +72,30 @@ int main(int argc, char** argv)
                                            "MS", "0");
     const QCommandLineOption noDelete("no-delete", "Never answer NEWMESS records with DELETE.");
     const QCommandLineOption send("send",
-                                  "A record to send once, to the first client that logs in, when its next packet "
-                                  "after the accept shows it has taken the accept: READY:<client>, UNAVAIL:<client> (the client name goes in Source) or "
+                                  "A record to send once, to the first client that logs in, in the same write as "
+                                  "the accept: READY:<client>, UNAVAIL:<client> (the client name goes in Source) or "
                                   "NEWMESS:<id>:<number>:<text>. Repeatable; sent in the order given.",
                                   "RECORD");
     const QCommandLineOption maxConnections("max-connections",
                                             "Client connections open at once; more are refused (default 16).", "N",
                                             "16");
-    cli.addOptions({port, address, bufferMax, watchdogMs, deleteDelayMs, noDelete, send, maxConnections});
+    const QCommandLineOption watchdogAfterAccept("watchdog-after-accept",
+                                                 "Send a link watchdog (1007) in the same write as each accept.");
+    const QCommandLineOption dropAfter("drop-after", "On the Nth record read, close the connection abruptly "
+                                                     "without answering it (0: never).", "N", "0");
+    const QCommandLineOption freezeAfter("freeze-after", "On the Nth record read, stop reading that connection "
+                                                         "without closing it (0: never).", "N", "0");
+    const QCommandLineOption send1001After("send-1001-after", "After answering the Nth record, ask the client to "
+                                                              "disconnect (1001) (0: never).", "N", "0");
+    const QCommandLineOption dateFormat("date-format",
+                                        "How dates are written: dmy (default: dd/mm/yyyy in records, \".\" in "
+                                        "packet serials), us (m/d/yyyy h:mm:ss AM/PM in records) or comma (\",\" "
+                                        "as the decimal separator of packet serials).",
+                                        "FORMAT", "dmy");
+    const QCommandLineOption idFile("id-file", "Keep the message ids received in this file, so a restarted switch "
+                                               "still knows them as repeats.", "FILE");
+    cli.addOptions({port, address, bufferMax, watchdogMs, deleteDelayMs, noDelete, send, maxConnections,
+                    watchdogAfterAccept, dropAfter, freezeAfter, send1001After, dateFormat, idFile});
     cli.process(app);
     if (!cli.positionalArguments().isEmpty()) {
         writeLine(stderr, "hubsim: unexpected argument " + cli.positionalArguments().first().toStdString());
@@ -85,7 +108,7 @@ int main(int argc, char** argv)
         return 2;
     options.port = static_cast<quint16>(v);
     options.address = cli.value(address);
-    if (!number(cli, bufferMax, 1, 32767, v))
+    if (!number(cli, bufferMax, -32768, 32767, v))
         return 2;
     options.bufferMax = static_cast<std::int16_t>(v);
     if (!number(cli, watchdogMs, 0, 86400000, v))
@@ -98,6 +121,23 @@ int main(int argc, char** argv)
         return 2;
     options.maxConnections = static_cast<int>(v);
     options.noDelete = cli.isSet(noDelete);
+    options.watchdogAfterAccept = cli.isSet(watchdogAfterAccept);
+    for (auto [option, target] : {std::pair{&dropAfter, &options.dropAfter}, std::pair{&freezeAfter, &options.freezeAfter},
+                                  std::pair{&send1001After, &options.send1001After}}) {
+        if (!number(cli, *option, 0, 100000000, v))
+            return 2;
+        *target = static_cast<int>(v);
+    }
+    const QString format = cli.value(dateFormat);
+    if (format == "us")
+        options.dateFormat = DateFormat::Us;
+    else if (format == "comma")
+        options.dateFormat = DateFormat::Comma;
+    else if (format != "dmy") {
+        writeLine(stderr, "hubsim: --date-format must be dmy, us or comma");
+        return 2;
+    }
+    options.idFile = cli.value(idFile);
     for (const QString& option : cli.values(send)) {
         std::string error;
         const auto record = parseSendOption(option.toLatin1().toStdString(), &error);

@@ -1,6 +1,7 @@
 #include "RawHubClient.h"
 
 #include "support/HubSimProcess.h"
+#include "support/TempDir.h"
 
 #include <QElapsedTimer>
 
@@ -8,7 +9,6 @@
 
 using namespace smtpin;
 using namespace smtpin::test;
-using messages::MessageType;
 
 namespace {
 
@@ -32,23 +32,23 @@ struct HubSimRun : ::testing::Test {
 TEST_F(HubSimRun, LoginIsAcceptedWithAMemberPacketForTheClient)
 {
     run({"--buffer-max", "7"});
-    client.write(client.loginPacket(hub::mode::SYN | hub::mode::NWT));
+    client.write(client.loginPacket(0x0001 | 0x0002));   // SYN and NWT
     const auto accept = client.next();
     ASSERT_TRUE(accept);
-    EXPECT_EQ(accept->Mtype, "1003");
-    EXPECT_EQ(accept->Source, "h01");
+    EXPECT_EQ(accept->mtype, "1003");
+    EXPECT_EQ(accept->source, "h01");
     EXPECT_EQ(accept->target, "s01");
 
-    hub::CommMemberType granted;
-    ASSERT_TRUE(granted.ExtractPacket(accept->Message));
-    EXPECT_EQ(granted.Identifier, "s01");
-    EXPECT_EQ(granted.Mode, hub::mode::SYN | hub::mode::NWT | hub::mode::OUT);
-    EXPECT_EQ(granted.BufferMax, 7);
-    EXPECT_EQ(granted.RemoteBuffer, 100);
-    EXPECT_NEAR(granted.WatchDog.days(), 1.0 / 1440.0, 1e-12);
-    EXPECT_EQ(granted.socket, 1);
-    EXPECT_EQ(granted.Description, "raw test client");
-    EXPECT_EQ(granted.ServerPort, hub.port());
+    const auto granted = wire::decodeMember(accept->message);
+    ASSERT_TRUE(granted);
+    EXPECT_EQ(granted->at("Identifier"), "s01");
+    EXPECT_EQ(granted->at("Mode"), std::to_string(0x0001 | 0x0002 | 0x0100));   // and OUT
+    EXPECT_EQ(granted->at("BufferMax"), "7");
+    EXPECT_EQ(granted->at("RemoteBuffer"), "100");
+    EXPECT_NEAR(std::stod(granted->at("WatchDog")), 1.0 / 1440.0, 1e-12);
+    EXPECT_EQ(granted->at("socket"), "1");
+    EXPECT_EQ(granted->at("Description"), "raw test client");
+    EXPECT_EQ(granted->at("ServerPort"), std::to_string(hub.port()));
 
     EXPECT_TRUE(hub.waitForLine("TX 1003 accept s01"));
     EXPECT_EQ(hub.count("OPEN 1 127.0.0.1:"), 1);
@@ -61,30 +61,30 @@ TEST_F(HubSimRun, NewMessageIsAnsweredWithADeleteForItsId)
     client.write(client.recordPacket(RawHubClient::newMessage(1000123, "1234", "Test page")));
     const auto p = client.next();
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->Mtype, "");
-    EXPECT_EQ(p->Source, "h01");
+    EXPECT_EQ(p->mtype, "");
+    EXPECT_EQ(p->source, "h01");
     EXPECT_EQ(p->target, "s01");
-    EXPECT_EQ(p->Userid, "h01");
-    MessageType del;
-    ASSERT_TRUE(del.ConvertIntoMtype(p->Message));
-    EXPECT_EQ(del.ComChannel, "DELETE");
-    EXPECT_EQ(del.MessId, 1000123);
-    EXPECT_EQ(del.Source, "h01");
+    EXPECT_EQ(p->userid, "h01");
+    const auto del = wire::Record::parse(p->message);
+    ASSERT_EQ(del.fields.size(), 18u);
+    EXPECT_EQ(del.word(), "DELETE");
+    EXPECT_EQ(del.id(), 1000123);
+    EXPECT_EQ(del.source(), "h01");
+    EXPECT_NE(del.created().find('/'), std::string::npos);
+    EXPECT_NE(p->sdate.find('.'), std::string::npos);
 
     EXPECT_TRUE(hub.waitForLine("TX DELETE 1000123 to s01"));
     EXPECT_EQ(hub.count("RX NEWMESS 1000123 to 1234: Test page"), 1);
 
     // A watchdog record is shown and not answered.
-    MessageType dog;
-    dog.MessId = 6666666;
-    dog.Source = "S01";
-    dog.ComChannel = "WATCHDOG";
+    auto dog = RawHubClient::newMessage(6666666, "", "");
+    dog.fields[17] = "WATCHDOG";
     client.write(client.recordPacket(dog));
     EXPECT_TRUE(hub.waitForLine("RX WATCHDOG 6666666"));
     client.write(client.controlPacket(1006));
     const auto empty = client.next();
     ASSERT_TRUE(empty);
-    EXPECT_EQ(empty->Mtype, "1005");
+    EXPECT_EQ(empty->mtype, "1005");
 }
 
 TEST_F(HubSimRun, RequestNextIsAnsweredWithBufferEmpty)
@@ -93,8 +93,8 @@ TEST_F(HubSimRun, RequestNextIsAnsweredWithBufferEmpty)
     client.write(client.controlPacket(1006));
     const auto p = client.next();
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->Mtype, "1005");
-    EXPECT_EQ(p->Message, "Buffer Emtpy token (Nothing to Receive)");
+    EXPECT_EQ(p->mtype, "1005");
+    EXPECT_EQ(p->message, "Buffer Emtpy token (Nothing to Receive)");
     EXPECT_EQ(p->target, "s01");
     EXPECT_TRUE(hub.waitForLine("TX 1005 empty s01"));
     EXPECT_EQ(hub.count("RX 1006 request s01"), 1);
@@ -115,7 +115,7 @@ TEST_F(HubSimRun, LogoffClosesThatConnectionOnly)
     other.write(other.recordPacket(RawHubClient::newMessage(5, "99", "still here")));
     const auto del = other.nextRecord();
     ASSERT_TRUE(del);
-    EXPECT_EQ(del->MessId, 5);
+    EXPECT_EQ(del->id(), 5);
     EXPECT_EQ(hub.count("CLOSED s02"), 0);
 }
 
@@ -135,7 +135,7 @@ TEST_F(HubSimRun, StreamIsSplitAtTheTerminator)
     for (int id : {11, 12, 14}) {
         const auto del = client.nextRecord();
         ASSERT_TRUE(del) << id;
-        EXPECT_EQ(del->MessId, id);
+        EXPECT_EQ(del->id(), id);
     }
     EXPECT_EQ(hub.count("RX NEWMESS 13"), 0);
     ASSERT_EQ(hub.errorLines().size(), 1u);
@@ -151,7 +151,7 @@ TEST_F(HubSimRun, NoDeleteSendsNoDelete)
     client.write(client.controlPacket(1006));
     const auto p = client.next();
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->Mtype, "1005");
+    EXPECT_EQ(p->mtype, "1005");
     EXPECT_EQ(hub.count("RX NEWMESS 21"), 1);
     EXPECT_EQ(hub.count("TX DELETE"), 0);
 }
@@ -164,34 +164,34 @@ TEST_F(HubSimRun, DeleteWaitsForItsDelay)
     client.write(client.recordPacket(RawHubClient::newMessage(31, "1", "later")));
     const auto del = client.nextRecord(5000);
     ASSERT_TRUE(del);
-    EXPECT_EQ(del->ComChannel, "DELETE");
+    EXPECT_EQ(del->word(), "DELETE");
     EXPECT_GE(t.elapsed(), 600);
 }
 
-TEST_F(HubSimRun, ScriptedRecordsFollowTheClientsFirstPacketAfterLogin)
+// Like a switch with something queued for a client: the records go in the
+// same write as the accept, before the client could have acted on it.
+TEST_F(HubSimRun, ScriptedRecordsGoInTheSameWriteAsTheAccept)
 {
-    runLoggedIn({"--send", "READY:S01", "--send", "NEWMESS:77:555:hello: world"});
-    // Nothing may reach a client that has not yet taken its accept.
-    EXPECT_FALSE(pumpUntil([&] { return !client.nothingPending(); }, 300));
-    EXPECT_EQ(hub.count("TX READY"), 0);
-
-    client.write(client.controlPacket(1007));
-    const auto ready = client.next();
+    run({"--send", "READY:S01", "--send", "NEWMESS:77:555:hello: world"});
+    client.write(client.loginPacket());
+    ASSERT_TRUE(pumpUntil([&] { return client.socket().bytesAvailable() > 0; }));
+    const auto accept = client.next(0);
+    ASSERT_TRUE(accept);
+    EXPECT_EQ(accept->mtype, "1003");
+    const auto ready = client.next(0);   // already there, nothing more read
     ASSERT_TRUE(ready);
     EXPECT_EQ(ready->target, "s01");
-    MessageType r;
-    ASSERT_TRUE(r.ConvertIntoMtype(ready->Message));
-    EXPECT_EQ(r.ComChannel, "READY");
-    EXPECT_EQ(r.Source, "S01");
-    const auto msg = client.nextRecord();
+    const auto r = wire::Record::parse(ready->message);
+    EXPECT_EQ(r.word(), "READY");
+    EXPECT_EQ(r.source(), "S01");
+    const auto msg = client.nextRecord(0);
     ASSERT_TRUE(msg);
-    EXPECT_EQ(msg->ComChannel, "NEWMESS");
-    EXPECT_EQ(msg->MessId, 77);
-    EXPECT_EQ(msg->Number, "555");
-    EXPECT_EQ(msg->Message, "hello: world");
+    EXPECT_EQ(msg->word(), "NEWMESS");
+    EXPECT_EQ(msg->id(), 77);
+    EXPECT_EQ(msg->number(), "555");
+    EXPECT_EQ(msg->message(), "hello: world");
     EXPECT_TRUE(hub.waitForLine("TX NEWMESS 77 to s01: 555: hello: world"));
     EXPECT_EQ(hub.count("TX READY S01 to s01"), 1);
-    EXPECT_EQ(hub.count("RX 1007 watchdog s01"), 1);
 
     // Once only: a second client gets none.
     RawHubClient other("s02");
@@ -200,7 +200,142 @@ TEST_F(HubSimRun, ScriptedRecordsFollowTheClientsFirstPacketAfterLogin)
     other.write(other.controlPacket(1006));
     const auto p = other.next();
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->Mtype, "1005");
+    EXPECT_EQ(p->mtype, "1005");
+}
+
+TEST_F(HubSimRun, WatchdogAfterAcceptRidesWithTheAccept)
+{
+    run({"--watchdog-after-accept", "--watchdog-ms", "0"});
+    client.write(client.loginPacket());
+    ASSERT_TRUE(pumpUntil([&] { return client.socket().bytesAvailable() > 0; }));
+    const auto accept = client.next(0);
+    ASSERT_TRUE(accept);
+    EXPECT_EQ(accept->mtype, "1003");
+    const auto dog = client.next(0);
+    ASSERT_TRUE(dog);
+    EXPECT_EQ(dog->mtype, "1007");
+    EXPECT_EQ(dog->target, "s01");
+    EXPECT_TRUE(hub.waitForLine("TX 1007 watchdog s01"));
+}
+
+// A switch remembers what it was given: a message id seen before (in this
+// run or, with an id file, an earlier one) is a repeat, answered again.
+TEST_F(HubSimRun, ARepeatedMessageIdIsToldAndDeletedAgainAcrossRestarts)
+{
+    TempDir dir;
+    const QString ids = QString::fromStdString(dir.file("ids"));
+    runLoggedIn({"--id-file", ids});
+    client.write(client.recordPacket(RawHubClient::newMessage(41, "7", "first")));
+    ASSERT_TRUE(client.nextRecord());
+    client.write(client.recordPacket(RawHubClient::newMessage(41, "7", "first")));
+    const auto again = client.nextRecord();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->word(), "DELETE");
+    EXPECT_EQ(again->id(), 41);
+    EXPECT_EQ(hub.count("RX NEWMESS 41 to 7: first"), 1);
+    EXPECT_EQ(hub.count("RX REPEAT 41 to 7: first"), 1);
+    hub.kill();
+
+    HubSimProcess next;
+    ASSERT_TRUE(next.start({"--id-file", ids}));
+    RawHubClient later;
+    ASSERT_TRUE(later.connectTo(next.port()));
+    ASSERT_TRUE(later.login());
+    later.write(later.recordPacket(RawHubClient::newMessage(41, "7", "first")) +
+                later.recordPacket(RawHubClient::newMessage(42, "7", "second")));
+    ASSERT_TRUE(later.nextRecord());
+    ASSERT_TRUE(later.nextRecord());
+    EXPECT_EQ(next.count("RX REPEAT 41 to 7: first"), 1);
+    EXPECT_EQ(next.count("RX NEWMESS 42 to 7: second"), 1);
+    EXPECT_EQ(next.count("RX NEWMESS 41"), 0);
+}
+
+TEST_F(HubSimRun, RecordsBeforeLoginOrForAnotherSwitchAreRefused)
+{
+    run();
+    client.write(client.recordPacket(RawHubClient::newMessage(51, "1", "early")));
+    EXPECT_TRUE(hub.waitForLine("RX REFUSED from #1: a record before login"));
+    ASSERT_TRUE(client.login());
+    client.write(client.recordPacket(RawHubClient::newMessage(52, "1", "elsewhere"), "h02"));
+    EXPECT_TRUE(hub.waitForLine("RX REFUSED from s01: addressed to 'h02', not h01"));
+    client.write(client.controlPacket(1006));
+    const auto p = client.next();
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->mtype, "1005");   // nothing was answered for either
+    EXPECT_EQ(hub.count("RX NEWMESS"), 0);
+}
+
+TEST_F(HubSimRun, DropAfterClosesWithoutAnswering)
+{
+    runLoggedIn({"--drop-after", "2"});
+    client.write(client.recordPacket(RawHubClient::newMessage(61, "1", "one")));
+    ASSERT_TRUE(client.nextRecord());
+    client.write(client.recordPacket(RawHubClient::newMessage(62, "1", "two")));
+    EXPECT_TRUE(client.waitClosed());
+    EXPECT_TRUE(hub.waitForLine("DROP s01 after 2 records, without answering"));
+    EXPECT_EQ(hub.count("TX DELETE 62"), 0);
+    EXPECT_EQ(hub.count("RX NEWMESS 62"), 0);
+}
+
+TEST_F(HubSimRun, FreezeAfterStopsReadingAndKeepsTheConnection)
+{
+    runLoggedIn({"--freeze-after", "1", "--watchdog-ms", "100"});
+    client.write(client.recordPacket(RawHubClient::newMessage(71, "1", "unread")));
+    EXPECT_TRUE(hub.waitForLine("FREEZE s01 after 1 records: no longer read"));
+    client.write(client.controlPacket(1006));
+    EXPECT_FALSE(client.next(600));   // no DELETE, no 1005, no watchdog
+    EXPECT_EQ(client.socket().state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(hub.count("RX 1006"), 0);
+}
+
+TEST_F(HubSimRun, Send1001AfterAnswersThenAsksTheClientToGo)
+{
+    runLoggedIn({"--send-1001-after", "1"});
+    client.write(client.recordPacket(RawHubClient::newMessage(81, "1", "last")));
+    const auto del = client.nextRecord();
+    ASSERT_TRUE(del);
+    EXPECT_EQ(del->id(), 81);
+    const auto bye = client.next();
+    ASSERT_TRUE(bye);
+    EXPECT_EQ(bye->mtype, "1001");
+    EXPECT_EQ(bye->message, "Requesting Logoff ... (Server Disconnection Request)");
+    EXPECT_TRUE(hub.waitForLine("TX 1001 disconnect s01"));
+}
+
+TEST_F(HubSimRun, DatesAreWrittenAsTheChosenSwitchWritesThem)
+{
+    runLoggedIn({"--date-format", "us"});
+    client.write(client.recordPacket(RawHubClient::newMessage(91, "1", "us")));
+    const auto us = client.nextRecord();
+    ASSERT_TRUE(us);
+    const std::string created = us->created();
+    EXPECT_TRUE(created.ends_with(" AM") || created.ends_with(" PM")) << created;
+
+    HubSimProcess comma;
+    ASSERT_TRUE(comma.start({"--date-format", "comma"}));
+    RawHubClient other;
+    ASSERT_TRUE(other.connectTo(comma.port()));
+    other.write(other.loginPacket());
+    const auto accept = other.next();
+    ASSERT_TRUE(accept);   // its check still matches
+    EXPECT_NE(accept->sdate.find(','), std::string::npos) << accept->sdate;
+    EXPECT_EQ(accept->sdate.find('.'), std::string::npos) << accept->sdate;
+}
+
+TEST_F(HubSimRun, ABufferOfZeroOrLessIsGrantedAsAsked)
+{
+    for (const char* granted : {"0", "-5"}) {
+        HubSimProcess h;
+        ASSERT_TRUE(h.start({"--buffer-max", granted}));
+        RawHubClient c;
+        ASSERT_TRUE(c.connectTo(h.port()));
+        c.write(c.loginPacket());
+        const auto accept = c.next();
+        ASSERT_TRUE(accept);
+        const auto member = wire::decodeMember(accept->message);
+        ASSERT_TRUE(member);
+        EXPECT_EQ(member->at("BufferMax"), granted);
+    }
 }
 
 TEST_F(HubSimRun, HubWatchdogGoesToLoggedInClients)
@@ -211,8 +346,8 @@ TEST_F(HubSimRun, HubWatchdogGoesToLoggedInClients)
     ASSERT_TRUE(client.login());
     const auto p = client.next();
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->Mtype, "1007");
-    EXPECT_EQ(p->Message, "Commclass System WatchDog (Level 1) ....");
+    EXPECT_EQ(p->mtype, "1007");
+    EXPECT_EQ(p->message, "Commclass System WatchDog (Level 1) ....");
     EXPECT_EQ(p->target, "s01");
     EXPECT_TRUE(hub.waitForCount("TX 1007 watchdog s01", 2));
     EXPECT_TRUE(idle.nothingPending());
@@ -231,7 +366,8 @@ TEST(HubSimProgram, StopsCleanlyOnSigterm)
 
 TEST(HubSimProgram, RefusesBadArgumentsAndExplainsItsOptions)
 {
-    for (const QStringList& args : {QStringList{"--port", "70000"}, QStringList{"--buffer-max", "0"},
+    for (const QStringList& args : {QStringList{"--port", "70000"}, QStringList{"--buffer-max", "40000"},
+                                    QStringList{"--drop-after", "-1"}, QStringList{"--date-format", "iso"},
                                     QStringList{"--send", "NEWMESS:x:1:t"}, QStringList{"--watchdog-ms", "-1"},
                                     QStringList{"--address", "not-an-ip", "--port", "0"}}) {
         QProcess p;
@@ -246,7 +382,8 @@ TEST(HubSimProgram, RefusesBadArgumentsAndExplainsItsOptions)
     EXPECT_EQ(help.exitCode(), 0);
     const QByteArray text = help.readAllStandardOutput();
     for (const char* option : {"--port", "--address", "--buffer-max", "--watchdog-ms", "--delete-delay-ms",
-                               "--no-delete", "--send", "--max-connections"})
+                               "--no-delete", "--send", "--max-connections", "--watchdog-after-accept",
+                               "--drop-after", "--freeze-after", "--send-1001-after", "--date-format", "--id-file"})
         EXPECT_TRUE(text.contains(option)) << option;
 }
 

@@ -127,10 +127,10 @@ TEST_F(HubSimInProcess, ALoginWithAnUnreadableMemberPacketIsAnsweredByItsSource)
     const auto accept = client.next();
     ASSERT_TRUE(accept);
     EXPECT_EQ(accept->target, "s07");
-    hub::CommMemberType granted;
-    ASSERT_TRUE(granted.ExtractPacket(accept->Message));
-    EXPECT_EQ(granted.Identifier, "s07");
-    EXPECT_EQ(granted.Mode, hub::mode::OUT);
+    const auto granted = wire::decodeMember(accept->message);
+    ASSERT_TRUE(granted);
+    EXPECT_EQ(granted->at("Identifier"), "s07");
+    EXPECT_EQ(granted->at("Mode"), std::to_string(0x0100));   // OUT alone
     EXPECT_EQ(count("unreadable member packet", err), 1);
 }
 
@@ -144,7 +144,7 @@ TEST_F(HubSimInProcess, RecordsAreShownOnOneBoundedLine)
     client.write(client.recordPacket(RawHubClient::newMessage(8, "12", "two\nlines " + std::string(500, 'z'))));
     const auto del = client.nextRecord();
     ASSERT_TRUE(del);
-    EXPECT_EQ(del->Created, clock.now());
+    EXPECT_EQ(del->created(), clock.now().generalDate());
     const auto it = std::find_if(out.begin(), out.end(), [](const auto& l) { return l.rfind("RX NEWMESS 8", 0) == 0; });
     ASSERT_NE(it, out.end());
     EXPECT_EQ(it->find('\n'), std::string::npos);
@@ -152,11 +152,11 @@ TEST_F(HubSimInProcess, RecordsAreShownOnOneBoundedLine)
     EXPECT_LT(it->size(), 260u);
 
     // A record that does not convert is shown and not answered.
-    messages::CommType junk;
-    junk.Source = "s01";
+    wire::Packet junk;
+    junk.source = "s01";
     junk.target = "h01";
-    junk.Message = "notanumber|x";
-    client.write(RawHubClient::packet(junk));
+    junk.message = "notanumber|x";
+    client.write(wire::encode(junk));
     ASSERT_TRUE(pumpUntil([&] { return count("RX BADRECORD from s01", out) == 1; }));
     EXPECT_TRUE(client.nothingPending());
 }

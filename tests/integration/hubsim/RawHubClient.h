@@ -1,9 +1,7 @@
 #pragma once
 
-#include "hub/CommMemberType.h"
-#include "hub/CommShared.h"
-#include "messages/MessageType.h"
 #include "support/TestClient.h"
+#include "support/WireCodec.h"
 
 #include <QTcpSocket>
 
@@ -13,7 +11,7 @@
 namespace smtpin::test {
 
 // A bare client of the hub link: whole packets written to and read from a
-// plain socket, no engine.
+// plain socket with the tests' own wire code, no engine.
 class RawHubClient {
 public:
     explicit RawHubClient(std::string code = "s01") : code_(std::move(code)) {}
@@ -35,82 +33,75 @@ public:
         socket_.flush();
     }
 
-    static std::string packet(const messages::CommType& record)
+    static std::string controlText(int code)
     {
-        std::string out;
-        hub::CreateCommPacket(out, record);
-        return out;
+        switch (code) {
+        case 1001: return "Requesting Logoff ... (Server Disconnection Request)";
+        case 1002: return "Requesting Logoff ... (Client Disconnection Request/Ack)";
+        case 1004: return "KILL Request next packet";
+        case 1005: return "Buffer Emtpy token (Nothing to Receive)";
+        case 1006: return "Request next packet";
+        case 1007: return "Commclass System WatchDog (Level 1) ....";
+        default: return {};
+        }
     }
 
     std::string controlPacket(int code, const std::string& text = {}) const
     {
-        messages::CommType r;
-        r.Source = code_;
-        r.target = "h01";
-        r.EDate = DateSerial(10.0 / 86400.0);
-        r.Mtype = std::to_string(code);
-        r.Message = text.empty() ? hub::packet::ControlText(code) : text;
-        return packet(r);
+        wire::Packet p;
+        p.source = code_;
+        p.target = "h01";
+        p.edate = "0.000115740740740741";   // ten seconds
+        p.mtype = std::to_string(code);
+        p.message = text.empty() ? controlText(code) : text;
+        return wire::encode(p);
     }
 
-    std::string recordPacket(const messages::MessageType& record) const
+    std::string recordPacket(const wire::Record& record, const std::string& target = "h01") const
     {
-        messages::CommType r;
-        r.Userid = code_;
-        r.Source = code_;
-        r.target = "h01";
-        r.EDate = DateSerial(2.0 / 3.0);
-        r.Message = record.ConCatMe();
-        return packet(r);
+        wire::Packet p;
+        p.userid = code_;
+        p.source = code_;
+        p.target = target;
+        p.edate = "0.666666666666667";
+        p.message = record.text();
+        return wire::encode(p);
     }
 
-    std::string loginPacket(std::int16_t mode = hub::mode::SYN) const
+    std::string loginPacket(int mode = 0x0001) const
     {
-        hub::CommMemberType me;
-        me.Identifier = code_;
-        me.Mode = mode;
-        me.Description = "raw test client";
-        std::string member;
-        me.CreatePacket(member);
-        return controlPacket(hub::packet::ConnectRequest, member);
+        return controlPacket(1000, wire::memberPacket({{"Identifier", code_},
+                                                       {"Mode", std::to_string(mode)},
+                                                       {"Description", "raw test client"},
+                                                       {"ServerPort", "-1"},
+                                                       {"BufferMax", "10"}}));
     }
 
-    static messages::MessageType newMessage(std::int32_t id, const std::string& number, const std::string& text)
+    static wire::Record newMessage(long id, const std::string& number, const std::string& text)
     {
-        messages::MessageType m;
-        m.MessId = id;
-        m.Created = DateSerial::fromParts(2026, 1, 15, 10, 0, 0);
-        m.Source = "S01";
-        m.Number = number;
-        m.Message = text;
-        m.ComChannel = "NEWMESS";
-        return m;
+        return wire::Record::newMessage(id, number, text);
     }
 
     // The next whole packet from the hub, parsed; nothing when none comes
     // in time or it does not pass its check.
-    std::optional<messages::CommType> next(int timeoutMs = 3000)
+    std::optional<wire::Packet> next(int timeoutMs = 3000)
     {
         const bool whole = pumpUntil([this] { return fill(); }, timeoutMs);
         if (!whole)
             return std::nullopt;
-        const auto end = buffer_.find(hub::packet::kEnd);
+        const auto end = buffer_.find('\x01');
         const std::string one = buffer_.substr(0, end + 1);
         buffer_.erase(0, end + 1);
-        messages::CommType r;
-        if (!hub::ExtractCommPacket(one, r))
-            return std::nullopt;
-        return r;
+        return wire::decode(one);
     }
 
     // The record text of the next data packet, parsed.
-    std::optional<messages::MessageType> nextRecord(int timeoutMs = 3000)
+    std::optional<wire::Record> nextRecord(int timeoutMs = 3000)
     {
         const auto p = next(timeoutMs);
-        messages::MessageType m;
-        if (!p || !p->Mtype.empty() || !m.ConvertIntoMtype(p->Message))
+        if (!p || !p->mtype.empty())
             return std::nullopt;
-        return m;
+        return wire::Record::parse(p->message);
     }
 
     // Logs in and takes the accept.
@@ -118,7 +109,7 @@ public:
     {
         write(loginPacket());
         const auto p = next();
-        return p && p->Mtype == "1003";
+        return p && p->mtype == "1003";
     }
 
     bool waitClosed(int timeoutMs = 3000)
@@ -138,7 +129,7 @@ private:
     bool fill()
     {
         buffer_ += socket_.readAll().toStdString();
-        return buffer_.find(hub::packet::kEnd) != std::string::npos;
+        return buffer_.find('\x01') != std::string::npos;
     }
 
     std::string code_;
