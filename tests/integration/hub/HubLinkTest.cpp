@@ -1,15 +1,6 @@
 // The hub link against the bundled switch over loopback: login, traffic,
 // a mute hub, a hub that dies and comes back.
-#include "CatalogueHarness.h"
-
-#include "hub/CommDisplay.h"
-#include "hub/HubMessageRing.h"
-#include "hub/SocketControlLink.h"
-#include "messages/InputQueue.h"
-#include "messages/MessageCreation.h"
-#include "messages/SwitchWatchdog.h"
-#include "support/HubSimProcess.h"
-#include "support/TestClient.h"
+#include "HubLinkFixture.h"
 
 #include <QTcpServer>
 
@@ -18,93 +9,7 @@
 namespace smtpin::test {
 namespace {
 
-using hub::CommMemberType;
-
-// One client: catalogue, link, queue and message creation wired as the
-// program wires them, with the engine ticked by the test.
-class HubLinkTest : public CatalogueTest {
-protected:
-    void SetUp() override
-    {
-        c = openClient("S01");
-        link = std::make_unique<hub::CommDisplay>(clock, c->log, linkForm, c->form, socket);
-        queue = std::make_unique<messages::InputQueue>(clock, c->log, c->form, c->reg, c->config, *link);
-        queue->SwitchId = "h01";
-        ASSERT_TRUE(queue->ResetInputQueue());
-        creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, *link);
-        watchdog = std::make_unique<messages::Watchdog>(clock, c->reg, *queue, *link);
-        ring = std::make_unique<hub::HubMessageRing>(*link, [] { return std::string("s01"); },
-                                                     [this](std::string& text) { queue->AddInputQueFromSwitch(text); });
-        link->setTimersEnabled(false);
-        link->hooks().switchWatchdog = [this] { return watchdog->SendSwitchWatchdog(); };
-        link->hooks().loggedIn = [this] { queue->ResendAfterLogin(); };
-        link->hooks().receivedData = [this](const hub::CommType& r) { ring->client_ReceivedData(r); };
-        link->Form_Load();
-    }
-
-    CommMemberType settings(int port) const
-    {
-        CommMemberType s;
-        s.Identifier = "S01";
-        s.Mode = 0x0114;
-        s.ServerAddress = "127.0.0.1";
-        s.ServerPort = port;
-        s.BufferMax = 100;
-        s.RemoteBuffer = 250;
-        s.WatchDog = DateSerial(300.0 / 86400.0);
-        return s;
-    }
-
-    // One engine tick with the event loop given time to deliver I/O.
-    void tick()
-    {
-        clock.advanceSeconds(2);
-        link->Engine_Timer();
-        pumpUntil([] { return false; }, 30);
-    }
-
-    bool tickUntil(const std::function<bool()>& done, int maxTicks = 20)
-    {
-        for (int i = 0; i < maxTicks; ++i) {
-            if (done())
-                return true;
-            tick();
-        }
-        return done();
-    }
-
-    bool login(int port)
-    {
-        if (!link->Connect(settings(port)))
-            return false;
-        return tickUntil([this] { return link->Connected(); });
-    }
-
-    int busySlots() const
-    {
-        int n = 0;
-        for (int i = 0; i <= queue->QueueSize; ++i)
-            n += queue->InputQue[static_cast<std::size_t>(i)].Free ? 0 : 1;
-        return n;
-    }
-
-    bool sendPage(int i)
-    {
-        std::string text = "Test page " + std::to_string(i);
-        return creation->SendMessage(text, "12345", "hash" + std::to_string(i), clock.now(), "MAILHOST", "10.0.0.5") ==
-               messages::Taken::Queued;
-    }
-
-    std::unique_ptr<CatalogueClient> c;
-    forms::CommDisplayForm linkForm;
-    hub::SocketControlLink socket;
-    std::unique_ptr<hub::CommDisplay> link;
-    std::unique_ptr<messages::InputQueue> queue;
-    std::unique_ptr<messages::MessageCreation> creation;
-    std::unique_ptr<messages::Watchdog> watchdog;
-    std::unique_ptr<hub::HubMessageRing> ring;
-    HubSimProcess hubsim;
-};
+using HubLinkTest = HubLinkFixture;
 
 TEST_P(HubLinkTest, LogsInAndFiftyPagesAreDeletedByTheSwitch)
 {
