@@ -2,7 +2,9 @@
 // settings, the main window's handlers, the staged close, the log backup.
 #include "core/Client.h"
 
+#include "support/HubSimProcess.h"
 #include "support/TempDir.h"
+#include "support/TestClient.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -175,6 +177,44 @@ TEST_F(ClientTest, AListenerThatOpensLateTellsTheSwitchReady)
     c.listener.tmrPortTimer_Timer();
     EXPECT_TRUE(c.listener.ListenerReady);
     EXPECT_EQ(words(), "R");   // the newer word replaces the one still waiting
+}
+
+// An operator who types the identifier in capitals in Hub Setup still gets
+// every DELETE: the switch answers the code the client logged in with.
+TEST_F(ClientTest, DeletesReachAClientWhoseIdentifierWasTypedInCapitals)
+{
+    HubSimProcess hub;
+    ASSERT_TRUE(hub.start());
+    auto& c = start();
+    ASSERT_TRUE(c.running()) << c.failure();
+    c.hubSetupForm.txtHubSetup[0].setText("S01");
+    c.hubSetupForm.txtHubSetup[1].setText("127.0.0.1");
+    c.hubSetupForm.txtHubSetup[2].setText(std::to_string(hub.port()));
+    c.hubSetup.cmdControl_Click(0);
+    c.tcpHub.mnuComms_Click(0);
+    const auto drive = [&] {
+        clock.advanceSeconds(0.5);
+        c.tcpHub.driver().DriveHubConnection();
+        if (static_cast<long>(clock.now().days() * 86400 * 2) % 4 == 0)
+            c.link.Engine_Timer();
+        c.tcpHub.tmrTCP_Timer();
+    };
+    ASSERT_TRUE(pumpUntil([&] { drive(); return c.link.Connected(); }, 20000));
+    EXPECT_TRUE(hub.waitForLine("RX 1000 login s01"));
+    std::string text = "capitals";
+    ASSERT_EQ(c.creation.SendMessage(text, "77", "h", clock.now(), "M", "1.2.3.4"), messages::Taken::Queued);
+    const auto id = c.queue.InputQue[static_cast<std::size_t>(c.queue.QueuePointer)].Mess.MessId;
+    EXPECT_TRUE(pumpUntil([&] { drive(); return c.queue.FindQueuedMessage(id) < 0; }, 10000));
+    EXPECT_TRUE(hub.waitForLine("TX DELETE " + std::to_string(id) + " to s01"));
+}
+
+// A switch port that would wrap round to another one stops start-up, naming it.
+TEST_F(ClientTest, ARemotePortOutsideTheNetworkRangeStopsStartUp)
+{
+    edit("UPDATE HXSSystem SET [Value] = '70000' WHERE [Description] = 'Remote Port'");
+    auto& c = start();
+    EXPECT_FALSE(c.running());
+    EXPECT_NE(c.failure().find("Remote Port) is 70000, not a port from 1 to 65535"), std::string::npos) << c.failure();
 }
 
 TEST_F(ClientTest, ResetAndReceivedRecords)
