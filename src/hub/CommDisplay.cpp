@@ -43,6 +43,7 @@ CommDisplay::CommDisplay(const Clock& clock, SystemLog& log, forms::CommDisplayF
     ev.connect = [this] {
         TSystemState(3);
         TTimeOut(0);
+        stepSoon();
     };
     ev.close = [this] { onSocketClosed(); };
     ev.error = [this](int number, const std::string& description) { onSocketError(number, description); };
@@ -59,6 +60,7 @@ void CommDisplay::onSocketClosed()
 {
     TSystemState(10);
     TTimeOut(0);
+    stepSoon();
 }
 
 void CommDisplay::onSocketError(int number, const std::string& description)
@@ -74,6 +76,7 @@ void CommDisplay::onSocketError(int number, const std::string& description)
         TSystemState(10);
         TTimeOut(3);
         setFlag(mode::CON, false);
+        stepSoon();
         return;
     }
     InsertClientLog("Socket Error: " + description);

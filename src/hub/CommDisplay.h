@@ -147,6 +147,7 @@ private:
     void runState(std::string& message);
     void onSocketClosed();
     void onSocketError(int number, const std::string& description);
+    void stepSoon();
     void takeAccept();
     void grantBuffer(std::int16_t granted);
     bool handleControl(int code);
@@ -160,6 +161,7 @@ private:
     Hooks hooks_;
     bool timersEnabled_ = true;
     bool receiveBusy_ = false;
+    bool stepQueued_ = false;
     std::string loginCode_;
     std::int16_t configuredBufferMax_ = CommMemberType::kDefaultBufferMax;
 

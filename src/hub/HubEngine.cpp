@@ -65,6 +65,7 @@ bool CommDisplay::Connect(const CommMemberType& settings)
         loginCode_ = ThisMember.Identifier;
         TDescription(settings.Description);
         TSystemState(1);
+        stepSoon();
         TWatchDog(settings.WatchDog);
         if (ThisMember.Mode & mode::FLH) {
             ThisMember.BufferClear();
@@ -98,6 +99,23 @@ bool CommDisplay::sendControl(std::int16_t code, const std::string& text)
     return SendControlPacket(socket_, clock_, ThisMember.Identifier, packet::kHub, code, text);
 }
 
+// States that start something rather than wait for it (open, go on after
+// the connect, close, send the login) run without waiting for the next
+// tick, so a switch that comes back is reached in a moment, not in three
+// ticks; the waits and their countdowns stay on the tick.
+void CommDisplay::stepSoon()
+{
+    if (!timersEnabled_ || stepQueued_ || !Engine.isActive())
+        return;
+    stepQueued_ = true;
+    QTimer::singleShot(0, &Engine, [this] {
+        stepQueued_ = false;
+        const auto s = ThisMember.SystemState;
+        if (s == 1 || s == 3 || s == 10 || s == 11)
+            Engine_Timer();
+    });
+}
+
 void CommDisplay::Engine_Timer()
 {
     std::string message;
@@ -115,6 +133,9 @@ void CommDisplay::Engine_Timer()
         TSystemStateDES(message);
     }
     drainClientLogRing();
+    const auto s = ThisMember.SystemState;
+    if (s == 1 || s == 3 || s == 10 || s == 11)
+        stepSoon();
 }
 
 void CommDisplay::runState(std::string& message)
@@ -206,6 +227,9 @@ void CommDisplay::runState(std::string& message)
             setFlag(mode::CON, false);
             ShowLinkStatus("Socket: Closed");
         }
+        // What the switch granted held for its connection; while none is up,
+        // pages wait up to the configured buffer.
+        TBufferMax(configuredBufferMax_);
         TSystemState(0);
         TTimeOut(2);
         break;

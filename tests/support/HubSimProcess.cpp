@@ -5,6 +5,9 @@
 #include <QHostAddress>
 #include <QTcpServer>
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace smtpin::test {
 
 namespace {
@@ -127,6 +130,12 @@ bool HubSimProcess::waitForCount(const std::string& substring, int n, int timeou
 bool HubSimProcess::waitFinished(int timeoutMs)
 {
     return pumpUntil([this] { return !running(); }, timeoutMs);
+}
+
+void HubSimProcess::signal(int sig)
+{
+    if (running())
+        ::kill(static_cast<pid_t>(process_.processId()), sig);
 }
 
 void HubSimProcess::kill()

@@ -37,6 +37,8 @@ public:
                       const std::function<void()>& tick = {});
 
     void kill();
+    // SIGSTOP, SIGCONT ...: a switch that freezes and comes back.
+    void signal(int sig);
     // SIGTERM; the exit code, or -1 when it did not end normally in time.
     int terminate(int timeoutMs = 5000);
 

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Sends COUNT pages from SENDERS parallel senders, each page with its own
 text, and prints one line per page: "OK <text>" for a 250, "NO <code> <text>"
-otherwise. Every sender opens a new connection every PER_CONNECTION mails."""
+otherwise. Every sender opens a new connection every PER_CONNECTION mails,
+and waits PACE seconds (default 0) after each mail. With RETRY seconds, a
+mail answered 451 is sent again after a second, as a mail server would,
+until it is taken or RETRY seconds have passed."""
 import smtplib
 import sys
 import threading
+import time
 from email.message import EmailMessage
 
 
@@ -20,7 +24,20 @@ def page(text):
     return m
 
 
-def sender(port, texts, per_connection, out, lock):
+def send_one(s, text, retry):
+    deadline = time.monotonic() + retry
+    while True:
+        try:
+            s.send_message(page(text))
+            return f"OK {text}"
+        except smtplib.SMTPResponseException as e:
+            if e.smtp_code != 451 or time.monotonic() >= deadline:
+                return f"NO {e.smtp_code} {text}"
+            s.rset()
+            time.sleep(1)
+
+
+def sender(port, texts, per_connection, pace, retry, out, lock):
     for start in range(0, len(texts), per_connection):
         batch = texts[start:start + per_connection]
         try:
@@ -31,10 +48,7 @@ def sender(port, texts, per_connection, out, lock):
             continue
         for t in batch:
             try:
-                s.send_message(page(t))
-                result = f"OK {t}"
-            except smtplib.SMTPResponseException as e:
-                result = f"NO {e.smtp_code} {t}"
+                result = send_one(s, t, retry)
             except (smtplib.SMTPException, OSError):
                 result = f"NO lost {t}"
                 try:
@@ -44,6 +58,8 @@ def sender(port, texts, per_connection, out, lock):
                     pass
             with lock:
                 out.append(result)
+            if pace:
+                time.sleep(pace)
         try:
             s.quit()
         except (smtplib.SMTPException, OSError):
@@ -52,10 +68,12 @@ def sender(port, texts, per_connection, out, lock):
 
 def main():
     port, count, senders, per_connection = (int(a) for a in sys.argv[1:5])
+    pace = float(sys.argv[5]) if len(sys.argv) > 5 else 0.0
+    retry = float(sys.argv[6]) if len(sys.argv) > 6 else 0.0
     out, lock, threads = [], threading.Lock(), []
     for k in range(senders):
         texts = [f"Burst page {k}-{i}" for i in range(k, count, senders)]
-        t = threading.Thread(target=sender, args=(port, texts, per_connection, out, lock))
+        t = threading.Thread(target=sender, args=(port, texts, per_connection, pace, retry, out, lock))
         t.start()
         threads.append(t)
     for t in threads:
