@@ -85,6 +85,7 @@ public:
     bool Request(CommType& record);
     bool RequestDataHub(const CommType& record);
     bool CheckHubWatchDog();
+    bool SwitchSilent() const;
     bool KickHubTCPDog();
 
     // The T family: store into ThisMember and refresh the grid cell.
@@ -162,6 +163,8 @@ private:
     bool timersEnabled_ = true;
     bool receiveBusy_ = false;
     bool stepQueued_ = false;
+    bool holdFlush_ = false;
+    DateSerial lastHeard_;   // when the switch last sent anything
     std::string loginCode_;
     std::int16_t configuredBufferMax_ = CommMemberType::kDefaultBufferMax;
 

@@ -3,6 +3,8 @@
 #include "CommShared.h"
 #include "platform/TextNumbers.h"
 
+#include <algorithm>
+
 namespace smtpin::hub {
 
 std::string ModeText(std::int16_t value)
@@ -69,8 +71,13 @@ bool CommMemberType::BufferAdd(const CommType& record, messages::Traffic traffic
     case Traffic::StateWord:
         std::erase_if(OutputBuffer, [traffic](const Outgoing& o) { return o.traffic == traffic; });
         break;
-    case Traffic::Resend:
-        break;
+    case Traffic::Resend: {
+        // Sent before those still waiting were taken: it goes ahead of them.
+        const auto firstPage = std::find_if(OutputBuffer.begin(), OutputBuffer.end(),
+                                            [](const Outgoing& o) { return o.traffic == Traffic::Page; });
+        OutputBuffer.insert(firstPage, {record, traffic});
+        return true;
+    }
     }
     OutputBuffer.push_back({record, traffic});
     return true;
@@ -150,8 +157,10 @@ bool CommMemberType::CreatePacket(std::string& output) const
     return true;
 }
 
-bool CommMemberType::ExtractPacket(const std::string& source)
+bool CommMemberType::ExtractPacket(const std::string& source, std::string* unreadable)
 {
+    if (unreadable)
+        unreadable->clear();
     Clear();
     if (source.size() < 4)
         return false;
@@ -159,35 +168,37 @@ bool CommMemberType::ExtractPacket(const std::string& source)
     if (!check || *check != 0)
         return false;
     packet::FieldReader r(source, 5);
-    r.integer(State);
-    r.integer(SystemState);
+    r.integer(State, "State");
+    r.integer(SystemState, "SystemState");
     r.counted(SystemStateDES);
     r.fixed(Identifier);
     r.counted(Description);
     r.counted(Address);
-    r.integer(port);
-    r.integer(socket);
+    r.integer(port, "port");
+    r.integer(socket, "socket");
     r.counted(ServerAddress);
-    r.integer(ServerPort);
-    r.integer(BufferMax);
-    r.integer(RemoteBuffer);
-    r.date(WatchDog);
-    r.date(LastWDog);
-    r.date(ExpWatchDog);
-    r.date(ExpNextWDog);
-    r.integer(Packets);
-    r.integer(RPackets);
-    r.integer(OPackets);
-    r.date(LastPacket);
-    r.date(LastRPacket);
-    r.date(LastOPacket);
-    r.date(LastConnection);
-    r.date(MemberExpire);
-    r.integer(Mode);
-    r.date(Created);
-    r.integer(MapTo);
-    r.integer(TimeOut);
+    r.integer(ServerPort, "ServerPort");
+    r.integer(BufferMax, "BufferMax");
+    r.integer(RemoteBuffer, "RemoteBuffer");
+    r.date(WatchDog, "WatchDog");
+    r.date(LastWDog, "LastWDog");
+    r.date(ExpWatchDog, "ExpWatchDog");
+    r.date(ExpNextWDog, "ExpNextWDog");
+    r.integer(Packets, "Packets");
+    r.integer(RPackets, "RPackets");
+    r.integer(OPackets, "OPackets");
+    r.date(LastPacket, "LastPacket");
+    r.date(LastRPacket, "LastRPacket");
+    r.date(LastOPacket, "LastOPacket");
+    r.date(LastConnection, "LastConnection");
+    r.date(MemberExpire, "MemberExpire");
+    r.integer(Mode, "Mode");
+    r.date(Created, "Created");
+    r.integer(MapTo, "MapTo");
+    r.integer(TimeOut, "TimeOut");
     r.counted(Buffer);
+    if (unreadable && r.structureOk())
+        *unreadable = r.unreadable();
     return r.ok();
 }
 

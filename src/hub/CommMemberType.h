@@ -82,7 +82,9 @@ public:
     static constexpr std::int16_t kDefaultBufferMax = 100;
     bool Copy(CommMemberType& target) const;
     bool CreatePacket(std::string& output) const;
-    bool ExtractPacket(const std::string& source);
+    // unreadable, when given, names the fields that did not convert in a
+    // packet whose layout is sound (empty otherwise).
+    bool ExtractPacket(const std::string& source, std::string* unreadable = nullptr);
 
     struct Outgoing {
         CommType record;

@@ -4,6 +4,7 @@
 
 #include "CommShared.h"
 #include "LinkSocket.h"
+#include "log/SystemLog.h"
 #include "platform/Clock.h"
 
 #include <cctype>
@@ -111,7 +112,7 @@ void CommDisplay::stepSoon()
     QTimer::singleShot(0, &Engine, [this] {
         stepQueued_ = false;
         const auto s = ThisMember.SystemState;
-        if (s == 1 || s == 3 || s == 10 || s == 11)
+        if (Engine.isActive() && (s == 1 || s == 3 || s == 10 || s == 11))
             Engine_Timer();
     });
 }
@@ -127,6 +128,14 @@ void CommDisplay::Engine_Timer()
             WatchdogFailed = true;
             ThisMember.SystemState = 8;
         }
+    }
+    if (SwitchSilent() && ThisMember.SystemState != 10) {
+        message = "APPL: Switch silent since " + lastHeard_.timeText() + ", closing the link";
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
+                             "  HUB: The switch has sent nothing since " + lastHeard_.timeText() +
+                                 " while records wait for it; the link is closed and logged in again");
+        TSystemState(10);
+        TTimeOut(0);
     }
     if (!message.empty()) {
         AddToClientLogRing(message);

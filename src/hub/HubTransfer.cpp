@@ -28,7 +28,7 @@ bool CommDisplay::Send(CommType& record, messages::Traffic traffic)
         TBufferSize();
         return false;
     }
-    if (FlushOutput() == 2)
+    if (!holdFlush_ && FlushOutput() == 2)
         ThisMember.SystemState = 10;
     // Queued is taken: a record that could not go out now stays at the
     // head of the buffer and leaves first after the next login.
@@ -110,6 +110,7 @@ bool CommDisplay::InterigatePacket(const std::string& packetText)
         log_.UpdateSystemLog(-1, log_.ApplicationList, "",
                              "  HUB: Packet from the switch with an unreadable field " + unreadable + ", handled");
     }
+    lastHeard_ = clock_.now();
     const auto code = toInt16(CurrentPacket.Mtype);
     if (!handleControl(code ? *code : 0))
         handleData();
@@ -128,17 +129,24 @@ bool CommDisplay::handleControl(int code)
         TTimeOut(0);
         InsertClientLog("RXD: DISCONNECT RQST");
         return true;
-    case packet::ConnectAccept:
+    case packet::ConnectAccept: {
         if (ThisMember.SystemState != 4)
             return true;
-        if (!RemoteMember.ExtractPacket(CurrentPacket.Message)) {
-            TSystemStateDES("Returned Packet Extraction failed");
-            TSystemState(8);
-            TTimeOut(0);
-            return true;
+        std::string unreadable;
+        if (!RemoteMember.ExtractPacket(CurrentPacket.Message, &unreadable)) {
+            if (unreadable.empty()) {
+                TSystemStateDES("Returned Packet Extraction failed");
+                TSystemState(8);
+                TTimeOut(0);
+                return true;
+            }
+            // A sound member packet with a field written another way: the
+            // login holds, the field keeps its cleared value.
+            InsertClientLog("RXD: Unreadable field in the accept " + unreadable);
         }
         takeAccept();
         return true;
+    }
     case packet::BufferEmpty:
         InsertClientLog("RXD: BUFFER EMPTY");
         if (ThisMember.SystemState == 30 || ThisMember.SystemState == 31) {
@@ -172,8 +180,12 @@ void CommDisplay::takeAccept()
     setFlag(mode::CON, true);
     WatchdogFailed = false;
     InsertClientLog("RXD: ACCEPT CONN");
+    lastHeard_ = clock_.now();
+    // What goes again is queued in order first and then leaves in one flush.
+    holdFlush_ = true;
     if (hooks_.loggedIn)
         hooks_.loggedIn();
+    holdFlush_ = false;
     if (ThisMember.BufferSize() > 0 && FlushOutput() == 2)
         ThisMember.SystemState = 10;
 }
@@ -277,6 +289,16 @@ bool CommDisplay::RequestDataHub(const CommType& record)
         return false;
     Request(record, true);
     return true;
+}
+
+// The switch promised a watchdog every ExpWatchDog; two missed while our
+// records wait for an answer means it is gone (frozen, or the connection
+// half-open) even though its socket still takes our bytes.
+bool CommDisplay::SwitchSilent() const
+{
+    const double limit = 2.0 * ThisMember.ExpWatchDog.days();
+    return Connected() && limit > 0 && ThisMember.LastPacket > lastHeard_ &&
+           clock_.now().days() - lastHeard_.days() > limit;
 }
 
 bool CommDisplay::CheckHubWatchDog()

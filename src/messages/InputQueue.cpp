@@ -194,11 +194,17 @@ std::string InputQueue::AddInputQueFromSwitch(const std::string& text)
     std::string unreadable;
     // A partial parse dispatches on what it reached; a field that does not
     // convert (a date written another way) does not stop the rest.
-    received.ReadAllFields(text, unreadable);
+    const bool whole = received.ReadAllFields(text, unreadable);
     const std::string word = received.ComChannel;
-    if (!unreadable.empty())
+    const bool byId = word == words::DELETE || word == words::NEWMESS;
+    if (whole && byId && unreadable.starts_with("MessId ")) {
+        // Applied to no message rather than to the wrong one.
+        LogForSlot(-1, "0", " AIQF: Unreadable message id in " + word + " record, ignored: " + unreadable);
+        return word;
+    }
+    if (whole && !unreadable.empty())
         LogForSlot(-1, std::to_string(received.MessId),
-                   " AIQF: Unreadable field " + unreadable + " in " + (word.empty() ? "a record" : word) +
+                   " AIQF: Unreadable field " + unreadable + " in " + (word.empty() ? "a" : word) +
                        " record, applied by message id");
     if (word == words::UNAVAIL)
         registration_.SetClientAvailability(received.Source, 0);
@@ -223,6 +229,8 @@ void InputQueue::deleteFromSwitch(const MessageType& received)
     QueueSlot& s = InputQue[static_cast<std::size_t>(slot)];
     s.Mess.Clear();
     s.Free = true;
+    // No longer one of ours: a record from the switch may take the slot next.
+    s.Group = words::NULL_WORD;
 }
 
 void InputQueue::newMessFromSwitch(const std::string& text)

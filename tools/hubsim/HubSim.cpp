@@ -390,12 +390,9 @@ void HubSim::handleLogin(Connection& c, const std::string& source, const std::st
     accept.BufferMax = options_.bufferMax;
     accept.RemoteBuffer = 100;
     accept.WatchDog = DateSerial(1.0 / 1440.0);
-    accept.ExpWatchDog = DateSerial(1.0 / 1440.0);
-    std::string text;
-    if (!accept.CreatePacket(text)) {
-        err_("could not build the accept packet for " + who(c));
-        return;
-    }
+    // The client may expect this switch's watchdog as often as it sends it.
+    accept.ExpWatchDog = DateSerial(options_.watchdogMs / 86400000.0);
+    const std::string text = memberText(accept);
     // What follows the accept goes in the same write: a client must cope
     // with packets that arrive before it has acted on the accept.
     std::string bytes = controlBytes(source, hub::packet::ConnectAccept, text);
@@ -520,17 +517,52 @@ std::string HubSim::recordBytes(const std::string& target, const MessageType& re
     return packetBytes(p);
 }
 
+void HubSim::appendDate(std::string& out, DateSerial d) const
+{
+    std::string text = serialText(d.days());
+    if (options_.dateFormat == DateFormat::Comma)
+        std::replace(text.begin(), text.end(), '.', ',');
+    out += text;
+    out += hub::packet::kTab;
+}
+
+// The member packet of an accept as this switch writes it.
+std::string HubSim::memberText(const hub::CommMemberType& m) const
+{
+    using namespace hub::packet;
+    std::string out = "0000";
+    AppendInteger(out, m.State);
+    AppendInteger(out, m.SystemState);
+    AppendCounted(out, m.SystemStateDES);
+    AppendFixed(out, m.Identifier);
+    AppendCounted(out, m.Description);
+    AppendCounted(out, m.Address);
+    AppendInteger(out, m.port);
+    AppendInteger(out, m.socket);
+    AppendCounted(out, m.ServerAddress);
+    AppendInteger(out, m.ServerPort);
+    AppendInteger(out, m.BufferMax);
+    AppendInteger(out, m.RemoteBuffer);
+    for (DateSerial d : {m.WatchDog, m.LastWDog, m.ExpWatchDog, m.ExpNextWDog})
+        appendDate(out, d);
+    AppendInteger(out, m.Packets);
+    AppendInteger(out, m.RPackets);
+    AppendInteger(out, m.OPackets);
+    for (DateSerial d : {m.LastPacket, m.LastRPacket, m.LastOPacket, m.LastConnection, m.MemberExpire})
+        appendDate(out, d);
+    AppendInteger(out, m.Mode);
+    appendDate(out, m.Created);
+    AppendInteger(out, m.MapTo);
+    AppendInteger(out, m.TimeOut);
+    AppendCounted(out, m.Buffer);
+    return out;
+}
+
 // The packet as this switch writes it, its dates in its own way.
 std::string HubSim::packetBytes(const CommType& p) const
 {
     using namespace hub::packet;
-    auto date = [this](std::string& out, DateSerial d) {
-        std::string text = serialText(d.days());
-        if (options_.dateFormat == DateFormat::Comma)
-            std::replace(text.begin(), text.end(), '.', ',');
-        out += text;
-        out += kTab;
-    };
+    auto date = [this](std::string& out, DateSerial d) { appendDate(out, d); };
     std::string body;
     AppendInteger(body, p.id);
     AppendCounted(body, p.Userid);

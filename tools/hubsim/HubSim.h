@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hub/CommMemberType.h"
 #include "messages/CommType.h"
 #include "messages/MessageType.h"
 
@@ -91,6 +92,8 @@ private:
     std::string controlBytes(const std::string& target, std::int16_t code, const std::string& text) const;
     std::string recordBytes(const std::string& target, const messages::MessageType& record) const;
     std::string packetBytes(const messages::CommType& packet) const;
+    std::string memberText(const hub::CommMemberType& member) const;
+    void appendDate(std::string& out, DateSerial d) const;
     std::string recordText(const messages::MessageType& record) const;
     void noteId(std::int32_t id);
     void loadIds();

@@ -43,9 +43,10 @@ protected:
         return -1;
     }
 
-    // Text -> how often it arrived (new or repeat) over all runs, and the
-    // ids printed as new, with how often.
-    void tally(std::map<std::string, int>& arrivals, std::map<std::string, int>& newIds, int& repeats)
+    // Text -> the message ids it arrived under (new or repeat) over all
+    // runs, and the ids printed as new, with how often.
+    void tally(std::map<std::string, std::set<std::string>>& arrivals, std::map<std::string, int>& newIds,
+               int& repeats)
     {
         for (auto& run : runs)
             for (const auto& line : run->lines()) {
@@ -56,9 +57,11 @@ protected:
                 const auto to = line.find(" to 7000: ");
                 if (to == std::string::npos)
                     continue;
-                ++arrivals[line.substr(to + 10)];
+                const std::size_t idAt = fresh ? 11 : 10;
+                const std::string id = line.substr(idAt, line.find(' ', idAt) - idAt);
+                arrivals[line.substr(to + 10)].insert(id);
                 if (fresh)
-                    ++newIds[line.substr(11, line.find(' ', 11) - 11)];
+                    ++newIds[id];
                 else
                     ++repeats;
             }
@@ -72,7 +75,8 @@ TEST_F(Chaos, EveryPageAnswered250ReachesASwitchThatKeepsDying)
     const int mails = light ? 300 : 1000;
     const int rounds = light ? 5 : 13;   // every fourth a freeze that thaws, the rest a restart
     TempDir ids;
-    hubArgs = {"--watchdog-after-accept", "--watchdog-ms", "1000", "--id-file",
+    // Answers come late, so pages are in flight whenever the switch dies.
+    hubArgs = {"--watchdog-after-accept", "--watchdog-ms", "1000", "--delete-delay-ms", "300", "--id-file",
                QString::fromStdString(ids.file("ids"))};
     ASSERT_TRUE(restart());
     ASSERT_TRUE(app.start());
@@ -121,7 +125,8 @@ TEST_F(Chaos, EveryPageAnswered250ReachesASwitchThatKeepsDying)
         else if (!line.isEmpty() && ++refused <= 3)
             std::cout << "chaos: refused " << line.toStdString() << "\n";
     }
-    std::map<std::string, int> arrivals, newIds;
+    std::map<std::string, std::set<std::string>> arrivals;
+    std::map<std::string, int> newIds;
     int repeats = 0;
     const auto allArrived = [&] {
         arrivals.clear();
@@ -140,6 +145,9 @@ TEST_F(Chaos, EveryPageAnswered250ReachesASwitchThatKeepsDying)
         }
     for (const auto& [id, n] : newIds)
         EXPECT_EQ(n, 1) << "message id " << id << " was new to the switch " << n << " times";
+    // A page sent again under another id would be a second page on the pager.
+    for (const auto& [text, idsOfText] : arrivals)
+        EXPECT_EQ(idsOfText.size(), 1u) << text << " reached the switch under " << idsOfText.size() << " ids";
     EXPECT_GE(restarts, light ? 3 : 10);
     EXPECT_LE(slowest, 10000) << "a restarted switch waited that long for its login and the next 250";
     std::cout << "chaos: " << accepted.size() << " answered 250 (" << probes.size() << " probes), " << refused

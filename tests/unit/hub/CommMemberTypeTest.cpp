@@ -251,3 +251,47 @@ TEST(ModeText, ShowsEachSetFlagInItsSlot)
 }
 
 }  // namespace
+
+namespace {
+
+using smtpin::messages::Traffic;
+
+std::string kinds(const smtpin::hub::CommMemberType& m)
+{
+    std::string out;
+    for (const auto& o : m.outputBuffer())
+        out += o.record.Message + " ";
+    return out;
+}
+
+}  // namespace
+
+// Only new pages meet the limit; a page sent again goes ahead of the new
+// ones; the watchdog and the state word are never refused and never pile up.
+TEST(OutputBuffer, EachKindOfRecordHasItsOwnRule)
+{
+    smtpin::hub::CommMemberType m;
+    m.BufferMax = 2;
+    auto rec = [](const std::string& text) {
+        smtpin::messages::CommType r;
+        r.Message = text;
+        return r;
+    };
+    EXPECT_TRUE(m.BufferAdd(rec("w1"), Traffic::Watchdog));
+    EXPECT_TRUE(m.BufferAdd(rec("p1")));
+    EXPECT_TRUE(m.BufferAdd(rec("READY"), Traffic::StateWord));
+    EXPECT_TRUE(m.BufferAdd(rec("p2")));
+    EXPECT_FALSE(m.BufferAdd(rec("p3")));
+    EXPECT_TRUE(m.BufferAdd(rec("r1"), Traffic::Resend));
+    EXPECT_TRUE(m.BufferAdd(rec("r2"), Traffic::Resend));
+    EXPECT_TRUE(m.BufferAdd(rec("w2"), Traffic::Watchdog));
+    EXPECT_TRUE(m.BufferAdd(rec("UNAVAIL"), Traffic::StateWord));
+    EXPECT_EQ(kinds(m), "r1 r2 p1 p2 w2 UNAVAIL ");
+    EXPECT_EQ(m.PagesWaiting(), 4);
+
+    smtpin::hub::CommMemberType none;
+    none.BufferMax = 0;   // as some switches grant it: the default limit
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(none.BufferAdd(rec("p")));
+    EXPECT_FALSE(none.BufferAdd(rec("p")));
+}

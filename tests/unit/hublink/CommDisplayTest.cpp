@@ -251,6 +251,63 @@ TEST(HubEngine, AcceptOutsideWaitingIsIgnoredAndBadAcceptDisconnects)
     EXPECT_EQ(b.link.ThisMember.SystemState, 8);
 }
 
+// A switch whose accept carries a date written another way still logs the
+// client in; a packet right after the accept (its watchdog) does not undo it.
+TEST(HubEngine, TheLoginHoldsWhateverFollowsTheAccept)
+{
+    Link t;
+    ASSERT_TRUE(t.link.Connect(Link::settings()));
+    t.tick();
+    t.socket.raiseConnect();
+    t.tick(2);
+    std::string member;
+    hub::CommMemberType m;
+    m.Identifier = "s01";
+    m.Mode = 0x0114;
+    m.BufferMax = 10;
+    ASSERT_TRUE(m.CreatePacket(member));
+    const auto tab = member.find('\t', member.find("0.000694444444444444"));
+    member.replace(member.find("0.000694444444444444"), tab - member.find("0.000694444444444444"), "soon");
+    t.socket.deliver(t.packetOf("1003", member, "s01") + t.packetOf("1007", "Commclass System WatchDog (Level 1) ....", "s01"));
+    EXPECT_TRUE(t.link.Connected());
+    EXPECT_TRUE(t.logged("RXD: Unreadable field in the accept WatchDog 'soon'"));
+    t.tick(3);
+    EXPECT_TRUE(t.link.Connected());
+    EXPECT_EQ(t.link.ThisMember.SystemState, 0);
+    EXPECT_EQ(t.received.size(), 1u);
+}
+
+// Records wait for an answer and the switch has not been heard for two of
+// its announced watchdog intervals: it is gone, however well its socket
+// takes our bytes.
+TEST(HubTransfer, ASilentSwitchIsLeftAndLoggedInAgain)
+{
+    Link t;
+    t.login();
+    t.link.TExpWatchDog(DateSerial(10.0 / 86400.0));
+    CommType r;
+    r.target = "h01";
+    r.Message = "waiting";
+    ASSERT_TRUE(t.link.Send(r));
+    t.tick(9);   // 20 s since the accept: two intervals are not yet silence
+    EXPECT_TRUE(t.link.Connected());
+    t.socket.deliver(t.packetOf("", "0000001|x", "s01"));   // heard
+    t.tick(1);
+    ASSERT_TRUE(t.link.Send(r));
+    t.tick(9);
+    EXPECT_TRUE(t.link.Connected());
+    t.tick(1);
+    EXPECT_EQ(t.link.ThisMember.SystemState, 10);
+    EXPECT_TRUE(t.logged("APPL: Switch silent since "));
+
+    // Quiet and nothing waiting is no silence.
+    Link idle;
+    idle.login();
+    idle.link.TExpWatchDog(DateSerial(10.0 / 86400.0));
+    idle.tick(30);
+    EXPECT_TRUE(idle.link.Connected());
+}
+
 TEST(HubTransfer, SendQueuesWhileDownAndFlushesAfterLogin)
 {
     Link t;

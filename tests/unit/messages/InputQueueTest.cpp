@@ -256,6 +256,65 @@ TEST_P(FromTheSwitch, ReadyAndUnavailableMarkTheSourceClient)
     EXPECT_EQ(available("S02"), "0");
 }
 
+TEST_P(FromTheSwitch, ADeleteWhoseIdCannotBeReadFreesNothing)
+{
+    resetTo(5);
+    queue->AddInputQueFromSwitch(fromSwitch(0, "NEWMESS"));
+    c->drain();
+    EXPECT_EQ(queue->AddInputQueFromSwitch("12x|01/01/2026|h01|||||||||||||||DELETE"), "DELETE");
+    EXPECT_GE(queue->FindQueuedMessage(0), 0);
+    EXPECT_EQ(c->drain(), std::vector<std::string>{
+                              " AIQF: Unreadable message id in DELETE record, ignored: MessId '12x'"});
+    // The switch's link watchdog reaches the queue as data: nothing to say about it.
+    EXPECT_EQ(queue->AddInputQueFromSwitch("Commclass System WatchDog (Level 1) ...."), "");
+    EXPECT_TRUE(c->drain().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(SQLite, FromTheSwitch, ::testing::Values(Backend::SQLite), backendName);
+
+// After a login every page created here and not yet deleted goes again,
+// oldest first, except one still waiting in the link; then the last state word.
+class AfterLogin : public MessagesTest {
+protected:
+    std::string page(std::int32_t id)
+    {
+        const std::int16_t i = queue->GetFreeQueueSlot();
+        auto& s = slot(i);
+        s.Group = "GROUPCHECK";
+        s.Mess.MessId = id;
+        s.Mess.ComChannel = "NEWMESS";
+        s.Mess.Message = "page " + std::to_string(id);
+        return s.Mess.ConCatMe();
+    }
+};
+
+TEST_P(AfterLogin, WhatTheSwitchHasNotDeletedGoesAgainOldestFirst)
+{
+    resetTo(5);
+    queue->QueuePointer = 3;   // slots are taken from 4 on, wrapping: age is not slot order
+    const std::string a = page(11), b = page(12), waiting = page(13), d = page(14);
+    queue->AddInputQueFromSwitch(fromSwitch(12, "DELETE"));
+    queue->QueuePointer = 4;
+    queue->AddInputQueFromSwitch(fromSwitch(77, "NEWMESS"));   // the switch's own, in 12's slot
+    ASSERT_EQ(queue->FindQueuedMessage(77), 5);
+    queue->SendUpdate(false, "UNAVAIL");
+    queue->SendUpdate(false, "READY");
+    link.offered.clear();
+    link.traffics.clear();
+    link.waiting = {waiting};
+    c->drain();
+
+    EXPECT_EQ(queue->ResendAfterLogin(), 2);
+    ASSERT_EQ(link.offered.size(), 3u);
+    EXPECT_EQ(link.offered[0].Message, a);
+    EXPECT_EQ(link.offered[1].Message, d);
+    EXPECT_NE(link.offered[2].Message.find("|READY"), std::string::npos);
+    EXPECT_EQ(link.traffics, (std::vector<messages::Traffic>{messages::Traffic::Resend, messages::Traffic::Resend,
+                                                              messages::Traffic::StateWord}));
+    EXPECT_EQ(c->drain(), (std::vector<std::string>{"  RS: Sent again after login 11",
+                                                    "  RS: Sent again after login 14"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(SQLite, AfterLogin, ::testing::Values(Backend::SQLite), backendName);
 
 }  // namespace
