@@ -16,6 +16,13 @@ std::string logFolderOf(const SettingsStore& settings, const std::string& dataDi
     return QDir(QString::fromStdString(dataDir)).absoluteFilePath("logs").toStdString();
 }
 
+// "spool.sqlite" in the data folder, or in the [Spool] Folder= of the settings.
+std::string spoolFileOf(const SettingsStore& settings, const std::string& dataDir)
+{
+    const std::string folder = settings.ReadValue("Software\\VORN\\HXS\\Spool", "Folder", 1024);
+    return QDir(QString::fromStdString(folder.empty() ? dataDir : folder)).absoluteFilePath("spool.sqlite").toStdString();
+}
+
 }  // namespace
 
 std::string Client::configFileOf(const Options& o)
@@ -34,6 +41,7 @@ Client::Client(const Clock& clock_, Options options_)
       options(std::move(options_)),
       configFile_(configFileOf(options)),
       logFolder_(logFolderOf(SettingsStore(configFile_), options.dataDir)),
+      spoolFile_(spoolFileOf(SettingsStore(configFile_), options.dataDir)),
       settings(configFile_),
       log(clock, mainForm),
       headlessDialogs_(options.dialogs ? nullptr
@@ -57,7 +65,8 @@ Client::Client(const Clock& clock_, Options options_)
                      switch (creation.SendMessage(message, pin, hash, requested, machine, address)) {
                      case messages::Taken::Queued: return MailOutcome::Queued;
                      case messages::Taken::LinkBusy: return MailOutcome::LinkBusy;
-                     case messages::Taken::QueueFull: break;
+                     case messages::Taken::QueueFull:
+                     case messages::Taken::SpoolRefused: break;
                      }
                      return MailOutcome::QueueFull;
                  }),
@@ -72,8 +81,11 @@ Client::Client(const Clock& clock_, Options options_)
       tcpHub(shell, tcpForm, link, registration, dialogs, [this](std::string& text) { main.DoRecievedData(text); }),
       hubSetup(hubSetupForm, shell, registration, dialogs),
       setupLock(shell, tcpForm, dialogs),
-      startup({mainForm, log, dialogs, db, registration, config, queue, creation, watchdog, listener, backup},
-              logFolder_, version()),
+      startup({mainForm, log, dialogs, db, registration, config, queue, creation, watchdog, listener, backup, spool,
+               dataLock_},
+              {logFolder_, spoolFile_,
+               QDir(QString::fromStdString(options.dataDir)).absoluteFilePath("smtpin.lock").toStdString()},
+              version()),
       main({clock, mainForm, log, dialogs, db, registration, queue, watchdog, listener, backup, startup}, mainShell(),
            version()),
       testTraffic(clock, mainForm, main.ContinuousElapsed,
@@ -87,6 +99,7 @@ Client::Client(const Clock& clock_, Options options_)
     dbLog.attachTo(log);
     link.hooks().switchWatchdog = [this] { return watchdog.SendSwitchWatchdog(); };
     link.hooks().loggedIn = [this] { queue.ResendAfterLogin(); };
+    queue.AttachSpool(&spool);
     // A listener that opens late (or is lost) is told to the switch as at start-up.
     listener.onAvailabilityChanged([this](bool ready) {
         if (running())

@@ -17,6 +17,7 @@
 #include "messages/MessageCreation.h"
 #include "messages/SwitchWatchdog.h"
 #include "platform/Dialogs.h"
+#include "platform/FolderLock.h"
 #include "platform/SettingsStore.h"
 #include "shell/FrmHubSetupWindow.h"
 #include "shell/FrmTCPHubWindow.h"
@@ -24,6 +25,7 @@
 #include "shell/ShellSettings.h"
 #include "smtp/PagerMessageExtraction.h"
 #include "smtp/SmtpListener.h"
+#include "spool/Spool.h"
 #include "testtraffic/TestTraffic.h"
 
 #include <functional>
@@ -65,6 +67,7 @@ public:
     std::string failure() const;
 
     const std::string& logFolder() const { return logFolder_; }
+    const std::string& spoolFile() const { return spoolFile_; }
     const std::string& configFile() const { return configFile_; }
     // The settings file the options name: theirs, or the one in the data folder.
     static std::string configFileOf(const Options& options);
@@ -78,6 +81,8 @@ public:
 private:
     std::string configFile_;
     std::string logFolder_;
+    std::string spoolFile_;
+    FolderLock dataLock_;
 
 public:
     SettingsStore settings;
@@ -97,6 +102,7 @@ public:
     db::ClientRegistration registration;
     db::ClientConfig config;
     db::DatabaseLog dbLog;
+    spool::Spool spool;
     hub::SocketControlLink hubSocket;
     hub::CommDisplay link;
     messages::InputQueue queue;

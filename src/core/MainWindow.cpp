@@ -75,6 +75,7 @@ void MainWindow::abandonStartUp()
     // another instance's row when the claim never happened.
     if (s_.registration.HoldsRow())
         s_.registration.SetUserIdInactive();
+    s_.queue.CloseSpool();
     s_.log.FlushSMTPLog();
     s_.log.ProcessWholeSystemLogQueue();
     s_.db.CloseSQLDatabase();
@@ -118,6 +119,7 @@ void MainWindow::tmrDummyPkts_Timer()
         shell_.rotateBanner();
     s_.backup.TimeForBackUp();
     s_.watchdog.SwitchWatchdog();
+    s_.queue.FlushSpool();
     s_.log.ProcessSystemLogQueue();
     if (shell_.testPacing)
         shell_.testPacing();
@@ -164,6 +166,7 @@ void MainWindow::Form_Unload()
 {
     tmrSystem.stop();
     tmrDummyPkts.stop();
+    s_.queue.CloseSpool();
     // Every entry still pending, to the file and the database log too.
     s_.log.ProcessWholeSystemLogQueue();
     s_.db.CloseSQLDatabase();

@@ -10,7 +10,9 @@
 #include "messages/SwitchWatchdog.h"
 #include "platform/Dialogs.h"
 #include "platform/TextNumbers.h"
+#include "platform/FolderLock.h"
 #include "smtp/SmtpListener.h"
+#include "spool/Spool.h"
 
 #include <QString>
 
@@ -32,8 +34,8 @@ constexpr double kDay = 86400.0;
 
 }  // namespace
 
-StartupSettings::StartupSettings(Services services, std::string logFolder, SystemLog::Version version)
-    : s_(services), logFolder_(std::move(logFolder)), version_(version)
+StartupSettings::StartupSettings(Services services, Files files, SystemLog::Version version)
+    : s_(services), files_(std::move(files)), version_(version)
 {
 }
 
@@ -66,15 +68,10 @@ bool StartupSettings::run()
         failure_ = "the catalogue cannot be opened";
         return false;
     }
-    auto& reg = s_.registration;
-    reg.ClientId = reg.IdentifyTitleModule(kClientType);
-    reg.ClientId = reg.LoadWhoAmI();
-    if (reg.ClientId == db::ClientRegistration::kNoClient) {
-        failure_ = std::string("Unable to locate the user id for this client type ") + kClientType;
-        s_.dialogs.MsgBox(failure_, db::ClientRegistration::kDialogTitle);
+    if (!identify())
         return false;
-    }
-    s_.log.OpenSystemLogs(logFolder_, reg.ClientId, version_);
+    auto& reg = s_.registration;
+    s_.log.OpenSystemLogs(files_.logFolder, reg.ClientId, version_);
     s_.creation.DefaultStartMessId = s_.creation.GetDefMessId();
     reg.MessageCounter = s_.creation.DefaultStartMessId;
     s_.form.lbDefaultMessID.setCaption("Default Start MessID = " + std::to_string(s_.creation.DefaultStartMessId));
@@ -92,6 +89,7 @@ bool StartupSettings::run()
                            ", not a port from 1 to 65535");
     if (!s_.queue.ResetInputQueue())
         throw StartupFault("setting QUEUE_SIZE is not a queue size from 0 to 301");
+    openSpool();
     const auto ports = reg.GetPortSettings(reg.ClientId);
     if (ports.PortClass.empty()) {
         failure_ = "Unable to locate the port class for this user type " + reg.ClientId;
@@ -106,6 +104,47 @@ bool StartupSettings::run()
     if (const std::string warning = s_.config.TakeConfigWarning(); !warning.empty())
         s_.log.UpdateSystemLog(-1, s_.log.ApplicationList, "", warning);
     return true;
+}
+
+// The client row: the one this installation held when it last ended without
+// its close (the lock is free, so that run is over), else one found free.
+bool StartupSettings::identify()
+{
+    std::string why;
+    if (!s_.dataLock.Acquire(files_.lock, &why))
+        throw StartupFault(why);
+    auto& reg = s_.registration;
+    reg.ClientId = reg.IdentifyTitleModule(kClientType);
+    const std::string own = s_.dataLock.Recorded();
+    if (!own.empty() && reg.TakeBackOwnRow(own, reg.ClientId))
+        reg.ClientId = own;
+    else
+        reg.ClientId = reg.LoadWhoAmI();
+    if (reg.ClientId == db::ClientRegistration::kNoClient) {
+        failure_ = std::string("Unable to locate the user id for this client type ") + kClientType;
+        s_.dialogs.MsgBox(failure_, db::ClientRegistration::kDialogTitle);
+        return false;
+    }
+    if (reg.HoldsRow() && !s_.dataLock.Record(reg.ClientId))
+        logLine("  IV: Could not note the client row in " + files_.lock);
+    return true;
+}
+
+// No spool, no 250: a spool that cannot be opened stops start-up.
+void StartupSettings::openSpool()
+{
+    if (const std::string v = config("SPOOL_MAX"); v.empty()) {
+        logLine("  IV: SPOOL_MAX is empty. Setting to " + std::to_string(spool::Spool::kDefaultMax));
+        s_.queue.SpoolMax = spool::Spool::kDefaultMax;
+    } else {
+        s_.queue.SpoolMax = number("SPOOL_MAX", v, 1, 1000000);
+        logLine("  IV: SPOOL_MAX is set to " + v + " messages");
+    }
+    std::string why;
+    if (!s_.spool.Open(files_.spool, &why))
+        throw StartupFault("the spool cannot be used: " + why);
+    logLine("  IV: Spool " + files_.spool + " holds " + std::to_string(s_.spool.Count()) + " messages");
+    s_.queue.RestoreFromSpool();
 }
 
 void StartupSettings::readListenerSettings()

@@ -7,6 +7,8 @@
 
 namespace smtpin {
 class Dialogs;
+class FolderLock;
+namespace spool { class Spool; }
 class LogBackup;
 class SmtpListener;
 namespace forms { struct FrmSMTP; }
@@ -45,12 +47,19 @@ public:
         messages::Watchdog& watchdog;
         SmtpListener& listener;
         LogBackup& backup;
+        spool::Spool& spool;
+        FolderLock& dataLock;   // held while the program runs; names the row it claimed
+    };
+    struct Files {
+        std::string logFolder;
+        std::string spool;      // the spool's SQLite file
+        std::string lock;       // the data folder's lock file
     };
 
     static constexpr const char* kDefaultSMTPIP = "127.0.0.1";
     static constexpr const char* kClientType = "SMTPIN";
 
-    StartupSettings(Services services, std::string logFolder, SystemLog::Version version);
+    StartupSettings(Services services, Files files, SystemLog::Version version);
 
     // False: the client may not run (the reason is logged or shown). Throws
     // StartupFault for a setting that cannot be used at all.
@@ -62,10 +71,12 @@ private:
     bool run();
     void logLine(const std::string& text);
     void readListenerSettings();
+    bool identify();
+    void openSpool();
     std::string config(const char* parameter);
 
     Services s_;
-    std::string logFolder_;
+    Files files_;
     SystemLog::Version version_;
     std::string failure_;
 };

@@ -4,6 +4,8 @@
 #include "log/SystemLog.h"
 #include "platform/Dialogs.h"
 
+#include <QString>
+
 #include <cctype>
 #include <optional>
 #include <vector>
@@ -194,6 +196,35 @@ std::string ClientRegistration::whoAmIComplete(const std::string& identifier)
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" LTV: Unable to access connection to determine WhoAmI.", f);
         return result;
+    }
+}
+
+bool ClientRegistration::TakeBackOwnRow(const std::string& device, const std::string& request)
+{
+    const bool pattern = request.size() >= 2 && request.compare(request.size() - 2, 2, "**") == 0;
+    const bool fits = pattern ? sameFirstCharacter(device, request)
+                              : QString::fromStdString(device).compare(QString::fromStdString(request),
+                                                                       Qt::CaseInsensitive) == 0;
+    if (!fits || NoIdentity(device) || !db_.EnsureSQLDatabase())
+        return false;
+    db_.CountDatabaseHit();
+    try {
+        std::string claimedAt;
+        {
+            Recordset rs = db_.OpenRecordset(
+                "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '1') AND ([Device] = ?)", {qs(device)});
+            if (!rs.next())
+                return false;
+            claimedAt = rs.text("WatchDog");
+        }
+        if (!claim(device, true))
+            return false;
+        logLine("LWAI: Took back user id " + device + ", claimed by this installation at " + claimedAt +
+                " by a run that ended without its close");
+        return true;
+    } catch (const DatabaseFault& f) {
+        db_.ReportDatabaseError(" LTV: Unable to access connection to determine WhoAmI.", f);
+        return false;
     }
 }
 

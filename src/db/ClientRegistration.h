@@ -73,6 +73,12 @@ public:
     void LoadTCPVariables();
     PortSettings GetPortSettings(const std::string& identifier);
 
+    // The row this installation claimed before, still marked running though
+    // that run is over (its data folder lock was free): taken back without
+    // the override question when it fits the requested identifier. False
+    // when it is free, gone, disabled or another client's.
+    bool TakeBackOwnRow(const std::string& device, const std::string& request);
+
     // This instance claimed its row and has not released it yet.
     bool HoldsRow() const { return holdsRow_; }
 

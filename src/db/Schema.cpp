@@ -36,6 +36,7 @@ constexpr Setting kClientConfig[] = {
     {"SMTPPORT", "2525"},
     {"SMTPIP", "127.0.0.1"},
     {"QUEUE_SIZE", "300"},
+    {"SPOOL_MAX", "10000"},
     {"TCPTIMEOUT", "10"},
     {"TCP_HUB_TIMEOUT", "600"},
     {"MAX_SOCKETS", "10"},

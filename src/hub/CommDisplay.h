@@ -76,6 +76,7 @@ public:
     bool Send(CommType& record, messages::Traffic traffic) override;
     bool Send(CommType& record) { return Send(record, messages::Traffic::Page); }
     bool Waiting(const std::string& message) const override;
+    bool PageRoom() const override { return ThisMember.PagesWaiting() < ThisMember.PageLimit(); }
     int FlushOutput();
     void sckClient_DataArrival(long bytes);
     void GetNextPktBuffer();

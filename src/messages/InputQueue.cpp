@@ -227,10 +227,13 @@ void InputQueue::deleteFromSwitch(const MessageType& received)
     }
     LogForSlot(slot, id, "AIQF: Request DELETE message " + id);
     QueueSlot& s = InputQue[static_cast<std::size_t>(slot)];
+    if (spool_ && s.Group == words::GROUPCHECK)
+        spool_->Forget(received.MessId);
     s.Mess.Clear();
     s.Free = true;
     // No longer one of ours: a record from the switch may take the slot next.
     s.Group = words::NULL_WORD;
+    refillFromSpool();
 }
 
 void InputQueue::newMessFromSwitch(const std::string& text)
@@ -259,6 +262,128 @@ void InputQueue::newMessFromSwitch(const std::string& text)
     s.Mess.status = words::PORTASSIG;
     LogForSlot(slot, std::to_string(s.Mess.MessId), " AIQF: [" + std::to_string(slot) + "] " + text);
     SetQueueStatus(slot, words::PORTASSIG);
+}
+
+}  // namespace smtpin::messages
+
+namespace smtpin::messages {
+
+bool InputQueue::KeepInSpool(int index)
+{
+    if (!spool_)
+        return true;
+    const MessageType& m = InputQue[static_cast<std::size_t>(index)].Mess;
+    const std::string id = std::to_string(m.MessId);
+    if (spool_->Count() >= SpoolMax) {
+        // Said once a minute, not once a mail.
+        if (lastFullLog_.isZero() || clock_.now().days() - lastFullLog_.days() >= 60.0 / 86400.0) {
+            lastFullLog_ = clock_.now();
+            log_.UpdateSystemLog(-1, log_.ApplicationList, id,
+                                 "  SP: Spool full (" + std::to_string(SpoolMax) + " messages), new mail refused");
+        }
+        return false;
+    }
+    std::string why;
+    const auto taken = clock_.now().toDateTime().toMSecsSinceEpoch();
+    if (!spool_->Keep(m.MessId, m.ConCatMe(), taken, &why)) {
+        log_.UpdateSystemLog(-1, log_.ApplicationList, id, "  SP: Spool did not keep message " + id + ": " + why);
+        return false;
+    }
+    return true;
+}
+
+void InputQueue::DropFromSpool(std::int32_t messId)
+{
+    if (spool_ && !spool_->Drop(messId))
+        log_.UpdateSystemLog(-1, log_.ApplicationList, std::to_string(messId),
+                             "  SP: Could not take message " + std::to_string(messId) + " back out of the spool");
+}
+
+void InputQueue::FlushSpool()
+{
+    if (spool_ && !spool_->FlushForgotten())
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SP: Spool did not take the last DELETEs, trying again");
+}
+
+void InputQueue::CloseSpool()
+{
+    if (!spool_ || !spool_->IsOpen())
+        return;
+    spool_->FlushForgotten();
+    log_.UpdateSystemLog(-1, log_.ApplicationList, "",
+                         "  SP: " + std::to_string(spool_->Count()) + " messages stay spooled for the next start");
+    spool_->Close();
+}
+
+bool InputQueue::restoreInto(int index, const spool::SpooledMessage& message)
+{
+    QueueSlot& slot = InputQue[static_cast<std::size_t>(index)];
+    slot.Mess.Clear();
+    if (!slot.Mess.ConvertIntoMtype(message.record) || slot.Mess.MessId != message.messId) {
+        slot.Mess.Clear();
+        slot.Free = true;
+        slot.QueueName = words::NOT_Qued;
+        log_.UpdateSystemLog(-1, log_.ApplicationList, std::to_string(message.messId),
+                             "  SP: Spooled message " + std::to_string(message.messId) +
+                                 " cannot be read, left in the spool");
+        return false;
+    }
+    slot.Free = false;
+    slot.Group = words::GROUPCHECK;
+    slot.QueueName = words::INPUTQ;
+    return true;
+}
+
+int InputQueue::RestoreFromSpool()
+{
+    waitingForSlot_.clear();
+    if (!spool_)
+        return 0;
+    std::string why;
+    int restored = 0;
+    for (auto& message : spool_->All(&why)) {
+        if (FindQueuedMessage(message.messId) >= 0)
+            continue;
+        if (!waitingForSlot_.empty()) {
+            waitingForSlot_.push_back(std::move(message));
+            continue;
+        }
+        const std::int16_t index = GetFreeQueueSlot();
+        if (index < 0) {
+            waitingForSlot_.push_back(std::move(message));
+            continue;
+        }
+        if (restoreInto(index, message)) {
+            ++restored;
+            LogForSlot(index, std::to_string(message.messId),
+                       "  SP: Restored message " + std::to_string(message.messId) + " from the spool");
+        }
+    }
+    if (!why.empty())
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SP: Spool could not be read: " + why);
+    log_.UpdateSystemLog(-1, log_.ApplicationList, "",
+                         "  SP: " + std::to_string(restored) + " messages restored from the spool, " +
+                             std::to_string(waitingForSlot_.size()) + " waiting for a free slot");
+    return restored;
+}
+
+// A slot came free: the oldest spooled message still outside the queue
+// takes it and goes to the switch like any message not yet deleted.
+void InputQueue::refillFromSpool()
+{
+    while (!waitingForSlot_.empty()) {
+        const std::int16_t index = GetFreeQueueSlot();
+        if (index < 0)
+            return;
+        const spool::SpooledMessage message = std::move(waitingForSlot_.front());
+        waitingForSlot_.pop_front();
+        if (!restoreInto(index, message))
+            continue;
+        const std::string id = std::to_string(message.messId);
+        LogForSlot(index, id, "  SP: Message " + id + " from the spool takes a freed slot");
+        SendToSwitch(InputQue[static_cast<std::size_t>(index)].Mess.ConCatMe(), SwitchId, Traffic::Resend);
+        return;
+    }
 }
 
 }  // namespace smtpin::messages

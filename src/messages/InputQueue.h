@@ -4,9 +4,11 @@
 #include "HubLinkPort.h"
 #include "MessageType.h"
 #include "StatusWords.h"
+#include "spool/Spool.h"
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 namespace smtpin {
@@ -75,6 +77,26 @@ public:
     // the last state word. Answers how many messages went again.
     int ResendAfterLogin();
 
+    // The spool that keeps every message created here until its DELETE;
+    // without one (tests of the queue alone) nothing is kept on disk.
+    void AttachSpool(spool::Spool* spool) { spool_ = spool; }
+    // Most messages the spool may hold ("SPOOL_MAX").
+    int SpoolMax = 10000;
+    // Commits the slot's message to the spool; false (and logged) when the
+    // spool is full or refused it: the caller must not answer 250.
+    bool KeepInSpool(int index);
+    // Takes back a message kept and then refused before its reply.
+    void DropFromSpool(std::int32_t messId);
+    // At start-up: the spooled messages back into the queue, oldest first;
+    // those without a free slot enter as slots free. Answers how many.
+    int RestoreFromSpool();
+    // Spooled messages still waiting for a free slot.
+    int WaitingForSlot() const { return static_cast<int>(waitingForSlot_.size()); }
+    // Commits the DELETEs the spool collected (a periodic step).
+    void FlushSpool();
+    // At the close: says how many messages stay for the next start.
+    void CloseSpool();
+
     // Control words travel on a record of their own, so a message queued in
     // the control slot is never touched by them.
     const MessageType& ControlRecord() const { return controlRecord_; }
@@ -88,6 +110,8 @@ private:
     void deleteFromSwitch(const MessageType& received);
     void newMessFromSwitch(const std::string& text);
     void markTaken(int index);
+    bool restoreInto(int index, const spool::SpooledMessage& message);
+    void refillFromSpool();
 
     const Clock& clock_;
     SystemLog& log_;
@@ -99,6 +123,9 @@ private:
     CommType request_;
     std::uint64_t taken_ = 0;
     std::string lastWord_;   // the state word the switch should know
+    spool::Spool* spool_ = nullptr;
+    std::deque<spool::SpooledMessage> waitingForSlot_;
+    DateSerial lastFullLog_;
 };
 
 }  // namespace smtpin::messages

@@ -26,6 +26,10 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
 {
     if (message.size() > kMaxMessageLength)
         message.resize(kMaxMessageLength);
+    if (!link_.PageRoom()) {
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SM: Link buffer full, message refused");
+        return Taken::LinkBusy;
+    }
     const std::int16_t index = queue_.GetFreeQueueSlot();
     if (index < 0) {
         log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SM: Que full");
@@ -50,8 +54,14 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
 
     const std::string text = record.ConCatMe();
     const std::string id = std::to_string(record.MessId);
+    // On disk before anything answers 250; the spool logs why it would not.
+    if (!queue_.KeepInSpool(index)) {
+        queue_.InitQueueSlot(index);
+        return Taken::SpoolRefused;
+    }
     if (!queue_.SendToSwitch(text, queue_.SwitchId, Traffic::Page)) {
         // Refused, so the sender keeps the mail and tries again later.
+        queue_.DropFromSpool(record.MessId);
         queue_.InitQueueSlot(index);
         log_.UpdateSystemLog(-1, log_.ApplicationList, id, "  SM: Link buffer full, message refused and slot freed");
         return Taken::LinkBusy;

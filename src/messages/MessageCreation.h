@@ -26,6 +26,7 @@ enum class Taken {
     Queued,      // in a slot and with the link, tracked until the switch deletes it
     QueueFull,   // no free slot
     LinkBusy,    // the link's buffer holds its limit of pages
+    SpoolRefused,   // the spool is full or could not commit it
 };
 
 // Turns an extracted pager message into a queued record sent to the switch,

@@ -94,7 +94,8 @@ TEST_P(Creation, AFullQueueTouchesNothing)
     EXPECT_EQ(value("SELECT Value FROM HXSSystem WHERE Description = 'MessIdSystem'").toInt(), 1000001);
 }
 
-TEST_P(Creation, ARefusedRecordFreesItsSlot)
+// A link without room is asked first: no slot, no id, nothing on disk.
+TEST_P(Creation, ALinkWithoutRoomRefusesBeforeAnythingIsTaken)
 {
     resetTo(0);
     link.accept = false;
@@ -103,14 +104,13 @@ TEST_P(Creation, ARefusedRecordFreesItsSlot)
     EXPECT_EQ(text.size(), 160u);
     EXPECT_TRUE(slot(0).Free);
     EXPECT_EQ(slot(0).QueueName, "NOT_Qued");
-    EXPECT_EQ(slot(0).Group, "NULL");
+    EXPECT_TRUE(link.offered.empty());
     EXPECT_TRUE(link.ring.empty());
-    EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Link buffer full, message refused and slot freed"});
-    EXPECT_EQ(link.traffics.back(), Traffic::Page);
+    EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Link buffer full, message refused"});
 
     link.accept = true;
-    EXPECT_TRUE(send(text));   // the only slot is usable again
-    EXPECT_EQ(queue->FindQueuedMessage(1000002), 0);
+    EXPECT_TRUE(send(text));
+    EXPECT_EQ(queue->FindQueuedMessage(1000001), 0);
 }
 
 TEST_P(Creation, DefaultStartIdBands)

@@ -21,6 +21,7 @@ public:
         traffics.push_back(traffic);
         return accept;
     }
+    bool PageRoom() const override { return accept; }
     bool Waiting(const std::string& message) const override
     {
         for (const auto& w : waiting)

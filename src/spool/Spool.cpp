@@ -1,0 +1,216 @@
+#include "Spool.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace smtpin::spool {
+
+namespace {
+
+std::string errorOf(const QSqlQuery& q) { return q.lastError().text().toStdString(); }
+
+}  // namespace
+
+Spool::Spool() : name_(QStringLiteral("smtpin-spool-%1").arg(reinterpret_cast<quintptr>(this), 0, 16)) {}
+
+Spool::~Spool() { Close(); }
+
+bool Spool::exec(const QString& sql, std::string* why)
+{
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    if (q.exec(sql))
+        return true;
+    if (why)
+        *why = errorOf(q);
+    return false;
+}
+
+bool Spool::Open(const std::string& path, std::string* why)
+{
+    Close();
+    path_ = path;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+        db.setDatabaseName(QString::fromStdString(path));
+        if (!db.open()) {
+            if (why)
+                *why = "cannot open " + path + ": " + db.lastError().text().toStdString();
+            Close();
+            return false;
+        }
+        QSqlQuery q(db);
+        // WAL and FULL: a commit is on disk when it returns, at one sync.
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next() ||
+            q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0 ||
+            !q.exec(QStringLiteral("PRAGMA synchronous=FULL")) || !q.exec(QStringLiteral("PRAGMA user_version")) ||
+            !q.next()) {
+            if (why)
+                *why = "cannot set up " + path + ": " + errorOf(q);
+            Close();
+            return false;
+        }
+        const int version = q.value(0).toInt();
+        if (version > kSchemaVersion) {
+            if (why)
+                *why = path + " has spool schema " + std::to_string(version) + ", newer than this program's " +
+                       std::to_string(kSchemaVersion);
+            Close();
+            return false;
+        }
+        if (version == 0 && !createSchema(why)) {
+            Close();
+            return false;
+        }
+        if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM Spool")) || !q.next()) {
+            if (why)
+                *why = "cannot read " + path + ": " + errorOf(q);
+            Close();
+            return false;
+        }
+        count_ = q.value(0).toInt();
+    }
+    open_ = true;
+    return true;
+}
+
+bool Spool::createSchema(std::string* why)
+{
+    QSqlDatabase db = QSqlDatabase::database(name_, false);
+    db.transaction();
+    const bool ok = exec(QStringLiteral("CREATE TABLE Spool (MessId INTEGER PRIMARY KEY, Taken INTEGER NOT NULL, "
+                                        "Record BLOB NOT NULL)"),
+                         why) &&
+                    exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), why);
+    if (!ok || !db.commit()) {
+        db.rollback();
+        if (why && why->empty())
+            *why = db.lastError().text().toStdString();
+        return false;
+    }
+    return true;
+}
+
+void Spool::Close()
+{
+    if (open_)
+        FlushForgotten();
+    open_ = false;
+    count_ = 0;
+    forgotten_.clear();
+    if (QSqlDatabase::contains(name_)) {
+        QSqlDatabase::database(name_, false).close();
+        QSqlDatabase::removeDatabase(name_);
+    }
+}
+
+bool Spool::deleteForgotten(std::string* why)
+{
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    q.prepare(QStringLiteral("DELETE FROM Spool WHERE MessId = ?"));
+    int removed = 0;
+    for (const std::int32_t id : forgotten_) {
+        q.bindValue(0, id);
+        if (!q.exec()) {
+            if (why)
+                *why = errorOf(q);
+            return false;
+        }
+        removed += q.numRowsAffected();
+    }
+    count_ -= removed;
+    return true;
+}
+
+bool Spool::Keep(std::int32_t messId, const std::string& record, std::int64_t taken, std::string* why)
+{
+    if (!open_) {
+        if (why)
+            *why = "the spool is not open";
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(name_, false);
+    if (!db.transaction()) {
+        if (why)
+            *why = db.lastError().text().toStdString();
+        return false;
+    }
+    const int before = count_;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO Spool (MessId, Taken, Record) VALUES (?, ?, ?)"));
+    q.addBindValue(messId);
+    q.addBindValue(static_cast<qint64>(taken));
+    q.addBindValue(QByteArray(record.data(), static_cast<qsizetype>(record.size())));
+    bool ok = deleteForgotten(why);
+    if (ok && !q.exec()) {
+        ok = false;
+        if (why)
+            *why = errorOf(q);
+    }
+    if (!ok || !db.commit()) {
+        if (why && why->empty())
+            *why = db.lastError().text().toStdString();
+        db.rollback();
+        count_ = before;
+        return false;
+    }
+    forgotten_.clear();
+    ++count_;
+    return true;
+}
+
+void Spool::Forget(std::int32_t messId)
+{
+    if (open_)
+        forgotten_.push_back(messId);
+}
+
+bool Spool::Drop(std::int32_t messId)
+{
+    if (!open_)
+        return false;
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    q.prepare(QStringLiteral("DELETE FROM Spool WHERE MessId = ?"));
+    q.addBindValue(messId);
+    if (!q.exec())
+        return false;
+    count_ -= q.numRowsAffected();
+    return true;
+}
+
+bool Spool::FlushForgotten()
+{
+    if (!open_ || forgotten_.empty())
+        return true;
+    QSqlDatabase db = QSqlDatabase::database(name_, false);
+    if (!db.transaction())
+        return false;
+    const int before = count_;
+    if (!deleteForgotten(nullptr) || !db.commit()) {
+        db.rollback();
+        count_ = before;
+        return false;
+    }
+    forgotten_.clear();
+    return true;
+}
+
+std::vector<SpooledMessage> Spool::All(std::string* why)
+{
+    std::vector<SpooledMessage> out;
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    if (!open_ || !q.exec(QStringLiteral("SELECT MessId, Taken, Record FROM Spool ORDER BY Taken, MessId"))) {
+        if (why)
+            *why = open_ ? errorOf(q) : "the spool is not open";
+        return out;
+    }
+    while (q.next()) {
+        const QByteArray record = q.value(2).toByteArray();
+        out.push_back({q.value(0).toInt(), std::string(record.constData(), static_cast<std::size_t>(record.size())),
+                       q.value(1).toLongLong()});
+    }
+    return out;
+}
+
+}  // namespace smtpin::spool

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace smtpin::spool {
+
+// One accepted message as the spool keeps it.
+struct SpooledMessage {
+    std::int32_t messId = 0;
+    std::string record;     // the record text sent to the switch
+    std::int64_t taken = 0; // when it was accepted, ms since the epoch
+};
+
+// The accepted messages the switch has not deleted yet, on disk: a SQLite
+// file of its own (WAL, synchronous=FULL), so a "250 OK" survives a crash.
+// A message is written before its reply goes out and removed only by the
+// switch's DELETE.
+class Spool {
+public:
+    static constexpr int kSchemaVersion = 1;
+    static constexpr int kDefaultMax = 10000;
+
+    Spool();
+    ~Spool();
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    // Opens the file, creating it with its schema when new; false with the
+    // reason in why.
+    bool Open(const std::string& path, std::string* why);
+    void Close();
+    bool IsOpen() const { return open_; }
+    const std::string& Path() const { return path_; }
+
+    // Committed to disk when true; why says what failed otherwise. Messages
+    // forgotten since the last commit go in the same transaction.
+    bool Keep(std::int32_t messId, const std::string& record, std::int64_t taken, std::string* why);
+    // Deleted by the switch: removed with the next commit (a crash before it
+    // only sends the message again, which the switch knows by its id).
+    void Forget(std::int32_t messId);
+    // Removes it at once: a message kept and then refused before its reply.
+    bool Drop(std::int32_t messId);
+    // Commits what Forget collected; false when the file refused it.
+    bool FlushForgotten();
+
+    // Every message kept, oldest first.
+    std::vector<SpooledMessage> All(std::string* why = nullptr);
+    // Messages kept and not forgotten.
+    int Count() const { return count_ - static_cast<int>(forgotten_.size()); }
+
+private:
+    bool exec(const QString& sql, std::string* why);
+    bool createSchema(std::string* why);
+    bool deleteForgotten(std::string* why);
+
+    QString name_;
+    std::string path_;
+    bool open_ = false;
+    int count_ = 0;
+    std::vector<std::int32_t> forgotten_;
+};
+
+}  // namespace smtpin::spool
