@@ -30,6 +30,11 @@ constexpr const char* kDefaults = R"(; smtpin settings. Values left commented ou
 ; Folder of the application and SMTP log files (default: <data folder>/logs).
 ;Folder=
 
+[Spool]
+; Folder of spool.sqlite, where every accepted page waits for the switch's
+; DELETE (default: the data folder). Keep it on a local disk.
+;Folder=
+
 ; Legacy shell settings of a client may stand in a group [SMTP_<client id>/TCPSetup];
 ; the catalogue's client configuration rows take precedence.
 )";

@@ -215,7 +215,7 @@ bool ClientRegistration::TakeBackOwnRow(const std::string& device, const std::st
                 "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '1') AND ([Device] = ?)", {qs(device)});
             if (!rs.next())
                 return false;
-            claimedAt = rs.text("WatchDog");
+            claimedAt = rs.isNull("Watchdog") ? std::string("an unknown time") : rs.date("Watchdog").generalDate();
         }
         if (!claim(device, true))
             return false;

@@ -31,47 +31,42 @@ bool Spool::Open(const std::string& path, std::string* why)
 {
     Close();
     path_ = path;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        db.setDatabaseName(QString::fromStdString(path));
-        if (!db.open()) {
-            if (why)
-                *why = "cannot open " + path + ": " + db.lastError().text().toStdString();
-            Close();
-            return false;
-        }
-        QSqlQuery q(db);
-        // WAL and FULL: a commit is on disk when it returns, at one sync.
-        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next() ||
-            q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0 ||
-            !q.exec(QStringLiteral("PRAGMA synchronous=FULL")) || !q.exec(QStringLiteral("PRAGMA user_version")) ||
-            !q.next()) {
-            if (why)
-                *why = "cannot set up " + path + ": " + errorOf(q);
-            Close();
-            return false;
-        }
-        const int version = q.value(0).toInt();
-        if (version > kSchemaVersion) {
-            if (why)
-                *why = path + " has spool schema " + std::to_string(version) + ", newer than this program's " +
-                       std::to_string(kSchemaVersion);
-            Close();
-            return false;
-        }
-        if (version == 0 && !createSchema(why)) {
-            Close();
-            return false;
-        }
-        if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM Spool")) || !q.next()) {
-            if (why)
-                *why = "cannot read " + path + ": " + errorOf(q);
-            Close();
-            return false;
-        }
-        count_ = q.value(0).toInt();
+    // The handles of the attempt end before a failed one is cleaned up.
+    if (!openFile(why)) {
+        Close();
+        return false;
     }
     open_ = true;
+    return true;
+}
+
+bool Spool::openFile(std::string* why)
+{
+    auto fail = [&](const std::string& text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+    db.setDatabaseName(QString::fromStdString(path_));
+    if (!db.open())
+        return fail("cannot open " + path_ + ": " + db.lastError().text().toStdString());
+    QSqlQuery q(db);
+    // WAL and FULL: a commit is on disk when it returns, at one sync.
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next() ||
+        q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0 ||
+        !q.exec(QStringLiteral("PRAGMA synchronous=FULL")) || !q.exec(QStringLiteral("PRAGMA user_version")) ||
+        !q.next())
+        return fail("cannot set up " + path_ + ": " + errorOf(q));
+    const int version = q.value(0).toInt();
+    if (version > kSchemaVersion)
+        return fail(path_ + " has spool schema " + std::to_string(version) + ", newer than this program's " +
+                    std::to_string(kSchemaVersion));
+    if (version == 0 && !createSchema(why))
+        return false;
+    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM Spool")) || !q.next())
+        return fail("cannot read " + path_ + ": " + errorOf(q));
+    count_ = q.value(0).toInt();
     return true;
 }
 

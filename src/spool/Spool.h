@@ -53,6 +53,7 @@ public:
     int Count() const { return count_ - static_cast<int>(forgotten_.size()); }
 
 private:
+    bool openFile(std::string* why);
     bool exec(const QString& sql, std::string* why);
     bool createSchema(std::string* why);
     bool deleteForgotten(std::string* why);

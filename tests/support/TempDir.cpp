@@ -15,4 +15,9 @@ std::string TempDir::read(const std::string& path)
     return ss.str();
 }
 
+void TempDir::write(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
 }  // namespace smtpin::test

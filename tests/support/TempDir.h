@@ -13,6 +13,7 @@ public:
     std::string path() const { return dir_.path().toStdString(); }
     std::string file(const std::string& name) const { return path() + "/" + name; }
     static std::string read(const std::string& path);
+    static void write(const std::string& path, const std::string& bytes);
 
 private:
     QTemporaryDir dir_;

@@ -110,6 +110,7 @@ TEST_P(SwitchModes, PagesAFrozenSwitchNeverReadGoAgainAfterItFallsSilent)
     ASSERT_TRUE(hubsim.waitForLine("FREEZE"));
     // The watchdog and two pages were answered before the freeze.
     ASSERT_TRUE(pumpUntil([this] { return busySlots() == 3; }, 5000));
+    clock.advanceSeconds(1);
     watchdog->SendSwitchWatchdog();   // the periodic one: sent after the switch was last heard
     ASSERT_TRUE(tickUntil([this] { return !link->Connected(); }, 10));
     EXPECT_EQ(countContaining(c->drain(), "  HUB: The switch has sent nothing since"), 1);

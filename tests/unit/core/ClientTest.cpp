@@ -217,6 +217,49 @@ TEST_F(ClientTest, ARemotePortOutsideTheNetworkRangeStopsStartUp)
     EXPECT_NE(c.failure().find("Remote Port) is 70000, not a port from 1 to 65535"), std::string::npos) << c.failure();
 }
 
+// No spool, no 250: a spool that cannot be opened stops start-up, naming it.
+TEST_F(ClientTest, ASpoolThatCannotBeOpenedStopsStartUp)
+{
+    TempDir::write(dir.file("smtpin.ini"), "[Spool]\nFolder=" + dir.file("missing/folder") + "\n");
+    auto& c = start();
+    EXPECT_FALSE(c.running());
+    EXPECT_NE(c.failure().find("the spool cannot be used: cannot open " + dir.file("missing/folder/spool.sqlite")),
+              std::string::npos)
+        << c.failure();
+    EXPECT_EQ(rowState(), "00");   // the row it claimed is given back
+}
+
+// After a crash the row is still marked running. The data folder's lock is
+// free (that run is over) and names the row, so the next start takes it back.
+TEST_F(ClientTest, AStartAfterACrashTakesItsOwnRowBack)
+{
+    edit("UPDATE HXSClient SET [State] = '1' WHERE [Device] = 'S01'");
+    TempDir::write(dir.file("smtpin.lock"), "S01\n");
+    auto& c = start();
+    ASSERT_TRUE(c.running()) << c.failure();
+    EXPECT_TRUE(logged("LWAI: Took back user id S01, claimed by this installation at "));
+    EXPECT_EQ(TempDir::read(dir.file("smtpin.lock")), "S01\n");
+
+    // While it runs, the folder is its own: a second client there is refused.
+    core::Client second(clock, options);
+    second.start();
+    EXPECT_FALSE(second.running());
+    EXPECT_NE(second.failure().find("the data folder is in use by another running smtpin"), std::string::npos)
+        << second.failure();
+    EXPECT_EQ(rowState().substr(0, 1), "1");
+}
+
+// A row marked running that this installation never noted is another
+// installation's: never taken without the operator's word.
+TEST_F(ClientTest, ARowAnotherInstallationHoldsIsNotTakenBack)
+{
+    edit("UPDATE HXSClient SET [State] = '1' WHERE [Device] = 'S01'");
+    auto& c = start();
+    EXPECT_FALSE(c.running());
+    EXPECT_FALSE(logged("Took back"));
+    EXPECT_EQ(rowState().substr(0, 1), "1");
+}
+
 TEST_F(ClientTest, ResetAndReceivedRecords)
 {
     auto& c = start();

@@ -19,7 +19,7 @@ public:
     {
         offered.push_back(record);
         traffics.push_back(traffic);
-        return accept;
+        return accept && !roomButRefuse;
     }
     bool PageRoom() const override { return accept; }
     bool Waiting(const std::string& message) const override
@@ -42,6 +42,7 @@ public:
     }
 
     bool accept = true;
+    bool roomButRefuse = false;   // says it has room, then refuses the record
     std::vector<messages::CommType> offered;
     std::vector<messages::Traffic> traffics;
     std::vector<std::string> waiting;   // texts the link says it still holds

@@ -1,0 +1,152 @@
+// Message creation, the input queue and a real spool file: nothing is
+// answered as taken before it is on disk, only a DELETE takes it off, and a
+// new start finds every message again.
+#include "MessagesFixture.h"
+
+#include "messages/MessageCreation.h"
+#include "spool/Spool.h"
+
+namespace smtpin::test {
+namespace {
+
+using messages::Taken;
+using messages::Traffic;
+
+class QueueSpool : public MessagesTest {
+protected:
+    void SetUp() override
+    {
+        MessagesTest::SetUp();
+        creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, link);
+        std::string why;
+        ASSERT_TRUE(spool.Open(dir.file("spool.sqlite"), &why)) << why;
+        queue->AttachSpool(&spool);
+        resetTo(5);
+    }
+
+    Taken send(const std::string& text)
+    {
+        std::string t = text;
+        return creation->SendMessage(t, "4711", "h", clock.now(), "M", "1.2.3.4");
+    }
+
+    std::vector<std::string> spooledTexts()
+    {
+        std::vector<std::string> out;
+        for (const auto& m : spool.All()) {
+            messages::MessageType r;
+            r.ConvertIntoMtype(m.record);
+            out.push_back(r.Message);
+        }
+        return out;
+    }
+
+    // A new start: another queue over the same spool file.
+    std::unique_ptr<messages::InputQueue> restart(int queueSize)
+    {
+        queue->CloseSpool();
+        std::string why;
+        EXPECT_TRUE(spool.Open(dir.file("spool.sqlite"), &why)) << why;
+        auto next = std::make_unique<messages::InputQueue>(clock, c->log, c->form, c->reg, c->config, link);
+        next->SwitchId = "h01";
+        next->AttachSpool(&spool);
+        setQueueSize(std::to_string(queueSize));
+        EXPECT_TRUE(next->ResetInputQueue());
+        c->drain();
+        return next;
+    }
+
+    spool::Spool spool;
+    std::unique_ptr<messages::MessageCreation> creation;
+};
+
+TEST_P(QueueSpool, AMessageIsOnDiskBeforeItIsTakenAndOffOnlyAfterItsDelete)
+{
+    ASSERT_EQ(send("one"), Taken::Queued);
+    ASSERT_EQ(send("two"), Taken::Queued);
+    EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"one", "two"}));
+    const auto first = queue->InputQue[1].Mess.MessId;
+
+    queue->ResetInputQueue();   // a queue cleared for any reason forgets nothing on disk
+    EXPECT_EQ(spool.Count(), 2);
+
+    queue = restart(5);
+    EXPECT_EQ(queue->RestoreFromSpool(), 2);
+    queue->AddInputQueFromSwitch(fromSwitch(first, "DELETE"));
+    queue->FlushSpool();
+    EXPECT_EQ(spooledTexts(), std::vector<std::string>{"two"});
+}
+
+TEST_P(QueueSpool, ASpoolThatCannotCommitGives451AndFreesTheSlot)
+{
+    spool.Close();
+    EXPECT_EQ(send("not on disk"), Taken::SpoolRefused);
+    for (int i = 0; i <= queue->QueueSize; ++i)
+        EXPECT_TRUE(slot(i).Free) << i;
+    EXPECT_TRUE(link.offered.empty());   // never reached the switch either
+    EXPECT_EQ(countContaining(c->drain(), "  SP: Spool did not keep message 1000001: the spool is not open"), 1);
+}
+
+TEST_P(QueueSpool, AFullSpoolRefusesAndSaysSoOnceAMinute)
+{
+    queue->SpoolMax = 2;
+    ASSERT_EQ(send("a"), Taken::Queued);
+    ASSERT_EQ(send("b"), Taken::Queued);
+    EXPECT_EQ(send("c"), Taken::SpoolRefused);
+    EXPECT_EQ(send("d"), Taken::SpoolRefused);
+    clock.advanceSeconds(30);
+    EXPECT_EQ(send("e"), Taken::SpoolRefused);
+    EXPECT_EQ(countContaining(c->drain(), "  SP: Spool full (2 messages), new mail refused"), 1);
+    clock.advanceSeconds(31);
+    EXPECT_EQ(send("f"), Taken::SpoolRefused);
+    EXPECT_EQ(countContaining(c->drain(), "  SP: Spool full"), 1);
+    EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"a", "b"}));
+}
+
+// A page kept and then refused by the link must not come back after a restart:
+// its sender was told 451 and sends it again.
+TEST_P(QueueSpool, APageTheLinkRefusesAfterTheSpoolIsTakenBackOut)
+{
+    link.roomButRefuse = true;
+    EXPECT_EQ(send("refused"), Taken::LinkBusy);
+    EXPECT_EQ(spool.Count(), 0);
+    EXPECT_TRUE(spool.All().empty());
+}
+
+// More spooled than slots: the oldest fill the queue, the rest enter as
+// DELETEs free slots, and go to the switch then.
+TEST_P(QueueSpool, ARestartRestoresIdsAndTextsOldestFirstAndOverflowsAsSlotsFree)
+{
+    std::vector<std::string> sent;
+    for (int i = 0; i < 5; ++i) {
+        clock.advanceSeconds(1);
+        ASSERT_EQ(send("page " + std::to_string(i)), Taken::Queued);
+        sent.push_back(link.offered.back().Message);
+    }
+    queue = restart(2);   // three slots now
+    link.offered.clear();
+    EXPECT_EQ(queue->RestoreFromSpool(), 3);
+    EXPECT_EQ(queue->WaitingForSlot(), 2);
+    const auto lines = c->drain();
+    EXPECT_EQ(countContaining(lines, "  SP: Restored message "), 3);
+    EXPECT_EQ(countContaining(lines, "  SP: 3 messages restored from the spool, 2 waiting for a free slot"), 1);
+    for (int i = 0; i < 3; ++i) {
+        const std::int16_t s = queue->FindQueuedMessage(1000001 + i);
+        ASSERT_GE(s, 0) << i;
+        EXPECT_EQ(queue->InputQue[static_cast<std::size_t>(s)].Mess.ConCatMe(), sent[static_cast<std::size_t>(i)]);
+    }
+    EXPECT_EQ(queue->ResendAfterLogin(), 3);
+
+    link.offered.clear();
+    queue->AddInputQueFromSwitch(fromSwitch(1000002, "DELETE"));
+    ASSERT_EQ(link.offered.size(), 1u);
+    EXPECT_EQ(link.offered[0].Message, sent[3]);
+    EXPECT_EQ(link.traffics.back(), Traffic::Resend);
+    EXPECT_EQ(queue->WaitingForSlot(), 1);
+    EXPECT_EQ(countContaining(c->drain(), "  SP: Message 1000004 from the spool takes a freed slot"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(SQLite, QueueSpool, ::testing::Values(Backend::SQLite), backendName);
+
+}  // namespace
+}  // namespace smtpin::test
