@@ -97,6 +97,14 @@ int initialise(core::Client& client)
               << "catalogue:     " << loc.databaseName << "\n"
               << "log folder:    " << client.logFolder() << "\n";
     client.db.CloseSQLDatabase();
+    // Created here too, so a spool that cannot be made shows before the service starts.
+    std::string why;
+    if (!client.spool.Open(client.spoolFile(), &why)) {
+        std::cerr << "smtpin: the spool cannot be used: " << why << "\n";
+        return 1;
+    }
+    std::cout << "spool:         " << client.spoolFile() << " (" << client.spool.Count() << " pages waiting)\n";
+    client.spool.Close();
     return 0;
 }
 

@@ -43,29 +43,6 @@ protected:
         return -1;
     }
 
-    // Text -> the message ids it arrived under (new or repeat) over all
-    // runs, and the ids printed as new, with how often.
-    void tally(std::map<std::string, std::set<std::string>>& arrivals, std::map<std::string, int>& newIds,
-               int& repeats)
-    {
-        for (auto& run : runs)
-            for (const auto& line : run->lines()) {
-                const bool fresh = line.rfind("RX NEWMESS ", 0) == 0;
-                const bool repeat = line.rfind("RX REPEAT ", 0) == 0;
-                if (!fresh && !repeat)
-                    continue;
-                const auto to = line.find(" to 7000: ");
-                if (to == std::string::npos)
-                    continue;
-                const std::size_t idAt = fresh ? 11 : 10;
-                const std::string id = line.substr(idAt, line.find(' ', idAt) - idAt);
-                arrivals[line.substr(to + 10)].insert(id);
-                if (fresh)
-                    ++newIds[id];
-                else
-                    ++repeats;
-            }
-    }
 };
 
 TEST_F(Chaos, EveryPageAnswered250ReachesASwitchThatKeepsDying)
@@ -82,10 +59,8 @@ TEST_F(Chaos, EveryPageAnswered250ReachesASwitchThatKeepsDying)
     ASSERT_TRUE(app.start());
     ASSERT_TRUE(live().waitForLine("RX READY", 20000)) << app.errorText();
 
-    QProcess burst;
-    burst.start("python3", {QStringLiteral(BURST_SENDER), QString::number(smtpPort), QString::number(mails), "4",
-                            "25", light ? "0.05" : "0.12", "30"});
-    ASSERT_TRUE(burst.waitForStarted(10000));
+    BurstProcess burst;
+    ASSERT_TRUE(burst.start(smtpPort, mails, 4, light ? 0.05 : 0.12, 30));
 
     int restarts = 0, freezes = 0;
     qint64 slowest = 0;
@@ -115,43 +90,36 @@ TEST_F(Chaos, EveryPageAnswered250ReachesASwitchThatKeepsDying)
         ASSERT_GE(untilAccepted(probes.back()), 0) << probes.back();
         slowest = std::max(slowest, sinceRestart.elapsed());
     }
-    ASSERT_TRUE(pumpUntil([&] { return burst.state() == QProcess::NotRunning; }, 180000));
+    ASSERT_TRUE(pumpUntil([&] { return burst.finished(); }, 180000));
 
+    const Burst sent = burst.result();
     std::vector<std::string> accepted = probes;
-    int refused = 0;
-    for (const QByteArray& line : burst.readAllStandardOutput().split('\n')) {
-        if (line.startsWith("OK "))
-            accepted.push_back(line.mid(3).toStdString());
-        else if (!line.isEmpty() && ++refused <= 3)
-            std::cout << "chaos: refused " << line.toStdString() << "\n";
-    }
-    std::map<std::string, std::set<std::string>> arrivals;
-    std::map<std::string, int> newIds;
-    int repeats = 0;
+    accepted.insert(accepted.end(), sent.accepted.begin(), sent.accepted.end());
+    Arrivals arrivals;
     const auto allArrived = [&] {
-        arrivals.clear();
-        newIds.clear();
-        repeats = 0;
-        tally(arrivals, newIds, repeats);
-        return std::all_of(accepted.begin(), accepted.end(), [&](const auto& t) { return arrivals.count(t) > 0; });
+        arrivals = {};
+        for (auto& run : runs)
+            arrivals.add(run->lines());
+        return std::all_of(accepted.begin(), accepted.end(),
+                           [&](const auto& t) { return arrivals.byText.count(t) > 0; });
     };
     EXPECT_TRUE(pumpUntil(allArrived, 30000));
 
     int missing = 0;
     for (const auto& text : accepted)
-        if (!arrivals.count(text)) {
+        if (!arrivals.byText.count(text)) {
             ++missing;
             ADD_FAILURE() << "answered 250, never reached a switch: " << text;
         }
-    for (const auto& [id, n] : newIds)
+    for (const auto& [id, n] : arrivals.newIds)
         EXPECT_EQ(n, 1) << "message id " << id << " was new to the switch " << n << " times";
     // A page sent again under another id would be a second page on the pager.
-    for (const auto& [text, idsOfText] : arrivals)
+    for (const auto& [text, idsOfText] : arrivals.byText)
         EXPECT_EQ(idsOfText.size(), 1u) << text << " reached the switch under " << idsOfText.size() << " ids";
     EXPECT_GE(restarts, light ? 3 : 10);
     EXPECT_LE(slowest, 10000) << "a restarted switch waited that long for its login and the next 250";
-    std::cout << "chaos: " << accepted.size() << " answered 250 (" << probes.size() << " probes), " << refused
-              << " refused, " << missing << " missing, " << repeats << " repeats, " << restarts << " restarts, "
+    std::cout << "chaos: " << accepted.size() << " answered 250 (" << probes.size() << " probes), " << sent.refused
+              << " refused, " << missing << " missing, " << arrivals.repeats << " repeats, " << restarts << " restarts, "
               << freezes << " freezes, slowest 250 after a restart " << slowest << " ms\n";
     EXPECT_EQ(app.terminate(), 0);
 }

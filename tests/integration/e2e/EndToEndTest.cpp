@@ -171,6 +171,26 @@ TEST_F(EndToEnd, MailsTakenWhileTheSwitchRestartsReachItAfterTheNewLogin)
     EXPECT_TRUE(app.waitForLine("AIQF: Request DELETE message "));
 }
 
+// Pages taken while the switch is down are on disk: an orderly restart in
+// between loses none of them.
+TEST_F(EndToEnd, PagesTakenWhileTheSwitchIsDownSurviveARestart)
+{
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(app.waitForLine("s01 listening on")) << app.errorText();
+    for (const char* text : {"Spooled one", "Spooled two", "Spooled three"})
+        ASSERT_EQ(sendMail(smtpPort, pagerXml("5005", text)), "250 OK") << text;
+    ASSERT_EQ(app.terminate(), 0);
+    EXPECT_NE(app.applicationLog().find("  SP: 3 messages stay spooled for the next start"), std::string::npos);
+
+    ASSERT_TRUE(hub.startOn(hubPort));
+    ASSERT_TRUE(app.start());
+    for (const char* text : {"Spooled one", "Spooled two", "Spooled three"})
+        EXPECT_TRUE(hub.waitForLine(std::string("to 5005: ") + text, 20000)) << text;
+    EXPECT_NE(app.applicationLog().find("  SP: 3 messages restored from the spool, 0 waiting for a free slot"),
+              std::string::npos);
+    EXPECT_EQ(app.terminate(), 0);
+}
+
 TEST_F(EndToEnd, TheWindowedProgramServesAndClosesLikeTheService)
 {
     ASSERT_TRUE(app.startWindowed({"--screenshots-delay", "soon"}));

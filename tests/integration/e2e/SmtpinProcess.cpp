@@ -240,6 +240,44 @@ Burst sendBurst(int port, int count, int senders)
     return b;
 }
 
+bool BurstProcess::start(int port, int count, int senders, double pace, double retry)
+{
+    process_.start("python3", {QStringLiteral(BURST_SENDER), QString::number(port), QString::number(count),
+                               QString::number(senders), "25", QString::number(pace), QString::number(retry)});
+    return process_.waitForStarted(10000);
+}
+
+Burst BurstProcess::result()
+{
+    Burst b;
+    for (const QByteArray& line : process_.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("OK "))
+            b.accepted.push_back(line.mid(3).toStdString());
+        else if (!line.isEmpty())
+            ++b.refused;
+    }
+    return b;
+}
+
+void Arrivals::add(const std::vector<std::string>& switchLines)
+{
+    for (const auto& line : switchLines) {
+        const bool fresh = line.rfind("RX NEWMESS ", 0) == 0;
+        if (!fresh && line.rfind("RX REPEAT ", 0) != 0)
+            continue;
+        const auto to = line.find(" to 7000: ");
+        if (to == std::string::npos)
+            continue;
+        const std::size_t idAt = fresh ? 11 : 10;
+        const std::string id = line.substr(idAt, line.find(' ', idAt) - idAt);
+        byText[line.substr(to + 10)].insert(id);
+        if (fresh)
+            ++newIds[id];
+        else
+            ++repeats;
+    }
+}
+
 std::string pagerXml(const std::string& pin, const std::string& text, const std::string& hash, const std::string& extra)
 {
     std::string xml = "<PagerMessage>";

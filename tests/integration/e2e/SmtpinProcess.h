@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,27 @@ struct Burst {
     int refused = 0;
 };
 Burst sendBurst(int port, int count, int senders);
+
+// The same sender running beside the test: PACE seconds after each mail,
+// and a 451, 421 or lost connection tried again for up to RETRY seconds.
+class BurstProcess {
+public:
+    bool start(int port, int count, int senders, double pace, double retry);
+    bool finished() const { return process_.state() == QProcess::NotRunning; }
+    Burst result();
+
+private:
+    QProcess process_;
+};
+
+// Every page the switch printed: its text, with the message ids it came
+// under (new or repeat), and the ids printed as new with how often.
+struct Arrivals {
+    std::map<std::string, std::set<std::string>> byText;
+    std::map<std::string, int> newIds;
+    int repeats = 0;
+    void add(const std::vector<std::string>& switchLines);
+};
 
 // A mail whose body is the pager message of these fields, in plain text.
 std::string pagerXml(const std::string& pin, const std::string& text, const std::string& hash = "h1",

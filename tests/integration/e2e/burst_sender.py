@@ -3,8 +3,8 @@
 text, and prints one line per page: "OK <text>" for a 250, "NO <code> <text>"
 otherwise. Every sender opens a new connection every PER_CONNECTION mails,
 and waits PACE seconds (default 0) after each mail. With RETRY seconds, a
-mail answered 451 is sent again after a second, as a mail server would,
-until it is taken or RETRY seconds have passed."""
+mail answered 451 or 421, or whose connection failed, is sent again as a
+mail server would, until it is taken or RETRY seconds have passed."""
 import smtplib
 import sys
 import threading
@@ -24,44 +24,65 @@ def page(text):
     return m
 
 
-def send_one(s, text, retry):
-    deadline = time.monotonic() + retry
-    while True:
-        try:
-            s.send_message(page(text))
-            return f"OK {text}"
-        except smtplib.SMTPResponseException as e:
-            if e.smtp_code != 451 or time.monotonic() >= deadline:
-                return f"NO {e.smtp_code} {text}"
-            s.rset()
-            time.sleep(1)
+class Sender:
+    def __init__(self, port, per_connection, retry):
+        self.port, self.per_connection, self.retry = port, per_connection, retry
+        self.s, self.sent_here = None, 0
+
+    def drop(self):
+        if self.s is not None:
+            try:
+                self.s.close()
+            except (smtplib.SMTPException, OSError):
+                pass
+        self.s = None
+
+    def send(self, text):
+        deadline = time.monotonic() + self.retry
+        while True:
+            try:
+                if self.s is None:
+                    self.s = smtplib.SMTP("127.0.0.1", self.port, timeout=30)
+                    self.sent_here = 0
+                self.s.send_message(page(text))
+                result = f"OK {text}"
+                break
+            except smtplib.SMTPResponseException as e:
+                if e.smtp_code not in (451, 421) or time.monotonic() >= deadline:
+                    result = f"NO {e.smtp_code} {text}"
+                    break
+                if e.smtp_code == 421:
+                    self.drop()
+                else:
+                    self.s.rset()
+                time.sleep(1)
+            except (smtplib.SMTPException, OSError):
+                self.drop()
+                if time.monotonic() >= deadline:
+                    result = f"NO lost {text}"
+                    break
+                time.sleep(0.2)
+        self.sent_here += 1
+        if self.s is not None and self.sent_here >= self.per_connection:
+            try:
+                self.s.quit()
+            except (smtplib.SMTPException, OSError):
+                pass
+            self.s = None
+        return result
 
 
 def sender(port, texts, per_connection, pace, retry, out, lock):
-    for start in range(0, len(texts), per_connection):
-        batch = texts[start:start + per_connection]
+    s = Sender(port, per_connection, retry)
+    for t in texts:
+        result = s.send(t)
+        with lock:
+            out.append(result)
+        if pace:
+            time.sleep(pace)
+    if s.s is not None:
         try:
-            s = smtplib.SMTP("127.0.0.1", port, timeout=30)
-        except OSError as e:
-            with lock:
-                out.extend(f"NO connect {t}" for t in batch)
-            continue
-        for t in batch:
-            try:
-                result = send_one(s, t, retry)
-            except (smtplib.SMTPException, OSError):
-                result = f"NO lost {t}"
-                try:
-                    s.close()
-                    s = smtplib.SMTP("127.0.0.1", port, timeout=30)
-                except OSError:
-                    pass
-            with lock:
-                out.append(result)
-            if pace:
-                time.sleep(pace)
-        try:
-            s.quit()
+            s.s.quit()
         except (smtplib.SMTPException, OSError):
             pass
 
