@@ -100,6 +100,12 @@ Client::Client(const Clock& clock_, Options options_)
     link.hooks().switchWatchdog = [this] { return watchdog.SendSwitchWatchdog(); };
     link.hooks().loggedIn = [this] { queue.ResendAfterLogin(); };
     queue.AttachSpool(&spool);
+    // The data folder's lock names the row this installation holds, so a
+    // start after a crash can take it back; cleared when the row is given back.
+    registration.onClaimChanged([this](const std::string& device, const std::string& stamp) {
+        if (dataLock_.Held() && !dataLock_.Record(device.empty() ? std::string() : device + "\t" + stamp))
+            log.UpdateSystemLog(-1, log.ApplicationList, "", "  IV: Could not note the client row in the data folder lock");
+    });
     // A listener that opens late (or is lost) is told to the switch as at start-up.
     listener.onAvailabilityChanged([this](bool ready) {
         if (running())

@@ -115,8 +115,12 @@ bool StartupSettings::identify()
         throw StartupFault(why);
     auto& reg = s_.registration;
     reg.ClientId = reg.IdentifyTitleModule(kClientType);
-    const std::string own = s_.dataLock.Recorded();
-    if (!own.empty() && reg.TakeBackOwnRow(own, reg.ClientId))
+    // "<row>\t<stamp>": the row this installation holds and the stamp it left on it.
+    const std::string note = s_.dataLock.Recorded();
+    const auto tab = note.find('\t');
+    const std::string own = note.substr(0, tab);
+    const std::string stamp = tab == std::string::npos ? std::string() : note.substr(tab + 1);
+    if (!own.empty() && reg.TakeBackOwnRow(own, stamp, reg.ClientId))
         reg.ClientId = own;
     else
         reg.ClientId = reg.LoadWhoAmI();
@@ -125,8 +129,6 @@ bool StartupSettings::identify()
         s_.dialogs.MsgBox(failure_, db::ClientRegistration::kDialogTitle);
         return false;
     }
-    if (reg.HoldsRow() && !s_.dataLock.Record(reg.ClientId))
-        logLine("  IV: Could not note the client row in " + files_.lock);
     return true;
 }
 

@@ -106,6 +106,8 @@ bool ClientRegistration::claim(const std::string& device, bool override)
     if (!override)
         sql += " AND ([State] = '0')";
     holdsRow_ = db_.Execute(sql, {db_.timeValue(db_.clock().now()), qs(device)}) == 1;
+    if (holdsRow_)
+        tellClaim(device);
     return holdsRow_;
 }
 
@@ -199,13 +201,29 @@ std::string ClientRegistration::whoAmIComplete(const std::string& identifier)
     }
 }
 
-bool ClientRegistration::TakeBackOwnRow(const std::string& device, const std::string& request)
+std::string ClientRegistration::stampOf(const std::string& device)
+{
+    try {
+        Recordset rs = db_.OpenRecordset("SELECT [Watchdog] FROM HXSClient WHERE ([Device] = ?)", {qs(device)});
+        return rs.next() && !rs.isNull("Watchdog") ? rs.text("Watchdog") : std::string();
+    } catch (const DatabaseFault&) {
+        return {};
+    }
+}
+
+void ClientRegistration::tellClaim(const std::string& device)
+{
+    if (claimChanged_)
+        claimChanged_(device, stampOf(device));
+}
+
+bool ClientRegistration::TakeBackOwnRow(const std::string& device, const std::string& stamp, const std::string& request)
 {
     const bool pattern = request.size() >= 2 && request.compare(request.size() - 2, 2, "**") == 0;
     const bool fits = pattern ? sameFirstCharacter(device, request)
                               : QString::fromStdString(device).compare(QString::fromStdString(request),
                                                                        Qt::CaseInsensitive) == 0;
-    if (!fits || NoIdentity(device) || !db_.EnsureSQLDatabase())
+    if (!fits || stamp.empty() || NoIdentity(device) || !db_.EnsureSQLDatabase())
         return false;
     db_.CountDatabaseHit();
     try {
@@ -213,9 +231,10 @@ bool ClientRegistration::TakeBackOwnRow(const std::string& device, const std::st
         {
             Recordset rs = db_.OpenRecordset(
                 "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '1') AND ([Device] = ?)", {qs(device)});
-            if (!rs.next())
+            // Claimed since by anyone else, the stamp is theirs.
+            if (!rs.next() || rs.isNull("Watchdog") || rs.text("Watchdog") != stamp)
                 return false;
-            claimedAt = rs.isNull("Watchdog") ? std::string("an unknown time") : rs.date("Watchdog").generalDate();
+            claimedAt = rs.date("Watchdog").generalDate();
         }
         if (!claim(device, true))
             return false;
@@ -240,6 +259,8 @@ void ClientRegistration::SetUserIdInactive()
     try {
         db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)", {qs(trimmed(ClientId))});
         holdsRow_ = false;
+        if (claimChanged_)
+            claimChanged_("", "");
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" SUII: Unable to access connection to disable user.", f);
     }
@@ -257,6 +278,10 @@ void ClientRegistration::SetClientAvailability(const std::string& identifier, st
     try {
         db_.Execute("UPDATE HXSClient SET [Watchdog] = GETDATE(),[Available] = ?  WHERE ([Device] = ?)",
                     {QString::number(available), qs(identifier)});
+        // Our own row's stamp moved: the note of it follows.
+        if (holdsRow_ && QString::fromStdString(trimmed(identifier))
+                                 .compare(QString::fromStdString(trimmed(ClientId)), Qt::CaseInsensitive) == 0)
+            tellClaim(trimmed(ClientId));
         log_.UpdateSystemLog(-1, log_.StatusList, "", available == 1 ? " SCA: Client Ready" : " SCA: Client Unavailable ");
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" SCA: Unable to set client availability", f);

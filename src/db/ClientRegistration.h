@@ -3,6 +3,7 @@
 #include "platform/DateSerial.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace smtpin {
@@ -75,9 +76,16 @@ public:
 
     // The row this installation claimed before, still marked running though
     // that run is over (its data folder lock was free): taken back without
-    // the override question when it fits the requested identifier. False
-    // when it is free, gone, disabled or another client's.
-    bool TakeBackOwnRow(const std::string& device, const std::string& request);
+    // the override question when it fits the requested identifier and still
+    // carries the stamp this installation left on it. False when it is free,
+    // gone, disabled, or claimed since by anyone else.
+    bool TakeBackOwnRow(const std::string& device, const std::string& stamp, const std::string& request);
+    // Told the row and its stamp whenever this instance claims its row or
+    // the stamp on it changes, and ("", "") when it gives the row back.
+    void onClaimChanged(std::function<void(const std::string& device, const std::string& stamp)> f)
+    {
+        claimChanged_ = std::move(f);
+    }
 
     // This instance claimed its row and has not released it yet.
     bool HoldsRow() const { return holdsRow_; }
@@ -91,8 +99,12 @@ private:
     // Takes the row when it is still free (or whatever its state, when
     // overriding); false when another client got there first.
     bool claim(const std::string& device, bool override);
+    // The row's Watchdog as this instance left it; empty when unreadable.
+    std::string stampOf(const std::string& device);
+    void tellClaim(const std::string& device);
     void logLine(const std::string& text);
 
+    std::function<void(const std::string&, const std::string&)> claimChanged_;
     CatalogueConnection& db_;
     SystemLog& log_;
     Dialogs& dialogs_;

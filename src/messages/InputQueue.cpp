@@ -221,6 +221,10 @@ void InputQueue::deleteFromSwitch(const MessageType& received)
 {
     const std::string id = std::to_string(received.MessId);
     const std::int16_t slot = FindQueuedMessage(received.MessId);
+    if (slot < 0 && forgetWaiting(received.MessId)) {
+        LogForSlot(-1, id, "AIQF: Request DELETE message " + id + " (still in the spool, waiting for a slot)");
+        return;
+    }
     if (slot < 0) {
         LogForSlot(-1, id, " AIQF: Message not in Q, DELETE not applicable.");
         return;
@@ -303,6 +307,20 @@ void InputQueue::FlushSpool()
 {
     if (spool_ && !spool_->FlushForgotten())
         log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SP: Spool did not take the last DELETEs, trying again");
+}
+
+// A message restored from the spool and still outside the queue that the
+// switch deletes (sent by the run before): it needs no slot any more.
+bool InputQueue::forgetWaiting(std::int32_t messId)
+{
+    const auto it = std::find_if(waitingForSlot_.begin(), waitingForSlot_.end(),
+                                 [messId](const spool::SpooledMessage& m) { return m.messId == messId; });
+    if (it == waitingForSlot_.end())
+        return false;
+    waitingForSlot_.erase(it);
+    if (spool_)
+        spool_->Forget(messId);
+    return true;
 }
 
 void InputQueue::CloseSpool()

@@ -112,6 +112,7 @@ private:
     void markTaken(int index);
     bool restoreInto(int index, const spool::SpooledMessage& message);
     void refillFromSpool();
+    bool forgetWaiting(std::int32_t messId);
 
     const Clock& clock_;
     SystemLog& log_;

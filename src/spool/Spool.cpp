@@ -5,6 +5,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace smtpin::spool {
 
 namespace {
@@ -31,6 +33,15 @@ bool Spool::Open(const std::string& path, std::string* why)
 {
     Close();
     path_ = path;
+    // One program per spool, wherever the spool is: two would both send it all.
+    std::string lockWhy;
+    if (!lock_.Acquire(path + ".lock", &lockWhy)) {
+        if (why)
+            *why = lockWhy.find("in use") != std::string::npos ? "the spool " + path + " is in use by another running smtpin"
+                                                                : lockWhy;
+        Close();
+        return false;
+    }
     // The handles of the attempt end before a failed one is cleaned up.
     if (!openFile(why)) {
         Close();
@@ -49,6 +60,8 @@ bool Spool::openFile(std::string* why)
     };
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
     db.setDatabaseName(QString::fromStdString(path_));
+    // Nothing else writes it: a lock on it is a fault to report, not to wait out.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100"));
     if (!db.open())
         return fail("cannot open " + path_ + ": " + db.lastError().text().toStdString());
     QSqlQuery q(db);
@@ -64,9 +77,10 @@ bool Spool::openFile(std::string* why)
                     std::to_string(kSchemaVersion));
     if (version == 0 && !createSchema(why))
         return false;
-    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM Spool")) || !q.next())
+    if (!q.exec(QStringLiteral("SELECT COUNT(*), COALESCE(MAX(Seq), 0) FROM Spool")) || !q.next())
         return fail("cannot read " + path_ + ": " + errorOf(q));
     count_ = q.value(0).toInt();
+    seq_ = q.value(1).toLongLong();
     return true;
 }
 
@@ -74,8 +88,9 @@ bool Spool::createSchema(std::string* why)
 {
     QSqlDatabase db = QSqlDatabase::database(name_, false);
     db.transaction();
-    const bool ok = exec(QStringLiteral("CREATE TABLE Spool (MessId INTEGER PRIMARY KEY, Taken INTEGER NOT NULL, "
-                                        "Record BLOB NOT NULL)"),
+    // Seq orders the messages as they were taken, whatever the clock did.
+    const bool ok = exec(QStringLiteral("CREATE TABLE Spool (MessId INTEGER PRIMARY KEY, Seq INTEGER NOT NULL, "
+                                        "Taken INTEGER NOT NULL, Record BLOB NOT NULL)"),
                          why) &&
                     exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), why);
     if (!ok || !db.commit()) {
@@ -98,6 +113,7 @@ void Spool::Close()
         QSqlDatabase::database(name_, false).close();
         QSqlDatabase::removeDatabase(name_);
     }
+    lock_.Release();
 }
 
 bool Spool::deleteForgotten(std::string* why)
@@ -133,8 +149,9 @@ bool Spool::Keep(std::int32_t messId, const std::string& record, std::int64_t ta
     }
     const int before = count_;
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO Spool (MessId, Taken, Record) VALUES (?, ?, ?)"));
+    q.prepare(QStringLiteral("INSERT INTO Spool (MessId, Seq, Taken, Record) VALUES (?, ?, ?, ?)"));
     q.addBindValue(messId);
+    q.addBindValue(static_cast<qint64>(seq_ + 1));
     q.addBindValue(static_cast<qint64>(taken));
     q.addBindValue(QByteArray(record.data(), static_cast<qsizetype>(record.size())));
     bool ok = deleteForgotten(why);
@@ -152,12 +169,13 @@ bool Spool::Keep(std::int32_t messId, const std::string& record, std::int64_t ta
     }
     forgotten_.clear();
     ++count_;
+    ++seq_;
     return true;
 }
 
 void Spool::Forget(std::int32_t messId)
 {
-    if (open_)
+    if (open_ && std::find(forgotten_.begin(), forgotten_.end(), messId) == forgotten_.end())
         forgotten_.push_back(messId);
 }
 
@@ -195,7 +213,7 @@ std::vector<SpooledMessage> Spool::All(std::string* why)
 {
     std::vector<SpooledMessage> out;
     QSqlQuery q(QSqlDatabase::database(name_, false));
-    if (!open_ || !q.exec(QStringLiteral("SELECT MessId, Taken, Record FROM Spool ORDER BY Taken, MessId"))) {
+    if (!open_ || !q.exec(QStringLiteral("SELECT MessId, Taken, Record FROM Spool ORDER BY Seq"))) {
         if (why)
             *why = open_ ? errorOf(q) : "the spool is not open";
         return out;

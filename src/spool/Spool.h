@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FolderLock.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -47,7 +49,7 @@ public:
     // Commits what Forget collected; false when the file refused it.
     bool FlushForgotten();
 
-    // Every message kept, oldest first.
+    // Every message kept, in the order kept.
     std::vector<SpooledMessage> All(std::string* why = nullptr);
     // Messages kept and not forgotten.
     int Count() const { return count_ - static_cast<int>(forgotten_.size()); }
@@ -62,7 +64,9 @@ private:
     std::string path_;
     bool open_ = false;
     int count_ = 0;
+    std::int64_t seq_ = 0;
     std::vector<std::int32_t> forgotten_;
+    FolderLock lock_;   // spool.sqlite.lock, held while open
 };
 
 }  // namespace smtpin::spool

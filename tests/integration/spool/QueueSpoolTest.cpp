@@ -62,7 +62,15 @@ protected:
 
 TEST_P(QueueSpool, AMessageIsOnDiskBeforeItIsTakenAndOffOnlyAfterItsDelete)
 {
+    // Already on disk when the link gets it, so before any reply.
+    std::vector<std::string> onDiskAtSend;
+    link.onSend = [&](const messages::CommType& r) {
+        for (const auto& m : spool.All())
+            if (m.record == r.Message)
+                onDiskAtSend.push_back(m.record);
+    };
     ASSERT_EQ(send("one"), Taken::Queued);
+    EXPECT_EQ(onDiskAtSend.size(), 1u);
     ASSERT_EQ(send("two"), Taken::Queued);
     EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"one", "two"}));
     const auto first = queue->InputQue[1].Mess.MessId;
@@ -144,6 +152,14 @@ TEST_P(QueueSpool, ARestartRestoresIdsAndTextsOldestFirstAndOverflowsAsSlotsFree
     EXPECT_EQ(link.traffics.back(), Traffic::Resend);
     EXPECT_EQ(queue->WaitingForSlot(), 1);
     EXPECT_EQ(countContaining(c->drain(), "  SP: Message 1000004 from the spool takes a freed slot"), 1);
+
+    // The run before had sent the last one: its DELETE needs no slot.
+    queue->AddInputQueFromSwitch(fromSwitch(1000005, "DELETE"));
+    EXPECT_EQ(queue->WaitingForSlot(), 0);
+    queue->FlushSpool();
+    for (const auto& m : spool.All())
+        EXPECT_NE(m.messId, 1000005);
+    EXPECT_EQ(countContaining(c->drain(), "AIQF: Request DELETE message 1000005 (still in the spool"), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(SQLite, QueueSpool, ::testing::Values(Backend::SQLite), backendName);

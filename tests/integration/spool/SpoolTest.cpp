@@ -22,7 +22,8 @@ std::vector<std::int32_t> ids(Spool& s)
     return out;
 }
 
-TEST(SpoolFile, KeepsInTheOrderTakenAcrossAReopen)
+// In the order kept, whatever the clock said (it may be set back).
+TEST(SpoolFile, KeepsInTheOrderKeptAcrossAReopen)
 {
     TempDir dir;
     const std::string file = dir.file("spool.sqlite");
@@ -44,10 +45,11 @@ TEST(SpoolFile, KeepsInTheOrderTakenAcrossAReopen)
     EXPECT_EQ(again.Count(), 3);
     const auto all = again.All();
     ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0].messId, 20);
-    EXPECT_EQ(all[1].record, std::string("caf\xe9|x\x01y", 8));
-    EXPECT_EQ(all[2].record, "second");
-    EXPECT_EQ(all[2].taken, 3000);
+    EXPECT_EQ(all[0].messId, 30);
+    EXPECT_EQ(all[0].record, std::string("caf\xe9|x\x01y", 8));   // bytes as they were
+    EXPECT_EQ(all[1].record, "second");
+    EXPECT_EQ(all[2].messId, 20);
+    EXPECT_EQ(all[2].taken, 1000);
 }
 
 TEST(SpoolFile, OnlyForgottenOrDroppedMessagesGo)
@@ -61,11 +63,13 @@ TEST(SpoolFile, OnlyForgottenOrDroppedMessagesGo)
         for (int id = 1; id <= 4; ++id)
             ASSERT_TRUE(s.Keep(id, "m" + std::to_string(id), id, &why));
         s.Forget(2);
-        s.Forget(99);   // not ours: changes nothing
+        s.Forget(2);               // a DELETE told twice counts once
+        s.Forget(3);
         EXPECT_EQ(s.Count(), 2);   // counted at once, written with the next commit
         EXPECT_EQ(ids(s), (std::vector<std::int32_t>{1, 2, 3, 4}));
-        ASSERT_TRUE(s.Keep(5, "m5", 5, &why));
-        EXPECT_EQ(ids(s), (std::vector<std::int32_t>{1, 3, 4, 5}));
+        ASSERT_TRUE(s.Keep(6, "m6", 6, &why));
+        EXPECT_EQ(ids(s), (std::vector<std::int32_t>{1, 4, 6}));
+        ASSERT_TRUE(s.Keep(3, "m3 again", 7, &why));   // an id the switch deleted may come back
         EXPECT_EQ(s.Count(), 4);
         EXPECT_TRUE(s.Drop(4));
         s.Forget(1);
@@ -73,13 +77,13 @@ TEST(SpoolFile, OnlyForgottenOrDroppedMessagesGo)
     }
     Spool again;
     ASSERT_TRUE(again.Open(file, &why));
-    EXPECT_EQ(ids(again), (std::vector<std::int32_t>{3, 5}));
-    again.Forget(3);
+    EXPECT_EQ(ids(again), (std::vector<std::int32_t>{6, 3}));   // in the order kept
+    again.Forget(6);
     EXPECT_TRUE(again.FlushForgotten());
-    EXPECT_EQ(ids(again), (std::vector<std::int32_t>{5}));
+    EXPECT_EQ(ids(again), (std::vector<std::int32_t>{3}));
 }
 
-TEST(SpoolFile, IsWrittenAheadAndSyncedInFull)
+TEST(SpoolFile, IsWrittenAheadWithItsSchemaVersion)
 {
     TempDir dir;
     Spool s;
@@ -128,6 +132,41 @@ TEST(SpoolFile, AFileItCannotUseIsRefusedWithWhy)
     TempDir::write(notSqlite, std::string(4096, 'x'));
     EXPECT_FALSE(s.Open(notSqlite, &why));
     EXPECT_FALSE(why.empty());
+}
+
+// A spool another program has locked: the commit fails at once (the sender
+// gets 451), nothing is counted, and what was forgotten is kept to forget.
+TEST(SpoolFile, ACommitThatFailsChangesNothing)
+{
+    TempDir dir;
+    const std::string file = dir.file("spool.sqlite");
+    Spool s;
+    std::string why;
+    ASSERT_TRUE(s.Open(file, &why));
+    ASSERT_TRUE(s.Keep(1, "one", 1, &why));
+    ASSERT_TRUE(s.Keep(2, "two", 2, &why));
+    s.Forget(1);
+    {
+        QSqlDatabase side = QSqlDatabase::addDatabase("QSQLITE", "spool-locker");
+        side.setDatabaseName(QString::fromStdString(file));
+        ASSERT_TRUE(side.open());
+        QSqlQuery lock(side);
+        ASSERT_TRUE(lock.exec("BEGIN EXCLUSIVE"));
+        EXPECT_FALSE(s.Keep(3, "three", 3, &why));
+        EXPECT_NE(why.find("locked"), std::string::npos) << why;
+        EXPECT_EQ(s.Count(), 1);
+        EXPECT_TRUE(lock.exec("ROLLBACK"));
+        side.close();
+    }
+    QSqlDatabase::removeDatabase("spool-locker");
+    ASSERT_TRUE(s.Keep(3, "three", 3, &why)) << why;
+    EXPECT_EQ(ids(s), (std::vector<std::int32_t>{2, 3}));
+    EXPECT_EQ(s.Count(), 2);
+
+    // One program per spool.
+    Spool second;
+    EXPECT_FALSE(second.Open(file, &why));
+    EXPECT_NE(why.find("is in use by another running smtpin"), std::string::npos) << why;
 }
 
 }  // namespace

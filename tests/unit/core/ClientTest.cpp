@@ -223,8 +223,8 @@ TEST_F(ClientTest, ASpoolThatCannotBeOpenedStopsStartUp)
     TempDir::write(dir.file("smtpin.ini"), "[Spool]\nFolder=" + dir.file("missing/folder") + "\n");
     auto& c = start();
     EXPECT_FALSE(c.running());
-    EXPECT_NE(c.failure().find("the spool cannot be used: cannot open " + dir.file("missing/folder/spool.sqlite")),
-              std::string::npos)
+    EXPECT_EQ(c.failure().rfind("the spool cannot be used: cannot open ", 0), 0u) << c.failure();
+    EXPECT_NE(c.failure().find(dir.file("missing/folder/spool.sqlite")), std::string::npos)
         << c.failure();
     EXPECT_EQ(rowState(), "00");   // the row it claimed is given back
 }
@@ -233,12 +233,13 @@ TEST_F(ClientTest, ASpoolThatCannotBeOpenedStopsStartUp)
 // free (that run is over) and names the row, so the next start takes it back.
 TEST_F(ClientTest, AStartAfterACrashTakesItsOwnRowBack)
 {
-    edit("UPDATE HXSClient SET [State] = '1' WHERE [Device] = 'S01'");
-    TempDir::write(dir.file("smtpin.lock"), "S01\n");
+    edit("UPDATE HXSClient SET [State] = '1', [Watchdog] = '2026-01-15 09:00:00' WHERE [Device] = 'S01'");
+    TempDir::write(dir.file("smtpin.lock"), "S01\t2026-01-15 09:00:00\n");
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
-    EXPECT_TRUE(logged("LWAI: Took back user id S01, claimed by this installation at "));
-    EXPECT_EQ(TempDir::read(dir.file("smtpin.lock")), "S01\n");
+    EXPECT_TRUE(logged("LWAI: Took back user id S01, claimed by this installation at 15/01/2026 09:00:00"));
+    // The note follows the new claim.
+    EXPECT_EQ(TempDir::read(dir.file("smtpin.lock")), "S01\t2026-01-15 10:00:00\n");
 
     // While it runs, the folder is its own: a second client there is refused.
     core::Client second(clock, options);
@@ -249,15 +250,26 @@ TEST_F(ClientTest, AStartAfterACrashTakesItsOwnRowBack)
     EXPECT_EQ(rowState().substr(0, 1), "1");
 }
 
-// A row marked running that this installation never noted is another
-// installation's: never taken without the operator's word.
+// A row claimed since by another installation (its stamp is not the one
+// noted here) is never taken without the operator's word; a row given back
+// at an orderly close leaves no note behind.
 TEST_F(ClientTest, ARowAnotherInstallationHoldsIsNotTakenBack)
 {
-    edit("UPDATE HXSClient SET [State] = '1' WHERE [Device] = 'S01'");
+    edit("UPDATE HXSClient SET [State] = '1', [Watchdog] = '2026-01-15 09:30:00' WHERE [Device] = 'S01'");
+    TempDir::write(dir.file("smtpin.lock"), "S01\t2026-01-15 09:00:00\n");
     auto& c = start();
     EXPECT_FALSE(c.running());
     EXPECT_FALSE(logged("Took back"));
     EXPECT_EQ(rowState().substr(0, 1), "1");
+}
+
+TEST_F(ClientTest, AnOrderlyCloseLeavesNoRowToTakeBack)
+{
+    auto& c = start();
+    ASSERT_TRUE(c.running()) << c.failure();
+    EXPECT_EQ(TempDir::read(dir.file("smtpin.lock")).substr(0, 4), "S01\t");
+    c.registration.SetUserIdInactive();   // as the close gives the row back
+    EXPECT_EQ(TempDir::read(dir.file("smtpin.lock")), "\n");
 }
 
 TEST_F(ClientTest, ResetAndReceivedRecords)

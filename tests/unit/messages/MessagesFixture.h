@@ -5,6 +5,7 @@
 #include "messages/InputQueue.h"
 #include "messages/MessageType.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ public:
     {
         offered.push_back(record);
         traffics.push_back(traffic);
+        if (onSend)
+            onSend(record);
         return accept && !roomButRefuse;
     }
     bool PageRoom() const override { return accept; }
@@ -43,6 +46,7 @@ public:
 
     bool accept = true;
     bool roomButRefuse = false;   // says it has room, then refuses the record
+    std::function<void(const messages::CommType&)> onSend;
     std::vector<messages::CommType> offered;
     std::vector<messages::Traffic> traffics;
     std::vector<std::string> waiting;   // texts the link says it still holds
