@@ -5,6 +5,7 @@
 #include "log/SystemLog.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -128,8 +129,13 @@ bool CatalogueConnection::OpenSQLDatabase()
     form_.txbInitialCatalog.setText(location_.initialCatalog);
 
     QString problem = qs(location_.problem);
+    const bool odbc = location_.driver == Driver::Odbc;
+    const bool mayCreate = location_.createCatalogue && !connectedBefore_;
+    // SQLite makes an empty file of a name it opens: a reconnect must not.
+    if (problem.isEmpty() && !odbc && !mayCreate && !QFileInfo::exists(qs(location_.databaseName)))
+        problem = QStringLiteral("The catalogue %1 is missing; it is not created again while the client runs")
+                      .arg(qs(location_.databaseName));
     if (problem.isEmpty()) {
-        const bool odbc = location_.driver == Driver::Odbc;
         QSqlDatabase db = QSqlDatabase::addDatabase(odbc ? "QODBC" : "QSQLITE", name_);
         if (!db.isValid()) {
             problem = QStringLiteral("Database driver %1 is not available").arg(odbc ? "QODBC" : "QSQLITE");
@@ -141,10 +147,16 @@ bool CatalogueConnection::OpenSQLDatabase()
                 problem = errorText(db.lastError());
         }
     }
-    if (problem.isEmpty() && location_.createCatalogue) {
+    if (problem.isEmpty() && (mayCreate || connectedBefore_)) {
         try {
-            if (!Schema::HasCatalogue(*this))
-                Schema::CreateCatalogue(*this);
+            if (!Schema::HasCatalogue(*this)) {
+                if (mayCreate)
+                    Schema::CreateCatalogue(*this);
+                else
+                    problem = QStringLiteral("The catalogue %1 has no client table; it is not created again while "
+                                             "the client runs")
+                                  .arg(qs(location_.databaseName));
+            }
         } catch (const DatabaseFault& f) {
             problem = qs(f.description);
         }
@@ -155,6 +167,7 @@ bool CatalogueConnection::OpenSQLDatabase()
         ReportDatabaseError("Fatal Error has occured opening database.\r" + pendingError_);
         return false;
     }
+    connectedBefore_ = true;
     logLine(" OSD: SQL Database Connected");
     return true;
 }

@@ -113,6 +113,10 @@ private:
     QString name_;
     Location location_;
     std::string pendingError_;   // the driver's last error text, until reported
+    // Set by the first open that worked: every later open is a reconnect,
+    // which never creates or seeds a catalogue (it would start the message
+    // numbers again while the real file is only away for a moment).
+    bool connectedBefore_ = false;
 };
 
 }  // namespace smtpin::db

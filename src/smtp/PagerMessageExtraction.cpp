@@ -107,10 +107,15 @@ void PagerMessageExtraction::DecodeXmlEntities(std::string& s)
     s = std::move(out);
 }
 
-std::string PagerMessageExtraction::CheckForTranslation(const std::string& pager)
+std::string PagerMessageExtraction::CheckForTranslation(const std::string& pager, bool* failed)
 {
-    if (!db_.EnsureSQLDatabase())
+    if (failed)
+        *failed = false;
+    if (!db_.EnsureSQLDatabase()) {
+        if (failed)
+            *failed = true;
         return kNull;
+    }
     try {
         db::Recordset rs = db_.OpenRecordset("SELECT DISTINCT * FROM HXSSirenSites WHERE ([PAGER_ID] = ?)",
                                              {db::qs(pager)});
@@ -119,6 +124,8 @@ std::string PagerMessageExtraction::CheckForTranslation(const std::string& pager
         return result;
     } catch (const db::DatabaseFault& f) {
         db_.ReportDatabaseError(" CFT: Unable to access siren sites database error is ", f);
+        if (failed)
+            *failed = true;
         return kNull;
     }
 }
@@ -173,7 +180,13 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
         log("\tXML: Dispatch flag is True");
     } else {
         log("\tXML: Dispatch flag is False");
-        std::string swapped = CheckForTranslation(MailPagerPin);
+        bool failed = false;
+        std::string swapped = CheckForTranslation(MailPagerPin, &failed);
+        if (failed) {
+            // The number may be a siren's: paging it unswapped could reach the wrong one.
+            log(logTick_() + "\tXML: Siren table cannot be read, message not processed");
+            return MailOutcome::TryLater;
+        }
         if (swapped != kNull) {
             cleanField(swapped, "PagerPin", kMaxFieldLength);
             MailPagerPin = std::move(swapped);

@@ -40,7 +40,9 @@ public:
     // &lt; &gt; &amp; &apos; &quot;, each decoded once.
     static void DecodeXmlEntities(std::string& s);
     // The pager number to use instead of pager, or "NULL".
-    std::string CheckForTranslation(const std::string& pager);
+    // The siren site's number for a pager, or "NULL"; failed tells a lookup
+    // that could not be made from a pager that is no siren.
+    std::string CheckForTranslation(const std::string& pager, bool* failed = nullptr);
 
     // The last mail's fields.
     std::string MailPagerPin;

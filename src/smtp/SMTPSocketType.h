@@ -44,6 +44,7 @@ enum class MailOutcome {
     NoPagerNumber,   // nothing to page
     QueueFull,       // try again later
     LinkBusy,        // the switch link holds all the pages it may: try again later
+    TryLater,        // the siren table could not be read: try again later
 };
 
 // Turns a finished mail into a pager message.

@@ -319,6 +319,10 @@ void SmtpSession::processDend(int index)
         SendReply(index, "451 VORN_SMTP_Server Link buffer full, try again later");
         caption("Command: DEND Reply: 451 TRY LATER");
         break;
+    case MailOutcome::TryLater:
+        SendReply(index, "451 VORN_SMTP_Server Pager number cannot be checked, try again later");
+        caption("Command: DEND Reply: 451 TRY LATER");
+        break;
     }
 }
 

@@ -152,6 +152,36 @@ TEST_P(Connection, ErrorsLogAndReconnectAtMostOnceInTenSeconds)
     EXPECT_EQ(c->drain(), std::vector<std::string>{" OSD: SQL Database Connected"});
 }
 
+// The file is away for a moment: a reconnect fails with its reason instead
+// of seeding a new catalogue whose message numbers would start again.
+TEST_P(Connection, AReconnectNeverCreatesACatalogue)
+{
+    auto c = openClient();
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 1000001);
+    const std::string file = catalogueFile();
+    const std::string away = dir.file("away.sqlite");
+    c->db.CloseSQLDatabase();
+    ASSERT_EQ(std::rename(file.c_str(), away.c_str()), 0);
+    c->drain();
+
+    EXPECT_FALSE(c->db.OpenSQLDatabase());
+    // The ODBC driver makes an empty file of the name; SQLite's own is not let.
+    const char* reason = GetParam() == Backend::SQLite ? "is missing; it is not created again while the client runs"
+                                                       : "has no client table; it is not created again";
+    EXPECT_NE(c->db.LastDatabaseErrorText.find(reason), std::string::npos) << c->db.LastDatabaseErrorText;
+    if (GetParam() == Backend::SQLite) {
+        EXPECT_FALSE(std::ifstream(file).good());   // not even an empty file
+    }
+    // An empty file in its place is no catalogue either.
+    std::ofstream(file).flush();
+    EXPECT_FALSE(c->db.OpenSQLDatabase());
+    EXPECT_NE(c->db.LastDatabaseErrorText.find("has no client table"), std::string::npos);
+
+    ASSERT_EQ(std::rename(away.c_str(), file.c_str()), 0);
+    ASSERT_TRUE(c->db.OpenSQLDatabase()) << c->db.LastDatabaseErrorText;
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 1000002);   // the counter goes on
+}
+
 TEST_P(Connection, TheSameErrorAgainReconnectsWithoutLoggingAgain)
 {
     auto c = openClient();
