@@ -65,6 +65,7 @@ Client::Client(const Clock& clock_, Options options_)
                      switch (creation.SendMessage(message, pin, hash, requested, machine, address)) {
                      case messages::Taken::Queued: return MailOutcome::Queued;
                      case messages::Taken::LinkBusy: return MailOutcome::LinkBusy;
+                     case messages::Taken::NoMessageId: return MailOutcome::NoMessageId;
                      case messages::Taken::QueueFull:
                      case messages::Taken::SpoolRefused: break;
                      }

@@ -73,7 +73,6 @@ bool StartupSettings::run()
     auto& reg = s_.registration;
     s_.log.OpenSystemLogs(files_.logFolder, reg.ClientId, version_);
     s_.creation.DefaultStartMessId = s_.creation.GetDefMessId();
-    reg.MessageCounter = s_.creation.DefaultStartMessId;
     s_.form.lbDefaultMessID.setCaption("Default Start MessID = " + std::to_string(s_.creation.DefaultStartMessId));
     reg.LoadTCPVariables();
     const std::string switchId = reg.IdentifyTitleModule("SWITCH");
@@ -151,6 +150,13 @@ void StartupSettings::openSpool()
 
 void StartupSettings::readListenerSettings()
 {
+    if (const std::string v = config("MESSID_BLOCK"); v.empty()) {
+        logLine("  IV: MESSID_BLOCK is empty. Setting to 100");
+        s_.registration.MessIdBlock = 100;
+    } else {
+        s_.registration.MessIdBlock = number("MESSID_BLOCK", v, 1, db::ClientRegistration::kMaxMessIdBlock);
+        logLine("  IV: Message ids are reserved " + v + " at a time");
+    }
     auto& form = s_.form;
     auto& listener = s_.listener;
     if (const std::string port = config("SMTPPORT"); !port.empty()) {

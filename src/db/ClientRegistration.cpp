@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <vector>
@@ -44,35 +45,63 @@ bool ClientRegistration::NoIdentity(const std::string& identifier)
 
 void ClientRegistration::logLine(const std::string& text) { log_.UpdateSystemLog(-1, log_.ApplicationList, "", text); }
 
-std::int32_t ClientRegistration::GetSystemMessageId()
+bool ClientRegistration::drawBlock(std::int64_t& first, std::int64_t& last)
 {
-    const auto nextLocal = [this] {
-        // Wraps instead of overflowing; the catalogue is the real source.
-        MessageCounter = static_cast<std::int32_t>(static_cast<std::uint32_t>(MessageCounter) + 1u);
-        return MessageCounter;
-    };
     if (!db_.EnsureSQLDatabase()) {
         logLine("GSMI: Unable to access database for next message id.");
-        return nextLocal();
+        return false;
     }
     db_.CountDatabaseHit();
+    const std::int32_t block = std::clamp(MessIdBlock, 1, kMaxMessIdBlock);
     try {
-        // Increment and read back in one transaction, so clients sharing
-        // the catalogue never draw the same number.
-        std::optional<std::int32_t> drawn;
+        // Moved and read back in one transaction, so clients sharing the
+        // catalogue never reserve the same ids.
+        std::optional<std::int64_t> drawn;
         db_.InTransaction([&] {
-            if (db_.Execute("UPDATE HXSSystem SET [Value] = [Value] + 1 WHERE ([Description] = 'MessIdSystem')") < 1)
+            if (db_.Execute("UPDATE HXSSystem SET [Value] = [Value] + ? WHERE ([Description] = 'MessIdSystem')",
+                            {block}) < 1)
                 return;
             Recordset rs =
                 db_.OpenRecordset("SELECT [Value],[Description] FROM HXSSystem WHERE ([Description] = 'MessIdSystem') ");
             if (rs.next())
                 drawn = rs.int32("Value");
         });
-        return drawn ? *drawn : nextLocal();
+        if (!drawn || *drawn - block + 1 < 1) {
+            logLine("GSMI: The catalogue has no message id counter (HXSSystem 'MessIdSystem')");
+            return false;
+        }
+        last = *drawn;
+        first = last - block + 1;
+        logLine("GSMI: Message ids " + std::to_string(first) + " to " + std::to_string(last) + " reserved");
+        outOfIdsLogged_ = false;
+        return true;
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError("GSMI: Unable to access connection to database for next message id.", f);
-        return nextLocal();
+        return false;
     }
+}
+
+std::int32_t ClientRegistration::GetSystemMessageId()
+{
+    if (next_ > last_) {
+        next_ = nextBlockFirst_;
+        last_ = nextBlockLast_;
+        nextBlockFirst_ = 1;
+        nextBlockLast_ = 0;
+    }
+    if (next_ > last_ && !drawBlock(next_, last_)) {
+        if (!outOfIdsLogged_)
+            logLine("GSMI: No message id left and none can be drawn: mail is refused until one can");
+        outOfIdsLogged_ = true;
+        return 0;
+    }
+    const auto id = static_cast<std::int32_t>(next_++);
+    // The next block is drawn while a fifth of this one is left, so a short
+    // outage of the catalogue does not stop intake.
+    const std::int64_t reserve = std::max<std::int64_t>(1, std::clamp(MessIdBlock, 1, kMaxMessIdBlock) / 5);
+    if (nextBlockFirst_ > nextBlockLast_ && last_ - next_ + 1 <= reserve)
+        drawBlock(nextBlockFirst_, nextBlockLast_);
+    return id;
 }
 
 void ClientRegistration::GetSystemSettings()

@@ -58,12 +58,20 @@ public:
     std::string ClientId = kNoClient;
     // Fallback message numbers when the catalogue cannot give one; start-up
     // sets it to the default start message id.
-    std::int32_t MessageCounter = 0;
+    // Message ids are reserved from the catalogue's counter in blocks of
+    // this many ("MESSID_BLOCK") and handed out here, so a short outage does
+    // not stop intake and no two clients ever hand out the same id.
+    std::int32_t MessIdBlock = 100;
+    static constexpr std::int32_t kMaxMessIdBlock = 100000;
     std::int32_t RemotePort = 6000;
     std::string RemoteAddress;
     TCPVariables TCPVars;
 
+    // The next reserved id; 0 when none is left and none can be drawn (the
+    // caller must not use one that may repeat).
     std::int32_t GetSystemMessageId();
+    // Reserved ids not handed out yet.
+    std::int64_t MessIdsLeft() const { return (last_ - next_ + 1) + (nextBlockLast_ - nextBlockFirst_ + 1); }
     void GetSystemSettings();
     std::string LoadWhoAmI();
     void SetUserIdInactive();
@@ -99,12 +107,17 @@ private:
     // Takes the row when it is still free (or whatever its state, when
     // overriding); false when another client got there first.
     bool claim(const std::string& device, bool override);
+    // Moves the counter by a block in one step; the block's first and last id.
+    bool drawBlock(std::int64_t& first, std::int64_t& last);
     // The row's Watchdog as this instance left it; empty when unreadable.
     std::string stampOf(const std::string& device);
     void tellClaim(const std::string& device);
     void logLine(const std::string& text);
 
     std::function<void(const std::string&, const std::string&)> claimChanged_;
+    std::int64_t next_ = 1, last_ = 0;                    // the block in use
+    std::int64_t nextBlockFirst_ = 1, nextBlockLast_ = 0; // drawn before it runs out
+    bool outOfIdsLogged_ = false;
     CatalogueConnection& db_;
     SystemLog& log_;
     Dialogs& dialogs_;

@@ -37,6 +37,7 @@ constexpr Setting kClientConfig[] = {
     {"SMTPIP", "127.0.0.1"},
     {"QUEUE_SIZE", "300"},
     {"SPOOL_MAX", "10000"},
+    {"MESSID_BLOCK", "100"},
     {"TCPTIMEOUT", "10"},
     {"TCP_HUB_TIMEOUT", "600"},
     {"MAX_SOCKETS", "10"},

@@ -52,6 +52,11 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
     record.Machine = machine;
     record.InterfaceAddress = interfaceAddress;
 
+    if (record.MessId == 0) {
+        // An id that may repeat is never used: the sender tries again later.
+        queue_.InitQueueSlot(index);
+        return Taken::NoMessageId;
+    }
     const std::string text = record.ConCatMe();
     const std::string id = std::to_string(record.MessId);
     // On disk before anything answers 250; the spool logs why it would not.

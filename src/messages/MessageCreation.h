@@ -27,6 +27,7 @@ enum class Taken {
     QueueFull,   // no free slot
     LinkBusy,    // the link's buffer holds its limit of pages
     SpoolRefused,   // the spool is full or could not commit it
+    NoMessageId,    // no reserved message id left and none could be drawn
 };
 
 // Turns an extracted pager message into a queued record sent to the switch,

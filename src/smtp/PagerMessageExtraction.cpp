@@ -215,6 +215,10 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
         log(logTick_() + "\tXML: Link buffer full, message not processed");
         return taken;
     }
+    if (taken == MailOutcome::NoMessageId) {
+        log(logTick_() + "\tXML: No message id available, message not processed");
+        return taken;
+    }
     if (taken != MailOutcome::Queued) {
         log(logTick_() + "\tXML: Queue full, message not processed");
         return MailOutcome::QueueFull;

@@ -45,6 +45,7 @@ enum class MailOutcome {
     QueueFull,       // try again later
     LinkBusy,        // the switch link holds all the pages it may: try again later
     TryLater,        // the siren table could not be read: try again later
+    NoMessageId,     // no message id can be had now: try again later
 };
 
 // Turns a finished mail into a pager message.

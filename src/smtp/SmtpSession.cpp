@@ -323,6 +323,10 @@ void SmtpSession::processDend(int index)
         SendReply(index, "451 VORN_SMTP_Server Pager number cannot be checked, try again later");
         caption("Command: DEND Reply: 451 TRY LATER");
         break;
+    case MailOutcome::NoMessageId:
+        SendReply(index, "451 VORN_SMTP_Server No message number available, try again later");
+        caption("Command: DEND Reply: 451 TRY LATER");
+        break;
     }
 }
 

@@ -68,7 +68,7 @@ TEST_P(Config, WithoutAnIdentityNothingIsReadOrWritten)
     EXPECT_FALSE(c->config.SaveClientConfig("SMTPPORT", "99"));
     c->reg.ClientId = "";
     EXPECT_FALSE(c->config.SaveClientConfig("NEW", "99"));
-    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 14);
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 15);
 }
 
 TEST_P(Config, QuotesRoundTripInNamesAndValues)

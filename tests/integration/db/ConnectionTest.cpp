@@ -48,7 +48,7 @@ TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
         EXPECT_FALSE(c->config.GetClientConfig(p, "S01").empty()) << p;
     EXPECT_EQ(c->config.GetClientConfig("SMTPPORT", "S01"), "2525");
     EXPECT_EQ(c->config.GetClientConfig("SMTPIP", "S01"), "127.0.0.1");
-    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 13);
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 14);
 
     // The operator's changes survive reopening; nothing is seeded twice.
     exec("UPDATE HXSClientConfig SET Value = '2626' WHERE Parameter = 'SMTPPORT'");
@@ -56,7 +56,7 @@ TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
     EXPECT_FALSE(c->db.isOpen());
     ASSERT_TRUE(c->db.OpenSQLDatabase());
     EXPECT_EQ(c->config.GetClientConfig("SMTPPORT", "S01"), "2626");
-    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 13);
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 14);
     EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClient").toInt(), 1);
     EXPECT_EQ(c->drain(), (std::vector<std::string>{" OSD: ODBC Database closed", " OSD: SQL Database Connected"}));
 }
@@ -129,15 +129,18 @@ TEST_P(Connection, ErrorsLogAndReconnectAtMostOnceInTenSeconds)
     EXPECT_EQ(c->reg.TCPVars.HubMaxBuffer, 100);
     EXPECT_EQ(c->reg.TCPVars.RemoteBuffer, 250);
     EXPECT_DOUBLE_EQ(c->reg.TCPVars.CCWatchdog * 86400.0, 300.0);
-    c->reg.MessageCounter = 41;
-    EXPECT_EQ(c->reg.GetSystemMessageId(), 42);
-    EXPECT_EQ(c->reg.GetSystemMessageId(), 43);
-    EXPECT_EQ(c->drain(), std::vector<std::string>(2, "GSMI: Unable to access database for next message id."));
+    // No id was reserved before: none is handed out.
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 0);
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 0);
+    EXPECT_EQ(c->drain(), (std::vector<std::string>{"GSMI: Unable to access database for next message id.",
+                                                    "GSMI: No message id left and none can be drawn: mail is refused "
+                                                    "until one can",
+                                                    "GSMI: Unable to access database for next message id."}));
     EXPECT_EQ(countOccurrences(c->db.LastDatabaseErrorText, "Fatal Error has occured opening database.\r"), 4);
 
     // After ten seconds the next failure is logged and reconnects again.
     clock.advanceSeconds(6);
-    EXPECT_EQ(c->reg.GetSystemMessageId(), 44);
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 0);
     lines = c->drain();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("Fatal Error has occured opening database.\r", 0), 0u) << lines[0];
@@ -149,7 +152,8 @@ TEST_P(Connection, ErrorsLogAndReconnectAtMostOnceInTenSeconds)
     writeSettings();
     clock.advanceSeconds(11);
     EXPECT_EQ(c->reg.GetSystemMessageId(), 1000001);
-    EXPECT_EQ(c->drain(), std::vector<std::string>{" OSD: SQL Database Connected"});
+    EXPECT_EQ(c->drain(), (std::vector<std::string>{" OSD: SQL Database Connected",
+                                                    "GSMI: Message ids 1000001 to 1000100 reserved"}));
 }
 
 // The file is away for a moment: a reconnect fails with its reason instead

@@ -204,25 +204,47 @@ TEST_P(Registration, RowUpdatesChangeExactlyTheClientsRowWhateverTheLetterCase)
     EXPECT_EQ(column("Available", "S02"), "1");
 }
 
+// Each client reserves blocks of the counter and hands them out itself: ids
+// stay distinct across the clients of one catalogue, and the next block is
+// drawn before the current one runs out.
 TEST_P(Registration, MessageNumbersDrawnByTwoClientsAreAllDistinct)
 {
     auto a = openClient();
     auto b = openClient("S02");
+    a->reg.MessIdBlock = 10;
+    b->reg.MessIdBlock = 10;
     std::set<std::int32_t> drawn;
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 25; ++i) {
         drawn.insert(a->reg.GetSystemMessageId());
         drawn.insert(b->reg.GetSystemMessageId());
     }
-    EXPECT_EQ(drawn.size(), 20u);
+    EXPECT_EQ(drawn.size(), 50u);
     EXPECT_EQ(*drawn.begin(), 1000001);
-    EXPECT_EQ(*drawn.rbegin(), 1000020);
-    EXPECT_EQ(value("SELECT Value FROM HXSSystem WHERE Description = 'MessIdSystem'").toInt(), 1000020);
+    EXPECT_EQ(*drawn.rbegin(), 1000055);
+    // Three blocks each so far, drawn in turns.
+    EXPECT_EQ(value("SELECT Value FROM HXSSystem WHERE Description = 'MessIdSystem'").toInt(), 1000060);
+    EXPECT_EQ(a->reg.MessIdsLeft(), 5);
+    EXPECT_EQ(countContaining(a->drain(), "GSMI: Message ids "), 3);
+}
 
-    // Without the row the local counter goes on.
+// The catalogue goes away: the ids reserved go on, then the mail is refused
+// rather than given an id that may repeat; back again, new blocks follow.
+TEST_P(Registration, WithoutTheCatalogueOnlyReservedIdsAreHandedOut)
+{
+    auto a = openClient();
+    a->reg.MessIdBlock = 5;
+    EXPECT_EQ(a->reg.GetSystemMessageId(), 1000001);
     exec("DELETE FROM HXSSystem WHERE Description = 'MessIdSystem'");
-    a->reg.MessageCounter = 7000000;
-    EXPECT_EQ(a->reg.GetSystemMessageId(), 7000001);
-    EXPECT_EQ(a->reg.GetSystemMessageId(), 7000002);
+    a->drain();
+    std::vector<std::int32_t> ids;
+    for (int i = 0; i < 6; ++i)
+        ids.push_back(a->reg.GetSystemMessageId());
+    EXPECT_EQ(ids, (std::vector<std::int32_t>{1000002, 1000003, 1000004, 1000005, 0, 0}));
+    EXPECT_EQ(countContaining(a->drain(), "GSMI: No message id left and none can be drawn"), 1);   // said once
+
+    exec("INSERT INTO HXSSystem (Description, Value) VALUES ('MessIdSystem', '1000005')");
+    EXPECT_EQ(a->reg.GetSystemMessageId(), 1000006);
+    EXPECT_EQ(countContaining(a->drain(), "GSMI: Message ids 1000006 to 1000010 reserved"), 1);
 }
 
 TEST_P(Registration, SettingsAreReadFromTheClientsRows)

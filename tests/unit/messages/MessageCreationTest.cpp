@@ -60,7 +60,8 @@ TEST_P(Creation, TheRecordSentForANewMessage)
     EXPECT_EQ(slot(1).Group, "GROUPCHECK");
     EXPECT_EQ(slot(1).QueueName, "INPUTQ");
     EXPECT_EQ(link.ring, std::vector<std::string>{"-->MSG"});
-    EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Adding new mess " + link.offered[0].Message});
+    EXPECT_EQ(c->drain(), (std::vector<std::string>{"GSMI: Message ids 1000001 to 1000100 reserved",
+                                                    "  SM: Adding new mess " + link.offered[0].Message}));
 
     queue->AddInputQueFromSwitch(fromSwitch(1000001, "DELETE"));   // the switch's answer
     EXPECT_TRUE(slot(1).Free);
@@ -90,8 +91,8 @@ TEST_P(Creation, AFullQueueTouchesNothing)
     EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Que full"});
     EXPECT_EQ(link.offered.size(), 1u);
     EXPECT_EQ(slot(0).Mess.ConCatMe(), queued);
-    // No identifier was drawn for it.
-    EXPECT_EQ(value("SELECT Value FROM HXSSystem WHERE Description = 'MessIdSystem'").toInt(), 1000001);
+    // No identifier was used for it: the next goes on from the first.
+    EXPECT_EQ(c->reg.GetSystemMessageId(), 1000002);
 }
 
 // A link without room is asked first: no slot, no id, nothing on disk.
@@ -111,6 +112,18 @@ TEST_P(Creation, ALinkWithoutRoomRefusesBeforeAnythingIsTaken)
     link.accept = true;
     EXPECT_TRUE(send(text));
     EXPECT_EQ(queue->FindQueuedMessage(1000001), 0);
+}
+
+// No id can be had (none reserved, none drawn): refused, never one that may repeat.
+TEST_P(Creation, WithoutAMessageIdTheMailIsRefused)
+{
+    exec("DELETE FROM HXSSystem WHERE Description = 'MessIdSystem'");
+    std::string text = "no id";
+    EXPECT_EQ(sendFor(text), Taken::NoMessageId);
+    EXPECT_TRUE(link.offered.empty());
+    for (int i = 0; i <= queue->QueueSize; ++i)
+        EXPECT_TRUE(slot(i).Free) << i;
+    EXPECT_EQ(countContaining(c->drain(), "GSMI: No message id left and none can be drawn"), 1);
 }
 
 TEST_P(Creation, DefaultStartIdBands)
