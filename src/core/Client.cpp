@@ -117,6 +117,8 @@ Client::Client(const Clock& clock_, Options options_)
     listener.setTimersEnabled(timers);
     tcpHub.setTimersEnabled(timers);
     main.setTimersEnabled(timers);
+    // Log rows the catalogue could not take go as soon as it takes them again.
+    QObject::connect(&main.tmrDummyPkts, &QTimer::timeout, [this] { dbLog.FlushWaiting(); });
     main.onClosed([this] {
         if (finished_)
             finished_();

@@ -94,6 +94,9 @@ public:
     // The statement as the driver will get it.
     QString statementText(const std::string& sql) const;
 
+    // Longest wait of one statement on a catalogue that is busy or locked.
+    static constexpr int kBusyTimeoutMs = 100;
+
     int DatabaseHits = 0;
     DateSerial LastDatabaseErrorTime;
     std::string LastDatabaseErrorText;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/DateSerial.h"
+
 #include <cstddef>
+#include <deque>
 #include <string>
 
 namespace smtpin {
@@ -13,24 +16,46 @@ class CatalogueConnection;
 class ClientRegistration;
 
 // Copies application log entries into the shared log table while the main
-// window's "Error Logging" box is checked.
+// window's "Error Logging" box is checked. A catalogue that is busy, locked
+// or away never holds the program up: rows it cannot take now wait here and
+// are written, with the time they were logged, once it takes them again.
 class DatabaseLog {
 public:
     static constexpr std::size_t kMaxText = 300;
+    static constexpr std::size_t kMaxWaiting = 10000;
+    // While rows wait, the catalogue is tried again at most this often.
+    static constexpr double kRetrySeconds = 1.0;
+    static constexpr std::size_t kRowsPerCommit = 500;
 
     DatabaseLog(CatalogueConnection& db, const ClientRegistration& registration);
 
-    // Cuts text to kMaxText in the caller's variable, then stores the row.
-    // A failure drops the row silently: the log must not log about itself.
-    // False when the catalogue could not take it.
+    // Cuts text to kMaxText in the caller's variable, then stores the row,
+    // or keeps it to store later. The log must not log about itself: no
+    // line is written for a row that waits. False when it could not be
+    // stored now.
     bool InsertLogRecord(const std::string& source, const std::string& messageId, std::string& text);
+    // Writes the waiting rows when the catalogue takes them again (a
+    // periodic step); false while some still wait.
+    bool FlushWaiting();
+    std::size_t Waiting() const { return waiting_.size(); }
     // Makes this the application log's database copy, with source "SMTP"
     // followed by the client identifier.
     void attachTo(SystemLog& log);
 
 private:
+    struct Row {
+        std::string source, messageId, text;
+        DateSerial when;
+    };
+    bool insertNow(const Row& row);
+    void keep(Row row);
+
     CatalogueConnection& db_;
     const ClientRegistration& registration_;
+    SystemLog* log_ = nullptr;
+    std::deque<Row> waiting_;
+    std::size_t dropped_ = 0;
+    DateSerial lastTry_;
 };
 
 }  // namespace smtpin::db

@@ -147,7 +147,7 @@ TEST_P(DatabaseLog, LongTextsAreCutTo300CharactersInTheCallersText)
     EXPECT_EQ(c->written.back(), std::string(300, 'z'));
 }
 
-TEST_P(DatabaseLog, AFailingLogTableDropsTheRowWithoutAWord)
+TEST_P(DatabaseLog, AFailingLogTableKeepsTheRowWithoutAWord)
 {
     auto c = openClient();
     exec("DROP TABLE HXSLog");
@@ -155,6 +155,7 @@ TEST_P(DatabaseLog, AFailingLogTableDropsTheRowWithoutAWord)
     const int hits = c->db.DatabaseHits;
     std::string refused = "refused";
     EXPECT_FALSE(c->dbLog.InsertLogRecord("SMTPS01", "", refused));
+    EXPECT_EQ(c->dbLog.Waiting(), 1u);
     c->log.UpdateSystemLog(-1, c->log.ApplicationList, "", "goes nowhere");
     EXPECT_EQ(c->drain(), std::vector<std::string>{"goes nowhere"});
     EXPECT_TRUE(c->db.isOpen());
@@ -165,6 +166,47 @@ TEST_P(DatabaseLog, AFailingLogTableDropsTheRowWithoutAWord)
     EXPECT_EQ(c->drain().at(0), "X: Windows reports: ");
 }
 
+// Another program holds the catalogue locked: rows wait (the event loop is
+// not held for more than a statement's short wait), keep their order and the
+// time they were logged, and are written once it lets go; past the bound the
+// oldest go, with one line saying how many.
+// The lock's short wait is set on the SQLite connection.
+using LockedCatalogue = DatabaseLog;
+
+TEST_P(LockedCatalogue, RowsItCannotTakeFollowInOrderWhenItLetsGo)
+{
+    auto c = openClient();
+    c->form.cbxErrorLogging.setValue(1);
+    exec("BEGIN EXCLUSIVE");
+    c->log.UpdateSystemLog(-1, c->log.ApplicationList, "1", "during the lock");
+    clock.advanceSeconds(5);
+    c->log.UpdateSystemLog(-1, c->log.ApplicationList, "2", "still locked");
+    c->drain();
+    EXPECT_EQ(c->dbLog.Waiting(), 2u);
+    exec("COMMIT");
+    EXPECT_TRUE(logRows().empty());
+
+    clock.advanceSeconds(2);
+    EXPECT_TRUE(c->dbLog.FlushWaiting());
+    const auto r = logRows();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0][2], "during the lock");
+    EXPECT_EQ(r[1][2], "still locked");
+    EXPECT_EQ(db::toDateSerial(r[1][3]), clock.now().addSeconds(-2));
+
+    exec("DROP TABLE HXSLog");
+    std::string text = "x";
+    for (std::size_t i = 0; i < db::DatabaseLog::kMaxWaiting + 3; ++i)
+        c->dbLog.InsertLogRecord("SMTPS01", std::to_string(i), text);
+    EXPECT_EQ(c->dbLog.Waiting(), db::DatabaseLog::kMaxWaiting);
+    exec("CREATE TABLE HXSLog ([logtime] DATETIME, [source] TEXT, [messid] TEXT, [log data] TEXT)");
+    clock.advanceSeconds(2);
+    EXPECT_TRUE(c->dbLog.FlushWaiting());
+    EXPECT_EQ(value("SELECT MIN(CAST(messid AS INTEGER)) FROM HXSLog").toInt(), 3);
+    EXPECT_EQ(countContaining(c->drain(), " DBL: 3 database log rows were dropped"), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseLog, ::testing::Values(Backend::SQLite, Backend::Odbc), backendName);
+INSTANTIATE_TEST_SUITE_P(SQLite, LockedCatalogue, ::testing::Values(Backend::SQLite), backendName);
 
 }  // namespace
