@@ -6,11 +6,13 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -188,6 +190,53 @@ TEST_F(EndToEnd, PagesTakenWhileTheSwitchIsDownSurviveARestart)
         EXPECT_TRUE(hub.waitForLine(std::string("to 5005: ") + text, 20000)) << text;
     EXPECT_NE(app.applicationLog().find("  SP: 3 messages restored from the spool, 0 waiting for a free slot"),
               std::string::npos);
+    EXPECT_EQ(app.terminate(), 0);
+}
+
+// Another program holds the catalogue locked: greetings and replies keep
+// coming, dispatch pages are taken (their ids were reserved before), pages
+// that need the siren table get 451, and the log rows reach the catalogue
+// once it is free.
+TEST_F(EndToEnd, ALockedCatalogueNeverHoldsTheProgramUp)
+{
+    startBoth();
+    const std::string dispatch = "<IsDispatchMessage>True</IsDispatchMessage>";
+    ASSERT_EQ(sendMail(smtpPort, pagerXml("6001", "Before the lock", "h1", dispatch)), "250 OK");
+    const int rowsBefore = app.value("SELECT COUNT(*) FROM HXSLog").toInt();
+
+    QProcess locker;
+    locker.start("python3", {"-c",
+                             "import sqlite3,sys,time\n"
+                             "c=sqlite3.connect(sys.argv[1],isolation_level=None)\n"
+                             "c.execute('BEGIN EXCLUSIVE')\nprint('locked',flush=True)\ntime.sleep(float(sys.argv[2]))\n"
+                             "c.execute('COMMIT')",
+                             QString::fromStdString(dir.file("HXSMKII.sqlite")), "6"});
+    ASSERT_TRUE(locker.waitForReadyRead(10000));
+    QElapsedTimer t;
+    t.start();
+    qint64 slowest = 0;
+    int taken = 0, later = 0;
+    for (int i = 0; t.elapsed() < 5000; ++i) {
+        QElapsedTimer one;
+        one.start();
+        const bool siren = i % 2 == 1;
+        const std::string reply = sendMail(smtpPort, pagerXml("6002", "During the lock " + std::to_string(i), "h1",
+                                                              siren ? "" : dispatch));
+        slowest = std::max(slowest, one.elapsed());
+        if (reply == "250 OK")
+            ++taken;
+        else if (reply.rfind("451 ", 0) == 0)
+            ++later;
+        EXPECT_EQ(reply, siren ? "451 VORN_SMTP_Server Pager number cannot be checked, try again later" : "250 OK")
+            << i;
+    }
+    EXPECT_LT(slowest, 2000) << "one mail took that long while the catalogue was locked";
+    ASSERT_TRUE(locker.waitForFinished(10000));
+    EXPECT_TRUE(hub.waitForLine("to 6002: During the lock 0", 10000));
+    EXPECT_TRUE(pumpUntil([&] { return app.value("SELECT COUNT(*) FROM HXSLog").toInt() > rowsBefore + taken; },
+                          10000));
+    std::cout << "locked catalogue: " << taken << " taken, " << later << " answered 451, slowest mail " << slowest
+              << " ms\n";
     EXPECT_EQ(app.terminate(), 0);
 }
 
