@@ -120,6 +120,7 @@ void MainWindow::tmrDummyPkts_Timer()
     s_.backup.TimeForBackUp();
     s_.watchdog.SwitchWatchdog();
     s_.queue.FlushSpool();
+    s_.db.CheckWhileIdle();
     s_.log.ProcessSystemLogQueue();
     if (shell_.testPacing)
         shell_.testPacing();

@@ -176,6 +176,27 @@ bool CatalogueConnection::OpenSQLDatabase()
     return true;
 }
 
+void CatalogueConnection::CheckWhileIdle()
+{
+    const DateSerial now = clock_.now();
+    const auto secondsSince = [&](DateSerial t) { return (now.days() - t.days()) * 86400.0; };
+    if (!lastCheck_.isZero() && secondsSince(lastCheck_) < kReopenHoldOffSeconds && now >= lastCheck_)
+        return;
+    if (!isOpen()) {
+        lastCheck_ = now;
+        OpenSQLDatabase();
+        return;
+    }
+    if (secondsSince(lastUse_) < kIdleCheckSeconds && now >= lastUse_)
+        return;
+    lastCheck_ = now;
+    try {
+        prepared("SELECT COUNT(*) FROM HXSModule", {}).finish();
+    } catch (const DatabaseFault& f) {
+        ReportDatabaseError(" OSD: Catalogue connection check failed.", f);
+    }
+}
+
 void CatalogueConnection::CloseSQLDatabase()
 {
     if (!isOpen())
@@ -216,6 +237,7 @@ QSqlQuery CatalogueConnection::prepared(const std::string& sql, const std::vecto
 {
     if (!isOpen())
         fail(QStringLiteral("Operation is not allowed when the object is closed."));
+    lastUse_ = clock_.now();
     QSqlQuery q(QSqlDatabase::database(name_, false));
     q.setForwardOnly(true);
     if (!q.prepare(statementText(sql)))

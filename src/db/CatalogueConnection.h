@@ -94,6 +94,13 @@ public:
     // The statement as the driver will get it.
     QString statementText(const std::string& sql) const;
 
+    // The housekeeping tick: a connection nothing has used for a while is
+    // checked, and a closed one opened again, so a dropped connection is
+    // found while idle rather than by the next mail.
+    void CheckWhileIdle();
+    static constexpr double kIdleCheckSeconds = 30.0;
+    static constexpr double kReopenHoldOffSeconds = 10.0;
+
     // Longest wait of one statement on a catalogue that is busy or locked.
     static constexpr int kBusyTimeoutMs = 100;
 
@@ -120,6 +127,8 @@ private:
     // which never creates or seeds a catalogue (it would start the message
     // numbers again while the real file is only away for a moment).
     bool connectedBefore_ = false;
+    DateSerial lastUse_;     // the last statement run
+    DateSerial lastCheck_;   // the last idle check or reopen
 };
 
 }  // namespace smtpin::db

@@ -186,6 +186,32 @@ TEST_P(Connection, AReconnectNeverCreatesACatalogue)
     EXPECT_EQ(c->reg.GetSystemMessageId(), 1000002);   // the counter goes on
 }
 
+// A dropped connection is found on the housekeeping tick, not by the next
+// mail; a connection in use is left alone, an idle one is checked.
+TEST_P(Connection, TheIdleCheckReopensADroppedConnection)
+{
+    auto c = openClient();
+    c->db.CloseSQLDatabase();
+    c->drain();
+    c->db.CheckWhileIdle();
+    EXPECT_TRUE(c->db.isOpen());
+    EXPECT_EQ(c->drain(), std::vector<std::string>{" OSD: SQL Database Connected"});
+
+    clock.advanceSeconds(20);
+    c->reg.GetSystemMessageId();   // in use
+    c->drain();
+    exec("DROP TABLE HXSModule");  // what the check reads fails from now on
+    clock.advanceSeconds(15);
+    c->db.CheckWhileIdle();        // used 15 s ago: not checked
+    EXPECT_TRUE(c->drain().empty());
+    clock.advanceSeconds(20);
+    c->db.CheckWhileIdle();        // idle for 35 s: checked, and the failure reported
+    const auto lines = c->drain();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind(" OSD: Catalogue connection check failed.Windows reports: ", 0), 0u) << lines[0];
+    EXPECT_EQ(countContaining(lines, " OSD: SQL Database Connected"), 1);   // and the connection opened again
+}
+
 TEST_P(Connection, TheSameErrorAgainReconnectsWithoutLoggingAgain)
 {
     auto c = openClient();
