@@ -155,6 +155,25 @@ TEST_F(ClientTest, AQueueSizeThatCannotBeUsedStopsStartUp)
     EXPECT_NE(file.find("OSD: ODBC Database closed"), std::string::npos);
 }
 
+// The spool's and the id block's bounds: outside them start-up stops, naming
+// the setting and its range.
+TEST_F(ClientTest, SpoolAndIdBlockSettingsOutsideTheirRangeStopStartUp)
+{
+    for (const auto& [parameter, value] : std::vector<std::pair<std::string, std::string>>{
+             {"SPOOL_MAX", "0"}, {"MESSID_BLOCK", "0"}, {"MESSID_BLOCK", "100001"}}) {
+        TempDir fresh;
+        options.dataDir = fresh.path();
+        edits.clear();
+        setConfig(parameter, value);
+        auto& c = start();
+        EXPECT_TRUE(c.closed()) << parameter << "=" << value;
+        EXPECT_NE(c.failure().find("setting " + parameter + " = \"" + value + "\" is not a number from 1 to "),
+                  std::string::npos)
+            << c.failure();
+        client.reset();
+    }
+}
+
 TEST_F(ClientTest, AListenerThatOpensLateTellsTheSwitchReady)
 {
     QTcpServer squatter;
