@@ -163,13 +163,26 @@ bool MainWindow::Form_QueryUnload(int)
     return true;
 }
 
+// Every entry still pending, to the file and the database log too, in one
+// commit: a close under load takes a moment, not a disk sync per entry.
+void MainWindow::drainLogInOneCommit()
+{
+    if (s_.db.isOpen()) {
+        try {
+            s_.db.InTransaction([this] { s_.log.ProcessWholeSystemLogQueue(); });
+        } catch (const db::DatabaseFault&) {
+            s_.db.ForgetError();
+        }
+    }
+    s_.log.ProcessWholeSystemLogQueue(false);
+}
+
 void MainWindow::Form_Unload()
 {
     tmrSystem.stop();
     tmrDummyPkts.stop();
     s_.queue.CloseSpool();
-    // Every entry still pending, to the file and the database log too.
-    s_.log.ProcessWholeSystemLogQueue();
+    drainLogInOneCommit();
     s_.db.CloseSQLDatabase();
     s_.log.ProcessWholeSystemLogQueue(false);
     phase_ = Phase::Closed;
