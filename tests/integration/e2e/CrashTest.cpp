@@ -28,8 +28,8 @@ TEST_P(Crash, EveryPageAnswered250SurvivesTheProgramEnding)
         pumpUntil([] { return false; }, 1500);
         if (kill)
             app.kill();
-        else
-            ASSERT_EQ(app.terminate(), 0) << "round " << round;
+        else   // the staged close logs off the switch first; slow under the sanitizers and a busy machine
+            ASSERT_EQ(app.terminate(light ? 120000 : 30000), 0) << "round " << round;
         QElapsedTimer upAgain;
         upAgain.start();
         ASSERT_TRUE(app.start());
@@ -66,7 +66,7 @@ TEST_P(Crash, EveryPageAnswered250SurvivesTheProgramEnding)
     std::cout << (kill ? "crash (SIGKILL): " : "crash (SIGTERM): ") << sent.accepted.size() << " answered 250, "
               << sent.refused << " refused, " << missing << " missing, " << arrivals.repeats << " repeats, " << twice
               << " sent twice by their sender, slowest restart to listening " << slowest << " ms\n";
-    EXPECT_EQ(app.terminate(), 0);
+    EXPECT_EQ(app.terminate(light ? 120000 : 30000), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ending, Crash, ::testing::Values(true, false),
