@@ -109,8 +109,14 @@ bool MainWindow::loadSequence()
 
 void MainWindow::tmrSystem_Timer()
 {
-    if (ClosePending == 1 && !(shell_.linkConnected && shell_.linkConnected()))
+    if (ClosePending != 1)
+        return;
+    if (!(shell_.linkConnected && shell_.linkConnected()))
         unloadWindow();
+    else if (shell_.isOpen && shell_.isOpen() && shell_.unload)
+        // The link came up again while the close waited for it (it was
+        // reconnecting when the close began): it logs off too.
+        shell_.unload();
 }
 
 void MainWindow::tmrDummyPkts_Timer()
