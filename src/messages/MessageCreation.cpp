@@ -24,8 +24,12 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
                                   DateSerial requested, const std::string& machine,
                                   const std::string& interfaceAddress)
 {
-    if (message.size() > kMaxMessageLength)
+    if (message.size() > kMaxMessageLength) {
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
+                             "  SM: Message of " + std::to_string(message.size()) + " characters cut to " +
+                                 std::to_string(kMaxMessageLength));
         message.resize(kMaxMessageLength);
+    }
     if (!link_.PageRoom()) {
         log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SM: Link buffer full, message refused");
         return Taken::LinkBusy;

@@ -72,10 +72,13 @@ TEST_P(Creation, TextsAreCutTo160CharactersInTheCallersVariable)
     std::string exact(160, 'e');
     ASSERT_TRUE(send(exact));
     EXPECT_EQ(exact, std::string(160, 'e'));
+    EXPECT_EQ(countContaining(c->drain(), " cut to "), 0);
     std::string longer = std::string(160, 'a') + "b";
     ASSERT_TRUE(send(longer));
     EXPECT_EQ(longer, std::string(160, 'a'));
     EXPECT_EQ(lastSent().Message, longer);
+    // The operator learns what the pager did not get.
+    EXPECT_EQ(countContaining(c->drain(), "  SM: Message of 161 characters cut to 160"), 1);
 }
 
 TEST_P(Creation, AFullQueueTouchesNothing)
@@ -107,7 +110,8 @@ TEST_P(Creation, ALinkWithoutRoomRefusesBeforeAnythingIsTaken)
     EXPECT_EQ(slot(0).QueueName, "NOT_Qued");
     EXPECT_TRUE(link.offered.empty());
     EXPECT_TRUE(link.ring.empty());
-    EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Link buffer full, message refused"});
+    EXPECT_EQ(c->drain(), (std::vector<std::string>{"  SM: Message of 300 characters cut to 160",
+                                                    "  SM: Link buffer full, message refused"}));
 
     link.accept = true;
     EXPECT_TRUE(send(text));
