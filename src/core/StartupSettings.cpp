@@ -11,6 +11,7 @@
 #include "platform/Dialogs.h"
 #include "platform/TextNumbers.h"
 #include "platform/FolderLock.h"
+#include "smtp/PagerMessageExtraction.h"
 #include "smtp/SmtpListener.h"
 #include "spool/Spool.h"
 
@@ -148,8 +149,23 @@ void StartupSettings::openSpool()
     s_.queue.RestoreFromSpool();
 }
 
+void StartupSettings::readCodePage()
+{
+    const std::string name = config("SWITCH_CODEPAGE");
+    if (name.empty()) {
+        logLine(std::string("  IV: SWITCH_CODEPAGE is empty. Setting to ") + CodePage::kDefault);
+        s_.extraction.SetSwitchCodePage(CodePage());
+        return;
+    }
+    if (const auto why = CodePage::Check(name))
+        throw StartupFault("the switch's code page (SWITCH_CODEPAGE) cannot be used: " + *why);
+    s_.extraction.SetSwitchCodePage(CodePage(name));
+    logLine("  IV: Text goes to the switch in code page " + name);
+}
+
 void StartupSettings::readListenerSettings()
 {
+    readCodePage();
     if (const std::string v = config("MESSID_BLOCK"); v.empty()) {
         logLine("  IV: MESSID_BLOCK is empty. Setting to 100");
         s_.registration.MessIdBlock = 100;

@@ -11,6 +11,7 @@ class FolderLock;
 namespace spool { class Spool; }
 class LogBackup;
 class SmtpListener;
+class PagerMessageExtraction;
 namespace forms { struct FrmSMTP; }
 namespace db {
 class CatalogueConnection;
@@ -46,6 +47,7 @@ public:
         messages::MessageCreation& creation;
         messages::Watchdog& watchdog;
         SmtpListener& listener;
+        PagerMessageExtraction& extraction;
         LogBackup& backup;
         spool::Spool& spool;
         FolderLock& dataLock;   // held while the program runs; names the row it claimed
@@ -73,6 +75,7 @@ private:
     void readListenerSettings();
     bool identify();
     void openSpool();
+    void readCodePage();
     std::string config(const char* parameter);
 
     Services s_;

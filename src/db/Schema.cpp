@@ -38,6 +38,7 @@ constexpr Setting kClientConfig[] = {
     {"QUEUE_SIZE", "300"},
     {"SPOOL_MAX", "10000"},
     {"MESSID_BLOCK", "100"},
+    {"SWITCH_CODEPAGE", "windows-1252"},
     {"TCPTIMEOUT", "10"},
     {"TCP_HUB_TIMEOUT", "600"},
     {"MAX_SOCKETS", "10"},

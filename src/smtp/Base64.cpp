@@ -63,22 +63,4 @@ int BitsToByte(std::string_view bits)
     return value;
 }
 
-std::string JoinSoftLineBreaks(std::string_view body)
-{
-    std::string out;
-    out.reserve(body.size());
-    for (size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c == '\n')
-            continue;
-        if (c == '\r' && i > 0 && body[i - 1] == '=') {
-            if (!out.empty())
-                out.pop_back();
-            continue;
-        }
-        out.push_back(c);
-    }
-    return out;
-}
-
 }  // namespace smtpin

@@ -14,8 +14,4 @@ std::string CharToBits(char c);
 // Value of an eight-character bit text; any character but '1' counts as 0.
 int BitsToByte(std::string_view bits);
 
-// Re-joins lines broken with a soft line break ("=" before CR) and drops LF.
-// Nothing else of quoted-printable is decoded.
-std::string JoinSoftLineBreaks(std::string_view body);
-
 }  // namespace smtpin

@@ -2,7 +2,8 @@
 
 #include "db/CatalogueConnection.h"
 #include "log/SystemLog.h"
-#include "smtp/Base64.h"
+#include "smtp/FieldText.h"
+#include "smtp/MailContent.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,16 +17,6 @@ namespace {
 
 constexpr const char* kNull = "NULL";
 
-std::string_view trimmed(std::string_view s)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
 bool equalsNoCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -36,7 +27,7 @@ bool equalsNoCase(std::string_view a, std::string_view b)
 // "True"/"False" in any letter case, or a number (non-zero is True).
 std::optional<bool> toBoolean(std::string_view text)
 {
-    std::string_view s = trimmed(text);
+    std::string_view s = TrimBlanks(text);
     if (equalsNoCase(s, "true"))
         return true;
     if (equalsNoCase(s, "false"))
@@ -74,37 +65,6 @@ std::string PagerMessageExtraction::GetTagValue(std::string_view text, std::stri
     if (j == std::string_view::npos || j <= i + start.size())
         return kNull;
     return std::string(text.substr(i + start.size(), j - i - start.size()));
-}
-
-void PagerMessageExtraction::DecodeXmlEntities(std::string& s)
-{
-    struct Entity {
-        std::string_view text;
-        char value;
-    };
-    static constexpr Entity kEntities[] = {
-        {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'},
-    };
-    // Built afresh rather than edited in place, so a mail full of entities
-    // stays linear; a decoded character is never looked at again.
-    const std::string_view in(s);
-    std::string out;
-    out.reserve(in.size());
-    size_t p = 0;
-    while (p + 1 < in.size()) {
-        if (in[p] == '&') {
-            const auto hit = std::find_if(std::begin(kEntities), std::end(kEntities),
-                                          [&](const Entity& e) { return in.substr(p, e.text.size()) == e.text; });
-            if (hit != std::end(kEntities)) {
-                out += hit->value;
-                p += hit->text.size();
-                continue;
-            }
-        }
-        out += in[p++];
-    }
-    out.append(in.substr(p));
-    s = std::move(out);
 }
 
 std::string PagerMessageExtraction::CheckForTranslation(const std::string& pager, bool* failed)
@@ -145,29 +105,38 @@ void PagerMessageExtraction::cleanField(std::string& value, const char* field, s
         log(logTick_() + "\tXML: Replaced separator or control characters in " + field);
 }
 
-MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& record)
-{
-    std::string_view c = record.Body;
-    if (record.Base64Mode) {
-        c = record.Decoded;
-        record.Base64Mode = false;
-    }
-    std::string joined;
-    if (record.QPMode) {
-        record.QPMode = false;
-        joined = JoinSoftLineBreaks(record.Body);
-        c = joined;
-    }
+// Each element as the pager gets it, and what made the mail unusable.
+struct PagerMessageExtraction::Fields {
+    std::string markup;   // the first field holding a nested tag
+    int replaced = 0;     // characters the switch's code page lacks
+};
 
-    MailPagerPin = GetTagValue(c, "PagerPin");
-    MailMessageHash = GetTagValue(c, "MessageHash");
-    MailMessage = GetTagValue(c, "Message");
-    DecodeXmlEntities(MailMessage);
+void PagerMessageExtraction::readFields(std::string_view text, Fields& fields)
+{
+    auto field = [&](const char* name) -> std::string {
+        const std::string raw = GetTagValue(text, name);
+        if (raw == kNull)
+            return kNull;
+        const std::optional<std::string> clean = CleanFieldValue(raw);
+        if (!clean) {
+            if (fields.markup.empty())
+                fields.markup = name;
+            return kNull;
+        }
+        if (clean->empty())
+            return kNull;
+        Converted out = codePage_.FromUtf8(*clean);
+        fields.replaced += out.replaced;
+        return std::move(out.text);
+    };
+    MailPagerPin = field("PagerPin");
+    MailMessageHash = field("MessageHash");
+    MailMessage = field("Message");
     // A mail without a readable time or flag must not carry the last mail's.
-    MailTimeRequested = DateSerial::parse(GetTagValue(c, "TimeRequested")).value_or(clock_.now());
-    MailMachineName = GetTagValue(c, "MachineName");
-    MailInterfaceAddress = GetTagValue(c, "InterfaceAddress");
-    MailIsDispatch = toBoolean(GetTagValue(c, "IsDispatchMessage")).value_or(false);
+    MailTimeRequested = DateSerial::parse(field("TimeRequested")).value_or(clock_.now());
+    MailMachineName = field("MachineName");
+    MailInterfaceAddress = field("InterfaceAddress");
+    MailIsDispatch = toBoolean(field("IsDispatchMessage")).value_or(false);
 
     cleanField(MailPagerPin, "PagerPin", kMaxFieldLength);
     cleanField(MailMessageHash, "MessageHash", kMaxFieldLength);
@@ -175,13 +144,34 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
     cleanField(MailMessage, "Message", std::string::npos);
     cleanField(MailMachineName, "MachineName", kMaxFieldLength);
     cleanField(MailInterfaceAddress, "InterfaceAddress", kMaxFieldLength);
+}
+
+void PagerMessageExtraction::logDecoding(const PagerText& found)
+{
+    if (found.unknownCharset)
+        log(logTick_() + "\tXML: Unknown charset " + found.charset + ", text read as " + codePage_.name());
+    if (found.unreadable > 0)
+        log(logTick_() + "\tXML: " + std::to_string(found.unreadable) + " bytes not readable as " +
+            (found.charset.empty() || found.unknownCharset ? codePage_.name() : found.charset) + ", read as ?");
+}
+
+MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& record)
+{
+    // The session's own decoding only finds the early end; the mail is read whole here.
+    record.Base64Mode = false;
+    record.QPMode = false;
+    const PagerText found = FindPagerText(record.Body, codePage_);
+    logDecoding(found);
+    Fields fields;
+    readFields(found.text, fields);
+    const bool refused = !fields.markup.empty() || (MailPagerPin != kNull && HoldsBlankOrControl(MailPagerPin));
 
     if (MailIsDispatch) {
         log("\tXML: Dispatch flag is True");
     } else {
         log("\tXML: Dispatch flag is False");
         bool failed = false;
-        std::string swapped = CheckForTranslation(MailPagerPin, &failed);
+        std::string swapped = refused ? std::string(kNull) : CheckForTranslation(MailPagerPin, &failed);
         if (failed) {
             // The number may be a siren's: paging it unswapped could reach the wrong one.
             log(logTick_() + "\tXML: Siren table cannot be read, message not processed");
@@ -200,14 +190,32 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
     log("\tXML:  Time Requsted:      \t" + MailTimeRequested.generalDate());
     log("\tXML:  Client Machine:      \t" + MailMachineName);
     log("\tXML:  Interface Address:      \t" + MailInterfaceAddress);
+    if (fields.replaced > 0)
+        log("\tXML:  " + std::to_string(fields.replaced) + " characters not in " + codePage_.name() + " sent as ?");
 
+    if (refused)
+        return refuse(fields);
     if (MailPagerPin == kNull) {
         log(logTick_() + "\tXML:  Bad Pager Number message not processed");
         return MailOutcome::NoPagerNumber;
     }
     if (MailMessage == kNull)
         MailMessage.clear();
+    return hand();
+}
 
+MailOutcome PagerMessageExtraction::refuse(const Fields& fields)
+{
+    if (!fields.markup.empty()) {
+        log(logTick_() + "\tXML: Markup in field " + fields.markup + ", message not processed");
+        return MailOutcome::BadField;
+    }
+    log(logTick_() + "\tXML: Blank or control character inside field PagerPin, message not processed");
+    return MailOutcome::NoPagerNumber;
+}
+
+MailOutcome PagerMessageExtraction::hand()
+{
     const MailOutcome taken = send_ ? send_(MailMessage, MailPagerPin, MailMessageHash, MailTimeRequested,
                                             MailMachineName, MailInterfaceAddress)
                                     : MailOutcome::QueueFull;

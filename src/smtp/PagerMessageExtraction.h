@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/DateSerial.h"
+#include "smtp/CodePage.h"
 #include "smtp/SMTPSocketType.h"
 
 #include <cstddef>
@@ -12,10 +13,12 @@
 namespace smtpin {
 
 class SystemLog;
+struct PagerText;
 namespace db { class CatalogueConnection; }
 
 // Reads the pager message out of a finished mail (the gSMTPServer module):
-// the seven elements found by plain tag search, entities decoded, the pager
+// the part holding it found and decoded, the seven elements found by plain
+// tag search and cleaned, the text put in the switch's code page, the pager
 // number possibly swapped through the siren-sites table, then handed to
 // message creation.
 class PagerMessageExtraction final : public PagerMessageParser {
@@ -37,9 +40,10 @@ public:
 
     // Text between the first start tag that has an end tag after it, or "NULL".
     static std::string GetTagValue(std::string_view text, std::string_view name);
-    // &lt; &gt; &amp; &apos; &quot;, each decoded once.
-    static void DecodeXmlEntities(std::string& s);
-    // The pager number to use instead of pager, or "NULL".
+    // The code page of the text that goes to the switch.
+    void SetSwitchCodePage(CodePage codePage) { codePage_ = std::move(codePage); }
+    const CodePage& switchCodePage() const { return codePage_; }
+
     // The siren site's number for a pager, or "NULL"; failed tells a lookup
     // that could not be made from a pager that is no siren.
     std::string CheckForTranslation(const std::string& pager, bool* failed = nullptr);
@@ -54,7 +58,12 @@ public:
     bool MailIsDispatch = false;
 
 private:
+    struct Fields;
     void log(const std::string& text);
+    void readFields(std::string_view text, Fields& fields);
+    void logDecoding(const PagerText& found);
+    MailOutcome refuse(const Fields& fields);
+    MailOutcome hand();
     // Keeps a field from breaking the record text or the hub stream.
     void cleanField(std::string& value, const char* field, std::size_t limit);
 
@@ -63,6 +72,7 @@ private:
     db::CatalogueConnection& db_;
     std::function<std::string()> logTick_;
     SendFunction send_;
+    CodePage codePage_;
 };
 
 }  // namespace smtpin

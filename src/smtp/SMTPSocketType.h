@@ -36,6 +36,14 @@ struct SMTPSocketType {
     // The mail already ended at its closing tag; its remaining lines up to
     // "." are swallowed, so each DATA gets exactly one reply.
     bool AfterData = false;
+    // The line before ended with CR LF: only then can "." end the data.
+    bool LastLineCrLf = true;
+    // Still in the mail's header lines, where the closing tag ends nothing.
+    bool InHeader = false;
+    // Where the mail's body starts in Body.
+    size_t BodyStart = 0;
+    // QUIT came inside a mail's data: nothing after it is read.
+    bool Quit = false;
 };
 
 // What became of a finished mail; decides the reply to the end of data.
@@ -46,6 +54,7 @@ enum class MailOutcome {
     LinkBusy,        // the switch link holds all the pages it may: try again later
     TryLater,        // the siren table could not be read: try again later
     NoMessageId,     // no message id can be had now: try again later
+    BadField,        // a field holds markup: never
 };
 
 // Turns a finished mail into a pager message.

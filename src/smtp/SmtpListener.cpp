@@ -294,6 +294,9 @@ void SmtpListener::InitSocketRecord(int n)
     rec.QPMode = false;
     rec.BodyTagPos = rec.DecodedTagPos = std::string::npos;
     rec.LineOverflow = rec.MailOverflow = rec.AfterData = false;
+    rec.LastLineCrLf = true;
+    rec.InHeader = rec.Quit = false;
+    rec.BodyStart = 0;
     // Replies of the previous session must not reach the next client.
     rec.SendQueue.clear();
 }

@@ -2,6 +2,7 @@
 
 #include "platform/Controls.h"
 #include "smtp/Base64.h"
+#include "smtp/MailContent.h"
 #include "smtp/SmtpListener.h"
 
 #include <algorithm>
@@ -11,8 +12,6 @@ namespace smtpin {
 namespace {
 
 constexpr std::string_view kClosingTag = "</PagerMessage>";
-constexpr std::string_view kBase64Header = "Content-Transfer-Encoding: base64";
-constexpr std::string_view kQPHeader = "Content-Transfer-Encoding: quoted-printable";
 
 std::string upper(std::string s)
 {
@@ -22,14 +21,35 @@ std::string upper(std::string s)
 
 char lowerChar(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
-// Keeps the first place of the closing tag in text up to date after text
-// grew from oldSize; the tag may straddle the old end.
-void trackTag(const std::string& text, size_t oldSize, size_t& pos)
+// Keeps the first place of the closing tag at or after floor up to date
+// after text grew from oldSize; the tag may straddle the old end.
+void trackTag(const std::string& text, size_t oldSize, size_t floor, size_t& pos)
 {
     if (pos != std::string::npos)
         return;
     const size_t from = oldSize >= kClosingTag.size() ? oldSize - kClosingTag.size() + 1 : 0;
-    pos = findNoCase(text, kClosingTag, from);
+    pos = findNoCase(text, kClosingTag, std::max(from, floor));
+}
+
+// "Content-Transfer-Encoding: <encoding>", names and values in any letter case.
+bool isEncodingHeader(const std::string& line, std::string_view encoding)
+{
+    static constexpr std::string_view kName = "content-transfer-encoding:";
+    if (line.size() < kName.size() || upper(line.substr(0, kName.size())) != upper(std::string(kName)))
+        return false;
+    std::string_view value(line);
+    value.remove_prefix(kName.size());
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
+        value.remove_suffix(1);
+    return upper(std::string(value)) == upper(std::string(encoding));
+}
+
+// The command word alone, or followed by a space and anything.
+bool isWord(const std::string& line, std::string_view word)
+{
+    return line.size() >= 4 && (line.size() == 4 || line[4] == ' ') && upper(line.substr(0, 4)) == word;
 }
 
 }  // namespace
@@ -66,32 +86,29 @@ void SmtpSession::GetNextCommand(int index)
     std::string().swap(rec.Received);
     rec.Pending.clear();
 
+    // A line ends at LF, with or without CR before it; a bare CR is data.
     size_t pos = 0;
     while (pos < text.size()) {
-        const size_t k = text.find_first_of("\r\n", pos);
+        const size_t k = text.find('\n', pos);
         if (k == std::string::npos)
             break;
-        const bool cr = text[k] == '\r';
+        const bool crlf = k > pos ? text[k - 1] == '\r' : rec.LineOverflow;
+        const size_t start = pos;
+        const size_t length = k - pos - (crlf && k > pos ? 1 : 0);
+        pos = k + 1;
         if (rec.LineOverflow) {
             // The end of a line too long to keep.
             rec.LineOverflow = false;
-            pos = k + 1;
-            if (cr)
-                overlongLineEnded(index);
-            continue;
-        }
-        if (!cr) {
-            // A bare LF takes what stands before it with it.
-            pos = k + 1;
-            continue;
-        }
-        const size_t length = k - pos;
-        const size_t start = pos;
-        pos = k + 1;
-        if (length > kMaxLine)
+            rec.LastLineCrLf = crlf;
             overlongLineEnded(index);
-        else
-            acceptLine(index, text.substr(start, length));
+            continue;
+        }
+        if (length > kMaxLine) {
+            rec.LastLineCrLf = crlf;
+            overlongLineEnded(index);
+        } else {
+            acceptLine(index, text.substr(start, length), crlf);
+        }
     }
     if (rec.LineOverflow)
         return;
@@ -122,26 +139,34 @@ void SmtpSession::appendBody(SMTPSocketType& rec, const std::string& line)
 {
     const size_t old = rec.Body.size();
     rec.Body += line;
-    rec.Body += '\r';
-    trackTag(rec.Body, old, rec.BodyTagPos);
+    rec.Body += "\r\n";
+    // A closing tag in a header line ends nothing.
+    if (!rec.InHeader)
+        trackTag(rec.Body, old, rec.BodyStart, rec.BodyTagPos);
 }
 
-void SmtpSession::acceptLine(int index, const std::string& raw)
+void SmtpSession::acceptLine(int index, const std::string& raw, bool crlf)
 {
     SMTPSocketType& rec = record(index);
+    // Only "." alone between two CR LF ends the data, so text a relay
+    // passes on as data can never end it early.
+    const bool terminator = raw == "." && crlf && rec.LastLineCrLf;
+    rec.LastLineCrLf = crlf;
+    if (rec.Quit)
+        return;
     if (rec.MailOverflow) {
-        overflowLine(index, raw);
+        overflowLine(index, terminator);
         return;
     }
     if (rec.AfterData) {
-        afterDataLine(index, raw);
+        afterDataLine(index, raw, terminator);
         return;
     }
     if (rec.DataMode) {
-        dataLine(index, raw);
+        dataLine(index, raw, terminator);
         return;
     }
-    if (rec.Body.size() + raw.size() + 1 > kMaxMail) {
+    if (rec.Body.size() + raw.size() + 2 > kMaxMail) {
         // Lines since the last command are kept for nothing but a client's DEND.
         std::string().swap(rec.Body);
         rec.BodyTagPos = std::string::npos;
@@ -153,7 +178,8 @@ void SmtpSession::acceptLine(int index, const std::string& raw)
 void SmtpSession::commandLine(int index, const std::string& line)
 {
     SMTPSocketType& rec = record(index);
-    if (line.size() < 4 || line.size() == 5)
+    // A word and one space is the word: "QUIT " gets its reply.
+    if (line.size() < 4 || (line.size() == 5 && line[4] != ' '))
         return;
     rec.Command = upper(line.substr(0, 4));
     if (line.size() > 5)
@@ -161,40 +187,35 @@ void SmtpSession::commandLine(int index, const std::string& line)
     ProcessCommand(index, rec.Command);
 }
 
-void SmtpSession::dataLine(int index, const std::string& raw)
+void SmtpSession::trackHeader(SMTPSocketType& rec, const std::string& line)
+{
+    if (!rec.InHeader || IsHeaderLine(line))
+        return;
+    rec.InHeader = false;
+    rec.BodyStart = rec.Body.size() + (line.empty() ? 2 : 0);
+}
+
+void SmtpSession::dataLine(int index, const std::string& raw, bool terminator)
 {
     SMTPSocketType& rec = record(index);
     const std::string soc = "soc[" + std::to_string(index) + "]";
-    const bool terminator = raw == ".";
     // Senders double a leading dot; the pager must not see it twice.
     const std::string line = raw.size() > 1 && raw[0] == '.' ? raw.substr(1) : raw;
-    if (!terminator && rec.Body.size() + line.size() + 1 > kMaxMail) {
-        startMailOverflow(index);
-        return;
-    }
-    appendBody(rec, line);
-    listener_.log(soc + " CMD: [Data mode] " + line);
-
-    if (rec.Base64Mode) {
-        const std::string decoded = Base64DecodeLine(line);
-        if (rec.Decoded.size() + decoded.size() > kMaxMail) {
+    if (!terminator) {
+        if (rec.Body.size() + line.size() + 2 > kMaxMail) {
             startMailOverflow(index);
             return;
         }
-        const size_t old = rec.Decoded.size();
-        rec.Decoded += decoded;
-        trackTag(rec.Decoded, old, rec.DecodedTagPos);
-        if (rec.DecodedTagPos != std::string::npos && rec.DecodedTagPos > 0) {
-            endOfData(index, soc + " CONTENT: base64 END of DATA", true);
-            return;
-        }
-    } else if (line.starts_with(kBase64Header)) {
-        listener_.log(soc + " CONTENT: BASE64");
-        rec.Base64Mode = true;
-        std::string().swap(rec.Decoded);
-        rec.DecodedTagPos = std::string::npos;
+        trackHeader(rec, line);
+        appendBody(rec, line);
     }
-    if (line.starts_with(kQPHeader)) {
+    listener_.log(soc + " CMD: [Data mode] " + line);
+    if (!terminator) {
+        streamDecoding(index, line);
+        if (!rec.DataMode || rec.MailOverflow)
+            return;
+    }
+    if (isEncodingHeader(line, "quoted-printable")) {
         listener_.log(soc + " CONTENT: Quoted-Printable");
         rec.QPMode = true;
     }
@@ -206,6 +227,38 @@ void SmtpSession::dataLine(int index, const std::string& raw)
         endOfData(index, soc + " CONTENT: END of DATA", true);
 }
 
+// Follows a base64 body as it arrives, so the mail can end at the closing
+// tag in its decoded text.
+void SmtpSession::streamDecoding(int index, const std::string& line)
+{
+    SMTPSocketType& rec = record(index);
+    const std::string soc = "soc[" + std::to_string(index) + "]";
+    if (rec.Base64Mode && line.starts_with("--")) {
+        // A MIME boundary ends the encoded part.
+        rec.Base64Mode = false;
+    } else if (rec.Base64Mode) {
+        const std::string decoded = Base64DecodeLine(line);
+        if (rec.Decoded.size() + decoded.size() > kMaxMail) {
+            startMailOverflow(index);
+            return;
+        }
+        const size_t old = rec.Decoded.size();
+        rec.Decoded += decoded;
+        trackTag(rec.Decoded, old, 0, rec.DecodedTagPos);
+        if (rec.DecodedTagPos != std::string::npos && rec.DecodedTagPos > 0) {
+            endOfData(index, soc + " CONTENT: base64 END of DATA", true);
+            return;
+        }
+        return;
+    }
+    if (isEncodingHeader(line, "base64")) {
+        listener_.log(soc + " CONTENT: BASE64");
+        rec.Base64Mode = true;
+        std::string().swap(rec.Decoded);
+        rec.DecodedTagPos = std::string::npos;
+    }
+}
+
 void SmtpSession::endOfData(int index, const std::string& logText, bool early)
 {
     listener_.log(logText);
@@ -213,18 +266,20 @@ void SmtpSession::endOfData(int index, const std::string& logText, bool early)
     record(index).AfterData = early;
 }
 
-void SmtpSession::afterDataLine(int index, const std::string& line)
+void SmtpSession::afterDataLine(int index, const std::string& line, bool terminator)
 {
     SMTPSocketType& rec = record(index);
     listener_.log("soc[" + std::to_string(index) + "] CMD: [Data mode] " + line);
-    if (line == ".") {
+    if (terminator) {
         rec.AfterData = false;
         return;
     }
-    // A sender that never sends "." can still leave.
-    if (line.size() >= 4 && line.size() != 5 && upper(line.substr(0, 4)) == "QUIT") {
+    // A sender that never sends "." can still leave; what follows its QUIT
+    // is still this mail's data, so it is never read as commands.
+    if (isWord(line, "QUIT")) {
         rec.AfterData = false;
         commandLine(index, line);
+        rec.Quit = true;
     }
 }
 
@@ -239,9 +294,9 @@ void SmtpSession::startMailOverflow(int index)
     rec.MailOverflow = true;
 }
 
-void SmtpSession::overflowLine(int index, const std::string& raw)
+void SmtpSession::overflowLine(int index, bool terminator)
 {
-    if (raw != ".")
+    if (!terminator)
         return;
     SMTPSocketType& rec = record(index);
     rec.MailOverflow = false;
@@ -278,6 +333,7 @@ void SmtpSession::ProcessCommand(int index, const std::string& command)
     } else if (command == "DATA") {
         rec.DataMode = true;
         rec.MailOverflow = rec.AfterData = false;
+        rec.InHeader = true;
         SendReply(index, "354 OK");
         listener_.log(cmd + "DATA:");
         caption("Command: DATA Reply: OK");
@@ -295,6 +351,7 @@ void SmtpSession::ProcessCommand(int index, const std::string& command)
     }
     std::string().swap(rec.Body);
     rec.BodyTagPos = std::string::npos;
+    rec.BodyStart = 0;
 }
 
 void SmtpSession::processDend(int index)
@@ -309,6 +366,10 @@ void SmtpSession::processDend(int index)
         break;
     case MailOutcome::NoPagerNumber:
         SendReply(index, "554 VORN_SMTP_Server No pager number, message not processed");
+        caption("Command: DEND Reply: 554 NOT PROCESSED");
+        break;
+    case MailOutcome::BadField:
+        SendReply(index, "554 VORN_SMTP_Server Markup in a field, message not processed");
         caption("Command: DEND Reply: 554 NOT PROCESSED");
         break;
     case MailOutcome::QueueFull:

@@ -26,11 +26,13 @@ public:
 
 private:
     SMTPSocketType& record(int index);
-    void acceptLine(int index, const std::string& raw);
+    void acceptLine(int index, const std::string& raw, bool crlf);
     void commandLine(int index, const std::string& line);
-    void dataLine(int index, const std::string& raw);
-    void afterDataLine(int index, const std::string& line);
-    void overflowLine(int index, const std::string& raw);
+    void dataLine(int index, const std::string& raw, bool terminator);
+    void trackHeader(SMTPSocketType& rec, const std::string& line);
+    void streamDecoding(int index, const std::string& line);
+    void afterDataLine(int index, const std::string& line, bool terminator);
+    void overflowLine(int index, bool terminator);
     void overlongLineEnded(int index);
     void startMailOverflow(int index);
     void endOfData(int index, const std::string& logText, bool early);

@@ -63,12 +63,13 @@ TEST_P(Config, AParameterWrittenTwiceIsInsertedOnceAndUpdatedOnce)
 TEST_P(Config, WithoutAnIdentityNothingIsReadOrWritten)
 {
     auto c = openClient("xxx");
+    const int seeded = value("SELECT COUNT(*) FROM HXSClientConfig").toInt();
     exec("INSERT INTO HXSClientConfig (Device, Parameter, Value) VALUES ('xxx', 'SMTPPORT', '1')");
     EXPECT_EQ(c->config.ReadClientConfig("SMTPPORT"), "");
     EXPECT_FALSE(c->config.SaveClientConfig("SMTPPORT", "99"));
     c->reg.ClientId = "";
     EXPECT_FALSE(c->config.SaveClientConfig("NEW", "99"));
-    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 15);
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), seeded + 1);
 }
 
 TEST_P(Config, QuotesRoundTripInNamesAndValues)

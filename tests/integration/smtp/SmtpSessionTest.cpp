@@ -84,20 +84,71 @@ TEST_F(SessionTest, CommandTableRepliesAndLogLines)
 TEST_F(SessionTest, LineSplitting)
 {
     auto c = h.connectGreeted();
-    // Split over two arrivals, handled once the CR arrives.
+    // Split over two arrivals, handled once the line end arrives.
     c->send("HE");
     h.settle(60);
-    c->send("LO x\r\n");
+    c->send("LO x\r");
+    h.settle(60);
+    c->send("\n");
     ASSERT_TRUE(h.waitLines(*c, 2));
-    // Five characters and short lines get no reply; text before a bare LF is dropped.
-    c->send("QUIT \r\nab\r\n\r\nJUNKLINE\nMAIL FROM:<z>\r\n");
-    ASSERT_TRUE(h.waitLines(*c, 3));
+    // A word and one space is the word; short lines get no reply; a bare LF
+    // ends a line as CR LF does; a bare CR is part of the line.
+    c->send("QUIT \r\nab\r\n\r\nJUNKLINE\nMAIL FROM:<z>\r\nHELO a\rb\r\n");
+    ASSERT_TRUE(h.waitLines(*c, 6));
     h.settle();
-    const auto lines = c->lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[1], "250 VORN_SMTP_Server");
-    EXPECT_EQ(lines[2], "250 OK");
-    EXPECT_FALSE(h.loggedContaining("JUNK"));
+    const std::vector<std::string> expected = {
+        "220 VORN_SMTP_Server Simple Mail Transfer Service Ready",
+        "250 VORN_SMTP_Server",
+        "221 VORN_SMTP_Server Service closing transmission channel",
+        "502 VORN_SMTP_Server [JUNK] Command not implemented",
+        "250 OK",
+        "250 VORN_SMTP_Server"};
+    EXPECT_EQ(c->lines(), expected);
+    EXPECT_TRUE(h.loggedContaining("]CMD:  HELO a\rb"));
+}
+
+// A client that ends every line with a bare LF is answered throughout.
+TEST_F(SessionTest, BareLineFeedClientIsServed)
+{
+    auto c = h.connectGreeted();
+    const auto lines = converse(*c, "HELO x\nMAIL FROM:<a>\nRCPT TO:<b>\nDATA\n" + kPage + "\n.\nQUIT\n", 7);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), kFullConversation);
+    EXPECT_EQ(lines[6], "221 VORN_SMTP_Server Service closing transmission channel");
+    EXPECT_EQ(h.parser.mails.size(), 1u);
+}
+
+// Text that a relay passes on as data can neither end the data nor be read
+// as the commands of a second mail.
+TEST_F(SessionTest, OnlyCrLfDotCrLfEndsTheData)
+{
+    const std::string second = "MAIL FROM:<x>\r\nRCPT TO:<y>\r\nDATA\r\n<PagerMessage><PagerPin>666</PagerPin>"
+                               "<Message>SMUGGLED</Message></PagerMessage>\r\n";
+    int n = 0;
+    for (const std::string& outer : {std::string("no page yet"), kPage}) {
+        for (const std::string end : {"\r\n.\r", "\r.\r", "\r.\r\n", "\n.\n", "\r\n.\n", "\n.\r\n", "\r\n.\r\r\n"}) {
+            SCOPED_TRACE(testing::PrintToString(outer + end));
+            auto c = h.connectGreeted();
+            const auto lines = converse(*c, "DATA\r\nSubject: x\r\n\r\n" + outer + end + second + ".\r\n", 3);
+            EXPECT_EQ(lines.size(), 3u);
+            EXPECT_EQ(lines.back(), "250 OK");
+            ASSERT_EQ(h.parser.mails.size(), static_cast<size_t>(++n));
+            if (outer != kPage) {   // not ended early: the second page is this mail's data
+                EXPECT_NE(h.parser.mails.back().body.find("SMUGGLED"), std::string::npos);
+            }
+            // The session goes on normally after the real end.
+            EXPECT_EQ(converse(*c, "NOOP\r\n", 4).back(), "502 VORN_SMTP_Server [NOOP] Command not implemented");
+        }
+    }
+}
+
+TEST_F(SessionTest, ClosingTagEndsTheDataOnlyInTheBody)
+{
+    auto c = h.connectGreeted();
+    converse(*c, "DATA\r\nSubject: re: </PagerMessage>\r\n\tcontinued </PagerMessage>\r\n\r\n" + kPage + "\r\n.\r\n", 3);
+    ASSERT_EQ(h.parser.mails.size(), 1u);
+    EXPECT_NE(h.parser.mails[0].body.find("<Message>Fire at gate 3</Message>"), std::string::npos);
+    EXPECT_TRUE(h.logged("soc[1] CONTENT: END of DATA"));
 }
 
 TEST_F(SessionTest, DotTransparencyAndTerminator)
@@ -105,7 +156,7 @@ TEST_F(SessionTest, DotTransparencyAndTerminator)
     auto c = h.connectGreeted();
     converse(*c, "DATA\r\n..leading dot\r\n.\r\n", 3);
     ASSERT_EQ(h.parser.mails.size(), 1u);
-    EXPECT_EQ(h.parser.mails[0].body, ".leading dot\r.\r");
+    EXPECT_EQ(h.parser.mails[0].body, ".leading dot\r\n");
     EXPECT_TRUE(h.logged("soc[1] SMTP: END of DATA"));
 }
 
@@ -117,7 +168,7 @@ TEST_F(SessionTest, Base64MailEndsAtDecodedClosingTag)
     const std::string b64a = "PFBhZ2VyTWVzc2FnZT48UGFnZXJQaW4+Nzc8L1BhZ2VyUGluPjwvUGFn";
     const std::string b64b = "ZXJNZXNzYWdlPg==";
     const auto lines = converse(*c,
-                                "DATA\r\nContent-Transfer-Encoding: base64\r\n\r\n" + b64a + "\r\n" + b64b +
+                                "DATA\r\ncontent-transfer-encoding:  Base64\r\n\r\n" + b64a + "\r\n" + b64b +
                                     "\r\n--boundary--\r\n.\r\n",
                                 3);
     EXPECT_EQ(lines.size(), 3u);
@@ -141,9 +192,12 @@ TEST_F(SessionTest, QuotedPrintableHeaderSetsMode)
 TEST_F(SessionTest, QuitIsHeardAfterEarlyEndOfData)
 {
     auto c = h.connectGreeted();
-    const auto lines = converse(*c, "DATA\r\n" + kPage + "\r\nQUIT\r\n", 4);
-    ASSERT_EQ(lines.size(), 4u);
+    // What follows the QUIT is still the mail's: never a second mail.
+    const auto lines = converse(*c, "DATA\r\n" + kPage + "\r\nQUIT\r\nDATA\r\n" + kPage + "\r\n.\r\nNOOP\r\n", 4);
+    h.settle(100);
+    ASSERT_EQ(c->lines().size(), 4u);
     EXPECT_EQ(lines[3], "221 VORN_SMTP_Server Service closing transmission channel");
+    EXPECT_EQ(h.parser.mails.size(), 1u);
 }
 
 TEST_F(SessionTest, RefusalsOfTheMailAreReplied)

@@ -62,13 +62,5 @@ TEST(Base64Tables, BitTextsAndBytes)
     EXPECT_EQ(BitsToByte("1x1x1x1x"), 170);
 }
 
-TEST(JoinSoftLineBreaks, OnlySoftBreaksAreJoined)
-{
-    EXPECT_EQ(JoinSoftLineBreaks("abc=\rdef\r"), "abcdef\r");
-    EXPECT_EQ(JoinSoftLineBreaks("a=3Db\r"), "a=3Db\r");
-    EXPECT_EQ(JoinSoftLineBreaks("plain\rline \r"), "plain\rline \r");
-    EXPECT_EQ(JoinSoftLineBreaks("x\ny\r\n"), "xy\r");
-    EXPECT_EQ(JoinSoftLineBreaks("=\r=\r"), "");
-}
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include "../../integration/db/CatalogueHarness.h"
 #include "smtp/Base64.h"
+#include "smtp/CodePage.h"
+#include "smtp/FieldText.h"
 
 #include <QByteArray>
 
@@ -69,18 +71,18 @@ TEST(GetTagValue, MailOfManyUnendedStartTagsStaysFast)
     EXPECT_EQ(X::GetTagValue(c, "PagerPin").size(), c.size() - 10 - 11);
 }
 
-TEST(DecodeXmlEntities, DecodesEachEntityOnce)
+TEST(DecodeEntities, DecodesEachEntityOnce)
 {
-    auto decoded = [](std::string s) {
-        X::DecodeXmlEntities(s);
-        return s;
-    };
+    auto decoded = [](const std::string& s) { return DecodeEntities(s); };
     EXPECT_EQ(decoded("a &lt; b &amp;&amp; c"), "a < b && c");
     EXPECT_EQ(decoded("&amp;quot;"), "&quot;");
     EXPECT_EQ(decoded("&amp;lt;"), "&lt;");
     EXPECT_EQ(decoded("&lt;&gt;&amp;&apos;&quot;"), "<>&'\"");
-    // Exact, and no numeric references.
-    EXPECT_EQ(decoded("&LT; &#60; &Amp;"), "&LT; &#60; &Amp;");
+    // Named ones exactly; numeric ones in decimal and hex, as UTF-8.
+    EXPECT_EQ(decoded("&LT; &#60; &Amp;"), "&LT; < &Amp;");
+    EXPECT_EQ(decoded("caf&#233; caf&#xE9; &#X20AC;"), "caf\xC3\xA9 caf\xC3\xA9 \xE2\x82\xAC");
+    // No character, or no reference at all: left as written.
+    EXPECT_EQ(decoded("&#0; &#xD800; &#1114112; &#; &#x; &#12a; &#233"), "&#0; &#xD800; &#1114112; &#; &#x; &#12a; &#233");
     // Entities cut short by the end of the text stay.
     EXPECT_EQ(decoded("x&lt"), "x&lt");
     EXPECT_EQ(decoded("&quot"), "&quot");
@@ -89,13 +91,51 @@ TEST(DecodeXmlEntities, DecodesEachEntityOnce)
     EXPECT_EQ(decoded(""), "");
 }
 
-TEST(DecodeXmlEntities, MegabyteOfEntities)
+TEST(DecodeEntities, MegabyteOfEntities)
 {
     std::string s;
     while (s.size() < 1024 * 1024)
         s += "&lt;";
-    X::DecodeXmlEntities(s);
-    EXPECT_EQ(s, std::string(256 * 1024, '<'));
+    EXPECT_EQ(DecodeEntities(s), std::string(256 * 1024, '<'));
+}
+
+TEST(CleanFieldValue, TrimsUnwrapsAndRefusesMarkup)
+{
+    EXPECT_EQ(CleanFieldValue("\r\n    5302\r\n  "), "5302");
+    EXPECT_EQ(CleanFieldValue(" \t "), "");
+    EXPECT_EQ(CleanFieldValue("<![CDATA[Fire & smoke <3rd floor>]]>"), "Fire & smoke <3rd floor>");
+    // Entities outside a CDATA section only.
+    EXPECT_EQ(CleanFieldValue("a&amp;<![CDATA[&amp;]]>b"), "a&&amp;b");
+    // Lines of a message keep one CR between them.
+    EXPECT_EQ(CleanFieldValue("line 1\r\nline 2\nline 3"), "line 1\rline 2\rline 3");
+    EXPECT_EQ(CleanFieldValue("<PagerPin>118"), std::nullopt);
+    EXPECT_EQ(CleanFieldValue("a <b>bold</b>"), std::nullopt);
+    EXPECT_EQ(CleanFieldValue("<![CDATA[never closed"), std::nullopt);
+}
+
+TEST(CodePage, ConvertsToTheSwitchsCodePageWithReplacement)
+{
+    const CodePage cp1252;
+    const Converted out = cp1252.FromUtf8("caf\xC3\xA9 \xE2\x82\xAC \xC5\x81\xC3\xB3" "d\xC5\xBA \xF0\x9F\x94\xA5!");
+    EXPECT_EQ(out.text, "caf\xE9 \x80 ?\xF3" "d? ?!");
+    EXPECT_EQ(out.replaced, 3);
+    EXPECT_EQ(CodePage("iso-8859-15").FromUtf8("\xE2\x82\xAC").text, "\xA4");
+    // Bytes the code page does not define come back as "?".
+    const Converted back = cp1252.ToUtf8("\xE9\x81x");
+    EXPECT_EQ(back.text, "\xC3\xA9?x");
+    EXPECT_EQ(back.replaced, 1);
+    EXPECT_EQ(CodePage::Decode("\xE9", "no-such-charset"), std::nullopt);
+}
+
+TEST(CodePage, OnlySingleByteAsciiCodePagesServeTheSwitch)
+{
+    EXPECT_EQ(CodePage::Check("windows-1252"), std::nullopt);
+    EXPECT_EQ(CodePage::Check("ISO-8859-15"), std::nullopt);
+    EXPECT_EQ(CodePage::Check("cp850"), std::nullopt);
+    EXPECT_NE(CodePage::Check("UTF-8"), std::nullopt);
+    EXPECT_NE(CodePage::Check("UTF-16"), std::nullopt);
+    EXPECT_NE(CodePage::Check("no-such-charset"), std::nullopt);
+    EXPECT_NE(CodePage::Check(""), std::nullopt);
 }
 
 struct Sent {
@@ -118,16 +158,16 @@ protected:
             });
     }
 
-    // The mail as the session keeps it: every line ends with CR.
+    // The mail as the session keeps it: every line ends with CR LF.
     static std::string mail(const std::string& inner)
     {
-        return "From: cad@example.org\rSubject: page\r\r<?xml version=\"1.0\"?>\r<PagerMessage>\r" + inner +
-               "</PagerMessage>\r";
+        return "From: cad@example.org\r\nSubject: page\r\n\r\n<?xml version=\"1.0\"?>\r\n<PagerMessage>\r\n" +
+               inner + "</PagerMessage>\r\n";
     }
 
     static std::string el(const std::string& name, const std::string& value)
     {
-        return "<" + name + ">" + value + "</" + name + ">\r";
+        return "<" + name + ">" + value + "</" + name + ">\r\n";
     }
 
     MailOutcome parse(const std::string& body)
@@ -205,7 +245,7 @@ TEST_P(ExtractionTest, SirenTableSwapsTheNumberOfOtherMails)
     EXPECT_EQ(sent[0].pin, "0499000111");
 
     // Pasted into the statement this number would match every row.
-    const std::string sly = "9') OR ('1'='1";
+    const std::string sly = "9')OR('1'='1";
     EXPECT_EQ(parse(mail(el("PagerPin", sly) + el("IsDispatchMessage", "0"))), MailOutcome::Queued);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1].pin, sly);
@@ -226,7 +266,8 @@ TEST_P(ExtractionTest, AnUnreadableSirenTablePagesNobody)
 
 TEST_P(ExtractionTest, MailWithoutPagerNumberIsRejected)
 {
-    for (const std::string& pin : {std::string(), el("PagerPin", ""), std::string("<PagerPin>0412\r")}) {
+    for (const std::string& pin :
+         {std::string(), el("PagerPin", ""), el("PagerPin", " \r\n\t "), std::string("<PagerPin>0412\r\n")}) {
         SCOPED_TRACE(pin);
         EXPECT_EQ(parse(mail(pin + el("Message", "m") + el("IsDispatchMessage", "True"))),
                   MailOutcome::NoPagerNumber);
@@ -252,65 +293,28 @@ TEST_P(ExtractionTest, ARefusedSendSaysWhyTheMailWasNotTaken)
     EXPECT_EQ(sent.size(), 2u);
 }
 
-TEST_P(ExtractionTest, Base64MailIsReadFromTheDecodedText)
-{
-    const std::string xml = "<PagerMessage><PagerPin>0412</PagerPin><Message>b64 &amp; ok</Message>"
-                            "<IsDispatchMessage>True</IsDispatchMessage></PagerMessage>";
-    const std::string encoded = QByteArray::fromStdString(xml).toBase64().toStdString();
-    SMTPSocketType rec;
-    rec.Body = "Content-Transfer-Encoding: base64\r\r";
-    // Lines of 76 characters, decoded one by one as the session does.
-    for (size_t at = 0; at < encoded.size(); at += 76) {
-        const std::string line = encoded.substr(at, 76);
-        rec.Body += line + "\r";
-        rec.Decoded += Base64DecodeLine(line);
-    }
-    rec.Base64Mode = true;
-    EXPECT_EQ(x->ParsePagerMessage(1, rec), MailOutcome::Queued);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].pin, "0412");
-    EXPECT_EQ(sent[0].message, "b64 & ok");
-    EXPECT_FALSE(rec.Base64Mode);
-    EXPECT_FALSE(rec.QPMode);
-}
-
-TEST_P(ExtractionTest, QuotedPrintableJoinsSoftBreaksAndWinsOverBase64)
-{
-    SMTPSocketType rec;
-    rec.Body = mail(el("PagerPin", "0412=\r345678") + el("Message", "Hello=\r World=3D") +
-                    el("IsDispatchMessage", "True"));
-    rec.Decoded = mail(el("PagerPin", "222"));
-    rec.QPMode = true;
-    rec.Base64Mode = true;
-    EXPECT_EQ(x->ParsePagerMessage(1, rec), MailOutcome::Queued);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].pin, "0412345678");
-    EXPECT_EQ(sent[0].message, "Hello World=3D");
-    EXPECT_FALSE(rec.Base64Mode);
-    EXPECT_FALSE(rec.QPMode);
-}
-
 TEST_P(ExtractionTest, SeparatorAndControlCharactersBecomeBlanks)
 {
     exec("INSERT INTO HXSSirenSites (PAGER_ID, MESS_ID) VALUES ('0413', '05|99')");
     const std::string message = std::string("a|b\x01") + '\0' + "c\rd";
-    EXPECT_EQ(parse(mail(el("PagerPin", "04|12") + el("MessageHash", "h\x01x") + el("Message", message) +
-                         el("MachineName", std::string("M") + '\0') + el("InterfaceAddress", "10.0.0.5\r") +
+    EXPECT_EQ(parse(mail(el("PagerPin", "0412") + el("MessageHash", "h\x01x") + el("Message", message) +
+                         el("MachineName", std::string("M") + '\0') + el("InterfaceAddress", "10.0.0.5\r\n ") +
                          el("IsDispatchMessage", "True"))),
               MailOutcome::Queued);
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].pin, "04 12");
+    EXPECT_EQ(sent[0].pin, "0412");
     EXPECT_EQ(sent[0].hash, "h x");
     EXPECT_EQ(sent[0].message, "a b  c\rd");
     EXPECT_EQ(sent[0].machine, "M ");
-    EXPECT_EQ(sent[0].iface, "10.0.0.5\r");
+    EXPECT_EQ(sent[0].iface, "10.0.0.5");
     const auto lines = newLines();
-    for (const char* field : {"PagerPin", "MessageHash", "Message", "MachineName"})
+    for (const char* field : {"MessageHash", "Message", "MachineName"})
         EXPECT_EQ(std::count(lines.begin(), lines.end(),
                              std::string("[7]\tXML: Replaced separator or control characters in ") + field),
                   1)
             << field;
     EXPECT_EQ(countContaining(lines, "characters in InterfaceAddress"), 0);
+    EXPECT_EQ(countContaining(lines, "characters in PagerPin"), 0);
 
     // A number from the siren table is cleaned as well.
     EXPECT_EQ(parse(mail(el("PagerPin", "0413") + el("IsDispatchMessage", "False"))), MailOutcome::Queued);
@@ -374,3 +378,116 @@ TEST_P(ExtractionTest, NothingCarriesOverToTheNextMail)
 }
 
 }  // namespace
+
+// Mails as senders' libraries write them, read by the MIME parser.
+class MimeExtractionTest : public ExtractionTest {
+protected:
+    static std::string page(const std::string& pin, const std::string& message)
+    {
+        return "<PagerMessage><PagerPin>" + pin + "</PagerPin><Message>" + message +
+               "</Message><IsDispatchMessage>True</IsDispatchMessage></PagerMessage>\r\n";
+    }
+
+    static std::string textPart(const std::string& charset, const std::string& encoding, const std::string& body)
+    {
+        return "Content-Type: text/plain; charset=\"" + charset + "\"\r\nContent-Transfer-Encoding: " + encoding +
+               "\r\n\r\n" + body;
+    }
+
+    static std::string top(const std::string& part) { return "From: cad@example.org\r\nMIME-Version: 1.0\r\n" + part; }
+
+    static std::string base64(const std::string& text)
+    {
+        const std::string all = QByteArray::fromStdString(text).toBase64().toStdString();
+        std::string lines;
+        for (size_t at = 0; at < all.size(); at += 76)
+            lines += all.substr(at, 76) + "\r\n";
+        return lines;
+    }
+
+    std::string sentText(const std::string& body)
+    {
+        const size_t before = sent.size();
+        EXPECT_EQ(parse(body), MailOutcome::Queued);
+        return sent.size() == before + 1 ? sent.back().message : std::string("<nothing sent>");
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, MimeExtractionTest, ::testing::Values(Backend::SQLite), backendName);
+
+TEST_P(MimeExtractionTest, TransferEncodingsAndCharsetsReachTheSwitchInItsCodePage)
+{
+    // Every "=XX" decoded, soft breaks joined.
+    EXPECT_EQ(sentText(top(textPart("utf-8", "quoted-printable",
+                                    page("5302", "caf=C3=A9 a=3Db 100% sure =3D=\r\n yes")))),
+              "caf\xE9 a=b 100% sure = yes");
+    EXPECT_EQ(sentText(top(textPart("iso-8859-1", "8bit", page("5302", "Stra\xDF" "e")))), "Stra\xDF" "e");
+    EXPECT_EQ(sentText(top(textPart("utf-8", "8bit", page("5302", "Stra\xC3\x9F" "e")))), "Stra\xDF" "e");
+    // Header names and values in any letter case.
+    EXPECT_EQ(sentText("mime-version: 1.0\r\ncontent-type: TEXT/PLAIN; CHARSET=UTF-8\r\n"
+                       "content-transfer-encoding: BASE64\r\n\r\n" + base64(page("5302", "\xC3\x89tage 3"))),
+              "\xC9tage 3");
+    // No MIME headers: the bytes are the code page's, as they always were.
+    EXPECT_EQ(sentText("Subject: page\r\n\r\n" + page("5302", "d\xE9j\xE0")), "d\xE9j\xE0");
+    EXPECT_EQ(sentText(page("5302", "no headers at all")), "no headers at all");
+    EXPECT_EQ(countContaining(newLines(), "not in windows-1252"), 0);
+}
+
+TEST_P(MimeExtractionTest, ThePartHoldingThePageIsFoundWhereverItStands)
+{
+    const std::string logo = "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                             base64(std::string("\x89PNG\r\n\x1a\n", 8) + std::string(300, '\x01'));
+    const std::string html = "Content-Type: text/html; charset=utf-8\r\n\r\n<p>&lt;PagerMessage&gt; see the text</p>\r\n";
+    const std::string text = textPart("utf-8", "quoted-printable", page("5302", "Feu =C3=A0 l'=C3=A9tage"));
+    const std::string nested = "Content-Type: multipart/alternative; boundary=\"inner\"\r\n\r\n--inner\r\n" + html +
+                               "--inner\r\n" + text + "--inner--\r\n";
+    const std::string mail = top("Content-Type: multipart/mixed; boundary=\"outer\"\r\n\r\n--outer\r\n" + logo +
+                                 "--outer\r\n" + nested + "--outer--\r\n");
+    EXPECT_EQ(sentText(mail), "Feu \xE0 l'\xE9tage");
+
+    // A mail that ended early at the closing tag lacks its last boundaries.
+    EXPECT_EQ(sentText(mail.substr(0, mail.find("--inner--"))), "Feu \xE0 l'\xE9tage");
+}
+
+TEST_P(MimeExtractionTest, WhatTheCodePageLacksIsReplacedAndCounted)
+{
+    EXPECT_EQ(sentText(top(textPart("utf-8", "8bit", page("5302", "\xC5\x81\xC3\xB3" "d\xC5\xBA \xE2\x80\x93 &#x1F525;")))),
+              "?\xF3" "d? \x96 ?");
+    EXPECT_EQ(countContaining(newLines(), "\tXML:  3 characters not in windows-1252 sent as ?"), 1);
+
+    // A charset no one knows is read as the code page, and said so.
+    EXPECT_EQ(sentText(top(textPart("x-unheard-of", "8bit", page("5302", "\xE9t\xE9")))), "\xE9t\xE9");
+    EXPECT_EQ(countContaining(newLines(), "XML: Unknown charset x-unheard-of, text read as windows-1252"), 1);
+    // Bytes that are not UTF-8 in a mail that says it is.
+    EXPECT_EQ(sentText(top(textPart("utf-8", "8bit", page("5302", "caf\xE9")))), "caf?");
+    EXPECT_EQ(countContaining(newLines(), "XML: 1 bytes not readable as utf-8, read as ?"), 1);
+
+    x->SetSwitchCodePage(CodePage("iso-8859-15"));
+    EXPECT_EQ(sentText(top(textPart("utf-8", "quoted-printable", page("5302", "5 =E2=82=AC")))), "5 \xA4");
+}
+
+TEST_P(MimeExtractionTest, FieldsAreCleanOrTheMailIsRefused)
+{
+    const std::string pretty = "<PagerMessage>\r\n  <PagerPin>\r\n    5302\r\n  </PagerPin>\r\n"
+                               "  <Message>\r\n    Fire at gate 3\r\n  </Message>\r\n"
+                               "  <IsDispatchMessage> True </IsDispatchMessage>\r\n</PagerMessage>\r\n";
+    EXPECT_EQ(parse(pretty), MailOutcome::Queued);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].pin, "5302");
+    EXPECT_EQ(sent[0].message, "Fire at gate 3");
+    EXPECT_EQ(sentText(page("5302", "caf&#233; caf&#xE9; <![CDATA[Fire & smoke <3rd floor>]]>")),
+              "caf\xE9 caf\xE9 Fire & smoke <3rd floor>");
+    newLines();
+
+    EXPECT_EQ(parse(page("<PagerPin>118", "m")), MailOutcome::BadField);
+    EXPECT_EQ(newLines().back(), "[7]\tXML: Markup in field PagerPin, message not processed");
+    EXPECT_EQ(parse(page("118", "a <b>bold</b> page")), MailOutcome::BadField);
+    EXPECT_EQ(newLines().back(), "[7]\tXML: Markup in field Message, message not processed");
+    // A separator would be a blank once cleaned: no pager number holds either.
+    for (const std::string pin : {"53 02", "53\t02", "53|02", "53\x01" "02"}) {
+        EXPECT_EQ(parse(page(pin, "m")), MailOutcome::NoPagerNumber) << pin;
+        EXPECT_EQ(newLines().back(),
+                  "[7]\tXML: Blank or control character inside field PagerPin, message not processed");
+    }
+    EXPECT_EQ(sent.size(), 2u);
+}

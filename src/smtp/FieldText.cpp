@@ -1,0 +1,121 @@
+#include "smtp/FieldText.h"
+
+#include "smtp/CodePage.h"
+
+#include <algorithm>
+#include <charconv>
+#include <iterator>
+
+namespace smtpin {
+namespace {
+
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// "&#233;" or "&#xE9;" at the start of s: its length, and its UTF-8 in out.
+size_t numericReference(std::string_view s, std::string& out)
+{
+    if (!s.starts_with("&#"))
+        return 0;
+    const bool hex = s.size() > 2 && (s[2] == 'x' || s[2] == 'X');
+    const size_t first = hex ? 3 : 2;
+    const size_t semi = s.find(';', first);
+    if (semi == std::string_view::npos || semi == first || semi > first + 8)
+        return 0;
+    unsigned long cp = 0;
+    const auto [end, ec] = std::from_chars(s.data() + first, s.data() + semi, cp, hex ? 16 : 10);
+    if (ec != std::errc() || end != s.data() + semi)
+        return 0;
+    std::string utf8;
+    if (!AppendUtf8(utf8, cp))
+        return 0;
+    out += utf8;
+    return semi + 1;
+}
+
+std::string lineBreaksAsCr(std::string_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')
+            continue;
+        out += s[i] == '\n' ? '\r' : s[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view s)
+{
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string DecodeEntities(std::string_view in)
+{
+    struct Entity {
+        std::string_view text;
+        char value;
+    };
+    static constexpr Entity kEntities[] = {
+        {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'},
+    };
+    // Built afresh, so a mail full of entities stays linear and a decoded
+    // character is never looked at again.
+    std::string out;
+    out.reserve(in.size());
+    size_t p = 0;
+    while (p < in.size()) {
+        if (in[p] == '&') {
+            const auto hit = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                          [&](const Entity& e) { return in.substr(p, e.text.size()) == e.text; });
+            if (hit != std::end(kEntities)) {
+                out += hit->value;
+                p += hit->text.size();
+                continue;
+            }
+            if (const size_t n = numericReference(in.substr(p), out)) {
+                p += n;
+                continue;
+            }
+        }
+        out += in[p++];
+    }
+    return out;
+}
+
+std::optional<std::string> CleanFieldValue(std::string_view raw)
+{
+    static constexpr std::string_view kOpen = "<![CDATA[";
+    static constexpr std::string_view kClose = "]]>";
+    std::string out;
+    size_t p = 0;
+    while (p < raw.size()) {
+        const size_t lt = raw.find('<', p);
+        out += DecodeEntities(raw.substr(p, lt == std::string_view::npos ? std::string_view::npos : lt - p));
+        if (lt == std::string_view::npos)
+            break;
+        if (raw.substr(lt, kOpen.size()) != kOpen)
+            return std::nullopt;
+        const size_t end = raw.find(kClose, lt + kOpen.size());
+        if (end == std::string_view::npos)
+            return std::nullopt;
+        out.append(raw.substr(lt + kOpen.size(), end - lt - kOpen.size()));
+        p = end + kClose.size();
+    }
+    return lineBreaksAsCr(TrimBlanks(out));
+}
+
+bool HoldsBlankOrControl(std::string_view s)
+{
+    return std::any_of(s.begin(), s.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u <= 0x20 || u == 0x7F;
+    });
+}
+
+}  // namespace smtpin
