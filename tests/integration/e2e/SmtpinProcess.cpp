@@ -178,7 +178,9 @@ void SmtpinProcess::kill()
     }
 }
 
-std::string sendMail(int port, const std::string& message)
+std::string sendMail(int port, const std::string& message) { return sendMailData(port, message + "\r\n.\r\n"); }
+
+std::string sendMailData(int port, const std::string& data)
 {
     TestClient c;
     if (!c.connectTo(port))
@@ -207,7 +209,7 @@ std::string sendMail(int port, const std::string& message)
     c.send("DATA\r\n");
     if (auto bad = reply("354"); !bad.empty())
         return bad;
-    c.send(message + "\r\n.\r\n");
+    c.send(data);
     std::string end;
     pumpUntil([&] {
         const auto l = c.lines();

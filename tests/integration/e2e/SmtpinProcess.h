@@ -65,6 +65,8 @@ private:
 // One SMTP conversation; the reply to the end of the data, or the first
 // reply that was not the expected one ("" when the server went quiet).
 std::string sendMail(int port, const std::string& message);
+// The same with the data as it goes on the wire, its end included.
+std::string sendMailData(int port, const std::string& data);
 
 // COUNT pages with texts of their own from SENDERS parallel senders using
 // Python's smtplib; the texts answered 250, and how many were not.
