@@ -491,3 +491,17 @@ TEST_P(MimeExtractionTest, FieldsAreCleanOrTheMailIsRefused)
     }
     EXPECT_EQ(sent.size(), 2u);
 }
+
+// Nesting no sender writes is read within bounds: the plain text still
+// holds the page.
+TEST_P(MimeExtractionTest, DeeplyNestedMailsAreReadWithinBounds)
+{
+    for (const int depth : {150, 20000}) {
+        std::string mail = "MIME-Version: 1.0\r\n";
+        for (int i = 0; i < depth; ++i)
+            mail += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\r\n\r\n--b" +
+                    std::to_string(i) + "\r\n";
+        mail += "Content-Type: text/plain\r\n\r\n" + page("5302", "deep");
+        EXPECT_EQ(sentText(mail), "deep") << depth;
+    }
+}
