@@ -235,6 +235,13 @@ void StartupSettings::readListenerSettings()
             listener.SetMaxSockets(10);
         }
     }
+    if (const std::string v = config("SESSION_MAX"); v.empty()) {
+        logLine("  IV: SMTP SESSION MAX is empty. Setting to 600 seconds");
+        listener.SessionMax = 600 / kDay;
+    } else {
+        listener.SessionMax = static_cast<double>(number("SESSION_MAX", v, 10, 86400)) / kDay;
+        logLine("  IV: SMTP SESSION MAX is set to " + v + " seconds");
+    }
     form.txbMaxSockets.setText(std::to_string(listener.MaxSockets));
     form.txbMaxSockets.setEnabled(false);
     listener.LastSocket = 1;

@@ -12,7 +12,8 @@ struct SMTPSocketType {
     std::string RemoteIP;
     std::string RemotePort;
     bool CanSend = true;
-    DateSerial Deadline;
+    DateSerial Deadline;      // closed when no data came since TCPTIMEOUT
+    DateSerial SessionEnd;    // closed however busy: SESSION_MAX after accept
     int LastState = 0;
     std::string SendQueue;
     bool DataMode = false;

@@ -143,13 +143,27 @@ void SmtpListener::walkSocket(int i)
         ReOPENPort(0);
     }
     SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(i)];
-    if (i > 0 && socket(i).state() == SocketControl::Connected && rec.Deadline < now) {
+    if (i > 0 && socket(i).state() == SocketControl::Connected && (rec.Deadline < now || rec.SessionEnd < now)) {
+        if (rec.SessionEnd < now)
+            log(tick() + "SYS: TCP Timer: Session on email socket[" + std::to_string(i) +
+                "] open longer than SESSION_MAX, closing");
         // Far ahead, so the same session is not closed twice.
-        rec.Deadline = now.addDays(500);
+        rec.Deadline = rec.SessionEnd = now.addDays(500);
         log(tick() + "SYS: TCP Timer: Initiated a close on email socket[" + std::to_string(i) + "]");
         ClosePort(i);
     }
     observeState(i);
+}
+
+void SmtpListener::stepNow(int i)
+{
+    // A close seen here frees the socket in the same step.
+    for (int k = 0; k < 3; ++k) {
+        const int before = SMTPSockets[static_cast<size_t>(i)].LastState;
+        observeState(i);
+        if (SMTPSockets[static_cast<size_t>(i)].LastState == before)
+            break;
+    }
 }
 
 void SmtpListener::observeState(int i)
@@ -288,7 +302,9 @@ void SmtpListener::InitSocketRecord(int n)
     std::string().swap(rec.Received);
     std::string().swap(rec.Decoded);
     rec.CanSend = true;
-    rec.Deadline = clock_.now().addDays(SocketTimeout);
+    const DateSerial now = clock_.now();
+    rec.Deadline = now.addDays(SocketTimeout);
+    rec.SessionEnd = now.addDays(SessionMax);
     rec.DataMode = false;
     rec.Base64Mode = false;
     rec.QPMode = false;
@@ -354,6 +370,8 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
             HighestSocket = n;
         ListenerRestartTime = clock_.now().addDays(ListenerIdleTime);
         form_.lbSocsLoaded.setCaption("MAX socket array cnt = " + std::to_string(HighestSocket));
+        // Greeted now, not on the next tick.
+        stepNow(n);
     } catch (const std::exception& e) {
         log("Event Error: Conn RQST [7] " + std::string(e.what()));
     }
@@ -363,6 +381,8 @@ void SmtpListener::wskSMTP_DataArrival(int index, long)
 {
     SocketControl& sock = socket(index);
     SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
+    // Idle is counted from the last data: a long transfer is not cut off.
+    rec.Deadline = clock_.now().addDays(SocketTimeout);
     try {
         // In pieces, so a burst never sits in memory whole.
         while (sock.bytesReceived() > 0) {
@@ -390,6 +410,7 @@ void SmtpListener::wskSMTP_SendComplete(int index)
 void SmtpListener::wskSMTP_Close(int index)
 {
     log(tick() + "Event: Remote Port initiated a close on socket [" + std::to_string(index) + "]");
+    stepNow(index);
 }
 
 void SmtpListener::wskSMTP_Connect(int index)
@@ -405,6 +426,7 @@ void SmtpListener::wskSMTP_Error(int index, int number, const std::string& descr
         socket(index).close();
     log("ERROR: Closing port on socket " + n);
     ReOPENPort(index);
+    stepNow(index);
 }
 
 }  // namespace smtpin

@@ -34,7 +34,8 @@ public:
 
     // Settings, from the start-up settings.
     int MaxSockets = 10;
-    double SocketTimeout = 3.0 / 86400.0;
+    double SocketTimeout = 3.0 / 86400.0;   // idle limit, from the last data received
+    double SessionMax = 600.0 / 86400.0;    // whole-session limit, so slow senders cannot hold the pool
     double ListenerIdleTime = 600.0 / 86400.0;
     void SetMaxSockets(int n);
 
@@ -91,6 +92,8 @@ private:
     void walkSocket(int i);
     // The walk's state-change step for one socket.
     void observeState(int i);
+    // The port timer's state step for one socket, run inside its event.
+    void stepNow(int i);
     void logState(int i, int s);
     void startTimers();
     void setListening(bool ready);

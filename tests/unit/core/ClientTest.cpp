@@ -83,7 +83,8 @@ TEST_F(ClientTest, StartsOnTheEmbeddedDefault)
     EXPECT_EQ(c.mainForm.window.caption(), "SMTP s01  VORN     Version  V2.1(35) 2022");
     EXPECT_EQ(c.queue.SwitchId, "h01");
     EXPECT_EQ(c.queue.QueueSize, 300);
-    EXPECT_EQ(c.listener.MaxSockets, 10);
+    EXPECT_EQ(c.listener.MaxSockets, 50);
+    EXPECT_DOUBLE_EQ(c.listener.SessionMax * 86400.0, 600.0);
     EXPECT_FALSE(c.mainForm.txbMaxSockets.enabled());
     EXPECT_EQ(c.mainForm.txbPagerNo[4].text(), "9000000");
     EXPECT_TRUE(c.listener.ListenerReady);
