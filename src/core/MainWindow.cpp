@@ -173,13 +173,9 @@ bool MainWindow::Form_QueryUnload(int)
 // commit: a close under load takes a moment, not a disk sync per entry.
 void MainWindow::drainLogInOneCommit()
 {
-    if (s_.db.isOpen()) {
-        try {
-            s_.db.InTransaction([this] { s_.log.ProcessWholeSystemLogQueue(); });
-        } catch (const db::DatabaseFault&) {
-            s_.db.ForgetError();
-        }
-    }
+    // The log copies its rows to the catalogue in one commit per drain.
+    if (s_.db.isOpen())
+        s_.log.ProcessWholeSystemLogQueue();
     s_.log.ProcessWholeSystemLogQueue(false);
 }
 

@@ -113,6 +113,16 @@ CatalogueConnection::Location CatalogueConnection::ReadLocation() const
     return loc;
 }
 
+// One disk sync per commit instead of a journal made, synced and removed
+// each time; commits stay durable (synchronous FULL), and readers in other
+// programs do not block the writer.
+void CatalogueConnection::useWriteAheadLog(QSqlDatabase& db)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+        logLine(" OSD: The catalogue keeps its rollback journal: " + errorText(q.lastError()).toStdString());
+}
+
 bool CatalogueConnection::EnsureSQLDatabase()
 {
     if (isOpen())
@@ -149,6 +159,8 @@ bool CatalogueConnection::OpenSQLDatabase()
                 db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
             if (!db.open())
                 problem = errorText(db.lastError());
+            else if (!odbc)
+                useWriteAheadLog(db);
         }
     }
     if (problem.isEmpty() && (mayCreate || connectedBefore_)) {

@@ -109,6 +109,7 @@ public:
     std::string LastDatabaseErrorText;
 
 private:
+    void useWriteAheadLog(QSqlDatabase& db);
     void release();
     QSqlQuery prepared(const std::string& sql, const std::vector<QVariant>& values);
     [[noreturn]] void fail(const QString& description);

@@ -43,6 +43,10 @@ bool DatabaseLog::InsertLogRecord(const std::string& source, const std::string& 
     if (text.size() > kMaxText)
         text.resize(kMaxText);
     Row row{source, messageId, text, db_.clock().now()};
+    if (batching_) {
+        keep(std::move(row));
+        return true;
+    }
     // Rows keep their order: while some wait, a new one waits behind them.
     if (!waiting_.empty() && !FlushWaiting()) {
         keep(std::move(row));
@@ -51,8 +55,15 @@ bool DatabaseLog::InsertLogRecord(const std::string& source, const std::string& 
     if (insertNow(row))
         return true;
     lastTry_ = db_.clock().now();
+    failed_ = true;
     keep(std::move(row));
     return false;
+}
+
+bool DatabaseLog::EndBatch()
+{
+    batching_ = false;
+    return FlushWaiting();
 }
 
 bool DatabaseLog::FlushWaiting()
@@ -60,9 +71,11 @@ bool DatabaseLog::FlushWaiting()
     if (waiting_.empty())
         return true;
     const DateSerial now = db_.clock().now();
-    if ((now.days() - lastTry_.days()) * 86400.0 < kRetrySeconds && now >= lastTry_)
+    if (failed_ && (now.days() - lastTry_.days()) * 86400.0 < kRetrySeconds && now >= lastTry_)
         return false;
+    // Counted as failed until it went through.
     lastTry_ = now;
+    failed_ = true;
     if (!db_.isOpen() && !db_.EnsureSQLDatabase())
         return false;
     // A few hundred rows a commit: the catalogue's disk is not asked to sync
@@ -84,6 +97,7 @@ bool DatabaseLog::FlushWaiting()
         db_.CountDatabaseHit();
         waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(n));
     }
+    failed_ = false;
     if (dropped_ > 0 && log_) {
         const std::size_t n = dropped_;
         dropped_ = 0;
@@ -99,6 +113,12 @@ void DatabaseLog::attachTo(SystemLog& log)
     log_ = &log;
     log.SetDatabaseLog([this](const std::string& messageId, std::string& text) {
         return InsertLogRecord("SMTP" + registration_.ClientId, messageId, text);
+    });
+    log.SetDatabaseBatch([this](bool start) {
+        if (start)
+            BeginBatch();
+        else
+            EndBatch();
     });
 }
 

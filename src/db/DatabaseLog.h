@@ -37,6 +37,9 @@ public:
     // Writes the waiting rows when the catalogue takes them again (a
     // periodic step); false while some still wait.
     bool FlushWaiting();
+    // Rows between these go to the catalogue in one commit at the end.
+    void BeginBatch() { batching_ = true; }
+    bool EndBatch();
     std::size_t Waiting() const { return waiting_.size(); }
     // Makes this the application log's database copy, with source "SMTP"
     // followed by the client identifier.
@@ -55,7 +58,9 @@ private:
     SystemLog* log_ = nullptr;
     std::deque<Row> waiting_;
     std::size_t dropped_ = 0;
-    DateSerial lastTry_;
+    DateSerial lastTry_;      // of the last attempt that failed
+    bool failed_ = false;
+    bool batching_ = false;
 };
 
 }  // namespace smtpin::db

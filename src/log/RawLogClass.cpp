@@ -19,6 +19,17 @@ std::string zone(const std::string& label)
 
 RawLogClass::RawLogClass(const Clock& clock) : clock_(clock) {}
 
+RawLogClass::~RawLogClass() { closeFile(); }
+
+void RawLogClass::closeFile()
+{
+    if (file_)
+        std::fclose(file_);
+    file_ = nullptr;
+}
+
+
+
 void RawLogClass::FileName(const std::string& prefix)
 {
     if (connected_)
@@ -33,14 +44,18 @@ bool RawLogClass::fileExists() const
     return !fullPath_.empty() && fs::is_regular_file(fullPath_, ec);
 }
 
-bool RawLogClass::appendRaw(const std::string& bytes) const
+bool RawLogClass::appendRaw(const std::string& bytes)
 {
-    std::ofstream out(fullPath_, std::ios::binary | std::ios::app);
-    if (!out)
+    if (!file_)
+        file_ = std::fopen(fullPath_.c_str(), "ab");
+    if (!file_)
         return false;
-    out << bytes;
-    out.close();
-    return !out.fail();
+    // One write per call (the SMTP log hands a second's lines at once); the
+    // file is not opened and closed each time.
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size() && std::fflush(file_) == 0)
+        return true;
+    closeFile();
+    return false;
 }
 
 void RawLogClass::setUserStamp(const std::string& identifier)
@@ -88,6 +103,7 @@ bool RawLogClass::Connect(const std::string& folder, const std::string& identifi
 
 void RawLogClass::Disconnect()
 {
+    closeFile();
     enabled_ = false;
     connected_ = false;
 }
@@ -108,8 +124,10 @@ bool RawLogClass::AddLog(const std::string& text)
     if (!enabled_)
         return true;
     // A deleted file is not made again until the next Connect.
-    if (!fileExists())
+    if (!fileExists()) {
+        closeFile();
         return false;
+    }
     const DateSerial now = clock_.now();
     std::string line;
     if (StampDate)
@@ -169,6 +187,8 @@ std::string RawLogClass::backup(const std::string& firstLine, const std::string&
     }
     if (candidate.empty())
         return {};
+    // The next line goes to the new file, not the moved one.
+    closeFile();
     fs::rename(fullPath_, workingFolder_ + "/" + candidate, ec);
     if (ec)
         return {};

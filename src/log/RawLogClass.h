@@ -2,17 +2,21 @@
 
 #include "platform/Clock.h"
 
+#include <cstdio>
 #include <string>
 
 namespace smtpin {
 
 // A small text log file: created with a fixed header, appended line by line
-// (each write opens, appends and closes, so other tools may read or move the
-// file at any time), switched on and off, and backed up into BACKUP under a
-// dated name.
+// (kept open between writes, each write handed to the file at once, and
+// opened again after a backup moved it), switched on and off, and backed up
+// into BACKUP under a dated name.
 class RawLogClass {
 public:
     explicit RawLogClass(const Clock& clock);
+    ~RawLogClass();
+    RawLogClass(const RawLogClass&) = delete;
+    RawLogClass& operator=(const RawLogClass&) = delete;
 
     bool StampDate = true;
     bool StampTime = true;
@@ -40,12 +44,14 @@ public:
 private:
     bool writeHeader();
     bool fileExists() const;
-    bool appendRaw(const std::string& bytes) const;
+    bool appendRaw(const std::string& bytes);
+    void closeFile();
     void setUserStamp(const std::string& identifier);
     bool makeBackupFolder();
     std::string backup(const std::string& firstLine, const std::string& reconnectId);
 
     const Clock& clock_;
+    std::FILE* file_ = nullptr;
     int errorCode_ = 0;
     std::string server_;
     std::string fullPath_;

@@ -72,18 +72,32 @@ void SystemLog::UpdateSystemLog(int slot, ListBox* target, const std::string& me
     writeIndex_ = nextIndex(writeIndex_);
 }
 
+void SystemLog::batch(bool start)
+{
+    if (databaseBatch_ && form_.cbxErrorLogging.value() == 1)
+        databaseBatch_(start);
+}
+
 void SystemLog::ProcessSystemLogQueue()
 {
+    if (readIndex_ == writeIndex_)
+        return;
+    batch(true);
     for (int written = 0; written < kDrainPerCall && readIndex_ != writeIndex_; ++written)
         writeOldest(true);
+    batch(false);
 }
 
 void SystemLog::ProcessWholeSystemLogQueue(bool toDatabase)
 {
     // Lines that writing logs (the catalogue reconnecting, say) go to the
     // file and the list only, so a failing catalogue cannot keep this going.
-    for (int pending = PendingCount(); pending > 0 && readIndex_ != writeIndex_; --pending)
-        toDatabase = writeOldest(toDatabase) && toDatabase;
+    if (toDatabase && readIndex_ != writeIndex_) {
+        batch(true);
+        for (int pending = PendingCount(); pending > 0 && readIndex_ != writeIndex_; --pending)
+            toDatabase = writeOldest(toDatabase) && toDatabase;
+        batch(false);
+    }
     while (readIndex_ != writeIndex_)
         writeOldest(false);
 }

@@ -50,6 +50,9 @@ public:
     // The input queue forgets a slot's last key when it resets the slot.
     void ClearRepeatKey(int slot);
     void SetDatabaseLog(DatabaseLog sink) { databaseLog_ = std::move(sink); }
+    // Told when a drain starts (true) and ends (false), so the rows of one
+    // drain go to the catalogue in one commit.
+    void SetDatabaseBatch(std::function<void(bool start)> batch) { databaseBatch_ = std::move(batch); }
     // Headless runs show every line on the terminal as well.
     void SetEcho(std::function<void(const std::string&)> echo) { echo_ = std::move(echo); }
 
@@ -80,6 +83,8 @@ private:
     std::array<std::string, kSlots> repeatKeys_;
     std::string smtpLogPending_;
     DatabaseLog databaseLog_;
+    std::function<void(bool)> databaseBatch_;
+    void batch(bool start);
     std::function<void(const std::string&)> echo_;
 };
 

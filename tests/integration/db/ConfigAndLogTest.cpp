@@ -127,6 +127,26 @@ TEST_P(DatabaseLog, EntriesAreCopiedWhileErrorLoggingIsChecked)
     EXPECT_EQ(r[1][2], "no message id");
 }
 
+// A drain's rows go in together at its end, each with the time it was
+// logged: one commit, not one disk sync per row.
+TEST_P(DatabaseLog, TheRowsOfOneDrainGoInTogether)
+{
+    auto c = openClient("S01");
+    c->dbLog.BeginBatch();
+    std::string first = "first", second = "second";
+    EXPECT_TRUE(c->dbLog.InsertLogRecord("SMTPS01", "1", first));
+    clock.advanceSeconds(3);
+    EXPECT_TRUE(c->dbLog.InsertLogRecord("SMTPS01", "2", second));
+    EXPECT_TRUE(logRows().empty());
+    EXPECT_TRUE(c->dbLog.EndBatch());
+    const auto r = logRows();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0][2], "first");
+    EXPECT_EQ(r[1][2], "second");
+    EXPECT_EQ(db::toDateSerial(r[0][3]), clock.now().addSeconds(-3));
+    EXPECT_EQ(c->dbLog.Waiting(), 0u);
+}
+
 TEST_P(DatabaseLog, LongTextsAreCutTo300CharactersInTheCallersText)
 {
     auto c = openClient();
