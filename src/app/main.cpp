@@ -187,8 +187,12 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
 {
     SystemClock clock;
     core::Client client(clock, options);
-    // Headless: every log line also goes to the terminal.
-    client.log.SetEcho([](const std::string& line) { std::cout << line << std::endl; });
+    // Headless: every log line also goes to the terminal, handed over a few
+    // times a second rather than in one write per line.
+    client.log.SetEcho([](const std::string& line) { std::cout << line << '\n'; });
+    QTimer echoFlush;
+    QObject::connect(&echoFlush, &QTimer::timeout, [] { std::cout.flush(); });
+    echoFlush.start(200);
     int exitCode = 0;
     client.onFinished([&] { app.exit(exitCode); });
     ShutdownSignals stopSignals([&](int) { client.requestClose(); });
@@ -219,6 +223,9 @@ bool endsAtOnce(const std::string& a)
 
 int main(int argc, char** argv)
 {
+    // The time zone is read once: without TZ every clock reading looks at
+    // /etc/localtime again.
+    setenv("TZ", ":/etc/localtime", 0);
     bool headless = false;
     bool endsQuickly = false;
     for (int i = 1; i < argc; ++i) {
