@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -19,6 +20,17 @@ void writeLine(std::FILE* stream, const std::string& line)
     std::fwrite(line.data(), 1, line.size(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
+}
+
+// Wall-clock seconds with microseconds, to match lines against a sender's own times.
+std::string wallStamp()
+{
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::system_clock::now().time_since_epoch()).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%06lld", static_cast<long long>(us / 1000000),
+                  static_cast<long long>(us % 1000000));
+    return text;
 }
 
 bool number(const QCommandLineParser& cli, const QCommandLineOption& option, long min, long max, long& value)
@@ -94,8 +106,10 @@ int main(int argc, char** argv)
                                         "FORMAT", "dmy");
     const QCommandLineOption idFile("id-file", "Keep the message ids received in this file, so a restarted switch "
                                                "still knows them as repeats.", "FILE");
+    const QCommandLineOption timestamps("timestamps", "Start each line on standard output with the wall-clock time "
+                                                      "it was written, in seconds since 1970 with microseconds.");
     cli.addOptions({port, address, bufferMax, watchdogMs, deleteDelayMs, noDelete, send, maxConnections,
-                    watchdogAfterAccept, dropAfter, freezeAfter, send1001After, dateFormat, idFile});
+                    watchdogAfterAccept, dropAfter, freezeAfter, send1001After, dateFormat, idFile, timestamps});
     cli.process(app);
     if (!cli.positionalArguments().isEmpty()) {
         writeLine(stderr, "hubsim: unexpected argument " + cli.positionalArguments().first().toStdString());
@@ -151,8 +165,9 @@ int main(int argc, char** argv)
     // Before LISTENING, so a test that stops us at once still gets a clean exit.
     ShutdownSignals stop([&app](int) { app.quit(); });
     SystemClock clock;
+    const bool stamped = cli.isSet(timestamps);
     HubSim sim(
-        options, clock, [](const std::string& line) { writeLine(stdout, line); },
+        options, clock, [stamped](const std::string& line) { writeLine(stdout, stamped ? wallStamp() + " " + line : line); },
         [](const std::string& line) { writeLine(stderr, "hubsim: " + line); });
     if (!sim.listen())
         return 1;
