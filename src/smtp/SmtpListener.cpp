@@ -11,6 +11,7 @@ namespace smtpin {
 namespace {
 
 const char* const kGreeting = "220 VORN_SMTP_Server Simple Mail Transfer Service Ready";
+const char* const kAccessDenied = "554 VORN_SMTP_Server Access denied\r\n";
 const char* const kPoolFull = "421 VORN_SMTP_Server Service not available, closing transmission channel\r\n";
 
 // A port text as the socket control takes it: a whole number or a run-time error.
@@ -350,6 +351,7 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
             log("SMTP TCP: Ignore request id [" + id + "] intMax " + std::to_string(n));
             // Told plainly, so the sender's mail system queues and retries.
             socket(0).refuse(requestId, kPoolFull);
+            ++counters.refused[421];
             return;
         }
         // Closed and taken again before the port timer saw it closed: the
@@ -366,6 +368,14 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
         rec.RemotePort = std::to_string(sock.remotePort());
         log("Accept request id [" + id + "] Socket " + std::to_string(n) + "  Remote IP " + rec.RemoteIP +
             " Port " + rec.RemotePort);
+        if (!Allowed.Allows(rec.RemoteIP)) {
+            // Said instead of the greeting; the sender's system will not retry.
+            log("soc[" + std::to_string(n) + "] SMTP: Access denied to " + rec.RemoteIP);
+            sock.send(kAccessDenied);
+            ++counters.refused[554];
+            ClosePort(n);
+            return;
+        }
         if (n >= HighestSocket)
             HighestSocket = n;
         ListenerRestartTime = clock_.now().addDays(ListenerIdleTime);

@@ -3,12 +3,15 @@
 #include "platform/Clock.h"
 #include "platform/SocketControl.h"
 #include "smtp/SMTPSocketType.h"
+#include "smtp/AllowList.h"
 #include "smtp/SmtpSession.h"
 
 #include <QTimer>
 
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +39,14 @@ public:
     int MaxSockets = 10;
     double SocketTimeout = 3.0 / 86400.0;   // idle limit, from the last data received
     double SessionMax = 600.0 / 86400.0;    // whole-session limit, so slow senders cannot hold the pool
+    AllowList Allowed;                      // who may connect ("ALLOWED_SENDERS")
+
+    // What became of mails and connections, for the metrics.
+    struct Counters {
+        std::uint64_t accepted = 0;
+        std::map<int, std::uint64_t> refused;   // by reply code
+    };
+    Counters counters;
     double ListenerIdleTime = 600.0 / 86400.0;
     void SetMaxSockets(int n);
 

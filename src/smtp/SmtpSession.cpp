@@ -130,6 +130,7 @@ void SmtpSession::overlongLineEnded(int index)
     }
     std::string().swap(rec.Body);
     rec.BodyTagPos = std::string::npos;
+    ++listener_.counters.refused[500];
     const std::string reply = "500 VORN_SMTP_Server Line too long";
     SendReply(index, reply);
     listener_.log(listener_.tick() + "CMD:  " + reply);
@@ -303,6 +304,7 @@ void SmtpSession::overflowLine(int index, bool terminator)
     rec.DataMode = false;
     rec.Base64Mode = false;
     rec.QPMode = false;
+    ++listener_.counters.refused[552];
     const std::string reply = "552 VORN_SMTP_Server Message size exceeds fixed maximum message size";
     SendReply(index, reply);
     listener_.log(listener_.tick() + "CMD:  " + reply);
@@ -359,6 +361,10 @@ void SmtpSession::processDend(int index)
     SMTPSocketType& rec = record(index);
     rec.DataMode = false;
     const MailOutcome outcome = parser_.ParsePagerMessage(index, rec);
+    if (outcome == MailOutcome::Queued)
+        ++listener_.counters.accepted;
+    else
+        ++listener_.counters.refused[outcome == MailOutcome::NoPagerNumber || outcome == MailOutcome::BadField ? 554 : 451];
     switch (outcome) {
     case MailOutcome::Queued:
         SendReply(index, "250 OK");
