@@ -1,6 +1,7 @@
 #include "CommDisplay.h"
 
 #include "LinkSocket.h"
+#include "log/SystemLog.h"
 #include "platform/Clock.h"
 #include "platform/TextNumbers.h"
 
@@ -198,7 +199,15 @@ void CommDisplay::TExpWatchDog(DateSerial v) { ThisMember.ExpWatchDog = v; refre
 void CommDisplay::TExpNextWDog(DateSerial v) { ThisMember.ExpNextWDog = v; refreshCell(RowExpNextWDog, dateCell(v)); }
 void CommDisplay::Tsocket(std::int16_t v) { ThisMember.socket = v; refreshCell(RowSocket, std::to_string(v)); }
 void CommDisplay::TMapTo(std::int16_t v) { ThisMember.MapTo = v; refreshCell(RowMapTo, std::to_string(v)); }
-void CommDisplay::TSystemState(std::int16_t v) { ThisMember.SystemState = v; refreshCell(RowSystemState, std::to_string(v)); }
+void CommDisplay::TSystemState(std::int16_t v)
+{
+    ThisMember.SystemState = v;
+    refreshCell(RowSystemState, std::to_string(v));
+    if (v == 1)
+        announce("connecting to " + ThisMember.ServerAddress + ":" + std::to_string(ThisMember.ServerPort));
+    else if (v == 10)
+        announce("retrying");
+}
 void CommDisplay::TTimeOut(std::int16_t v) { ThisMember.TimeOut = v; refreshCell(RowTimeOut, std::to_string(v)); }
 void CommDisplay::TBuffer(const std::string& v) { ThisMember.Buffer = v; refreshCell(RowBuffer, v); }
 
@@ -208,8 +217,22 @@ void CommDisplay::setFlag(std::int16_t flag, bool on)
     TMode(static_cast<std::int16_t>(m));
 }
 
+void CommDisplay::announce(const std::string& status)
+{
+    if (status == linkStatus_)
+        return;
+    if (status != "logged in" && linkStatus_ == "logged in") {
+        linkStatus_ = "lost";
+        log_.Echo("link: lost");
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  HUB: Link to the switch lost");
+    }
+    linkStatus_ = status;
+    log_.Echo("link: " + status);
+}
+
 void CommDisplay::InsertClientLog(const std::string& text)
 {
+    log_.Echo("link: " + text);
     ClientLogLines[static_cast<size_t>(linesWrite_)] = clock_.now().timeText() + "  " + text;
     linesWrite_ = (linesWrite_ + 1) % kLogLines;
     RefreshClientLog();

@@ -71,6 +71,10 @@ public:
     bool SetLocalIdentifier(const std::string& text);
     void AddToClientLogRing(const std::string& text) override;
     void ShowLinkStatus(const std::string& text);
+    // For the metrics and the health check.
+    bool loggedIn() const { return linkStatus_ == "logged in"; }
+    std::uint64_t logins() const { return logins_; }
+    std::uint64_t recordsSent() const { return recordsSent_; }
 
     // Send and receive.
     bool Send(CommType& record, messages::Traffic traffic) override;
@@ -139,6 +143,12 @@ public:
     forms::CommDisplayForm& form() { return form_; }
 
 private:
+    // Says a change of the link's status on the terminal ("link: ...").
+    void announce(const std::string& status);
+    std::string linkStatus_;
+    std::uint64_t logins_ = 0;
+    std::uint64_t recordsSent_ = 0;
+
     void setFlag(std::int16_t flag, bool on);
     void refreshCell(int row, const std::string& text);
     void refreshAll();

@@ -59,6 +59,7 @@ int CommDisplay::FlushOutput()
         }
         head.Copy(LastSent);
         ThisMember.BufferDelete(head);
+        ++recordsSent_;
         TPackets(bump(ThisMember.Packets));
         TLastPacket(clock_.now());
         TLastWDog(clock_.now());
@@ -180,6 +181,8 @@ void CommDisplay::takeAccept()
     setFlag(mode::CON, true);
     WatchdogFailed = false;
     InsertClientLog("RXD: ACCEPT CONN");
+    ++logins_;
+    announce("logged in");
     lastHeard_ = clock_.now();
     // What goes again is queued in order first and then leaves in one flush.
     holdFlush_ = true;

@@ -55,6 +55,12 @@ public:
     void SetDatabaseBatch(std::function<void(bool start)> batch) { databaseBatch_ = std::move(batch); }
     // Headless runs show every line on the terminal as well.
     void SetEcho(std::function<void(const std::string&)> echo) { echo_ = std::move(echo); }
+    // A line for the terminal alone (headless: standard output, so the journal).
+    void Echo(const std::string& line) const
+    {
+        if (echo_)
+            echo_(line);
+    }
 
     RawLogClass& SystemLogFile() { return systemLogFile_; }
     RawLogClass& SMTPLogFile() { return smtpLogFile_; }

@@ -87,11 +87,34 @@ std::int16_t InputQueue::GetFreeQueueSlot()
             slot.Free = false;
             slot.QueueName = words::INPUTQ;
             markTaken(QueuePointer);
+            watchFill();
             return QueuePointer;
         }
         NextQueueSlot();
     }
     return -1;
+}
+
+int InputQueue::Depth() const
+{
+    int used = 0;
+    for (int i = 0; i <= QueueSize && i < kSlotCount; ++i)
+        used += InputQue[static_cast<std::size_t>(i)].Free ? 0 : 1;
+    return used;
+}
+
+void InputQueue::watchFill()
+{
+    const int size = QueueSize + 1;
+    const int used = Depth();
+    if (!nearlyFull_ && used * 5 > size * 4) {
+        nearlyFull_ = true;
+        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
+                             "  SM: Input queue above 80% full (" + std::to_string(used) + " of " +
+                                 std::to_string(size) + " slots)");
+    } else if (nearlyFull_ && used * 10 < size * 7) {
+        nearlyFull_ = false;
+    }
 }
 
 void InputQueue::markTaken(int index) { InputQue[static_cast<std::size_t>(index)].Taken = ++taken_; }
@@ -221,9 +244,13 @@ void InputQueue::deleteFromSwitch(const MessageType& received)
 {
     const std::string id = std::to_string(received.MessId);
     const std::int16_t slot = FindQueuedMessage(received.MessId);
-    if (slot < 0 && forgetWaiting(received.MessId)) {
-        LogForSlot(-1, id, "AIQF: Request DELETE message " + id + " (still in the spool, waiting for a slot)");
-        return;
+    if (slot >= 0 || forgetWaiting(received.MessId)) {
+        ++RecordsDeleted;
+        LastDelete = clock_.now();
+        if (slot < 0) {
+            LogForSlot(-1, id, "AIQF: Request DELETE message " + id + " (still in the spool, waiting for a slot)");
+            return;
+        }
     }
     if (slot < 0) {
         LogForSlot(-1, id, " AIQF: Message not in Q, DELETE not applicable.");

@@ -65,6 +65,11 @@ public:
     bool ResetInputQueue();
     void NextQueueSlot();
     std::int16_t GetFreeQueueSlot();
+    // Slots in use, of QueueSize + 1.
+    int Depth() const;
+    // Messages the switch deleted, and when it last did (for the metrics).
+    std::uint64_t RecordsDeleted = 0;
+    DateSerial LastDelete;
     void InitQueueSlot(int index);
     std::int16_t FindQueuedMessage(std::int32_t messId) const;
     void SetQueueStatus(int index, const std::string& word);
@@ -107,6 +112,10 @@ public:
     void LogForSlot(int slot, const std::string& messageId, const std::string& text);
 
 private:
+    // One application log line each time the queue passes 80% full.
+    void watchFill();
+    bool nearlyFull_ = false;
+
     void deleteFromSwitch(const MessageType& received);
     void newMessFromSwitch(const std::string& text);
     void markTaken(int index);
