@@ -1,4 +1,5 @@
 // smtpin: the SMTP input client of the paging switch.
+#include "ConfigCommand.h"
 #include "ShutdownSignals.h"
 
 #include "core/Client.h"
@@ -19,8 +20,11 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <systemd/sd-daemon.h>
+
 #include <cstdlib>
 #include <iostream>
+#include <vector>
 
 using namespace smtpin;
 
@@ -28,6 +32,8 @@ namespace {
 
 struct CommandLine {
     core::Client::Options options;
+    std::vector<std::string> words;   // "config", verb, name, value
+    std::string device;
     bool headless = false;
     bool init = false;
     QString screenshots;   // folder for pictures of the three windows, then exit
@@ -53,7 +59,12 @@ CommandLine parse(QCoreApplication& app)
     screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption screenshotDelay("screenshots-delay", "Milliseconds before the pictures are taken (default 12000).", "MS", "12000");
     screenshotDelay.setFlags(QCommandLineOption::HiddenFromHelp);
-    cli.addOptions({dataDir, config, headless, yes, init, screenshots, screenshotDelay});
+    const QCommandLineOption device("device", "With config: the client whose parameters are meant (default: the one "
+                                              "this data folder runs, or the catalogue's only client).", "NAME");
+    cli.addPositionalArgument("config", "config list | config get NAME | config set NAME VALUE: read or change the "
+                                        "client's configuration parameters in the catalogue, checked against their "
+                                        "ranges.", "[config ...]");
+    cli.addOptions({dataDir, config, headless, yes, init, screenshots, screenshotDelay, device});
     cli.process(app);
     CommandLine c;
     c.options.dataDir = QDir(cli.value(dataDir)).absolutePath().toStdString();
@@ -63,6 +74,13 @@ CommandLine parse(QCoreApplication& app)
     c.headless = cli.isSet(headless);
     c.init = cli.isSet(init);
     c.screenshots = cli.value(screenshots);
+    c.device = cli.value(device).toStdString();
+    for (const QString& word : cli.positionalArguments())
+        c.words.push_back(word.toStdString());
+    if (!c.words.empty() && c.words.front() != "config") {
+        std::cerr << "smtpin: unexpected argument " << c.words.front() << " (see --help)\n";
+        std::exit(2);
+    }
     bool ok = false;
     c.screenshotDelayMs = cli.value(screenshotDelay).toInt(&ok);
     if (!ok || c.screenshotDelayMs < 0 || c.screenshotDelayMs > 600000) {
@@ -195,7 +213,11 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
     echoFlush.start(200);
     int exitCode = 0;
     client.onFinished([&] { app.exit(exitCode); });
-    ShutdownSignals stopSignals([&](int) { client.requestClose(); });
+    // Under systemd (Type=notify) the manager hears when the close begins.
+    ShutdownSignals stopSignals([&](int) {
+        sd_notify(0, "STOPPING=1");
+        client.requestClose();
+    });
 
     client.start();
     if (client.closed()) {
@@ -209,6 +231,8 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
         client.requestClose();
     } else {
         printStatus(client);
+        // Started: mail is taken from now on (nothing happens outside systemd).
+        sd_notify(0, "READY=1");
     }
     return app.exec();
 }
@@ -216,7 +240,7 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
 // Options that print or prepare something and end; they take no signals.
 bool endsAtOnce(const std::string& a)
 {
-    return a == "--init" || a == "--help" || a == "-h" || a == "--version" || a == "-v" || a == "--help-all";
+    return a == "config" || a == "--init" || a == "--help" || a == "-h" || a == "--version" || a == "-v" || a == "--help-all";
 }
 
 }  // namespace
@@ -250,6 +274,8 @@ int main(int argc, char** argv)
     if (!prepareFolder(options, configFile))
         return 1;
     options.configFile = configFile;
+    if (!cli.words.empty())
+        return app::RunConfigCommand(options, cli.words, cli.device, std::cout, std::cerr);
     if (cli.init) {
         SystemClock clock;
         core::Client client(clock, options);

@@ -159,7 +159,53 @@ MainWindow::Shell Client::mainShell()
     return s;
 }
 
-void Client::start() { main.Form_Load(); }
+void Client::start()
+{
+    main.Form_Load();
+    if (running())
+        openStatusEndpoint();
+}
+
+// [Status] Listen= of the settings file; absent: 127.0.0.1:9125, empty: none.
+void Client::openStatusEndpoint()
+{
+    const std::string where =
+        settings.Find("Software\\VORN\\HXS\\Status", "Listen", 256).value_or("127.0.0.1:9125");
+    if (where.empty()) {
+        log.UpdateSystemLog(-1, log.ApplicationList, "", "  IV: No status endpoint ([Status] Listen is empty)");
+        return;
+    }
+    statusServer_ = std::make_unique<status::StatusServer>([this] { return snapshot(); });
+    std::string why;
+    statusPort_ = statusServer_->Listen(where, &why);
+    if (statusPort_ == 0) {
+        statusServer_.reset();
+        log.UpdateSystemLog(-1, log.ApplicationList, "", "  IV: Status endpoint not opened: " + why);
+        return;
+    }
+    log.UpdateSystemLog(-1, log.ApplicationList, "",
+                        "  IV: Status endpoint /healthz and /metrics on port " + std::to_string(statusPort_));
+}
+
+status::Snapshot Client::snapshot() const
+{
+    status::Snapshot s;
+    s.listening = listener.ListenerReady;
+    s.loggedIn = link.loggedIn();
+    s.catalogueOpen = db.isOpen();
+    s.mailsAccepted = listener.counters.accepted;
+    s.refusedByCode = listener.counters.refused;
+    s.queueDepth = queue.Depth();
+    s.queueSize = queue.QueueSize + 1;
+    s.spoolDepth = static_cast<int>(spool.Count());
+    s.logins = link.logins();
+    s.recordsSent = link.recordsSent();
+    s.recordsDeleted = queue.RecordsDeleted;
+    if (queue.RecordsDeleted > 0)
+        s.secondsSinceDelete = (clock.now().days() - queue.LastDelete.days()) * 86400.0;
+    s.databaseErrors = db.ErrorsReported();
+    return s;
+}
 
 void Client::requestClose()
 {

@@ -26,6 +26,7 @@
 #include "smtp/PagerMessageExtraction.h"
 #include "smtp/SmtpListener.h"
 #include "spool/Spool.h"
+#include "status/StatusServer.h"
 #include "testtraffic/TestTraffic.h"
 
 #include <functional>
@@ -65,6 +66,10 @@ public:
     bool closed() const { return main.phase() == MainWindow::Phase::Closed; }
     // Why start-up failed; empty when it did not.
     std::string failure() const;
+    // What /healthz and /metrics report.
+    status::Snapshot snapshot() const;
+    // The status endpoint's port, 0 when there is none.
+    std::uint16_t statusPort() const { return statusPort_; }
 
     const std::string& logFolder() const { return logFolder_; }
     const std::string& spoolFile() const { return spoolFile_; }
@@ -121,6 +126,9 @@ public:
 
 private:
     MainWindow::Shell mainShell();
+    void openStatusEndpoint();
+    std::unique_ptr<status::StatusServer> statusServer_;
+    std::uint16_t statusPort_ = 0;
 };
 
 }  // namespace smtpin::core

@@ -35,6 +35,11 @@ constexpr const char* kDefaults = R"(; smtpin settings. Values left commented ou
 ; DELETE (default: the data folder). Keep it on a local disk.
 ;Folder=
 
+[Status]
+; Address and port of the HTTP status endpoint: /healthz and /metrics
+; (default 127.0.0.1:9125; empty: no endpoint).
+;Listen=127.0.0.1:9125
+
 ; Legacy shell settings of a client may stand in a group [SMTP_<client id>/TCPSetup];
 ; the catalogue's client configuration rows take precedence.
 )";

@@ -242,6 +242,21 @@ void StartupSettings::readListenerSettings()
         listener.SessionMax = static_cast<double>(number("SESSION_MAX", v, 10, 86400)) / kDay;
         logLine("  IV: SMTP SESSION MAX is set to " + v + " seconds");
     }
+    if (const std::string v = config("LOG_KEEP_DAYS"); v.empty()) {
+        logLine("  IV: LOG_KEEP_DAYS is empty. Log backups are kept 90 days");
+        s_.backup.KeepDays = 90;
+    } else {
+        s_.backup.KeepDays = number("LOG_KEEP_DAYS", v, 0, 36500);
+        logLine(s_.backup.KeepDays == 0 ? "  IV: LOG_KEEP_DAYS is 0. Log backups are kept for ever"
+                                        : "  IV: Log backups are kept " + v + " days");
+    }
+    std::string why;
+    const auto allowed = AllowList::Parse(config("ALLOWED_SENDERS"), &why);
+    if (!allowed)
+        throw StartupFault("the allowed senders (ALLOWED_SENDERS) cannot be used: " + why);
+    listener.Allowed = *allowed;
+    logLine(allowed->empty() ? "  IV: ALLOWED_SENDERS is empty. Mail is taken from every sender"
+                             : "  IV: ALLOWED_SENDERS: mail is taken only from " + allowed->Describe());
     form.txbMaxSockets.setText(std::to_string(listener.MaxSockets));
     form.txbMaxSockets.setEnabled(false);
     listener.LastSocket = 1;

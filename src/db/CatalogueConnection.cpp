@@ -340,6 +340,7 @@ void CatalogueConnection::ReportDatabaseError(const std::string& message, const 
 
 void CatalogueConnection::ReportDatabaseError(const std::string& message)
 {
+    ++errorsReported_;
     const std::string description = std::exchange(pendingError_, std::string());
     const DateSerial now = clock_.now();
     if (now > LastDatabaseErrorTime.addDays(kErrorHoldOffDays)) {

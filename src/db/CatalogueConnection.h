@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -108,7 +109,11 @@ public:
     DateSerial LastDatabaseErrorTime;
     std::string LastDatabaseErrorText;
 
+    // Errors reported since start, for the metrics.
+    std::uint64_t ErrorsReported() const { return errorsReported_; }
+
 private:
+    std::uint64_t errorsReported_ = 0;
     void useWriteAheadLog(QSqlDatabase& db);
     void release();
     QSqlQuery prepared(const std::string& sql, const std::vector<QVariant>& values);

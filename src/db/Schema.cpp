@@ -40,6 +40,8 @@ constexpr Setting kClientConfig[] = {
     {"MESSID_BLOCK", "100"},
     {"SWITCH_CODEPAGE", "windows-1252"},
     {"SESSION_MAX", "600"},
+    {"LOG_KEEP_DAYS", "90"},
+    {"ALLOWED_SENDERS", ""},
     {"TCPTIMEOUT", "10"},
     {"TCP_HUB_TIMEOUT", "600"},
     {"MAX_SOCKETS", "50"},

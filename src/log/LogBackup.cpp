@@ -3,7 +3,10 @@
 #include "SystemLog.h"
 #include "platform/Clock.h"
 
+#include <charconv>
 #include <exception>
+#include <filesystem>
+#include <optional>
 
 namespace smtpin {
 
@@ -13,6 +16,46 @@ LogBackup::LogBackup(const Clock& clock, SystemLog& log, Hooks hooks)
 }
 
 void LogBackup::logLine(const std::string& text) { log_.UpdateSystemLog(-1, log_.ApplicationList, "", text); }
+
+namespace {
+
+// The day in a backup's name, "A_dd-mm-yyyy_<file>".
+std::optional<DateSerial> backupDay(const std::string& name)
+{
+    if (name.size() < 13 || name[1] != '_' || name[4] != '-' || name[7] != '-' || name[12] != '_')
+        return std::nullopt;
+    auto num = [&](size_t at, size_t n) {
+        int v = -1;
+        std::from_chars(name.data() + at, name.data() + at + n, v);
+        return v;
+    };
+    const int d = num(2, 2), m = num(5, 2), y = num(8, 4);
+    if (d < 1 || d > 31 || m < 1 || m > 12 || y < 1900)
+        return std::nullopt;
+    return DateSerial::fromParts(y, m, d);
+}
+
+}  // namespace
+
+void LogBackup::DeleteOldBackups(const std::string& folder)
+{
+    if (KeepDays <= 0)
+        return;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const double limit = clock_.now().days() - KeepDays;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        const auto day = backupDay(name);
+        if (!day || !entry.is_regular_file(ec) || day->days() + 1 > limit)
+            continue;
+        std::error_code gone;
+        if (fs::remove(entry.path(), gone))
+            logLine("TFB: Deleted backup " + name + ", older than " + std::to_string(KeepDays) + " days");
+        else
+            logLine("TFB: Could not delete backup " + name + ": " + gone.message());
+    }
+}
 
 void LogBackup::setSchedule(std::int16_t periodHours, DateSerial lastBackUp)
 {
@@ -40,6 +83,7 @@ void LogBackup::TimeForBackUp()
         if (hooks_.updateLastBackUp)
             hooks_.updateLastBackUp();
         logLine("TFB: Backup system logs successful.");
+        DeleteOldBackups(std::filesystem::path(log_.SystemLogFile().FileName()).parent_path().string() + "/BACKUP");
         if (hooks_.reconnect)
             hooks_.reconnect();
     } catch (const std::exception& e) {

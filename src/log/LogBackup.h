@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace smtpin {
 
@@ -27,6 +28,10 @@ public:
 
     std::int16_t BackUpPeriod = 0;
     DateSerial LastBackUp;
+    // Backups older than this many days are deleted at each backup ("LOG_KEEP_DAYS"; 0 keeps them all).
+    int KeepDays = 90;
+    // Deletes the backups in folder older than KeepDays, one log line each.
+    void DeleteOldBackups(const std::string& folder);
 
 private:
     void logLine(const std::string& text);

@@ -55,6 +55,12 @@ std::string SettingsStore::ReadRegistryValue(const std::string& keyPath, const s
 
 std::string SettingsStore::ReadValue(const std::string& keyPath, const std::string& name, std::size_t maxLength) const
 {
+    return Find(keyPath, name, maxLength).value_or(std::string());
+}
+
+std::optional<std::string> SettingsStore::Find(const std::string& keyPath, const std::string& name,
+                                               std::size_t maxLength) const
+{
     if (fileName_.empty() || name.empty())
         return {};
     QSettings ini(QString::fromStdString(fileName_), QSettings::IniFormat);
@@ -75,7 +81,7 @@ std::string SettingsStore::ReadValue(const std::string& keyPath, const std::stri
     const QString text = v.typeId() == QMetaType::QStringList ? v.toStringList().join(',') : v.toString();
     const QByteArray bytes = text.toLatin1();
     if (static_cast<std::size_t>(bytes.size()) > maxLength)
-        return {};
+        return std::string();
     return bytes.toStdString();
 }
 

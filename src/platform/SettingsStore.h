@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace smtpin {
@@ -26,6 +27,8 @@ public:
     std::string ReadRegistryValue(const std::string& keyPath, const std::string& name) const;
     // The same with another bound, for values such as connection strings.
     std::string ReadValue(const std::string& keyPath, const std::string& name, std::size_t maxLength) const;
+    // The same, telling a value that is not there (nothing) from an empty one.
+    std::optional<std::string> Find(const std::string& keyPath, const std::string& name, std::size_t maxLength) const;
 
     // "Software\VORN\HXS\A\B" (or "A\B", or "A/B") -> "A/B".
     static std::string groupOf(const std::string& keyPath);
