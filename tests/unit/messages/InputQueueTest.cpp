@@ -76,6 +76,29 @@ TEST_P(QueueRules, FreeSlotsAreFoundInRotation)
     EXPECT_EQ(queue->GetFreeQueueSlot(), -1);
 }
 
+// The operator hears once when the queue passes 80%, and again only after
+// it drained below 70%.
+TEST_P(QueueRules, AQueueAbove80PercentIsLoggedOncePerRise)
+{
+    resetTo(9);   // ten slots
+    for (int i = 0; i < 8; ++i)
+        queue->GetFreeQueueSlot();
+    EXPECT_EQ(countContaining(c->drain(), "above 80%"), 0);
+    queue->GetFreeQueueSlot();
+    queue->GetFreeQueueSlot();
+    EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Input queue above 80% full (9 of 10 slots)"});
+    EXPECT_EQ(queue->Depth(), 10);
+    for (int i : {0, 1, 2, 3})
+        queue->InitQueueSlot(i);
+    queue->GetFreeQueueSlot();   // 7 of 10: not yet below 70%
+    for (int i : {4, 5})
+        queue->InitQueueSlot(i);
+    queue->GetFreeQueueSlot();   // 6 of 10
+    for (int i = 0; i < 3; ++i)  // 7, 8, then 9 of 10 again
+        queue->GetFreeQueueSlot();
+    EXPECT_EQ(countContaining(c->drain(), "  SM: Input queue above 80% full (9 of 10 slots)"), 1);
+}
+
 TEST_P(QueueRules, StatusIsAppendedOnlyWhenItChanges)
 {
     resetTo(3);
