@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <ostream>
 
@@ -70,8 +71,18 @@ int RunConfigCommand(const core::Client::Options& options, const std::vector<std
             return 2;
         }
     }
+    if (!QDir(QString::fromStdString(options.dataDir)).exists()) {
+        err << "smtpin: no data folder " << options.dataDir << "; name it with --data-dir\n";
+        return 1;
+    }
     SystemClock clock;
     core::Client client(clock, options);
+    const db::CatalogueConnection::Location where = client.db.ReadLocation();
+    if (where.driver == db::CatalogueConnection::Driver::SQLite &&
+        !QFileInfo::exists(QString::fromStdString(where.databaseName))) {
+        err << "smtpin: no catalogue at " << where.databaseName << "; start smtpin once (or smtpin --init) first\n";
+        return 1;
+    }
     if (!client.db.EnsureSQLDatabase()) {
         err << "smtpin: the catalogue cannot be opened; see [Database] in " << client.configFile() << "\n";
         return 1;

@@ -237,6 +237,12 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
     return app.exec();
 }
 
+bool takesValue(const std::string& a)
+{
+    return a == "--data-dir" || a == "--config" || a == "--device" || a == "--screenshots" ||
+           a == "--screenshots-delay";
+}
+
 // Options that print or prepare something and end; they take no signals.
 bool endsAtOnce(const std::string& a)
 {
@@ -256,6 +262,9 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         headless = headless || a == "--headless";
         endsQuickly = endsQuickly || endsAtOnce(a);
+        // The value of an option is not a command ("--data-dir config").
+        if (takesValue(a))
+            ++i;
     }
     // Before the application object: the display backend starts threads,
     // and a thread that does not block the stop signals would die of them.
@@ -271,11 +280,12 @@ int main(int argc, char** argv)
     CommandLine cli = parse(app);
     core::Client::Options options = cli.options;
     const std::string configFile = core::Client::configFileOf(options);
+    // The config command changes an installation that exists; it makes none.
+    if (!cli.words.empty())
+        return app::RunConfigCommand(options, cli.words, cli.device, std::cout, std::cerr);
     if (!prepareFolder(options, configFile))
         return 1;
     options.configFile = configFile;
-    if (!cli.words.empty())
-        return app::RunConfigCommand(options, cli.words, cli.device, std::cout, std::cerr);
     if (cli.init) {
         SystemClock clock;
         core::Client client(clock, options);

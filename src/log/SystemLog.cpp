@@ -72,20 +72,31 @@ void SystemLog::UpdateSystemLog(int slot, ListBox* target, const std::string& me
     writeIndex_ = nextIndex(writeIndex_);
 }
 
-void SystemLog::batch(bool start)
-{
-    if (databaseBatch_ && form_.cbxErrorLogging.value() == 1)
-        databaseBatch_(start);
-}
+// Ends the batch it began, whatever the box says by then.
+struct SystemLog::Batch {
+    explicit Batch(SystemLog& log) : log_(log), on_(log.databaseBatch_ && log.form_.cbxErrorLogging.value() == 1)
+    {
+        if (on_)
+            log_.databaseBatch_(true);
+    }
+    ~Batch()
+    {
+        if (on_ && log_.databaseBatch_)
+            log_.databaseBatch_(false);
+    }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+    SystemLog& log_;
+    const bool on_;
+};
 
 void SystemLog::ProcessSystemLogQueue()
 {
     if (readIndex_ == writeIndex_)
         return;
-    batch(true);
+    const Batch batch(*this);
     for (int written = 0; written < kDrainPerCall && readIndex_ != writeIndex_; ++written)
         writeOldest(true);
-    batch(false);
 }
 
 void SystemLog::ProcessWholeSystemLogQueue(bool toDatabase)
@@ -93,10 +104,9 @@ void SystemLog::ProcessWholeSystemLogQueue(bool toDatabase)
     // Lines that writing logs (the catalogue reconnecting, say) go to the
     // file and the list only, so a failing catalogue cannot keep this going.
     if (toDatabase && readIndex_ != writeIndex_) {
-        batch(true);
+        const Batch batch(*this);
         for (int pending = PendingCount(); pending > 0 && readIndex_ != writeIndex_; --pending)
             toDatabase = writeOldest(toDatabase) && toDatabase;
-        batch(false);
     }
     while (readIndex_ != writeIndex_)
         writeOldest(false);

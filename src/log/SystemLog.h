@@ -90,7 +90,7 @@ private:
     std::string smtpLogPending_;
     DatabaseLog databaseLog_;
     std::function<void(bool)> databaseBatch_;
-    void batch(bool start);
+    struct Batch;
     std::function<void(const std::string&)> echo_;
 };
 

@@ -43,14 +43,17 @@ std::optional<Converted> convert(std::string_view in, const char* to, const char
         size_t outLeft = sizeof buf;
         const size_t r = inLeft > 0 ? iconv(cd, &inp, &inLeft, &outp, &outLeft)
                                     : iconv(cd, nullptr, nullptr, &outp, &outLeft);
+        const int error = errno;
         out.text.append(buf, static_cast<size_t>(outp - buf));
         if (r != static_cast<size_t>(-1)) {
             if (inLeft == 0 && outp == buf)
                 break;
             continue;
         }
-        if (errno == E2BIG)
+        if (error == E2BIG)
             continue;
+        if (inLeft == 0)
+            break;   // the final shift sequence could not be written
         // EILSEQ or EINVAL: one character cannot be read or written.
         const size_t skip = utf8Input ? sequenceLength(static_cast<unsigned char>(*inp), inLeft) : 1;
         inp += skip;

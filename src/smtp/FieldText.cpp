@@ -3,6 +3,7 @@
 #include "smtp/CodePage.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <iterator>
 
@@ -99,8 +100,15 @@ std::optional<std::string> CleanFieldValue(std::string_view raw)
         out += DecodeEntities(raw.substr(p, lt == std::string_view::npos ? std::string_view::npos : lt - p));
         if (lt == std::string_view::npos)
             break;
-        if (raw.substr(lt, kOpen.size()) != kOpen)
-            return std::nullopt;
+        if (raw.substr(lt, kOpen.size()) != kOpen) {
+            // "Temp < 5" is text; a "<" that starts a tag is markup.
+            const char next = lt + 1 < raw.size() ? raw[lt + 1] : ' ';
+            if (std::isalpha(static_cast<unsigned char>(next)) || next == '/' || next == '!' || next == '?')
+                return std::nullopt;
+            out += '<';
+            p = lt + 1;
+            continue;
+        }
         const size_t end = raw.find(kClose, lt + kOpen.size());
         if (end == std::string_view::npos)
             return std::nullopt;
@@ -110,12 +118,40 @@ std::optional<std::string> CleanFieldValue(std::string_view raw)
     return lineBreaksAsCr(TrimBlanks(out));
 }
 
-bool HoldsBlankOrControl(std::string_view s)
+bool IsPagerNumber(std::string_view s)
 {
-    return std::any_of(s.begin(), s.end(), [](char c) {
+    return std::all_of(s.begin(), s.end(), [](char c) {
         const auto u = static_cast<unsigned char>(c);
-        return u <= 0x20 || u == 0x7F;
+        return u > 0x20 && u < 0x7F && c != '|';
     });
+}
+
+std::string MaskUnparsed(std::string_view text)
+{
+    std::string out(text);
+    struct Section {
+        std::string_view open, close;
+    };
+    for (const Section s : {Section{"<![CDATA[", "]]>"}, Section{"<!--", "-->"}}) {
+        for (size_t at = out.find(s.open); at != std::string::npos; at = out.find(s.open, at)) {
+            const size_t from = at + s.open.size();
+            size_t end = out.find(s.close, from);
+            if (end == std::string::npos)
+                end = out.size();
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(from), out.begin() + static_cast<std::ptrdiff_t>(end), ' ');
+            at = end;
+        }
+    }
+    return out;
+}
+
+std::string_view PagerMessageScope(std::string_view text)
+{
+    const size_t open = text.find("<PagerMessage");
+    if (open == std::string_view::npos)
+        return text;
+    const size_t close = text.find("</PagerMessage>", open);
+    return text.substr(open, close == std::string_view::npos ? std::string_view::npos : close - open);
 }
 
 }  // namespace smtpin

@@ -18,7 +18,16 @@ std::string DecodeEntities(std::string_view s);
 // value holds markup (a nested tag), which no page text has.
 std::optional<std::string> CleanFieldValue(std::string_view raw);
 
-// Whether a trimmed value holds a blank or control character.
-bool HoldsBlankOrControl(std::string_view s);
+// Whether a value can be a pager number: printable ASCII without blanks
+// or the record separator "|".
+bool IsPagerNumber(std::string_view s);
+
+// The text with the contents of CDATA sections and comments blanked out,
+// the same length, so a tag search finds only real tags.
+std::string MaskUnparsed(std::string_view text);
+
+// The part of a mail's text the page's elements are looked for in: the
+// first PagerMessage element when there is one, else all of it.
+std::string_view PagerMessageScope(std::string_view text);
 
 }  // namespace smtpin

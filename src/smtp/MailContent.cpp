@@ -23,7 +23,7 @@ namespace {
 // Deeper nesting than this is no mail a dispatching system writes; the
 // bound keeps a hostile one from exhausting the stack.
 constexpr int kMaxDepth = 32;
-constexpr size_t kMaxMultiparts = 200;
+constexpr size_t kMaxMultiparts = 200;   // multiparts and attached mails
 
 char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -123,7 +123,7 @@ std::optional<PagerText> search(GMimeObject* object, const CodePage& codePage, i
 
 std::optional<PagerText> searchMime(std::string_view mail, const CodePage& codePage)
 {
-    if (countNoCase(mail, "multipart/") > kMaxMultiparts)
+    if (countNoCase(mail, "multipart/") + countNoCase(mail, "message/") > kMaxMultiparts)
         return std::nullopt;
     ensureMimeLibrary();
     Owned<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(mail.data(), mail.size()));

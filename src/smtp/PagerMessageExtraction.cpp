@@ -53,18 +53,24 @@ PagerMessageExtraction::PagerMessageExtraction(const Clock& clock, SystemLog& lo
 
 void PagerMessageExtraction::log(const std::string& text) { log_.UpdateSMTPLog(text); }
 
-std::string PagerMessageExtraction::GetTagValue(std::string_view text, std::string_view name)
+std::pair<std::size_t, std::size_t> PagerMessageExtraction::FindElement(std::string_view text, std::string_view name)
 {
     const std::string start = "<" + std::string(name) + ">";
     const std::string end = "</" + std::string(name) + ">";
-    // A later start tag cannot have an end tag after it when the first has none.
     const size_t i = text.find(start);
     if (i == std::string_view::npos)
-        return kNull;
+        return {std::string::npos, 0};
     const size_t j = text.find(end, i);
     if (j == std::string_view::npos || j <= i + start.size())
-        return kNull;
-    return std::string(text.substr(i + start.size(), j - i - start.size()));
+        return {std::string::npos, 0};
+    return {i + start.size(), j - i - start.size()};
+}
+
+std::string PagerMessageExtraction::GetTagValue(std::string_view text, std::string_view name)
+{
+    // A later start tag cannot have an end tag after it when the first has none.
+    const auto [from, length] = FindElement(text, name);
+    return from == std::string::npos ? std::string(kNull) : std::string(text.substr(from, length));
 }
 
 std::string PagerMessageExtraction::CheckForTranslation(const std::string& pager, bool* failed)
@@ -108,13 +114,19 @@ void PagerMessageExtraction::cleanField(std::string& value, const char* field, s
 // Each element as the pager gets it, and what made the mail unusable.
 struct PagerMessageExtraction::Fields {
     std::string markup;   // the first field holding a nested tag
+    bool badPin = false;  // a pager number with a blank, separator, control or non-ASCII character
     int replaced = 0;     // characters the switch's code page lacks
 };
 
 void PagerMessageExtraction::readFields(std::string_view text, Fields& fields)
 {
+    // Tags are looked for in the page's own element, never inside a CDATA
+    // section or a comment; the values come from the text itself.
+    const std::string_view scope = PagerMessageScope(text);
+    const std::string masked = MaskUnparsed(scope);
     auto field = [&](const char* name) -> std::string {
-        const std::string raw = GetTagValue(text, name);
+        const auto [from, length] = FindElement(masked, name);
+        const std::string raw = from == std::string::npos ? std::string(kNull) : std::string(scope.substr(from, length));
         if (raw == kNull)
             return kNull;
         const std::optional<std::string> clean = CleanFieldValue(raw);
@@ -125,6 +137,10 @@ void PagerMessageExtraction::readFields(std::string_view text, Fields& fields)
         }
         if (clean->empty())
             return kNull;
+        if (name == std::string_view("PagerPin") && !IsPagerNumber(*clean)) {
+            fields.badPin = true;
+            return *clean;
+        }
         Converted out = codePage_.FromUtf8(*clean);
         fields.replaced += out.replaced;
         return std::move(out.text);
@@ -164,7 +180,7 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
     logDecoding(found);
     Fields fields;
     readFields(found.text, fields);
-    const bool refused = !fields.markup.empty() || (MailPagerPin != kNull && HoldsBlankOrControl(MailPagerPin));
+    const bool refused = !fields.markup.empty() || fields.badPin;
 
     if (MailIsDispatch) {
         log("\tXML: Dispatch flag is True");
@@ -210,7 +226,8 @@ MailOutcome PagerMessageExtraction::refuse(const Fields& fields)
         log(logTick_() + "\tXML: Markup in field " + fields.markup + ", message not processed");
         return MailOutcome::BadField;
     }
-    log(logTick_() + "\tXML: Blank or control character inside field PagerPin, message not processed");
+    log(logTick_() + "\tXML: Blank, separator, control or non-ASCII character inside field PagerPin, message not "
+                     "processed");
     return MailOutcome::NoPagerNumber;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace smtpin {
 
@@ -40,6 +41,8 @@ public:
 
     // Text between the first start tag that has an end tag after it, or "NULL".
     static std::string GetTagValue(std::string_view text, std::string_view name);
+    // Where that value stands: its start and length, or npos.
+    static std::pair<std::size_t, std::size_t> FindElement(std::string_view text, std::string_view name);
     // The code page of the text that goes to the switch.
     void SetSwitchCodePage(CodePage codePage) { codePage_ = std::move(codePage); }
     const CodePage& switchCodePage() const { return codePage_; }

@@ -32,6 +32,7 @@ struct SMTPSocketType {
     size_t DecodedTagPos = std::string::npos;
     // Discarding an unterminated line that outgrew its bound.
     bool LineOverflow = false;
+    bool OverflowEndsCr = false;   // the last discarded byte was a CR
     // Discarding the rest of a mail that outgrew its bound, up to ".".
     bool MailOverflow = false;
     // The mail already ended at its closing tag; its remaining lines up to

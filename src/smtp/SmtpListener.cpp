@@ -248,6 +248,11 @@ void SmtpListener::ForceClosePort(int index)
 
 void SmtpListener::ClosePort(int index)
 {
+    SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
+    // Replies still waiting go first: the close writes what the socket holds.
+    if (!rec.SendQueue.empty() && socket(index).state() == SocketControl::Connected)
+        socket(index).send(rec.SendQueue);
+    rec.SendQueue.clear();
     if (socket(index).state() != 0)
         socket(index).close();
 }
@@ -391,8 +396,6 @@ void SmtpListener::wskSMTP_DataArrival(int index, long)
 {
     SocketControl& sock = socket(index);
     SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
-    // Idle is counted from the last data: a long transfer is not cut off.
-    rec.Deadline = clock_.now().addDays(SocketTimeout);
     try {
         // In pieces, so a burst never sits in memory whole.
         while (sock.bytesReceived() > 0) {
@@ -403,6 +406,9 @@ void SmtpListener::wskSMTP_DataArrival(int index, long)
         rec.Received.clear();
         log("Event Error: Data Arrival [7] " + std::string(e.what()));
     }
+    // Idle is counted from the last data, once it was handled: a long
+    // transfer, or a slow step in handling it, is not cut off.
+    rec.Deadline = clock_.now().addDays(SocketTimeout);
 }
 
 void SmtpListener::wskSMTP_SendComplete(int index)

@@ -46,11 +46,6 @@ bool isEncodingHeader(const std::string& line, std::string_view encoding)
     return upper(std::string(value)) == upper(std::string(encoding));
 }
 
-// The command word alone, or followed by a space and anything.
-bool isWord(const std::string& line, std::string_view word)
-{
-    return line.size() >= 4 && (line.size() == 4 || line[4] == ' ') && upper(line.substr(0, 4)) == word;
-}
 
 }  // namespace
 
@@ -92,7 +87,7 @@ void SmtpSession::GetNextCommand(int index)
         const size_t k = text.find('\n', pos);
         if (k == std::string::npos)
             break;
-        const bool crlf = k > pos ? text[k - 1] == '\r' : rec.LineOverflow;
+        const bool crlf = k > pos ? text[k - 1] == '\r' : rec.LineOverflow && rec.OverflowEndsCr;
         const size_t start = pos;
         const size_t length = k - pos - (crlf && k > pos ? 1 : 0);
         pos = k + 1;
@@ -110,10 +105,14 @@ void SmtpSession::GetNextCommand(int index)
             acceptLine(index, text.substr(start, length), crlf);
         }
     }
-    if (rec.LineOverflow)
+    if (rec.LineOverflow) {
+        if (pos < text.size())
+            rec.OverflowEndsCr = text.back() == '\r';
         return;
+    }
     if (text.size() - pos > kMaxLine) {
         rec.LineOverflow = true;
+        rec.OverflowEndsCr = text.back() == '\r';
         return;
     }
     rec.Pending = text.substr(pos);
@@ -277,7 +276,7 @@ void SmtpSession::afterDataLine(int index, const std::string& line, bool termina
     }
     // A sender that never sends "." can still leave; what follows its QUIT
     // is still this mail's data, so it is never read as commands.
-    if (isWord(line, "QUIT")) {
+    if (upper(line) == "QUIT" || upper(line) == "QUIT ") {
         rec.AfterData = false;
         commandLine(index, line);
         rec.Quit = true;

@@ -79,7 +79,7 @@ TEST_F(EndToEnd, AMailCannotCarryAnotherMail)
         // the hidden one is read as the rest of its data.
         for (const bool closed : {true, false}) {
             const std::string outer = closed ? pagerXml(std::to_string(++pin), "outer") + "\r\ntrailer"
-                                             : "Subject: x\r\n\r\n<PagerPin>" + std::to_string(++pin) + "</PagerPin>";
+                                             : "Subject: x\r\n\r\n<PagerMessage><PagerPin>" + std::to_string(++pin) + "</PagerPin>";
             EXPECT_EQ(sendMailData(smtpPort, outer + end + smuggled), "250 OK") << testing::PrintToString(end);
         }
     }

@@ -192,8 +192,10 @@ TEST_F(SessionTest, QuotedPrintableHeaderSetsMode)
 TEST_F(SessionTest, QuitIsHeardAfterEarlyEndOfData)
 {
     auto c = h.connectGreeted();
-    // What follows the QUIT is still the mail's: never a second mail.
-    const auto lines = converse(*c, "DATA\r\n" + kPage + "\r\nQUIT\r\nDATA\r\n" + kPage + "\r\n.\r\nNOOP\r\n", 4);
+    // What follows the QUIT is still the mail's: never a second mail. A
+    // body line that merely starts with the word is no QUIT.
+    const auto lines = converse(*c, "DATA\r\n" + kPage + "\r\nQuit smoking\r\nQUIT\r\nDATA\r\n" + kPage +
+                                        "\r\n.\r\nNOOP\r\n", 4);
     h.settle(100);
     ASSERT_EQ(c->lines().size(), 4u);
     EXPECT_EQ(lines[3], "221 VORN_SMTP_Server Service closing transmission channel");
@@ -250,6 +252,24 @@ TEST_F(SessionTest, OverlongLineIsDroppedAndBounded)
     const auto lines = c->lines();
     EXPECT_EQ(lines[1], "500 VORN_SMTP_Server Line too long");
     EXPECT_EQ(lines[2], "250 VORN_SMTP_Server");
+}
+
+// A line too long to keep still ends only where it ends: its CR or bare LF
+// decides whether a "." after it can end the data.
+TEST_F(SessionTest, AnOverlongLineEndedByABareLineFeedEndsNoData)
+{
+    h.listener.SocketTimeout = 60.0 / 86400.0;
+    auto c = h.connectGreeted();
+    c->send("DATA\r\n" + std::string(100 * 1024, 'B'));
+    h.settle(100);
+    c->send("\n.\r\nMAIL FROM:<x>\r\n");
+    h.settle(200);
+    EXPECT_EQ(c->lines().size(), 2u);
+    c->send("\r\n.\r\n");
+    ASSERT_TRUE(h.waitLines(*c, 3));
+    EXPECT_EQ(c->lines().back(), "552 VORN_SMTP_Server Message size exceeds fixed maximum message size");
+    h.settle();
+    EXPECT_EQ(c->lines().size(), 3u);
 }
 
 TEST_F(SessionTest, OverlongLineInsideMailGets552)

@@ -109,6 +109,9 @@ TEST(CleanFieldValue, TrimsUnwrapsAndRefusesMarkup)
     // Lines of a message keep one CR between them.
     EXPECT_EQ(CleanFieldValue("line 1\r\nline 2\nline 3"), "line 1\rline 2\rline 3");
     EXPECT_EQ(CleanFieldValue("<PagerPin>118"), std::nullopt);
+    // A "<" that starts no tag is text.
+    EXPECT_EQ(CleanFieldValue("Temp < 5, 3<4 <"), "Temp < 5, 3<4 <");
+    EXPECT_EQ(CleanFieldValue("<!-- note -->"), std::nullopt);
     EXPECT_EQ(CleanFieldValue("a <b>bold</b>"), std::nullopt);
     EXPECT_EQ(CleanFieldValue("<![CDATA[never closed"), std::nullopt);
 }
@@ -466,6 +469,20 @@ TEST_P(MimeExtractionTest, WhatTheCodePageLacksIsReplacedAndCounted)
     EXPECT_EQ(sentText(top(textPart("utf-8", "quoted-printable", page("5302", "5 =E2=82=AC")))), "5 \xA4");
 }
 
+// Only real tags of the page's own element count: not text in a CDATA
+// section or a comment, nor anything outside the PagerMessage.
+TEST_P(MimeExtractionTest, TagsInsideCDataCommentsOrOtherTextAreNotFields)
+{
+    const std::string mail = "Subject: x\r\n\r\nQuoted: <PagerPin>111</PagerPin>\r\n"
+                             "<PagerMessage><Message><![CDATA[call <PagerPin>999</PagerPin> </Message>]]></Message>"
+                             "<!-- <PagerPin>888</PagerPin> --><PagerPin>5302</PagerPin>"
+                             "<IsDispatchMessage>True</IsDispatchMessage></PagerMessage>\r\n";
+    EXPECT_EQ(parse(mail), MailOutcome::Queued);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].pin, "5302");
+    EXPECT_EQ(sent[0].message, "call <PagerPin>999</PagerPin> </Message>");
+}
+
 TEST_P(MimeExtractionTest, FieldsAreCleanOrTheMailIsRefused)
 {
     const std::string pretty = "<PagerMessage>\r\n  <PagerPin>\r\n    5302\r\n  </PagerPin>\r\n"
@@ -483,11 +500,13 @@ TEST_P(MimeExtractionTest, FieldsAreCleanOrTheMailIsRefused)
     EXPECT_EQ(newLines().back(), "[7]\tXML: Markup in field PagerPin, message not processed");
     EXPECT_EQ(parse(page("118", "a <b>bold</b> page")), MailOutcome::BadField);
     EXPECT_EQ(newLines().back(), "[7]\tXML: Markup in field Message, message not processed");
-    // A separator would be a blank once cleaned: no pager number holds either.
-    for (const std::string pin : {"53 02", "53\t02", "53|02", "53\x01" "02"}) {
+    // A separator would be a blank once cleaned; a character beyond ASCII
+    // (a no-break space) would be changed by the code page: no pager number
+    // holds any of them.
+    for (const std::string pin : {"53 02", "53\t02", "53|02", "53\x01" "02", "5302\xC2\xA0", "53\xC3\xA9"}) {
         EXPECT_EQ(parse(page(pin, "m")), MailOutcome::NoPagerNumber) << pin;
-        EXPECT_EQ(newLines().back(),
-                  "[7]\tXML: Blank or control character inside field PagerPin, message not processed");
+        EXPECT_EQ(newLines().back(), "[7]\tXML: Blank, separator, control or non-ASCII character inside field "
+                                     "PagerPin, message not processed");
     }
     EXPECT_EQ(sent.size(), 2u);
 }
@@ -503,5 +522,11 @@ TEST_P(MimeExtractionTest, DeeplyNestedMailsAreReadWithinBounds)
                     std::to_string(i) + "\r\n";
         mail += "Content-Type: text/plain\r\n\r\n" + page("5302", "deep");
         EXPECT_EQ(sentText(mail), "deep") << depth;
+        // Mails attached inside mails.
+        std::string attached = "MIME-Version: 1.0\r\n";
+        for (int i = 0; i < depth; ++i)
+            attached += "Content-Type: message/rfc822\r\n\r\nMIME-Version: 1.0\r\n";
+        attached += "Content-Type: text/plain\r\n\r\n" + page("5302", "attached");
+        EXPECT_EQ(sentText(attached), "attached") << depth;
     }
 }
