@@ -1,4 +1,5 @@
 #include "db/CatalogueConnection.h"
+#include "platform/Text.h"
 
 #include "db/Schema.h"
 #include "forms/FrmSMTP.h"
@@ -17,19 +18,7 @@
 namespace smtpin::db {
 namespace {
 
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
-std::string trimmed(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to)
 {
@@ -87,8 +76,8 @@ std::string CatalogueConnection::ReadDatabaseSetting(const std::string& name, co
 CatalogueConnection::Location CatalogueConnection::ReadLocation() const
 {
     Location loc;
-    const std::string named = trimmed(ReadDatabaseSetting("Driver", "QSQLITE"));
-    const std::string driver = lower(named);
+    const std::string named = std::string(text::Trim(ReadDatabaseSetting("Driver", "QSQLITE")));
+    const std::string driver = text::Lower(named);
     if (driver == "qodbc" || driver == "odbc")
         loc.driver = Driver::Odbc;
     else if (driver != "qsqlite" && driver != "sqlite")
@@ -98,7 +87,7 @@ CatalogueConnection::Location CatalogueConnection::ReadLocation() const
     loc.dataSource = ReadDatabaseSetting("DataSource", odbc ? kDefaultDataSource : dataFolder_);
     loc.initialCatalog = ReadDatabaseSetting("InitialCatalog", kDefaultInitialCatalog);
     loc.serverNow = ReadDatabaseSetting("ServerNow", odbc ? "GETDATE()" : "datetime('now','localtime')");
-    const std::string create = lower(trimmed(ReadDatabaseSetting("CreateCatalogue", odbc ? "no" : "yes")));
+    const std::string create = text::Lower(std::string(text::Trim(ReadDatabaseSetting("CreateCatalogue", odbc ? "no" : "yes"))));
     loc.createCatalogue = create == "yes" || create == "1" || create == "true" || create == "on";
     if (odbc) {
         std::string cs = settings_.ReadValue(kDatabaseKey, "ConnectionString", kMaxConnectionString);

@@ -1,4 +1,5 @@
 #include "db/ClientRegistration.h"
+#include "platform/Text.h"
 
 #include "db/CatalogueConnection.h"
 #include "log/SystemLog.h"
@@ -14,13 +15,6 @@
 namespace smtpin::db {
 namespace {
 
-std::string trimmed(const std::string& s)
-{
-    const auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
 
 bool sameFirstCharacter(const std::string& a, const std::string& b)
 {
@@ -39,7 +33,7 @@ ClientRegistration::ClientRegistration(CatalogueConnection& db, SystemLog& log, 
 
 bool ClientRegistration::NoIdentity(const std::string& identifier)
 {
-    const std::string t = trimmed(identifier);
+    const std::string t(text::Trim(identifier, text::kSpace));
     return t.empty() || t == kNoClient;
 }
 
@@ -286,7 +280,7 @@ void ClientRegistration::SetUserIdInactive()
         return;
     db_.CountDatabaseHit();
     try {
-        db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)", {qs(trimmed(ClientId))});
+        db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)", {qs(std::string(text::Trim(ClientId, text::kSpace)))});
         holdsRow_ = false;
         if (claimChanged_)
             claimChanged_("", "");
@@ -308,9 +302,9 @@ void ClientRegistration::SetClientAvailability(const std::string& identifier, st
         db_.Execute("UPDATE HXSClient SET [Watchdog] = GETDATE(),[Available] = ?  WHERE ([Device] = ?)",
                     {QString::number(available), qs(identifier)});
         // Our own row's stamp moved: the note of it follows.
-        if (holdsRow_ && QString::fromStdString(trimmed(identifier))
-                                 .compare(QString::fromStdString(trimmed(ClientId)), Qt::CaseInsensitive) == 0)
-            tellClaim(trimmed(ClientId));
+        if (holdsRow_ && QString::fromStdString(std::string(text::Trim(identifier, text::kSpace)))
+                                 .compare(QString::fromStdString(std::string(text::Trim(ClientId, text::kSpace))), Qt::CaseInsensitive) == 0)
+            tellClaim(std::string(text::Trim(ClientId, text::kSpace)));
         log_.UpdateSystemLog(-1, log_.StatusList, "", available == 1 ? " SCA: Client Ready" : " SCA: Client Unavailable ");
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" SCA: Unable to set client availability", f);

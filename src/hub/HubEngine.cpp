@@ -1,6 +1,7 @@
 // The connection engine: one tick every two seconds does the work of the
 // state that events and packets have set.
 #include "CommDisplay.h"
+#include "platform/Text.h"
 
 #include "CommShared.h"
 #include "LinkSocket.h"
@@ -13,13 +14,6 @@ namespace smtpin::hub {
 
 namespace {
 
-std::string trimmed(const std::string& t)
-{
-    const auto b = t.find_first_not_of(' ');
-    if (b == std::string::npos)
-        return {};
-    return t.substr(b, t.find_last_not_of(' ') - b + 1);
-}
 
 }  // namespace
 
@@ -27,7 +21,7 @@ bool CommDisplay::SetLocalIdentifier(const std::string& text)
 {
     if (ThisMember.State != 0)
         return false;
-    const std::string t = trimmed(text);
+    const std::string t(text::Trim(text, text::kSpace));
     std::string cls;
     if (!t.empty()) {
         const char c = t[0];

@@ -1,4 +1,5 @@
 #include "TextNumbers.h"
+#include "platform/Text.h"
 
 #include <charconv>
 #include <cmath>
@@ -8,18 +9,10 @@ namespace smtpin {
 
 namespace {
 
-std::string_view trimmed(std::string_view t)
-{
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
-        t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
-        t.remove_suffix(1);
-    return t;
-}
 
 std::optional<long long> toWhole(std::string_view text, long long lo, long long hi)
 {
-    const auto t = trimmed(text);
+    const auto t = text::Trim(text, text::kSpaceTab);
     if (t.empty() || t.size() > 40)
         return std::nullopt;
     for (char c : t)
@@ -67,7 +60,7 @@ std::string serialText(double value)
 
 std::optional<double> toDouble(std::string_view text)
 {
-    auto t = trimmed(text);
+    auto t = text::Trim(text, text::kSpaceTab);
     if (!t.empty() && t.front() == '+')
         t.remove_prefix(1);
     if (t.empty() || t.size() > 64)

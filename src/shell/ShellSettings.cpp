@@ -1,4 +1,5 @@
 #include "ShellSettings.h"
+#include "platform/Text.h"
 
 #include "db/ClientConfig.h"
 #include "db/ClientRegistration.h"
@@ -17,33 +18,8 @@ namespace smtpin::shell {
 
 namespace {
 
-std::string lower(std::string t)
-{
-    std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return t;
-}
 
-std::string trimmed(const std::string& t)
-{
-    const auto b = t.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return {};
-    return t.substr(b, t.find_last_not_of(" \t") - b + 1);
-}
 
-// Text to Boolean as the settings were written: "True"/"False" in any
-// letter case, or a number (not zero is True). Anything else is an error.
-std::optional<bool> textToBool(const std::string& text)
-{
-    const std::string t = lower(trimmed(text));
-    if (t == "true")
-        return true;
-    if (t == "false")
-        return false;
-    if (const auto d = toDouble(t))
-        return *d != 0.0;
-    return std::nullopt;
-}
 
 }  // namespace
 
@@ -94,7 +70,7 @@ bool ShellSettings::LoadTCPSettings()
     // but every other setting is still read.
     bool failed = false;
     auto readBool = [&](const char* name, bool current) {
-        const auto v = textToBool(ReadSetting(kApplication, kSection, name, boolText(current)));
+        const auto v = text::ToBool(ReadSetting(kApplication, kSection, name, boolText(current)));
         failed = failed || !v;
         return v.value_or(current);
     };

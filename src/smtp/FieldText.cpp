@@ -1,6 +1,7 @@
 #include "smtp/FieldText.h"
 
 #include "smtp/CodePage.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +11,6 @@
 namespace smtpin {
 namespace {
 
-bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // "&#233;" or "&#xE9;" at the start of s: its length, and its UTF-8 in out.
 size_t numericReference(std::string_view s, std::string& out)
@@ -47,14 +47,7 @@ std::string lineBreaksAsCr(std::string_view s)
 
 }  // namespace
 
-std::string_view TrimBlanks(std::string_view s)
-{
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+std::string_view TrimBlanks(std::string_view s) { return text::Trim(s, text::kBlanks); }
 
 std::string DecodeEntities(std::string_view in)
 {

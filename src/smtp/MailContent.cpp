@@ -1,5 +1,6 @@
 #include "smtp/MailContent.h"
 
+#include "platform/Text.h"
 #include "smtp/MimeLibrary.h"
 
 #include <gmime/gmime.h>
@@ -25,22 +26,14 @@ namespace {
 constexpr int kMaxDepth = 32;
 constexpr size_t kMaxMultiparts = 200;   // multiparts and attached mails
 
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
-}
 
 size_t countNoCase(std::string_view text, std::string_view needle)
 {
     size_t n = 0;
-    auto it = text.begin();
-    while ((it = std::search(it, text.end(), needle.begin(), needle.end(),
-                             [](char x, char y) { return lower(x) == lower(y); })) != text.end()) {
+    for (size_t at = text::FindNoCase(text, needle); at != std::string_view::npos;
+         at = text::FindNoCase(text, needle, at + needle.size()))
         ++n;
-        it += static_cast<std::ptrdiff_t>(needle.size());
-    }
     return n;
 }
 
@@ -51,7 +44,7 @@ bool holdsPagerMessage(std::string_view text) { return countNoCase(text, "<Pager
 bool readAsCodePage(std::string_view charset)
 {
     for (std::string_view ascii : {"", "us-ascii", "ascii", "ansi_x3.4-1968", "us", "iso646-us"})
-        if (equalsNoCase(charset, ascii))
+        if (text::EqualsNoCase(charset, ascii))
             return true;
     return false;
 }
@@ -163,7 +156,7 @@ bool HasMimeHeaders(std::string_view mail)
             return false;
         const std::string_view name = line.substr(0, line.find(':'));
         for (std::string_view mime : {"content-type", "content-transfer-encoding", "mime-version"})
-            if (equalsNoCase(name, mime))
+            if (text::EqualsNoCase(name, mime))
                 return true;
         pos = end + 1;
     }

@@ -2,6 +2,7 @@
 
 #include "db/CatalogueConnection.h"
 #include "log/SystemLog.h"
+#include "platform/Text.h"
 #include "smtp/FieldText.h"
 #include "smtp/MailContent.h"
 
@@ -17,31 +18,7 @@ namespace {
 
 constexpr const char* kNull = "NULL";
 
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
-// "True"/"False" in any letter case, or a number (non-zero is True).
-std::optional<bool> toBoolean(std::string_view text)
-{
-    std::string_view s = TrimBlanks(text);
-    if (equalsNoCase(s, "true"))
-        return true;
-    if (equalsNoCase(s, "false"))
-        return false;
-    if (!s.empty() && s.front() == '+')
-        s.remove_prefix(1);
-    if (s.empty())
-        return std::nullopt;
-    double d = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), d);
-    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(d))
-        return std::nullopt;
-    return d != 0.0;
-}
 
 }  // namespace
 
@@ -152,7 +129,7 @@ void PagerMessageExtraction::readFields(std::string_view text, Fields& fields)
     MailTimeRequested = DateSerial::parse(field("TimeRequested")).value_or(clock_.now());
     MailMachineName = field("MachineName");
     MailInterfaceAddress = field("InterfaceAddress");
-    MailIsDispatch = toBoolean(field("IsDispatchMessage")).value_or(false);
+    MailIsDispatch = text::ToBool(field("IsDispatchMessage")).value_or(false);
 
     cleanField(MailPagerPin, "PagerPin", kMaxFieldLength);
     cleanField(MailMessageHash, "MessageHash", kMaxFieldLength);

@@ -183,25 +183,25 @@ void SmtpListener::logState(int i, int s)
     const std::string n = "[" + std::to_string(i) + "]";
     const std::string sys = tick() + "SYS: ";
     switch (s) {
-    case 0: log(sys + "Socket closed " + n); break;
-    case 1: log(sys + "Socket Open " + n); break;
-    case 2:
+    case SocketControl::Closed: log(sys + "Socket closed " + n); break;
+    case SocketControl::Open: log(sys + "Socket Open " + n); break;
+    case SocketControl::Listening:
         log(sys + "Listening on " + sock.localIP() + " port " + std::to_string(sock.localPort()) + " socket " + n);
         break;
-    case 3: log(sys + "Waiting connection " + n); break;
-    case 4: log(sys + "Resolving host " + n); break;
-    case 5: log(sys + "Host resolved " + n); break;
-    case 6: log(sys + "Connecting " + n); break;
-    case 7:
+    case SocketControl::ConnectionPending: log(sys + "Waiting connection " + n); break;
+    case SocketControl::ResolvingHost: log(sys + "Resolving host " + n); break;
+    case SocketControl::HostResolved: log(sys + "Host resolved " + n); break;
+    case SocketControl::Connecting: log(sys + "Connecting " + n); break;
+    case SocketControl::Connected:
         log(sys + "Connected to " + sock.remoteHostIP() + " port " + std::to_string(sock.remotePort()));
         session_.SendReply(i, kGreeting);
         log(tick() + "SYS: Sent 220 SERVER READY");
         break;
-    case 8:
+    case SocketControl::Closing:
         log(sys + "Closing " + n);
         ClosePort(i);
         break;
-    case 9: log(sys + "Socket error " + n); break;
+    case SocketControl::Error: log(sys + "Socket error " + n); break;
     default: break;
     }
 }
@@ -212,7 +212,7 @@ void SmtpListener::ReOPENPort(int index)
         return;
     log("ReOPENPort: Closing port");
     SocketControl& listener = socket(0);
-    if (listener.state() > 0)
+    if (listener.state() != SocketControl::Closed)
         listener.close();
     SocketControl::Failure f;
     if (!listener.listen(&f)) {
@@ -242,7 +242,7 @@ void SmtpListener::setListening(bool ready)
 void SmtpListener::ForceClosePort(int index)
 {
     log("ClosePort: Local App initiated a close on socket " + std::to_string(index));
-    if (socket(index).state() > 0)
+    if (socket(index).state() != SocketControl::Closed)
         socket(index).close();
 }
 
@@ -253,7 +253,7 @@ void SmtpListener::ClosePort(int index)
     if (!rec.SendQueue.empty() && socket(index).state() == SocketControl::Connected)
         socket(index).send(rec.SendQueue);
     rec.SendQueue.clear();
-    if (socket(index).state() != 0)
+    if (socket(index).state() != SocketControl::Closed)
         socket(index).close();
 }
 
@@ -264,7 +264,7 @@ int SmtpListener::GetNextSocket()
         int c = LastSocket;
         bool found = false;
         for (int k = 0; k < SocketCount - 1; ++k) {
-            if (c >= 1 && c < SocketCount && socket(c).state() == 0) {
+            if (c >= 1 && c < SocketCount && socket(c).state() == SocketControl::Closed) {
                 found = true;
                 break;
             }
@@ -438,7 +438,7 @@ void SmtpListener::wskSMTP_Error(int index, int number, const std::string& descr
 {
     const std::string n = "[" + std::to_string(index) + "]";
     log("Event: Socket ERROR [" + std::to_string(number) + "] on socket " + n + " error is :- " + description);
-    if (socket(index).state() != 0)
+    if (socket(index).state() != SocketControl::Closed)
         socket(index).close();
     log("ERROR: Closing port on socket " + n);
     ReOPENPort(index);

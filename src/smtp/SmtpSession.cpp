@@ -1,6 +1,7 @@
 #include "smtp/SmtpSession.h"
 
 #include "platform/Controls.h"
+#include "platform/Text.h"
 #include "smtp/Base64.h"
 #include "smtp/MailContent.h"
 #include "smtp/SmtpListener.h"
@@ -13,13 +14,7 @@ namespace {
 
 constexpr std::string_view kClosingTag = "</PagerMessage>";
 
-std::string upper(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return s;
-}
 
-char lowerChar(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 // Keeps the first place of the closing tag at or after floor up to date
 // after text grew from oldSize; the tag may straddle the old end.
@@ -28,14 +23,14 @@ void trackTag(const std::string& text, size_t oldSize, size_t floor, size_t& pos
     if (pos != std::string::npos)
         return;
     const size_t from = oldSize >= kClosingTag.size() ? oldSize - kClosingTag.size() + 1 : 0;
-    pos = findNoCase(text, kClosingTag, std::max(from, floor));
+    pos = text::FindNoCase(text, kClosingTag, std::max(from, floor));
 }
 
 // "Content-Transfer-Encoding: <encoding>", names and values in any letter case.
 bool isEncodingHeader(const std::string& line, std::string_view encoding)
 {
     static constexpr std::string_view kName = "content-transfer-encoding:";
-    if (line.size() < kName.size() || upper(line.substr(0, kName.size())) != upper(std::string(kName)))
+    if (line.size() < kName.size() || text::Upper(line.substr(0, kName.size())) != text::Upper(std::string(kName)))
         return false;
     std::string_view value(line);
     value.remove_prefix(kName.size());
@@ -43,21 +38,12 @@ bool isEncodingHeader(const std::string& line, std::string_view encoding)
         value.remove_prefix(1);
     while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
         value.remove_suffix(1);
-    return upper(std::string(value)) == upper(std::string(encoding));
+    return text::Upper(std::string(value)) == text::Upper(std::string(encoding));
 }
 
 
 }  // namespace
 
-size_t findNoCase(const std::string& haystack, std::string_view needle, size_t from)
-{
-    if (needle.empty() || haystack.size() < needle.size())
-        return std::string::npos;
-    const auto it = std::search(haystack.begin() + static_cast<std::ptrdiff_t>(std::min(from, haystack.size())),
-                                haystack.end(), needle.begin(), needle.end(),
-                                [](char a, char b) { return lowerChar(a) == lowerChar(b); });
-    return it == haystack.end() ? std::string::npos : static_cast<size_t>(it - haystack.begin());
-}
 
 SmtpSession::SmtpSession(SmtpListener& listener, Label& lbPETTicker, PagerMessageParser& parser)
     : listener_(listener), lbPETTicker_(lbPETTicker), parser_(parser)
@@ -181,7 +167,7 @@ void SmtpSession::commandLine(int index, const std::string& line)
     // A word and one space is the word: "QUIT " gets its reply.
     if (line.size() < 4 || (line.size() == 5 && line[4] != ' '))
         return;
-    rec.Command = upper(line.substr(0, 4));
+    rec.Command = text::Upper(line.substr(0, 4));
     if (line.size() > 5)
         rec.Argument = line.substr(5);
     ProcessCommand(index, rec.Command);
@@ -276,7 +262,7 @@ void SmtpSession::afterDataLine(int index, const std::string& line, bool termina
     }
     // A sender that never sends "." can still leave; what follows its QUIT
     // is still this mail's data, so it is never read as commands.
-    if (upper(line) == "QUIT" || upper(line) == "QUIT ") {
+    if (text::Upper(line) == "QUIT" || text::Upper(line) == "QUIT ") {
         rec.AfterData = false;
         commandLine(index, line);
         rec.Quit = true;
@@ -323,7 +309,7 @@ void SmtpSession::ProcessCommand(int index, const std::string& command)
         listener_.log(cmd + rec.Command + " " + rec.Argument);
         caption("Command: HELLO Reply: OK");
     } else if (command == "RCPT") {
-        if (upper(rec.Argument.substr(0, 3)) == "TO:") {
+        if (text::Upper(rec.Argument.substr(0, 3)) == "TO:") {
             listener_.log(cmd + "RCPT TO: " + rec.Argument.substr(3));
             SendReply(index, "250 OK");
             caption("Command: RCPT Reply: OK");

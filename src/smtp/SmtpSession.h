@@ -45,7 +45,5 @@ private:
     PagerMessageParser& parser_;
 };
 
-// Position of needle in haystack at or after from, letters compared without case.
-size_t findNoCase(const std::string& haystack, std::string_view needle, size_t from = 0);
 
 }  // namespace smtpin

@@ -1,5 +1,6 @@
 #include "SmtpHarness.h"
 
+#include "platform/Text.h"
 #include "smtp/SmtpSession.h"
 
 using namespace smtpin;
@@ -285,9 +286,9 @@ TEST_F(SessionTest, OverlongLineInsideMailGets552)
 
 TEST(FindNoCase, FindsAcrossLetterCase)
 {
-    EXPECT_EQ(findNoCase("abc</pagermessage>", "</PagerMessage>"), 3u);
-    EXPECT_EQ(findNoCase("</PAGERMESSAGE>", "</PagerMessage>", 1), std::string::npos);
-    EXPECT_EQ(findNoCase("short", "</PagerMessage>"), std::string::npos);
+    EXPECT_EQ(text::FindNoCase("abc</pagermessage>", "</PagerMessage>"), 3u);
+    EXPECT_EQ(text::FindNoCase("</PAGERMESSAGE>", "</PagerMessage>", 1), std::string::npos);
+    EXPECT_EQ(text::FindNoCase("short", "</PagerMessage>"), std::string::npos);
 }
 
 }  // namespace
