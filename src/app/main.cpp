@@ -1,6 +1,6 @@
 // smtpin: the SMTP input client of the paging switch.
 #include "ConfigCommand.h"
-#include "ShutdownSignals.h"
+#include "platform/ShutdownSignals.h"
 
 #include "core/Client.h"
 #include "core/SettingsFile.h"

@@ -1,5 +1,7 @@
 #include "Client.h"
 
+#include "Version.h"
+
 #include <QDir>
 
 #include <iostream>
@@ -32,9 +34,9 @@ std::string Client::configFileOf(const Options& o)
     return QDir(QString::fromStdString(o.dataDir)).absoluteFilePath("smtpin.ini").toStdString();
 }
 
-SystemLog::Version Client::version() { return {SMTPIN_VERSION_MAJOR, SMTPIN_VERSION_MINOR, SMTPIN_VERSION_REVISION}; }
+SystemLog::Version Client::version() { return {version::kMajor, version::kMinor, version::kRevision}; }
 
-const char* Client::fileVersion() { return SMTPIN_FILE_VERSION; }
+const char* Client::fileVersion() { return version::kFile; }
 
 Client::Client(const Clock& clock_, Options options_)
     : clock(clock_),

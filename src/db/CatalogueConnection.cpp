@@ -161,6 +161,11 @@ bool CatalogueConnection::OpenSQLDatabase()
                     problem = QStringLiteral("The catalogue %1 has no client table; it is not created again while "
                                              "the client runs")
                                   .arg(qs(location_.databaseName));
+            } else if (!odbc && !connectedBefore_) {
+                // The embedded catalogue is this program's own: an older one is brought up to date.
+                if (const int was = Schema::Upgrade(*this); was < Schema::kVersion)
+                    logLine(" OSD: Catalogue brought from schema version " + std::to_string(was) + " to " +
+                            std::to_string(Schema::kVersion));
             }
         } catch (const DatabaseFault& f) {
             problem = qs(f.description);

@@ -5,6 +5,13 @@
 #include <QSqlDatabase>
 #include <QStringList>
 
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace smtpin::db::Schema {
 namespace {
 
@@ -86,10 +93,65 @@ void CreateCatalogue(CatalogueConnection& db)
         for (const Setting& s : kSystem)
             db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)",
                        {QString::fromLatin1(s.parameter), QString::fromLatin1(s.value)});
+        db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES ('SchemaVersion', ?)", {QString::number(kVersion)});
         for (const Setting& s : kClientConfig)
             db.Execute("INSERT INTO HXSClientConfig ([Device], [Parameter], [Value]) VALUES (?, ?, ?)",
                        {device, QString::fromLatin1(s.parameter), QString::fromLatin1(s.value)});
     });
+}
+
+namespace {
+
+// 1 to 2: the client configuration parameters added since (the switch's
+// code page, the session limit, the backups kept, the allowed senders),
+// with their seeds, for every client that has none of its own.
+void upgradeTo2(CatalogueConnection& db)
+{
+    std::vector<std::string> devices;
+    {
+        Recordset rs = db.OpenRecordset("SELECT [Device] FROM HXSClient");
+        while (rs.next())
+            devices.push_back(rs.text("Device"));
+    }
+    for (const std::string& device : devices) {
+        for (const char* name : {"SWITCH_CODEPAGE", "SESSION_MAX", "LOG_KEEP_DAYS", "ALLOWED_SENDERS"}) {
+            const auto seed = std::find_if(std::begin(kClientConfig), std::end(kClientConfig),
+                                           [&](const Setting& s) { return std::string_view(s.parameter) == name; });
+            Recordset rs = db.OpenRecordset("SELECT COUNT(*) AS n FROM HXSClientConfig WHERE [Device] = ? AND "
+                                            "[Parameter] = ?",
+                                            {qs(device), QString::fromLatin1(name)});
+            const bool present = rs.next() && rs.text("n") != "0";
+            rs.close();
+            if (!present)
+                db.Execute("INSERT INTO HXSClientConfig ([Device], [Parameter], [Value]) VALUES (?, ?, ?)",
+                           {qs(device), QString::fromLatin1(name), QString::fromLatin1(seed->value)});
+        }
+    }
+}
+
+}  // namespace
+
+int Version(CatalogueConnection& db)
+{
+    Recordset rs = db.OpenRecordset("SELECT [Value] FROM HXSSystem WHERE [Description] = 'SchemaVersion'");
+    const int version = rs.next() ? std::atoi(rs.text("Value").c_str()) : 1;
+    rs.close();
+    return version;
+}
+
+int Upgrade(CatalogueConnection& db)
+{
+    const int found = Version(db);
+    if (found >= kVersion)
+        return found;
+    db.InTransaction([&] {
+        if (found < 2)
+            upgradeTo2(db);
+        db.Execute("DELETE FROM HXSSystem WHERE [Description] = 'SchemaVersion'");
+        db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES ('SchemaVersion', ?)",
+                   {QString::number(kVersion)});
+    });
+    return found;
 }
 
 }  // namespace smtpin::db::Schema

@@ -1,6 +1,6 @@
 #include "HubSim.h"
 
-#include "app/ShutdownSignals.h"
+#include "platform/ShutdownSignals.h"
 #include "platform/Clock.h"
 
 #include <QCommandLineParser>

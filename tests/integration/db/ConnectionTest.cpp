@@ -41,7 +41,8 @@ TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
               (std::vector<std::vector<QVariant>>{{"DefMessIdSystem", "1000000"},
                                                   {"MessIdSystem", "1000000"},
                                                   {"Remote Address", "127.0.0.1"},
-                                                  {"Remote Port", "6000"}}));
+                                                  {"Remote Port", "6000"},
+                                                  {"SchemaVersion", "2"}}));
     for (const char* p : {"SMTPPORT", "SMTPIP", "QUEUE_SIZE", "TCPTIMEOUT", "TCP_HUB_TIMEOUT", "MAX_SOCKETS", "DEBUG",
                           "GROUP_TEST_DEVICE_1", "GROUP_TEST_DEVICE_2", "GROUP_TEST_DEVICE_3", "GROUP_TEST_DEVICE_4",
                           "SINGLE_TEST_DEVICE"})
@@ -59,6 +60,40 @@ TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
     EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 18);
     EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClient").toInt(), 1);
     EXPECT_EQ(c->drain(), (std::vector<std::string>{" OSD: ODBC Database closed", " OSD: SQL Database Connected"}));
+}
+
+// A catalogue made before the schema had a version is brought up to date
+// once: the parameters added since get their seeds where a client has none,
+// and what an operator set stays.
+TEST_P(Connection, AnOlderEmbeddedCatalogueIsUpgradedOnceKeepingWhatWasSet)
+{
+    {
+        auto c = openClient();
+    }
+    exec("DELETE FROM HXSSystem WHERE Description = 'SchemaVersion'");
+    exec("DELETE FROM HXSClientConfig WHERE Parameter IN ('SESSION_MAX', 'LOG_KEEP_DAYS', 'ALLOWED_SENDERS')");
+    exec("UPDATE HXSClientConfig SET Value = 'iso-8859-15' WHERE Parameter = 'SWITCH_CODEPAGE'");
+    exec("INSERT INTO HXSClient (Device, Enable, State) VALUES ('S02', '1', '0')");
+    auto c = client();
+    ASSERT_TRUE(c->db.OpenSQLDatabase());
+    if (GetParam() == Backend::Odbc) {
+        // A catalogue reached through ODBC is its administrators': left as it is.
+        EXPECT_EQ(countContaining(c->drain(), "brought from schema"), 0);
+        EXPECT_TRUE(value("SELECT Value FROM HXSSystem WHERE Description = 'SchemaVersion'").isNull());
+        return;
+    }
+    EXPECT_EQ(countContaining(c->drain(), " OSD: Catalogue brought from schema version 1 to 2"), 1);
+    EXPECT_EQ(value("SELECT Value FROM HXSSystem WHERE Description = 'SchemaVersion'").toString(), "2");
+    EXPECT_EQ(c->config.GetClientConfig("SESSION_MAX", "S01"), "600");
+    EXPECT_EQ(c->config.GetClientConfig("LOG_KEEP_DAYS", "S02"), "90");
+    EXPECT_EQ(c->config.GetClientConfig("SWITCH_CODEPAGE", "S01"), "iso-8859-15");
+    EXPECT_EQ(c->config.GetClientConfig("SWITCH_CODEPAGE", "S02"), "windows-1252");
+    const int rowsAfter = value("SELECT COUNT(*) FROM HXSClientConfig").toInt();
+    c->db.CloseSQLDatabase();
+    auto again = client();
+    ASSERT_TRUE(again->db.OpenSQLDatabase());
+    EXPECT_EQ(countContaining(again->drain(), "brought from schema"), 0);
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), rowsAfter);
 }
 
 TEST_P(Connection, AnEmptyFileGetsTheSchemaAFileWithTheSchemaIsLeftAsItIs)

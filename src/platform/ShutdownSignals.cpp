@@ -1,4 +1,4 @@
-#include "ShutdownSignals.h"
+#include "platform/ShutdownSignals.h"
 
 #include <QSocketNotifier>
 
