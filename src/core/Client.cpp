@@ -179,14 +179,14 @@ void Client::openStatusEndpoint()
     }
     statusServer_ = std::make_unique<status::StatusServer>([this] { return snapshot(); });
     std::string why;
-    statusPort_ = statusServer_->Listen(where, &why);
-    if (statusPort_ == 0) {
+    const std::uint16_t port = statusServer_->Listen(where, &why);
+    if (port == 0) {
         statusServer_.reset();
         log.UpdateSystemLog(-1, log.ApplicationList, "", "  IV: Status endpoint not opened: " + why);
         return;
     }
     log.UpdateSystemLog(-1, log.ApplicationList, "",
-                        "  IV: Status endpoint /healthz and /metrics on port " + std::to_string(statusPort_));
+                        "  IV: Status endpoint /healthz and /metrics on port " + std::to_string(port));
 }
 
 status::Snapshot Client::snapshot() const

@@ -68,8 +68,6 @@ public:
     std::string failure() const;
     // What /healthz and /metrics report.
     status::Snapshot snapshot() const;
-    // The status endpoint's port, 0 when there is none.
-    std::uint16_t statusPort() const { return statusPort_; }
 
     const std::string& logFolder() const { return logFolder_; }
     const std::string& spoolFile() const { return spoolFile_; }
@@ -128,7 +126,6 @@ private:
     MainWindow::Shell mainShell();
     void openStatusEndpoint();
     std::unique_ptr<status::StatusServer> statusServer_;
-    std::uint16_t statusPort_ = 0;
 };
 
 }  // namespace smtpin::core

@@ -68,7 +68,6 @@ std::string decodedContent(GMimePart* part)
 PagerText partText(GMimeObject* object, const std::string& content, const CodePage& codePage)
 {
     PagerText found;
-    found.mime = true;
     const char* declared = g_mime_object_get_content_type_parameter(object, "charset");
     found.charset = declared ? declared : "";
     std::optional<Converted> text;

@@ -10,7 +10,6 @@ namespace smtpin {
 // The text of a mail in which the pager message is looked for.
 struct PagerText {
     std::string text;          // UTF-8
-    bool mime = false;         // read from a MIME part rather than the plain mail
     std::string charset;       // the part's declared charset, empty when none
     bool unknownCharset = false;  // declared but not known: read as the code page
     int unreadable = 0;        // bytes the declared charset does not define, now "?"

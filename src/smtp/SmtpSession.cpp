@@ -7,6 +7,7 @@
 #include "smtp/SmtpListener.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cctype>
 
 namespace smtpin {
@@ -341,44 +342,43 @@ void SmtpSession::ProcessCommand(int index, const std::string& command)
     rec.BodyStart = 0;
 }
 
+namespace {
+
+// The reply to the end of a mail's data, by what became of the mail.
+struct EndOfDataReply {
+    MailOutcome outcome;
+    int code;
+    const char* reply;
+};
+
+constexpr EndOfDataReply kEndOfData[] = {
+    {MailOutcome::Queued, 250, "250 OK"},
+    {MailOutcome::NoPagerNumber, 554, "554 VORN_SMTP_Server No pager number, message not processed"},
+    {MailOutcome::BadField, 554, "554 VORN_SMTP_Server Markup in a field, message not processed"},
+    {MailOutcome::QueueFull, 451, "451 VORN_SMTP_Server Queue full, try again later"},
+    {MailOutcome::LinkBusy, 451, "451 VORN_SMTP_Server Link buffer full, try again later"},
+    {MailOutcome::TryLater, 451, "451 VORN_SMTP_Server Pager number cannot be checked, try again later"},
+    {MailOutcome::NoMessageId, 451, "451 VORN_SMTP_Server No message number available, try again later"},
+};
+
+}  // namespace
+
 void SmtpSession::processDend(int index)
 {
     SMTPSocketType& rec = record(index);
     rec.DataMode = false;
     const MailOutcome outcome = parser_.ParsePagerMessage(index, rec);
-    if (outcome == MailOutcome::Queued)
+    const auto* r = std::find_if(std::begin(kEndOfData), std::end(kEndOfData),
+                                 [&](const EndOfDataReply& e) { return e.outcome == outcome; });
+    if (r == std::end(kEndOfData))
+        r = &kEndOfData[3];   // an outcome without a reply of its own: try again later
+    SendReply(index, r->reply);
+    if (r->code == 250) {
         ++listener_.counters.accepted;
-    else
-        ++listener_.counters.refused[outcome == MailOutcome::NoPagerNumber || outcome == MailOutcome::BadField ? 554 : 451];
-    switch (outcome) {
-    case MailOutcome::Queued:
-        SendReply(index, "250 OK");
         caption("Command: DEND Reply: OK");
-        break;
-    case MailOutcome::NoPagerNumber:
-        SendReply(index, "554 VORN_SMTP_Server No pager number, message not processed");
-        caption("Command: DEND Reply: 554 NOT PROCESSED");
-        break;
-    case MailOutcome::BadField:
-        SendReply(index, "554 VORN_SMTP_Server Markup in a field, message not processed");
-        caption("Command: DEND Reply: 554 NOT PROCESSED");
-        break;
-    case MailOutcome::QueueFull:
-        SendReply(index, "451 VORN_SMTP_Server Queue full, try again later");
-        caption("Command: DEND Reply: 451 TRY LATER");
-        break;
-    case MailOutcome::LinkBusy:
-        SendReply(index, "451 VORN_SMTP_Server Link buffer full, try again later");
-        caption("Command: DEND Reply: 451 TRY LATER");
-        break;
-    case MailOutcome::TryLater:
-        SendReply(index, "451 VORN_SMTP_Server Pager number cannot be checked, try again later");
-        caption("Command: DEND Reply: 451 TRY LATER");
-        break;
-    case MailOutcome::NoMessageId:
-        SendReply(index, "451 VORN_SMTP_Server No message number available, try again later");
-        caption("Command: DEND Reply: 451 TRY LATER");
-        break;
+    } else {
+        ++listener_.counters.refused[r->code];
+        caption(r->code == 554 ? "Command: DEND Reply: 554 NOT PROCESSED" : "Command: DEND Reply: 451 TRY LATER");
     }
 }
 
