@@ -28,11 +28,11 @@ constexpr size_t kMaxMultiparts = 200;   // multiparts and attached mails
 
 
 
-size_t countNoCase(std::string_view text, std::string_view needle)
+size_t countNoCase(std::string_view haystack, std::string_view needle)
 {
     size_t n = 0;
-    for (size_t at = text::FindNoCase(text, needle); at != std::string_view::npos;
-         at = text::FindNoCase(text, needle, at + needle.size()))
+    for (size_t at = text::FindNoCase(haystack, needle); at != std::string_view::npos;
+         at = text::FindNoCase(haystack, needle, at + needle.size()))
         ++n;
     return n;
 }

@@ -95,11 +95,11 @@ struct PagerMessageExtraction::Fields {
     int replaced = 0;     // characters the switch's code page lacks
 };
 
-void PagerMessageExtraction::readFields(std::string_view text, Fields& fields)
+void PagerMessageExtraction::readFields(std::string_view mailText, Fields& fields)
 {
     // Tags are looked for in the page's own element, never inside a CDATA
     // section or a comment; the values come from the text itself.
-    const std::string_view scope = PagerMessageScope(text);
+    const std::string_view scope = PagerMessageScope(mailText);
     const std::string masked = MaskUnparsed(scope);
     auto field = [&](const char* name) -> std::string {
         const auto [from, length] = FindElement(masked, name);

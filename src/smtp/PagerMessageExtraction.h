@@ -62,7 +62,7 @@ public:
 private:
     struct Fields;
     void log(const std::string& text);
-    void readFields(std::string_view text, Fields& fields);
+    void readFields(std::string_view mailText, Fields& fields);
     void logDecoding(const PagerText& found);
     MailOutcome refuse(const Fields& fields);
     MailOutcome hand();

@@ -8,43 +8,32 @@
 
 #include <algorithm>
 #include <iterator>
-#include <cctype>
 
 namespace smtpin {
 namespace {
 
 constexpr std::string_view kClosingTag = "</PagerMessage>";
 
-
-
 // Keeps the first place of the closing tag at or after floor up to date
 // after text grew from oldSize; the tag may straddle the old end.
-void trackTag(const std::string& text, size_t oldSize, size_t floor, size_t& pos)
+void trackTag(const std::string& grown, size_t oldSize, size_t floor, size_t& pos)
 {
     if (pos != std::string::npos)
         return;
     const size_t from = oldSize >= kClosingTag.size() ? oldSize - kClosingTag.size() + 1 : 0;
-    pos = text::FindNoCase(text, kClosingTag, std::max(from, floor));
+    pos = text::FindNoCase(grown, kClosingTag, std::max(from, floor));
 }
 
 // "Content-Transfer-Encoding: <encoding>", names and values in any letter case.
 bool isEncodingHeader(const std::string& line, std::string_view encoding)
 {
     static constexpr std::string_view kName = "content-transfer-encoding:";
-    if (line.size() < kName.size() || text::Upper(line.substr(0, kName.size())) != text::Upper(std::string(kName)))
-        return false;
-    std::string_view value(line);
-    value.remove_prefix(kName.size());
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-        value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
-        value.remove_suffix(1);
-    return text::Upper(std::string(value)) == text::Upper(std::string(encoding));
+    const std::string_view l(line);
+    return l.size() >= kName.size() && text::EqualsNoCase(l.substr(0, kName.size()), kName) &&
+           text::EqualsNoCase(text::Trim(l.substr(kName.size()), " \t\r"), encoding);
 }
 
-
 }  // namespace
-
 
 SmtpSession::SmtpSession(SmtpListener& listener, Label& lbPETTicker, PagerMessageParser& parser)
     : listener_(listener), lbPETTicker_(lbPETTicker), parser_(parser)
