@@ -64,3 +64,21 @@ TEST(ClientParameters, RangesAreCheckedAsStartUpChecksThem)
 }
 
 }  // namespace
+
+namespace {
+
+// The endpoint's address is checked before anything listens.
+TEST(Status, TheListenAddressIsCheckedAndAFreePortTaken)
+{
+    status::StatusServer server([] { return status::Snapshot{}; });
+    for (const char* bad : {"9125", "localhost:9125", "127.0.0.1:", "127.0.0.1:70000", "127.0.0.1:x", "[::1]"}) {
+        std::string why;
+        EXPECT_EQ(server.Listen(bad, &why), 0) << bad;
+        EXPECT_NE(why.find(bad), std::string::npos) << why;
+    }
+    std::string why;
+    // Brackets as an IPv6 address is written; port 0 takes a free one.
+    EXPECT_NE(server.Listen("[127.0.0.1]:0", &why), 0) << why;
+}
+
+}  // namespace
