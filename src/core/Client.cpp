@@ -57,7 +57,7 @@ Client::Client(const Clock& clock_, Options options_)
       registration(db, log, dialogs),
       config(db, log, registration),
       dbLog(db, registration),
-      link(clock, log, linkForm, mainForm, hubSocket),
+      link(clock, log, linkForm, mainForm.lbTCPProgress, hubSocket),
       queue(clock, log, mainForm, registration, config, link),
       creation(clock, log, db, registration, queue, link),
       watchdog(clock, registration, queue, link),
@@ -81,7 +81,7 @@ Client::Client(const Clock& clock_, Options options_)
                   db.OpenSQLDatabase();
               }}),
       shell(clock, registration, config, settings, tcpForm, mainForm.lbMainFormBanner),
-      tcpHub(shell, tcpForm, link, registration, dialogs, [this](std::string& text) { main.DoRecievedData(text); }),
+      tcpHub(shell, tcpForm, link, registration, dialogs),
       hubSetup(hubSetupForm, shell, registration, dialogs),
       setupLock(shell, tcpForm, dialogs),
       startup({mainForm, log, dialogs, db, registration, config, queue, creation, watchdog, listener, extraction, backup,
@@ -100,8 +100,10 @@ Client::Client(const Clock& clock_, Options options_)
 {
     mainForm.cbxErrorLogging.setValue(1);
     dbLog.attachTo(log);
-    link.hooks().switchWatchdog = [this] { return watchdog.SendSwitchWatchdog(); };
-    link.hooks().loggedIn = [this] { queue.ResendAfterLogin(); };
+    QObject::connect(&link, &hub::CommDisplay::tcpConnected, [this] { watchdog.SendSwitchWatchdog(); });
+    QObject::connect(&link, &hub::CommDisplay::loginAccepted, [this] { queue.ResendAfterLogin(); });
+    QObject::connect(&tcpHub.ring(), &hub::HubMessageRing::hubMessage,
+                     [this](const std::string& text) { main.DoRecievedData(text); });
     queue.AttachSpool(&spool);
     // The data folder's lock names the row this installation holds, so a
     // start after a crash can take it back; cleared when the row is given back.
@@ -128,10 +130,7 @@ Client::Client(const Clock& clock_, Options options_)
     shell.SetBanners();
 }
 
-Client::~Client()
-{
-    link.hooks() = {};
-}
+Client::~Client() = default;
 
 MainWindow::Shell Client::mainShell()
 {
@@ -193,7 +192,7 @@ status::Snapshot Client::snapshot() const
 {
     status::Snapshot s;
     s.listening = listener.ListenerReady;
-    s.loggedIn = link.loggedIn();
+    s.loggedIn = link.isLoggedIn();
     s.catalogueOpen = db.isOpen();
     s.mailsAccepted = listener.counters.accepted;
     s.refusedByCode = listener.counters.refused;

@@ -193,7 +193,7 @@ void MainWindow::Form_Unload()
         closed_();
 }
 
-void MainWindow::DoRecievedData(std::string& text)
+void MainWindow::DoRecievedData(const std::string& text)
 {
     s_.queue.AddInputQueFromSwitch(text);
     if (shell_.outputLine)

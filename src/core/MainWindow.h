@@ -75,7 +75,7 @@ public:
     void Form_Unload();
     void tmrSystem_Timer();
     void tmrDummyPkts_Timer();
-    void DoRecievedData(std::string& text);
+    void DoRecievedData(const std::string& text);
     void UpdateTCPMain(const std::string& text);
 
     void cmdDatabaseRESET_Click();

@@ -1,60 +1,36 @@
+// The member record and how the link window shows it.
 #include "CommDisplay.h"
 
 #include "LinkSocket.h"
 #include "log/SystemLog.h"
 #include "platform/Clock.h"
-#include "platform/TextNumbers.h"
-
 
 namespace smtpin::hub {
 
 namespace {
-
-enum Row {
-    RowIdentifier = 1, RowMode, RowSystemStateDES, RowAddress, RowPort, RowDescription, RowServerAddress,
-    RowServerPort, RowPackets, RowLastPacket, RowRPackets, RowLastRPacket, RowOPackets, RowLastOPacket,
-    RowBufferSize, RowBufferMax, RowRemoteBuffer, RowLastConnection, RowMemberExpire, RowCreated, RowWatchDog,
-    RowLastWDog, RowExpWatchDog, RowExpNextWDog, RowSocket, RowMapTo, RowSystemState, RowTimeOut, RowBuffer,
-    RowState
-};
-
-constexpr const char* kRowNames[] = {
-    "Property", "Identifier", "Mode", "SystemStateDES", "Address", "Port", "Description", "ServerAddress",
-    "ServerPort", "Packets", "LastPacket", "RPackets", "LastRPacket", "OPackets", "LastOPacket", "BufferSize",
-    "BufferMax", "RemoteBuffer", "LastConnection", "MemberExpire", "Created", "WatchDog", "LastWDog",
-    "ExpWatchDog", "ExpNextWDog", "Socket", "MapTo", "SystemState", "TimeOut", "Buffer", "State"};
-
-constexpr unsigned kYellow = 0xFFFF00;
-constexpr unsigned kGreen = 0x00FF00;
-
 std::string dateCell(DateSerial d) { return d.generalDate(); }
-
 }  // namespace
 
-std::string twoDigits(int value) { return zeroPadded(value, 2); }
-
-CommDisplay::CommDisplay(const Clock& clock, SystemLog& log, forms::CommDisplayForm& form,
-                         forms::FrmSMTP& mainForm, LinkSocket& socket)
-    : ThisMember(clock.now()), RemoteMember(clock.now()), clock_(clock), log_(log), form_(form),
-      mainForm_(mainForm), socket_(socket)
+CommDisplay::CommDisplay(const Clock& clock, SystemLog& log, forms::CommDisplayForm& form, Label& progress,
+                         LinkSocket& socket)
+    : clock_(clock), log_(log), socket_(socket), view_(clock, log, form, progress), ThisMember(clock.now()),
+      RemoteMember(clock.now())
 {
     Engine.setInterval(kEngineMs);
-    QObject::connect(&Engine, &QTimer::timeout, [this] { Engine_Timer(); });
-    auto& ev = socket_.events();
-    ev.connect = [this] {
-        TSystemState(3);
-        TTimeOut(0);
-        stepSoon();
-    };
-    ev.close = [this] { onSocketClosed(); };
-    ev.error = [this](int number, const std::string& description) { onSocketError(number, description); };
-    ev.dataArrival = [this](long bytes) { sckClient_DataArrival(bytes); };
+    connect(&Engine, &QTimer::timeout, this, &CommDisplay::Engine_Timer);
+    connect(&socket_, &LinkSocket::connected, this, &CommDisplay::onSocketConnected);
+    connect(&socket_, &LinkSocket::closed, this, &CommDisplay::onSocketClosed);
+    connect(&socket_, &LinkSocket::error, this, &CommDisplay::onSocketError);
+    connect(&socket_, &LinkSocket::dataArrival, this, &CommDisplay::sckClient_DataArrival);
 }
 
-CommDisplay::~CommDisplay()
+CommDisplay::~CommDisplay() { Engine.stop(); }
+
+void CommDisplay::onSocketConnected()
 {
-    Engine.stop();
-    socket_.events() = {};
+    TSystemState(3);
+    TTimeOut(0);
+    stepSoon();
 }
 
 void CommDisplay::onSocketClosed()
@@ -86,7 +62,7 @@ void CommDisplay::onSocketError(int number, const std::string& description)
 
 void CommDisplay::Form_Load()
 {
-    BuildMemberGrid();
+    view_.BuildMemberGrid(ThisMember);
     TIdentifier("NOTINIT");
     TMode(static_cast<std::int16_t>(ThisMember.Mode & ~mode::CON));
     if (timersEnabled_)
@@ -98,118 +74,53 @@ void CommDisplay::StopCommDisplay()
     Engine.stop();
     LinkSocket::Failure failure;
     socket_.close(&failure);
-    form_.window.setVisible(false);
+    form().window.setVisible(false);
 }
 
 std::string CommDisplay::LocalHostName() const { return socket_.localHostName(); }
 std::string CommDisplay::LocalIp() const { return socket_.localIP(); }
 
-void CommDisplay::BuildMemberGrid()
-{
-    auto& g = form_.grdMember;
-    g.resize(31, 2);
-    g.setColWidth(0, 1635);
-    g.setColWidth(1, 8000);
-    for (int row = 0; row <= RowState; ++row)
-        g.setTextMatrix(row, 0, kRowNames[row]);
-    g.setTextMatrix(0, 1, "Value");
-    refreshAll();
-}
-
-// Fills every value cell, so the window shows the record from the start.
-void CommDisplay::refreshAll()
-{
-    const auto& m = ThisMember;
-    refreshCell(RowIdentifier, m.Identifier);
-    refreshCell(RowMode, ModeText(m.Mode));
-    refreshCell(RowSystemStateDES, m.SystemStateDES);
-    refreshCell(RowAddress, m.Address);
-    refreshCell(RowPort, std::to_string(m.port));
-    refreshCell(RowDescription, m.Description);
-    refreshCell(RowServerAddress, m.ServerAddress);
-    refreshCell(RowServerPort, std::to_string(m.ServerPort));
-    refreshCell(RowPackets, std::to_string(m.Packets));
-    refreshCell(RowLastPacket, dateCell(m.LastPacket));
-    refreshCell(RowRPackets, std::to_string(m.RPackets));
-    refreshCell(RowLastRPacket, dateCell(m.LastRPacket));
-    refreshCell(RowOPackets, std::to_string(m.OPackets));
-    refreshCell(RowLastOPacket, dateCell(m.LastOPacket));
-    refreshCell(RowBufferSize, std::to_string(m.BufferSize()));
-    refreshCell(RowBufferMax, std::to_string(m.BufferMax));
-    refreshCell(RowRemoteBuffer, std::to_string(m.RemoteBuffer));
-    refreshCell(RowLastConnection, dateCell(m.LastConnection));
-    refreshCell(RowMemberExpire, dateCell(m.MemberExpire));
-    refreshCell(RowCreated, dateCell(m.Created));
-    refreshCell(RowWatchDog, dateCell(m.WatchDog));
-    refreshCell(RowLastWDog, dateCell(m.LastWDog));
-    refreshCell(RowExpWatchDog, dateCell(m.ExpWatchDog));
-    refreshCell(RowExpNextWDog, dateCell(m.ExpNextWDog));
-    refreshCell(RowSocket, std::to_string(m.socket));
-    refreshCell(RowMapTo, std::to_string(m.MapTo));
-    refreshCell(RowSystemState, std::to_string(m.SystemState));
-    refreshCell(RowTimeOut, std::to_string(m.TimeOut));
-    refreshCell(RowBuffer, m.Buffer);
-    refreshCell(RowState, std::to_string(m.State));
-}
-
-void CommDisplay::refreshCell(int row, const std::string& text)
-{
-    if (form_.grdMember.textMatrix(row, 1) != text)
-        form_.grdMember.setTextMatrix(row, 1, text);
-}
-
-void CommDisplay::SetGridCellColour(unsigned rgb, int row, int col)
-{
-    if (form_.grdMember.cellBackColor(row, col) != rgb)
-        form_.grdMember.setCellBackColor(row, col, rgb);
-}
-
-void CommDisplay::TIdentifier(const std::string& v) { ThisMember.Identifier = v; refreshCell(RowIdentifier, v); }
+void CommDisplay::TIdentifier(const std::string& v) { ThisMember.Identifier = v; view_.ShowCell(RowIdentifier, v); }
 
 void CommDisplay::TMode(std::int16_t v)
 {
-    if (ThisMember.Mode != v) {
-        refreshCell(RowMode, ModeText(v));
-        SetGridCellColour((v & mode::WDG) ? kYellow : (v & mode::CON) ? kGreen : Grid::kWhite, RowMode, 1);
-    }
+    if (ThisMember.Mode != v)
+        view_.ShowMode(v);
     ThisMember.Mode = v;
 }
 
-void CommDisplay::TSystemStateDES(const std::string& v) { ThisMember.SystemStateDES = v; refreshCell(RowSystemStateDES, v); }
-void CommDisplay::TAddress(const std::string& v) { ThisMember.Address = v; refreshCell(RowAddress, v); }
-void CommDisplay::TPort(std::int32_t v) { ThisMember.port = v; refreshCell(RowPort, std::to_string(v)); }
-void CommDisplay::TDescription(const std::string& v) { ThisMember.Description = v; refreshCell(RowDescription, v); }
-void CommDisplay::TServerAddress(const std::string& v) { ThisMember.ServerAddress = v; refreshCell(RowServerAddress, v); }
-void CommDisplay::TServerPort(std::int32_t v) { ThisMember.ServerPort = v; refreshCell(RowServerPort, std::to_string(v)); }
-void CommDisplay::TPackets(std::int32_t v) { ThisMember.Packets = v; refreshCell(RowPackets, std::to_string(v)); }
-void CommDisplay::TLastPacket(DateSerial v) { ThisMember.LastPacket = v; refreshCell(RowLastPacket, dateCell(v)); }
-void CommDisplay::TRPackets(std::int32_t v) { ThisMember.RPackets = v; refreshCell(RowRPackets, std::to_string(v)); }
-void CommDisplay::TLastRPacket(DateSerial v) { ThisMember.LastRPacket = v; refreshCell(RowLastRPacket, dateCell(v)); }
-void CommDisplay::TOPackets(std::int32_t v) { ThisMember.OPackets = v; refreshCell(RowOPackets, std::to_string(v)); }
-void CommDisplay::TLastOPacket(DateSerial v) { ThisMember.LastOPacket = v; refreshCell(RowLastOPacket, dateCell(v)); }
-void CommDisplay::TBufferSize(std::int16_t) { refreshCell(RowBufferSize, std::to_string(ThisMember.BufferSize())); }
-void CommDisplay::TBufferMax(std::int16_t v) { ThisMember.BufferMax = v; refreshCell(RowBufferMax, std::to_string(v)); }
-void CommDisplay::TRemoteBuffer(std::int16_t v) { ThisMember.RemoteBuffer = v; refreshCell(RowRemoteBuffer, std::to_string(v)); }
-void CommDisplay::TLastConnection(DateSerial v) { ThisMember.LastConnection = v; refreshCell(RowLastConnection, dateCell(v)); }
-void CommDisplay::TMemberExpire(DateSerial v) { ThisMember.MemberExpire = v; refreshCell(RowMemberExpire, dateCell(v)); }
-void CommDisplay::TCreated(DateSerial v) { ThisMember.Created = v; refreshCell(RowCreated, dateCell(v)); }
-void CommDisplay::TWatchDog(DateSerial v) { ThisMember.WatchDog = v; refreshCell(RowWatchDog, dateCell(v)); }
-void CommDisplay::TLastWDog(DateSerial v) { ThisMember.LastWDog = v; refreshCell(RowLastWDog, dateCell(v)); }
-void CommDisplay::TExpWatchDog(DateSerial v) { ThisMember.ExpWatchDog = v; refreshCell(RowExpWatchDog, dateCell(v)); }
-void CommDisplay::TExpNextWDog(DateSerial v) { ThisMember.ExpNextWDog = v; refreshCell(RowExpNextWDog, dateCell(v)); }
-void CommDisplay::Tsocket(std::int16_t v) { ThisMember.socket = v; refreshCell(RowSocket, std::to_string(v)); }
-void CommDisplay::TMapTo(std::int16_t v) { ThisMember.MapTo = v; refreshCell(RowMapTo, std::to_string(v)); }
+void CommDisplay::TSystemStateDES(const std::string& v) { ThisMember.SystemStateDES = v; view_.ShowCell(RowSystemStateDES, v); }
+void CommDisplay::TAddress(const std::string& v) { ThisMember.Address = v; view_.ShowCell(RowAddress, v); }
+void CommDisplay::TPort(std::int32_t v) { ThisMember.port = v; view_.ShowCell(RowPort, std::to_string(v)); }
+void CommDisplay::TDescription(const std::string& v) { ThisMember.Description = v; view_.ShowCell(RowDescription, v); }
+void CommDisplay::TServerAddress(const std::string& v) { ThisMember.ServerAddress = v; view_.ShowCell(RowServerAddress, v); }
+void CommDisplay::TServerPort(std::int32_t v) { ThisMember.ServerPort = v; view_.ShowCell(RowServerPort, std::to_string(v)); }
+void CommDisplay::TPackets(std::int32_t v) { ThisMember.Packets = v; view_.ShowCell(RowPackets, std::to_string(v)); }
+void CommDisplay::TLastPacket(DateSerial v) { ThisMember.LastPacket = v; view_.ShowCell(RowLastPacket, dateCell(v)); }
+void CommDisplay::TRPackets(std::int32_t v) { ThisMember.RPackets = v; view_.ShowCell(RowRPackets, std::to_string(v)); }
+void CommDisplay::TLastRPacket(DateSerial v) { ThisMember.LastRPacket = v; view_.ShowCell(RowLastRPacket, dateCell(v)); }
+void CommDisplay::TOPackets(std::int32_t v) { ThisMember.OPackets = v; view_.ShowCell(RowOPackets, std::to_string(v)); }
+void CommDisplay::TLastOPacket(DateSerial v) { ThisMember.LastOPacket = v; view_.ShowCell(RowLastOPacket, dateCell(v)); }
+void CommDisplay::TBufferSize() { view_.ShowCell(RowBufferSize, std::to_string(ThisMember.BufferSize())); }
+void CommDisplay::TBufferMax(std::int16_t v) { ThisMember.BufferMax = v; view_.ShowCell(RowBufferMax, std::to_string(v)); }
+void CommDisplay::TRemoteBuffer(std::int16_t v) { ThisMember.RemoteBuffer = v; view_.ShowCell(RowRemoteBuffer, std::to_string(v)); }
+void CommDisplay::TLastConnection(DateSerial v) { ThisMember.LastConnection = v; view_.ShowCell(RowLastConnection, dateCell(v)); }
+void CommDisplay::TMemberExpire(DateSerial v) { ThisMember.MemberExpire = v; view_.ShowCell(RowMemberExpire, dateCell(v)); }
+void CommDisplay::TCreated(DateSerial v) { ThisMember.Created = v; view_.ShowCell(RowCreated, dateCell(v)); }
+void CommDisplay::TWatchDog(DateSerial v) { ThisMember.WatchDog = v; view_.ShowCell(RowWatchDog, dateCell(v)); }
+void CommDisplay::TLastWDog(DateSerial v) { ThisMember.LastWDog = v; view_.ShowCell(RowLastWDog, dateCell(v)); }
+void CommDisplay::TExpWatchDog(DateSerial v) { ThisMember.ExpWatchDog = v; view_.ShowCell(RowExpWatchDog, dateCell(v)); }
+void CommDisplay::Tsocket(std::int16_t v) { ThisMember.socket = v; view_.ShowCell(RowSocket, std::to_string(v)); }
 void CommDisplay::TSystemState(std::int16_t v)
 {
     ThisMember.SystemState = v;
-    refreshCell(RowSystemState, std::to_string(v));
+    view_.ShowCell(RowSystemState, std::to_string(v));
     if (v == 1)
         announce("connecting to " + ThisMember.ServerAddress + ":" + std::to_string(ThisMember.ServerPort));
     else if (v == 10)
         announce("retrying");
 }
-void CommDisplay::TTimeOut(std::int16_t v) { ThisMember.TimeOut = v; refreshCell(RowTimeOut, std::to_string(v)); }
-void CommDisplay::TBuffer(const std::string& v) { ThisMember.Buffer = v; refreshCell(RowBuffer, v); }
+void CommDisplay::TTimeOut(std::int16_t v) { ThisMember.TimeOut = v; view_.ShowCell(RowTimeOut, std::to_string(v)); }
 
 void CommDisplay::setFlag(std::int16_t flag, bool on)
 {
@@ -230,54 +141,12 @@ void CommDisplay::announce(const std::string& status)
     log_.Echo("link: " + status);
 }
 
-void CommDisplay::InsertClientLog(const std::string& text)
-{
-    log_.Echo("link: " + text);
-    ClientLogLines[static_cast<size_t>(linesWrite_)] = clock_.now().timeText() + "  " + text;
-    linesWrite_ = (linesWrite_ + 1) % kLogLines;
-    RefreshClientLog();
-}
-
-void CommDisplay::RefreshClientLog()
-{
-    auto& list = form_.lstClientLog;
-    for (int n = 0; linesShown_ != linesWrite_ && n < kLogLines; ++n) {
-        list.addItem(ClientLogLines[static_cast<size_t>(linesShown_)], 0);
-        linesShown_ = (linesShown_ + 1) % kLogLines;
-        list.setListIndex(0);
-        while (list.listCount() > kShownLines)
-            list.removeItem(list.listCount() - 1);
-    }
-}
-
-void CommDisplay::AddToClientLogRing(const std::string& text)
-{
-    ClientLogRing[static_cast<size_t>(ringWrite_)] = text;
-    ringWrite_ = (ringWrite_ + 1) % (kRing - 1);
-}
-
-void CommDisplay::drainClientLogRing()
-{
-    while (ringRead_ != ringWrite_) {
-        InsertClientLog(ClientLogRing[static_cast<size_t>(ringRead_)]);
-        ringRead_ = (ringRead_ + 1) % (kRing - 1);
-    }
-}
-
 void CommDisplay::SetLatch()
 {
     if ((ThisMember.Mode & mode::SYN) && !(ThisMember.Mode & mode::NWT)) {
         setFlag(mode::LTH, true);
         InsertClientLog(std::string(35, ' ') + "LATCH SET");
     }
-}
-
-void CommDisplay::ShowLinkStatus(const std::string& text)
-{
-    if (form_.lblError.caption() == text)
-        return;
-    form_.lblError.setCaption(text);
-    mainForm_.lbTCPProgress.setCaption(text);
 }
 
 }  // namespace smtpin::hub

@@ -101,7 +101,7 @@ void HubDriver::DriveHubConnection()
         break;
     case 8:
         // A refused Connect leaves the engine resting, which ends the wait at once.
-        if (client_.ThisMember.SystemState == 0)
+        if (client_.member().SystemState == 0)
             HubDriverState = 3;
         break;
     case 3:
@@ -133,7 +133,7 @@ void HubDriver::DriveHubConnection()
         HubDriverState = 6;
         break;
     case 6:
-        if (client_.ThisMember.SystemState != 0)
+        if (client_.member().SystemState != 0)
             break;
         busy(false);
         showLinkWindow(false);

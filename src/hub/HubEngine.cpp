@@ -1,21 +1,16 @@
 // The connection engine: one tick every two seconds does the work of the
 // state that events and packets have set.
 #include "CommDisplay.h"
-#include "platform/Text.h"
 
 #include "CommShared.h"
 #include "LinkSocket.h"
 #include "log/SystemLog.h"
 #include "platform/Clock.h"
+#include "platform/Text.h"
 
 #include <cctype>
 
 namespace smtpin::hub {
-
-namespace {
-
-
-}  // namespace
 
 bool CommDisplay::SetLocalIdentifier(const std::string& text)
 {
@@ -135,7 +130,7 @@ void CommDisplay::Engine_Timer()
         AddToClientLogRing(message);
         TSystemStateDES(message);
     }
-    drainClientLogRing();
+    view_.drainClientLogRing();
     const auto s = ThisMember.SystemState;
     if (s == 1 || s == 3 || s == 10 || s == 11)
         stepSoon();
@@ -144,60 +139,12 @@ void CommDisplay::Engine_Timer()
 void CommDisplay::runState(std::string& message)
 {
     const std::string server = ThisMember.ServerAddress + "," + std::to_string(ThisMember.ServerPort);
-    const bool expired = ThisMember.TimeOut == 0;
-    LinkSocket::Failure failure;
     switch (ThisMember.SystemState) {
-    case 0:
-        if (ThisMember.TimeOut == 1)
-            TSystemStateDES("APPL: Idle");
-        if (ThisMember.BufferSize() > 0 && FlushOutput() == 2)
-            ThisMember.SystemState = 10;
-        if (ThisMember.Mode & mode::WDG)
-            setFlag(mode::WDG, false);
-        break;
-    case 1:
-        message = "Socket: Connection Request to " + server;
-        ShowLinkStatus("");
-        if (socket_.state() != 0)
-            socket_.close(&failure);
-        if (!socket_.connectTo(ThisMember.ServerAddress, ThisMember.ServerPort, &failure)) {
-            message = "Socket: Failed to connect - [" + std::to_string(failure.number) + "] : " + failure.description;
-            TSystemState(10);
-            TTimeOut(3);
-            setFlag(mode::CON, false);
-        } else {
-            TSystemState(2);
-            TTimeOut(5);
-        }
-        break;
-    case 2:
-        message = "Socket: Waiting for Connection " + twoDigits(ThisMember.TimeOut);
-        if (expired) {
-            message = "Failed to connect - Server failed to connect";
-            ShowLinkStatus(message);
-            TSystemState(10);
-            TTimeOut(1);
-            setFlag(mode::CON, false);
-        }
-        break;
-    case 3:
-        message = "Socket: TCP Connect";
-        TSystemState(11);
-        TTimeOut(0);
-        TAddress(LocalIp());
-        TPort(socket_.localPort());
-        if (hooks_.switchWatchdog)
-            hooks_.switchWatchdog();
-        break;
-    case 4:
-        message = "APPL: Waiting for Login Packet (" + twoDigits(ThisMember.TimeOut) + ")";
-        if (expired) {
-            message = "Failed to connect - Never received Login Packet";
-            ShowLinkStatus(message);
-            TSystemState(10);
-            TTimeOut(0);
-        }
-        break;
+    case 0: stateIdle(); break;
+    case 1: stateOpen(message, server); break;
+    case 2: stateWaitForConnection(message); break;
+    case 3: stateTcpConnected(message); break;
+    case 4: stateWaitForLogin(message); break;
     case 5:
         message = "APPL: Connected to " + server;
         ShowLinkStatus("Connected to " + server);
@@ -206,50 +153,10 @@ void CommDisplay::runState(std::string& message)
         setFlag(mode::CON, true);
         WatchdogFailed = false;
         break;
-    case 8:
-        message = "APPL: Sending Disconnection notice (server)";
-        TSystemState(9);
-        TTimeOut(10);
-        sendControl(packet::ClientLogoff);
-        break;
-    case 9:
-        message = "APPL: Waiting for Disconnection ... (" + twoDigits(ThisMember.TimeOut) + ")";
-        if (expired) {
-            message = "Failed to Disconnect - Remote host did not close port";
-            ShowLinkStatus("Failed to Disconnect - Local will attempt to close port");
-            TSystemState(10);
-            TTimeOut(0);
-        }
-        break;
-    case 10:
-        message = "Socket: Closing Port - " + server;
-        if (!socket_.close(&failure)) {
-            message = "Socket: Failed to Close Port - [" + std::to_string(failure.number) + "] : " + failure.description;
-            ShowLinkStatus(message);
-        } else {
-            setFlag(mode::CON, false);
-            ShowLinkStatus("Socket: Closed");
-        }
-        // What the switch granted held for its connection; while none is up,
-        // pages wait up to the configured buffer.
-        TBufferMax(configuredBufferMax_);
-        TSystemState(0);
-        TTimeOut(2);
-        break;
-    case 11: {
-        std::string packet;
-        if (ThisMember.CreatePacket(packet)) {
-            message = "APPL: Sending Connected Request Packet";
-            TSystemState(4);
-            TTimeOut(10);
-            sendControl(packet::ConnectRequest, packet);
-        } else {
-            message = "APPL: Could not create Connection Request Packet";
-            TSystemState(10);
-            TTimeOut(0);
-        }
-        break;
-    }
+    case 8: stateCloseNotice(message); break;
+    case 9: stateWaitForClose(message); break;
+    case 10: stateClosePort(message, server); break;
+    case 11: stateSendLogin(message); break;
     case 30:
         message = "APPL: Requesting data ....";
         ShowLinkStatus("");
@@ -258,6 +165,119 @@ void CommDisplay::runState(std::string& message)
         break;
     default:
         break;
+    }
+}
+
+void CommDisplay::stateIdle()
+{
+    if (ThisMember.TimeOut == 1)
+        TSystemStateDES("APPL: Idle");
+    if (ThisMember.BufferSize() > 0 && FlushOutput() == 2)
+        ThisMember.SystemState = 10;
+    if (ThisMember.Mode & mode::WDG)
+        setFlag(mode::WDG, false);
+}
+
+void CommDisplay::stateOpen(std::string& message, const std::string& server)
+{
+    LinkSocket::Failure failure;
+    message = "Socket: Connection Request to " + server;
+    ShowLinkStatus("");
+    if (socket_.state() != SocketControl::Closed)
+        socket_.close(&failure);
+    if (!socket_.connectTo(ThisMember.ServerAddress, ThisMember.ServerPort, &failure)) {
+        message = "Socket: Failed to connect - [" + std::to_string(failure.number) + "] : " + failure.description;
+        TSystemState(10);
+        TTimeOut(3);
+        setFlag(mode::CON, false);
+    } else {
+        TSystemState(2);
+        TTimeOut(5);
+    }
+}
+
+void CommDisplay::stateWaitForConnection(std::string& message)
+{
+    message = "Socket: Waiting for Connection " + twoDigits(ThisMember.TimeOut);
+    if (ThisMember.TimeOut == 0) {
+        message = "Failed to connect - Server failed to connect";
+        ShowLinkStatus(message);
+        TSystemState(10);
+        TTimeOut(1);
+        setFlag(mode::CON, false);
+    }
+}
+
+void CommDisplay::stateTcpConnected(std::string& message)
+{
+    message = "Socket: TCP Connect";
+    TSystemState(11);
+    TTimeOut(0);
+    TAddress(LocalIp());
+    TPort(socket_.localPort());
+    emit tcpConnected();
+}
+
+void CommDisplay::stateWaitForLogin(std::string& message)
+{
+    message = "APPL: Waiting for Login Packet (" + twoDigits(ThisMember.TimeOut) + ")";
+    if (ThisMember.TimeOut == 0) {
+        message = "Failed to connect - Never received Login Packet";
+        ShowLinkStatus(message);
+        TSystemState(10);
+        TTimeOut(0);
+    }
+}
+
+void CommDisplay::stateCloseNotice(std::string& message)
+{
+    message = "APPL: Sending Disconnection notice (server)";
+    TSystemState(9);
+    TTimeOut(10);
+    sendControl(packet::ClientLogoff);
+}
+
+void CommDisplay::stateWaitForClose(std::string& message)
+{
+    message = "APPL: Waiting for Disconnection ... (" + twoDigits(ThisMember.TimeOut) + ")";
+    if (ThisMember.TimeOut == 0) {
+        message = "Failed to Disconnect - Remote host did not close port";
+        ShowLinkStatus("Failed to Disconnect - Local will attempt to close port");
+        TSystemState(10);
+        TTimeOut(0);
+    }
+}
+
+void CommDisplay::stateClosePort(std::string& message, const std::string& server)
+{
+    LinkSocket::Failure failure;
+    message = "Socket: Closing Port - " + server;
+    if (!socket_.close(&failure)) {
+        message = "Socket: Failed to Close Port - [" + std::to_string(failure.number) + "] : " + failure.description;
+        ShowLinkStatus(message);
+    } else {
+        setFlag(mode::CON, false);
+        ShowLinkStatus("Socket: Closed");
+    }
+    // What the switch granted held for its connection; while none is up,
+    // pages wait up to the configured buffer.
+    TBufferMax(configuredBufferMax_);
+    TSystemState(0);
+    TTimeOut(2);
+}
+
+void CommDisplay::stateSendLogin(std::string& message)
+{
+    std::string packet;
+    if (ThisMember.CreatePacket(packet)) {
+        message = "APPL: Sending Connected Request Packet";
+        TSystemState(4);
+        TTimeOut(10);
+        sendControl(packet::ConnectRequest, packet);
+    } else {
+        message = "APPL: Could not create Connection Request Packet";
+        TSystemState(10);
+        TTimeOut(0);
     }
 }
 

@@ -2,34 +2,35 @@
 
 #include "messages/CommType.h"
 
+#include <QObject>
+
 #include <array>
-#include <functional>
 #include <string>
 
 namespace smtpin::hub {
 
 class CommDisplay;
 
-// The owner window's side of the link: takes each received data packet
+// The owner window's side of the link: keeps each received data packet
 // addressed to this client and hands the texts on one at a time.
-class HubMessageRing {
+class HubMessageRing final : public QObject {
+    Q_OBJECT
 public:
     static constexpr int kSlots = 101;
-    using UserId = std::function<std::string()>;
-    using Deliver = std::function<void(std::string&)>;
 
-    HubMessageRing(CommDisplay& client, UserId userId, Deliver deliver);
+    // The switch addresses this client by the code it logged in with.
+    explicit HubMessageRing(const CommDisplay& client);
 
     void client_ReceivedData(const messages::CommType& record);
     void DeliverHubMessage();
     int waiting() const;
 
-    messages::CommType HubRecord;
+signals:
+    // One text for the main window.
+    void hubMessage(const std::string& text);
 
 private:
-    CommDisplay& client_;
-    UserId userId_;
-    Deliver deliver_;
+    const CommDisplay& client_;
     std::array<std::string, kSlots> ring_;
     int write_ = 0;
     int read_ = 0;

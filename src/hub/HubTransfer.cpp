@@ -8,8 +8,6 @@
 #include "platform/Clock.h"
 #include "platform/TextNumbers.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 
 namespace smtpin::hub {
 
@@ -71,29 +69,16 @@ int CommDisplay::FlushOutput()
 
 void CommDisplay::sckClient_DataArrival(long)
 {
-    ReceiveBuffer += socket_.receive();
-    if (ReceiveBuffer.size() > kMaxReceiveBuffer)
-        ReceiveBuffer.erase(0, ReceiveBuffer.size() - kMaxReceiveBuffer);
+    reader_.append(socket_.receive());
     GetNextPktBuffer();
 }
 
 void CommDisplay::GetNextPktBuffer()
 {
-    if (ReceiveBuffer.empty())
-        return;
     try {
-        std::string work;
-        work.swap(ReceiveBuffer);
-        std::size_t start = 0;
-        for (auto p = work.find(packet::kEnd); p != std::string::npos; p = work.find(packet::kEnd, start)) {
-            const std::string one = work.substr(start, p + 1 - start);
-            start = p + 1;
+        std::string one;
+        while (reader_.next(one))
             InterigatePacket(one);
-        }
-        // An unfinished packet goes back ahead of anything that came meanwhile.
-        ReceiveBuffer.insert(0, work, start, std::string::npos);
-        if (ReceiveBuffer.size() > kMaxReceiveBuffer)
-            ReceiveBuffer.erase(0, ReceiveBuffer.size() - kMaxReceiveBuffer);
     } catch (const std::exception& e) {
         log_.UpdateSystemLog(-1, log_.ApplicationList, "", std::string("ERROR: GNPB: ") + e.what());
     }
@@ -186,8 +171,7 @@ void CommDisplay::takeAccept()
     lastHeard_ = clock_.now();
     // What goes again is queued in order first and then leaves in one flush.
     holdFlush_ = true;
-    if (hooks_.loggedIn)
-        hooks_.loggedIn();
+    emit loginAccepted();
     holdFlush_ = false;
     if (ThisMember.BufferSize() > 0 && FlushOutput() == 2)
         ThisMember.SystemState = 10;
@@ -221,44 +205,26 @@ void CommDisplay::handleData()
     TRPackets(bump(ThisMember.RPackets));
     TLastRPacket(clock_.now());
     const CommType received = CurrentPacket;
-    if (hooks_.receivedData)
-        hooks_.receivedData(received);
     CurrentPacket.Clear();
+    takeReceived(received);
 }
 
-bool CommDisplay::Receive(CommType& record)
+// A data packet is taken once a login stands, and handed on as it came.
+// In the waiting request mode the next one is asked for once this one is
+// handed on; the engine's next tick, the next data or "Buffer Emtpy" ends
+// the wait.
+void CommDisplay::takeReceived(const CommType& record)
 {
-    if (receiveBusy_)
-        return false;
-    receiveBusy_ = true;
-    bool result = false;
-    if (Connected() && ThisMember.Identifier != "NOTINIT") {
-        if ((ThisMember.Mode & mode::SYN) && (ThisMember.Mode & mode::NWT)) {
-            DataWaiting = false;
-            Request(record, true);
-            TSystemState(30);
-            TTimeOut(0);
-            // The answer, or the next engine tick, brings the state back to 0.
-            QElapsedTimer waited;
-            waited.start();
-            while (ThisMember.SystemState != 0 && waited.elapsed() < 2 * kEngineMs + 1000) {
-                if (hooks_.waitForEvents) {
-                    if (!hooks_.waitForEvents())
-                        break;
-                } else {
-                    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-                }
-            }
-        }
-        if (DataWaiting) {
-            ++Incomingctr;
-            LastReceivedPacket.Copy(record);
-            DataWaiting = false;
-            result = true;
-        }
+    if (!Connected() || ThisMember.Identifier == "NOTINIT")
+        return;
+    ++Incomingctr;
+    DataWaiting = false;
+    emit receivedData(record);
+    if ((ThisMember.Mode & mode::SYN) && (ThisMember.Mode & mode::NWT) && Connected()) {
+        Request(record, true);
+        TSystemState(30);
+        TTimeOut(0);
     }
-    receiveBusy_ = false;
-    return result;
 }
 
 void CommDisplay::Request(const CommType& record, bool value)

@@ -1,29 +1,26 @@
 #pragma once
 
-#include <functional>
+#include "platform/SocketControl.h"
+
+#include <QObject>
+
 #include <string>
 
 namespace smtpin::hub {
 
-// The hub link's client socket as the link uses it: a state number of the
-// socket control (0 closed ... 7 connected ... 9 error) and its events.
-class LinkSocket {
+// The hub link's client socket as the link uses it: the socket control's
+// state and its events.
+class LinkSocket : public QObject {
+    Q_OBJECT
 public:
     struct Failure {
         int number = 0;
         std::string description;
     };
-    struct Events {
-        std::function<void(long bytes)> dataArrival;
-        std::function<void()> close;
-        std::function<void()> connect;
-        std::function<void(int number, const std::string& description)> error;
-    };
 
-    virtual ~LinkSocket() = default;
-    Events& events() { return events_; }
+    ~LinkSocket() override = default;
 
-    virtual int state() const = 0;
+    virtual SocketControl::State state() const = 0;
     virtual std::string localIP() const = 0;
     virtual int localPort() const = 0;
     virtual std::string localHostName() const = 0;
@@ -32,8 +29,12 @@ public:
     virtual std::string receive() = 0;
     virtual bool close(Failure* failure) = 0;
 
-protected:
-    Events events_;
+signals:
+    void dataArrival(long bytes);
+    // The peer closed.
+    void closed();
+    void connected();
+    void error(int number, const std::string& description);
 };
 
 }  // namespace smtpin::hub

@@ -7,10 +7,10 @@ namespace smtpin::hub {
 SocketControlLink::SocketControlLink()
 {
     auto& ev = control_.events();
-    ev.dataArrival = [this](long bytes) { if (events_.dataArrival) events_.dataArrival(bytes); };
-    ev.close = [this] { if (events_.close) events_.close(); };
-    ev.connect = [this] { if (events_.connect) events_.connect(); };
-    ev.error = [this](int n, const std::string& d) { if (events_.error) events_.error(n, d); };
+    ev.dataArrival = [this](long bytes) { emit dataArrival(bytes); };
+    ev.close = [this] { emit closed(); };
+    ev.connect = [this] { emit connected(); };
+    ev.error = [this](int n, const std::string& d) { emit error(n, d); };
 }
 
 SocketControlLink::~SocketControlLink() { control_.events() = {}; }

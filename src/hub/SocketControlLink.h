@@ -11,7 +11,7 @@ public:
     SocketControlLink();
     ~SocketControlLink() override;
 
-    int state() const override { return control_.state(); }
+    SocketControl::State state() const override { return control_.state(); }
     std::string localIP() const override;
     int localPort() const override { return control_.localPort(); }
     std::string localHostName() const override;

@@ -47,7 +47,7 @@ public:
     ~SocketControl() override;
 
     Events& events() { return events_; }
-    int state() const { return state_; }
+    State state() const { return static_cast<State>(state_); }
 
     int localPort() const { return localPort_; }
     void setLocalPort(int port) { localPort_ = port; }
@@ -83,7 +83,7 @@ private:
     static Failure failureOf(const QObject* socket);
 
     Events events_;
-    int state_ = Closed;
+    State state_ = Closed;
     int localPort_ = 0;
     std::string localAddress_;
     std::string remoteAddress_;

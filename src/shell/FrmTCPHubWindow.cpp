@@ -6,16 +6,11 @@
 #include "hub/CommDisplay.h"
 #include "platform/Dialogs.h"
 
-#include <utility>
-
 namespace smtpin::shell {
 
 FrmTCPHubWindow::FrmTCPHubWindow(ShellSettings& shell, forms::FrmTCPHub& form, hub::CommDisplay& client,
-                                 db::ClientRegistration& registration, Dialogs& dialogs, Deliver deliver)
-    : shell_(shell), form_(form), client_(client), dialogs_(dialogs),
-      // The switch answers the code this client logged in with, not the
-      // identifier as typed in Hub Setup.
-      ring_(client, [this] { return client_.LoginCode(); }, std::move(deliver)),
+                                 db::ClientRegistration& registration, Dialogs& dialogs)
+    : shell_(shell), form_(form), client_(client), dialogs_(dialogs), ring_(client),
       driver_(client, registration,
               hub::HubDriver::Owner{[this] { return shell_.UserIdentifier; }, [this] { return shell_.Title; },
                                     [this] { return form_.mnuCommsShow.checked(); }, form_.window,
@@ -28,8 +23,7 @@ FrmTCPHubWindow::FrmTCPHubWindow(ShellSettings& shell, forms::FrmTCPHub& form, h
 FrmTCPHubWindow::~FrmTCPHubWindow()
 {
     tmrTCP.stop();
-    if (clientLoaded_)
-        client_.hooks().receivedData = nullptr;
+    QObject::disconnect(received_);
 }
 
 void FrmTCPHubWindow::setTimersEnabled(bool on)
@@ -50,7 +44,8 @@ void FrmTCPHubWindow::Form_Load()
     form_.window.setCaption("TCP Connection V1.00");
     shell_.SetShellBanners();
     form_.txtMaxOutputList.setText(std::to_string(shell_.DFMaxDisplayEntries));
-    client_.hooks().receivedData = [this](const messages::CommType& record) { ring_.client_ReceivedData(record); };
+    received_ = QObject::connect(&client_, &hub::CommDisplay::receivedData, &ring_,
+                                 &hub::HubMessageRing::client_ReceivedData);
     client_.Form_Load();
     // A loaded link window stays hidden until shown from the menu or by Auto Show.
     client_.form().window.setVisible(false);
@@ -75,7 +70,7 @@ void FrmTCPHubWindow::Form_Unload()
     if (clientLoaded_) {
         driver_.stop();
         client_.StopCommDisplay();
-        client_.hooks().receivedData = nullptr;
+        QObject::disconnect(received_);
         clientLoaded_ = false;
     }
 }

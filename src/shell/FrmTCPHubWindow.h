@@ -5,7 +5,6 @@
 
 #include <QTimer>
 
-#include <functional>
 #include <string>
 
 namespace smtpin {
@@ -24,11 +23,8 @@ class ShellSettings;
 class FrmTCPHubWindow {
 public:
     static constexpr int kTickMs = 500;
-    // The main window's DoRecievedData.
-    using Deliver = std::function<void(std::string& text)>;
-
     FrmTCPHubWindow(ShellSettings& shell, forms::FrmTCPHub& form, hub::CommDisplay& client,
-                    db::ClientRegistration& registration, Dialogs& dialogs, Deliver deliver);
+                    db::ClientRegistration& registration, Dialogs& dialogs);
     ~FrmTCPHubWindow();
     FrmTCPHubWindow(const FrmTCPHubWindow&) = delete;
     FrmTCPHubWindow& operator=(const FrmTCPHubWindow&) = delete;
@@ -58,6 +54,7 @@ public:
     void txtMaxOutputList_GotFocus();
 
     hub::HubDriver& driver() { return driver_; }
+    // Hands each text from the switch on to the main window.
     hub::HubMessageRing& ring() { return ring_; }
     QTimer tmrTCP;
 
@@ -73,6 +70,7 @@ private:
     bool timersEnabled_ = true;
     bool loaded_ = false;   // only a window whose load ran saves its settings
     bool clientLoaded_ = false;
+    QMetaObject::Connection received_;
 };
 
 }  // namespace smtpin::shell

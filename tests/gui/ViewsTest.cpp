@@ -121,7 +121,7 @@ TEST_F(Views, CommsMenusFollowTheLockAndTheLink)
         EXPECT_FALSE(action->isEnabled()) << name;
 
     client->setupLock.ApplySetupLock(false);
-    client->link.TMode(static_cast<std::int16_t>(client->link.ThisMember.Mode | 0x0080));
+    client->link.TMode(static_cast<std::int16_t>(client->link.member().Mode | 0x0080));
     comms = open(tcp->commsMenu());
     EXPECT_FALSE(comms["Connect"]->isEnabled());
     EXPECT_FALSE(comms["Setup"]->isEnabled());
@@ -210,7 +210,7 @@ TEST_F(Views, TcpWindowStartsHiddenAndClosingItUnloadsTheShellOnceOffline)
     EXPECT_FALSE(tcp->windowTitle().isEmpty());
 
     // Connected: the close waits for the driver's logoff.
-    client->link.TMode(static_cast<std::int16_t>(client->link.ThisMember.Mode | 0x0080));
+    client->link.TMode(static_cast<std::int16_t>(client->link.member().Mode | 0x0080));
     tcp->close();
     EXPECT_TRUE(tcp->isVisible());
     EXPECT_TRUE(client->tcpHub.Loaded());

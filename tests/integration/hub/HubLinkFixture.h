@@ -24,18 +24,20 @@ protected:
     void SetUp() override
     {
         c = openClient("S01");
-        link = std::make_unique<hub::CommDisplay>(clock, c->log, linkForm, c->form, socket);
+        link = std::make_unique<hub::CommDisplay>(clock, c->log, linkForm, c->form.lbTCPProgress, socket);
         queue = std::make_unique<messages::InputQueue>(clock, c->log, c->form, c->reg, c->config, *link);
         queue->SwitchId = "h01";
         ASSERT_TRUE(queue->ResetInputQueue());
         creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, *link);
         watchdog = std::make_unique<messages::Watchdog>(clock, c->reg, *queue, *link);
-        ring = std::make_unique<hub::HubMessageRing>(*link, [] { return std::string("s01"); },
-                                                     [this](std::string& text) { queue->AddInputQueFromSwitch(text); });
+        ring = std::make_unique<hub::HubMessageRing>(*link);
+        QObject::connect(ring.get(), &hub::HubMessageRing::hubMessage,
+                         [this](const std::string& text) { queue->AddInputQueFromSwitch(text); });
         link->setTimersEnabled(false);
-        link->hooks().switchWatchdog = [this] { return watchdog->SendSwitchWatchdog(); };
-        link->hooks().loggedIn = [this] { queue->ResendAfterLogin(); };
-        link->hooks().receivedData = [this](const hub::CommType& r) { ring->client_ReceivedData(r); };
+        QObject::connect(link.get(), &hub::CommDisplay::tcpConnected, [this] { watchdog->SendSwitchWatchdog(); });
+        QObject::connect(link.get(), &hub::CommDisplay::loginAccepted, [this] { queue->ResendAfterLogin(); });
+        QObject::connect(link.get(), &hub::CommDisplay::receivedData, ring.get(),
+                         &hub::HubMessageRing::client_ReceivedData);
         link->Form_Load();
     }
 

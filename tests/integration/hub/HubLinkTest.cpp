@@ -32,11 +32,11 @@ TEST_P(HubLinkTest, AMuteHubIsGivenUpAfterTheLoginCountdown)
     QTcpServer mute;
     ASSERT_TRUE(mute.listen(QHostAddress::LocalHost));
     ASSERT_TRUE(link->Connect(settings(mute.serverPort())));
-    ASSERT_TRUE(tickUntil([this] { return link->ThisMember.SystemState == 4; }));
-    ASSERT_TRUE(tickUntil([this] { return link->ThisMember.SystemState != 4; }, 12));
+    ASSERT_TRUE(tickUntil([this] { return link->member().SystemState == 4; }));
+    ASSERT_TRUE(tickUntil([this] { return link->member().SystemState != 4; }, 12));
     EXPECT_EQ(linkForm.lblError.caption(), "Failed to connect - Never received Login Packet");
     tick();
-    EXPECT_EQ(link->ThisMember.SystemState, 0);
+    EXPECT_EQ(link->member().SystemState, 0);
     EXPECT_EQ(socket.state(), 0);
     EXPECT_FALSE(link->Connected());
 }
@@ -51,10 +51,10 @@ TEST_P(HubLinkTest, EveryPageWithoutItsDeleteReachesTheNextSwitch)
     ASSERT_TRUE(sendPage(1));
     ASSERT_TRUE(hubsim.waitForLine("Test page 1"));
     hubsim.kill();
-    ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->ThisMember.SystemState == 0; }));
+    ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->member().SystemState == 0; }));
     ASSERT_TRUE(sendPage(2));
     ASSERT_TRUE(sendPage(3));
-    EXPECT_EQ(link->ThisMember.BufferSize(), 2);
+    EXPECT_EQ(link->member().BufferSize(), 2);
 
     HubSimProcess again;
     ASSERT_TRUE(again.startOn(port));
@@ -73,7 +73,7 @@ TEST_P(HubLinkTest, LogoffIsSentAndTheSwitchClosesTheLink)
     ASSERT_TRUE(hubsim.start());
     ASSERT_TRUE(login(hubsim.port()));
     ASSERT_TRUE(link->Disconnect());
-    ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->ThisMember.SystemState == 0; }));
+    ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->member().SystemState == 0; }));
     EXPECT_TRUE(hubsim.waitForLine("RX 1002 logoff s01"));
     EXPECT_EQ(linkForm.lblError.caption(), "Socket: Closed");
 }

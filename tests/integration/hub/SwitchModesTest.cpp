@@ -81,7 +81,7 @@ TEST_P(SwitchModes, AfterAnOutageUnderLoadTheLinkComesBackOnceAndDrains)
     EXPECT_EQ(busySlots(), 100);
 
     ASSERT_TRUE(hubsim.startOn(port, {"--buffer-max", "10", "--watchdog-after-accept"}));
-    ASSERT_TRUE(tickUntil([this] { return link->ThisMember.SystemState == 0; }));
+    ASSERT_TRUE(tickUntil([this] { return link->member().SystemState == 0; }));
     ASSERT_TRUE(login(port));
     EXPECT_TRUE(drained());
     EXPECT_TRUE(link->Connected());
@@ -115,7 +115,7 @@ TEST_P(SwitchModes, PagesAFrozenSwitchNeverReadGoAgainAfterItFallsSilent)
     ASSERT_TRUE(tickUntil([this] { return !link->Connected(); }, 10));
     EXPECT_EQ(countContaining(c->drain(), "  HUB: The switch has sent nothing since"), 1);
 
-    ASSERT_TRUE(tickUntil([this] { return link->ThisMember.SystemState == 0; }));
+    ASSERT_TRUE(tickUntil([this] { return link->member().SystemState == 0; }));
     ASSERT_TRUE(login(hubsim.port()));   // the switch takes a new connection
     EXPECT_TRUE(drained());
     for (int i = 0; i < 5; ++i)
@@ -136,7 +136,7 @@ TEST_P(SwitchModes, ADroppedOrEndedLinkLosesNothing)
         const std::string tag = mode.first().toStdString();
         for (int i = 0; i < 4; ++i)
             ASSERT_EQ(page(tag + " " + std::to_string(i)), messages::Taken::Queued);
-        ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->ThisMember.SystemState == 0; }));
+        ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->member().SystemState == 0; }));
         ASSERT_TRUE(link->Connect(settings(hub.port())));
         ASSERT_TRUE(tickUntil([this] { return link->Connected(); })) << tag;
         EXPECT_TRUE(drained()) << tag;
@@ -144,7 +144,7 @@ TEST_P(SwitchModes, ADroppedOrEndedLinkLosesNothing)
             EXPECT_EQ(arrived(hub, tag + " " + std::to_string(i)), 1) << tag << " " << i;
         EXPECT_EQ(hub.count("RX 1000 login"), 2) << tag;
         ASSERT_TRUE(link->Disconnect());
-        ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->ThisMember.SystemState == 0; }));
+        ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->member().SystemState == 0; }));
     }
 }
 
@@ -155,7 +155,7 @@ TEST_P(SwitchModes, ABufferOfZeroGrantedFallsBackToTheConfiguredOne)
     s.BufferMax = 30;
     ASSERT_TRUE(link->Connect(s));
     ASSERT_TRUE(tickUntil([this] { return link->Connected(); }));
-    EXPECT_EQ(link->ThisMember.BufferMax, 30);
+    EXPECT_EQ(link->member().BufferMax, 30);
     EXPECT_EQ(countContaining(c->drain(), "  HUB: The switch granted a link buffer of 0, using 30"), 1);
     ASSERT_EQ(page("granted nothing"), messages::Taken::Queued);
     EXPECT_TRUE(drained());
@@ -174,7 +174,7 @@ TEST_P(SwitchModes, DeletesWithDatesWrittenAnotherWayFreeTheirSlots)
         EXPECT_TRUE(drained()) << format;
         EXPECT_EQ(hub.count("TX DELETE"), 3);
         ASSERT_TRUE(link->Disconnect());
-        ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->ThisMember.SystemState == 0; }));
+        ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->member().SystemState == 0; }));
         const auto lines = c->drain();
         // A decimal comma is read as the switch meant it; a US date is told once a record.
         EXPECT_EQ(countContaining(lines, "HUB: Packet from the switch with an unreadable field"), 0) << format;
@@ -189,16 +189,16 @@ TEST_P(SwitchModes, ARefusedPortIsToldAsAFailedConnect)
     const int port = probe.serverPort();
     probe.close();
     ASSERT_TRUE(link->Connect(settings(port)));
-    ASSERT_TRUE(tickUntil([this] { return link->ThisMember.SystemState == 10; }, 5));
+    ASSERT_TRUE(tickUntil([this] { return link->member().SystemState == 10; }, 5));
     EXPECT_EQ(linkForm.lblError.caption(), "Socket: Failed to connect - [10061] : Connection refused");
     tick();
-    EXPECT_EQ(link->ThisMember.SystemState, 0);
+    EXPECT_EQ(link->member().SystemState, 0);
 
     // A port outside the network's range never wraps round to another one.
     ASSERT_TRUE(link->Connect(settings(70000)));
     tick();
     EXPECT_EQ(linkForm.lblError.caption(), "");
-    EXPECT_EQ(link->ThisMember.SystemStateDES, "Socket: Failed to connect - [10049] : Invalid port 70000");
+    EXPECT_EQ(link->member().SystemStateDES, "Socket: Failed to connect - [10049] : Invalid port 70000");
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, SwitchModes, ::testing::Values(Backend::SQLite), backendName);

@@ -91,8 +91,8 @@ TEST_F(ClientTest, StartsOnTheEmbeddedDefault)
     EXPECT_TRUE(logged("Main: SMTP s01 now operational using version  V2.1(35) 2022"));
     EXPECT_TRUE(c.shell.UserIdentifier == "s01");
     // READY waits in the link's buffer until the switch is reached.
-    ASSERT_EQ(c.link.ThisMember.BufferSize(), 1);
-    EXPECT_NE(c.link.ThisMember.outputBuffer().front().record.Message.find("|READY"), std::string::npos);
+    ASSERT_EQ(c.link.member().BufferSize(), 1);
+    EXPECT_NE(c.link.member().outputBuffer().front().record.Message.find("|READY"), std::string::npos);
 }
 
 TEST_F(ClientTest, SettingsOutsideTheirLimitsTakeTheirDefaults)
@@ -185,7 +185,7 @@ TEST_F(ClientTest, AListenerThatOpensLateTellsTheSwitchReady)
     EXPECT_FALSE(c.listener.ListenerReady);
     const auto words = [&] {
         std::string w;
-        for (const auto& r : c.link.ThisMember.outputBuffer())
+        for (const auto& r : c.link.member().outputBuffer())
             w += r.record.Message.find("|UNAVAIL") != std::string::npos ? "U" : r.record.Message.find("|READY") != std::string::npos ? "R" : "";
         return w;
     };

@@ -56,7 +56,7 @@ public:
     std::vector<std::string> sent;
     bool fail = false;
 
-    int state() const override { return 7; }
+    SocketControl::State state() const override { return SocketControl::Connected; }
     std::string localIP() const override { return "127.0.0.1"; }
     int localPort() const override { return 4000; }
     std::string localHostName() const override { return "localhost"; }

@@ -3,7 +3,9 @@
 
 #include "hub/CommDisplay.h"
 #include "hub/CommShared.h"
+#include "forms/FrmSMTP.h"
 #include "hub/HubMessageRing.h"
+#include "hub/PacketReader.h"
 #include "log/SystemLog.h"
 #include "messages/MessageType.h"
 #include "platform/Clock.h"
@@ -26,15 +28,15 @@ struct Link {
     forms::CommDisplayForm form;
     SystemLog log{clock, mainForm};
     FakeLinkSocket socket;
-    CommDisplay link{clock, log, form, mainForm, socket};
+    CommDisplay link{clock, log, form, mainForm.lbTCPProgress, socket};
     int switchWatchdogs = 0;
     std::vector<CommType> received;
 
     Link()
     {
         link.setTimersEnabled(false);
-        link.hooks().switchWatchdog = [this] { ++switchWatchdogs; return true; };
-        link.hooks().receivedData = [this](const CommType& r) { received.push_back(r); };
+        QObject::connect(&link, &CommDisplay::tcpConnected, [this] { ++switchWatchdogs; });
+        QObject::connect(&link, &CommDisplay::receivedData, [this](const CommType& r) { received.push_back(r); });
         link.Form_Load();
     }
 
@@ -68,20 +70,24 @@ struct Link {
     }
 
     // The hub's answer to a connection request.
-    std::string acceptPacket(std::int16_t modeWord = 0x0114) { return hubAcceptPacket(modeWord); }
+    std::string acceptPacket(std::int16_t modeWord = 0x0114, int expWatchDogSeconds = 0)
+    {
+        return hubAcceptPacket(modeWord, expWatchDogSeconds);
+    }
     std::string packetOf(const std::string& mtype, const std::string& message, const std::string& target)
     {
         return hubPacket(mtype, message, target);
     }
 
-    void login()
+    // expWatchDogSeconds: the watchdog interval the switch promises, if any.
+    void login(int expWatchDogSeconds = 0)
     {
         ASSERT_TRUE(link.Connect(settings()));
         tick();                 // 1: open
         socket.raiseConnect();  // -> 3
         tick();                 // 3: TCP connect -> 11
         tick();                 // 11: request sent -> 4
-        socket.deliver(acceptPacket());
+        socket.deliver(acceptPacket(0x0114, expWatchDogSeconds));
         tick();                 // 5: connected
         ASSERT_TRUE(link.Connected());
     }
@@ -98,20 +104,20 @@ TEST(HubEngine, LogsInThroughEveryState)
 {
     Link t;
     ASSERT_TRUE(t.link.Connect(Link::settings("S01")));
-    EXPECT_EQ(t.link.ThisMember.Identifier, "s01");
-    EXPECT_EQ(t.link.ThisMember.SystemState, 1);
-    EXPECT_TRUE(t.link.ThisMember.Mode & mode::OUT);
-    EXPECT_FALSE(t.link.ThisMember.Mode & mode::PEN);
+    EXPECT_EQ(t.link.member().Identifier, "s01");
+    EXPECT_EQ(t.link.member().SystemState, 1);
+    EXPECT_TRUE(t.link.member().Mode & mode::OUT);
+    EXPECT_FALSE(t.link.member().Mode & mode::PEN);
     t.tick();
     EXPECT_EQ(t.socket.connects, 1);
-    EXPECT_EQ(t.link.ThisMember.SystemState, 2);
+    EXPECT_EQ(t.link.member().SystemState, 2);
     EXPECT_TRUE(t.logged("Socket: Connection Request to 127.0.0.1,6000"));
     t.socket.raiseConnect();
     t.tick();
     EXPECT_EQ(t.switchWatchdogs, 1);
-    EXPECT_EQ(t.link.ThisMember.SystemState, 11);
+    EXPECT_EQ(t.link.member().SystemState, 11);
     t.tick();
-    EXPECT_EQ(t.link.ThisMember.SystemState, 4);
+    EXPECT_EQ(t.link.member().SystemState, 4);
     EXPECT_EQ(t.lastPacketMtype(), "1000");
     CommType request;
     hub::ExtractCommPacket(t.socket.sent.back(), request);
@@ -122,7 +128,7 @@ TEST(HubEngine, LogsInThroughEveryState)
     EXPECT_EQ(request.target, "h01");
 
     t.socket.deliver(t.acceptPacket());
-    EXPECT_EQ(t.link.ThisMember.SystemState, 5);
+    EXPECT_EQ(t.link.member().SystemState, 5);
     EXPECT_TRUE(t.logged("RXD: ACCEPT CONN"));
     t.tick();
     EXPECT_TRUE(t.link.Connected());
@@ -145,15 +151,15 @@ TEST(HubEngine, GivesUpWaitingForTheLoginPacketAfterCountingDown)
     std::vector<std::string> shown;
     for (int i = 0; i < 9; ++i) {
         t.tick();
-        shown.push_back(t.link.ThisMember.SystemStateDES);
+        shown.push_back(t.link.member().SystemStateDES);
     }
     EXPECT_EQ(shown.front(), "APPL: Waiting for Login Packet (09)");
     EXPECT_EQ(shown.back(), "APPL: Waiting for Login Packet (01)");
     t.tick();
-    EXPECT_EQ(t.link.ThisMember.SystemStateDES, "Failed to connect - Never received Login Packet");
-    EXPECT_EQ(t.link.ThisMember.SystemState, 10);
+    EXPECT_EQ(t.link.member().SystemStateDES, "Failed to connect - Never received Login Packet");
+    EXPECT_EQ(t.link.member().SystemState, 10);
     t.tick();
-    EXPECT_EQ(t.link.ThisMember.SystemState, 0);
+    EXPECT_EQ(t.link.member().SystemState, 0);
     EXPECT_EQ(t.socket.socketState, 0);
     EXPECT_FALSE(t.link.Connected());
 }
@@ -165,20 +171,20 @@ TEST(HubEngine, ConnectErrorsAndTimeoutsCloseThePort)
         t.socket.refuseConnect = true;
         ASSERT_TRUE(t.link.Connect(Link::settings()));
         t.tick();
-        EXPECT_EQ(t.link.ThisMember.SystemStateDES, "Socket: Failed to connect - [11001] : Host not found");
-        EXPECT_EQ(t.link.ThisMember.SystemState, 10);
+        EXPECT_EQ(t.link.member().SystemStateDES, "Socket: Failed to connect - [11001] : Host not found");
+        EXPECT_EQ(t.link.member().SystemState, 10);
         t.tick();
-        EXPECT_EQ(t.link.ThisMember.SystemState, 0);
+        EXPECT_EQ(t.link.member().SystemState, 0);
     }
     {
         Link t;   // the TCP connection never comes up
         ASSERT_TRUE(t.link.Connect(Link::settings()));
         t.tick(5);
-        EXPECT_EQ(t.link.ThisMember.SystemStateDES, "Socket: Waiting for Connection 01");
+        EXPECT_EQ(t.link.member().SystemStateDES, "Socket: Waiting for Connection 01");
         t.tick();
         EXPECT_EQ(t.form.lblError.caption(), "Failed to connect - Server failed to connect");
         t.tick();
-        EXPECT_EQ(t.link.ThisMember.SystemState, 0);
+        EXPECT_EQ(t.link.member().SystemState, 0);
         EXPECT_GE(t.socket.closes, 1);
     }
 }
@@ -189,15 +195,15 @@ TEST(HubEngine, ConnectRefusals)
     EXPECT_FALSE(t.link.Connect(Link::settings("S1")));
     EXPECT_FALSE(t.link.Connect(Link::settings("")));
     EXPECT_FALSE(t.link.Connect(Link::settings("s0a")));
-    EXPECT_EQ(t.link.ThisMember.SystemState, 0);
-    EXPECT_EQ(t.link.ThisMember.Identifier, "NOTINIT");
+    EXPECT_EQ(t.link.member().SystemState, 0);
+    EXPECT_EQ(t.link.member().Identifier, "NOTINIT");
     EXPECT_TRUE(t.link.SetLocalIdentifier("?**"));
-    EXPECT_EQ(t.link.ThisMember.Identifier, "?**");
+    EXPECT_EQ(t.link.member().Identifier, "?**");
     t.login();
     const auto sentBefore = t.socket.sent.size();
     EXPECT_FALSE(t.link.Connect(Link::settings("S02")));
-    EXPECT_EQ(t.link.ThisMember.Identifier, "s01");
-    EXPECT_FALSE(t.link.ThisMember.Mode & mode::PEN);
+    EXPECT_EQ(t.link.member().Identifier, "s01");
+    EXPECT_FALSE(t.link.member().Mode & mode::PEN);
     EXPECT_EQ(t.socket.sent.size(), sentBefore);
 }
 
@@ -205,15 +211,15 @@ TEST(HubEngine, DisconnectSendsTheNoticeAndWaitsForTheClose)
 {
     Link t;
     EXPECT_TRUE(t.link.Disconnect());   // not connected: nothing happens
-    EXPECT_EQ(t.link.ThisMember.SystemState, 0);
+    EXPECT_EQ(t.link.member().SystemState, 0);
     t.login();
     EXPECT_TRUE(t.link.Disconnect());
     t.tick();
     EXPECT_EQ(t.lastPacketMtype(), "1002");
-    EXPECT_EQ(t.link.ThisMember.SystemState, 9);
+    EXPECT_EQ(t.link.member().SystemState, 9);
     t.socket.raiseClose();
     t.tick();
-    EXPECT_EQ(t.link.ThisMember.SystemState, 0);
+    EXPECT_EQ(t.link.member().SystemState, 0);
     EXPECT_FALSE(t.link.Connected());
     EXPECT_EQ(t.form.lblError.caption(), "Socket: Closed");
 }
@@ -223,7 +229,7 @@ TEST(HubEngine, ServerLogoffAndKillConnection)
     Link t;
     t.login();
     t.socket.deliver(t.packetOf("1001", "", "s01"));
-    EXPECT_EQ(t.link.ThisMember.SystemState, 8);
+    EXPECT_EQ(t.link.member().SystemState, 8);
     EXPECT_TRUE(t.logged("RXD: DISCONNECT RQST"));
     Link k;
     k.login();
@@ -236,10 +242,10 @@ TEST(HubEngine, ServerLogoffAndKillConnection)
 TEST(HubEngine, AcceptOutsideWaitingIsIgnoredAndBadAcceptDisconnects)
 {
     Link t;
-    t.socket.socketState = 7;
+    t.socket.socketState = SocketControl::Connected;
     t.socket.deliver(t.acceptPacket());
-    EXPECT_EQ(t.link.ThisMember.SystemState, 0);
-    EXPECT_EQ(t.link.ThisMember.Identifier, "NOTINIT");
+    EXPECT_EQ(t.link.member().SystemState, 0);
+    EXPECT_EQ(t.link.member().Identifier, "NOTINIT");
 
     Link b;
     ASSERT_TRUE(b.link.Connect(Link::settings()));
@@ -247,8 +253,8 @@ TEST(HubEngine, AcceptOutsideWaitingIsIgnoredAndBadAcceptDisconnects)
     b.socket.raiseConnect();
     b.tick(2);
     b.socket.deliver(b.packetOf("1003", "0001garbage", "s01"));
-    EXPECT_EQ(b.link.ThisMember.SystemStateDES, "Returned Packet Extraction failed");
-    EXPECT_EQ(b.link.ThisMember.SystemState, 8);
+    EXPECT_EQ(b.link.member().SystemStateDES, "Returned Packet Extraction failed");
+    EXPECT_EQ(b.link.member().SystemState, 8);
 }
 
 // A switch whose accept carries a date written another way still logs the
@@ -273,7 +279,7 @@ TEST(HubEngine, TheLoginHoldsWhateverFollowsTheAccept)
     EXPECT_TRUE(t.logged("RXD: Unreadable field in the accept WatchDog 'soon'"));
     t.tick(3);
     EXPECT_TRUE(t.link.Connected());
-    EXPECT_EQ(t.link.ThisMember.SystemState, 0);
+    EXPECT_EQ(t.link.member().SystemState, 0);
     EXPECT_EQ(t.received.size(), 1u);
 }
 
@@ -283,8 +289,7 @@ TEST(HubEngine, TheLoginHoldsWhateverFollowsTheAccept)
 TEST(HubTransfer, ASilentSwitchIsLeftAndLoggedInAgain)
 {
     Link t;
-    t.login();
-    t.link.TExpWatchDog(DateSerial(10.0 / 86400.0));
+    t.login(10);
     CommType r;
     r.target = "h01";
     r.Message = "waiting";
@@ -297,13 +302,12 @@ TEST(HubTransfer, ASilentSwitchIsLeftAndLoggedInAgain)
     t.tick(9);
     EXPECT_TRUE(t.link.Connected());
     t.tick(1);
-    EXPECT_EQ(t.link.ThisMember.SystemState, 10);
+    EXPECT_EQ(t.link.member().SystemState, 10);
     EXPECT_TRUE(t.logged("APPL: Switch silent since "));
 
     // Quiet and nothing waiting is no silence.
     Link idle;
-    idle.login();
-    idle.link.TExpWatchDog(DateSerial(10.0 / 86400.0));
+    idle.login(10);
     idle.tick(30);
     EXPECT_TRUE(idle.link.Connected());
 }
@@ -315,15 +319,15 @@ TEST(HubTransfer, SendQueuesWhileDownAndFlushesAfterLogin)
     r.target = "h01";
     r.Message = "first";
     EXPECT_TRUE(t.link.Send(r));
-    EXPECT_EQ(t.link.ThisMember.BufferSize(), 1);
+    EXPECT_EQ(t.link.member().BufferSize(), 1);
     EXPECT_TRUE(t.socket.sent.empty());
     t.login();
     t.tick();   // idle tick flushes
-    EXPECT_EQ(t.link.ThisMember.BufferSize(), 0);
+    EXPECT_EQ(t.link.member().BufferSize(), 0);
     CommType out;
     ASSERT_TRUE(hub::ExtractCommPacket(t.socket.sent.back(), out));
     EXPECT_EQ(out.Message, "first");
-    EXPECT_EQ(t.link.ThisMember.Packets, 1);
+    EXPECT_EQ(t.link.member().Packets, 1);
 }
 
 TEST(HubTransfer, FullBufferRefusesTheNewRecordAndKeepsTheQueued)
@@ -337,11 +341,11 @@ TEST(HubTransfer, FullBufferRefusesTheNewRecordAndKeepsTheQueued)
     }
     r.Message = "eleventh";
     EXPECT_FALSE(t.link.Send(r));
-    EXPECT_EQ(t.link.ThisMember.OPackets, 1);
-    EXPECT_EQ(t.link.ThisMember.LastOPacket, t.clock.now());
-    ASSERT_EQ(t.link.ThisMember.BufferSize(), 10);
-    EXPECT_EQ(t.link.ThisMember.outputBuffer().front().record.Message, "m0");
-    EXPECT_EQ(t.link.ThisMember.outputBuffer().back().record.Message, "m9");
+    EXPECT_EQ(t.link.member().OPackets, 1);
+    EXPECT_EQ(t.link.member().LastOPacket, t.clock.now());
+    ASSERT_EQ(t.link.member().BufferSize(), 10);
+    EXPECT_EQ(t.link.member().outputBuffer().front().record.Message, "m0");
+    EXPECT_EQ(t.link.member().outputBuffer().back().record.Message, "m9");
 }
 
 TEST(HubTransfer, FailedSendKeepsTheRecordAtTheHeadAndClosesThePort)
@@ -353,13 +357,13 @@ TEST(HubTransfer, FailedSendKeepsTheRecordAtTheHeadAndClosesThePort)
     r.target = "h01";
     r.Message = "kept";
     EXPECT_TRUE(t.link.Send(r));
-    EXPECT_EQ(t.link.ThisMember.SystemState, 10);
-    EXPECT_EQ(t.link.ThisMember.BufferSize(), 1);
+    EXPECT_EQ(t.link.member().SystemState, 10);
+    EXPECT_EQ(t.link.member().BufferSize(), 1);
     r.target = "toolong";
     t.socket.refuseSend = false;
     t.tick();   // closes the port
     EXPECT_FALSE(t.link.Connected());
-    EXPECT_EQ(t.link.ThisMember.outputBuffer().front().record.Message, "kept");
+    EXPECT_EQ(t.link.member().outputBuffer().front().record.Message, "kept");
 }
 
 TEST(HubTransfer, StreamSplittingHandlesWholeSplitAndBadPackets)
@@ -385,14 +389,63 @@ TEST(HubTransfer, StreamSplittingHandlesWholeSplitAndBadPackets)
     t.socket.deliver(bad + t.packetOf("1007", "", "s01"));
     ASSERT_EQ(t.received.size(), 4u);   // the bad one dropped, the watchdog is data
     EXPECT_EQ(t.received[3].Mtype, "1007");
-    EXPECT_EQ(t.link.ThisMember.RPackets, 4);
+    EXPECT_EQ(t.link.member().RPackets, 4);
+}
+
+// The switch hands records one at a time when it asks for "request next":
+// each record is handed on once, in order, and only then the next asked for.
+TEST(HubTransfer, TheWaitingRequestModeHandsOnEveryRecordAndAsksForTheNext)
+{
+    Link t;
+    t.login();
+    t.link.TMode(static_cast<std::int16_t>(t.link.member().Mode | mode::SYN | mode::NWT));
+    std::vector<std::size_t> sentWhenHandedOn;
+    QObject::connect(&t.link, &CommDisplay::receivedData, [&] { sentWhenHandedOn.push_back(t.socket.sent.size()); });
+    t.socket.deliver(t.packetOf("", "one", "s01") + t.packetOf("", "two", "s01"));
+    t.socket.deliver(t.packetOf("", "three", "s01"));
+    ASSERT_EQ(t.received.size(), 3u);
+    EXPECT_EQ(t.received[0].Message, "one");
+    EXPECT_EQ(t.received[2].Message, "three");
+    EXPECT_EQ(t.link.recordsTaken(), 3);
+    // Handed on before its request for the next went out.
+    EXPECT_EQ(sentWhenHandedOn[1], sentWhenHandedOn[0] + 1);
+    EXPECT_EQ(t.lastPacketMtype(), "1006");
+    EXPECT_EQ(t.link.member().SystemState, 30);
+    EXPECT_FALSE(t.link.member().Mode & mode::LTH);   // no latch while NWT is set
+    t.tick();
+    EXPECT_EQ(t.link.member().SystemState, 0);
+    EXPECT_TRUE(t.logged("APPL: Requesting data ...."));
+}
+
+TEST(HubTransfer, PacketReaderKeepsOnlyWhatIsNotTaken)
+{
+    hub::PacketReader reader;
+    std::string packet;
+    reader.append(std::string("ab\x01" "cd\x01" "e"));
+    ASSERT_TRUE(reader.next(packet));
+    EXPECT_EQ(packet, std::string("ab\x01"));
+    reader.append(std::string("f\x01"));   // arrives while packets are taken
+    ASSERT_TRUE(reader.next(packet));
+    EXPECT_EQ(packet, std::string("cd\x01"));
+    ASSERT_TRUE(reader.next(packet));
+    EXPECT_EQ(packet, std::string("ef\x01"));
+    EXPECT_FALSE(reader.next(packet));
+    EXPECT_EQ(reader.pending(), 0u);
+    // A long stream of whole packets never counts towards the bound.
+    for (int i = 0; i < 30000; ++i) {
+        reader.append(std::string("abcdefghi\x01"));
+        ASSERT_TRUE(reader.next(packet));
+    }
+    reader.append("tail");
+    EXPECT_FALSE(reader.next(packet));
+    EXPECT_EQ(reader.pending(), 4u);
 }
 
 TEST(HubTransfer, ReceiveBufferIsCapped)
 {
     Link t;
     t.socket.deliver(std::string(150000, 'a'));
-    EXPECT_EQ(t.link.ReceiveBuffer.size(), CommDisplay::kMaxReceiveBuffer);
+    EXPECT_EQ(t.link.bytesWaiting(), CommDisplay::kMaxReceiveBuffer);
 }
 
 TEST(HubTransfer, LinkWatchdogGoesOutAfterHalfAnIntervalOfSilence)
@@ -407,30 +460,31 @@ TEST(HubTransfer, LinkWatchdogGoesOutAfterHalfAnIntervalOfSilence)
     t.clock.advanceSeconds(12);
     t.link.Engine_Timer();
     EXPECT_EQ(t.lastPacketMtype(), "1007");
-    EXPECT_TRUE(t.link.ThisMember.Mode & mode::WDG);
+    EXPECT_TRUE(t.link.member().Mode & mode::WDG);
     EXPECT_EQ(t.form.grdMember.cellBackColor(2, 1), 0xFFFF00u);
     t.link.Engine_Timer();   // idle tick clears WDG
-    EXPECT_FALSE(t.link.ThisMember.Mode & mode::WDG);
+    EXPECT_FALSE(t.link.member().Mode & mode::WDG);
 
     t.socket.refuseSend = true;
     t.clock.advanceSeconds(200);
     t.link.Engine_Timer();
-    EXPECT_TRUE(t.link.WatchdogFailed);
-    EXPECT_EQ(t.link.ThisMember.SystemState, 8);
+    EXPECT_TRUE(t.link.watchdogFailed());
+    EXPECT_EQ(t.link.member().SystemState, 8);
 }
 
 TEST(HubTransfer, OwnerTakesOnlyRecordsForThisClientOneAtATime)
 {
     Link t;
     std::vector<std::string> delivered;
-    hub::HubMessageRing owner(t.link, [] { return std::string("s01"); },
-                              [&](std::string& text) { delivered.push_back(text); });
-    t.link.hooks().receivedData = [&](const CommType& r) { owner.client_ReceivedData(r); };
+    hub::HubMessageRing owner(t.link);
+    QObject::connect(&owner, &hub::HubMessageRing::hubMessage,
+                     [&](const std::string& text) { delivered.push_back(text); });
+    QObject::connect(&t.link, &CommDisplay::receivedData, &owner, &hub::HubMessageRing::client_ReceivedData);
     t.login();
     t.socket.deliver(t.packetOf("", "mine", "s01") + t.packetOf("", "theirs", "s02"));
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_EQ(delivered[0], "mine");
-    EXPECT_EQ(t.link.Incomingctr, 2);
+    EXPECT_EQ(t.link.recordsTaken(), 2);
 }
 
 TEST(HubDisplay, GridShowsRecordAndWritesOnlyChanges)
@@ -444,8 +498,8 @@ TEST(HubDisplay, GridShowsRecordAndWritesOnlyChanges)
     EXPECT_EQ(g.textMatrix(1, 1), "NOTINIT");
     EXPECT_EQ(g.textMatrix(2, 1), "[...][...][...][...][...][...][...][...][...][...]");
     const long writes = g.writes();
-    t.link.TMode(t.link.ThisMember.Mode);
-    t.link.TSystemState(t.link.ThisMember.SystemState);
+    t.link.TMode(t.link.member().Mode);
+    t.link.view().ShowCell(hub::RowSystemState, g.textMatrix(hub::RowSystemState, 1));
     EXPECT_EQ(g.writes(), writes);
     t.link.TMode(0x0180);
     EXPECT_EQ(g.textMatrix(2, 1), "[...][OUT][CON][...][...][...][...][...][...][...]");
@@ -460,7 +514,7 @@ TEST(HubDisplay, ClientLogKeepsTwoHundredNewestFirst)
 {
     Link t;
     for (int i = 0; i < 250; ++i)
-        t.link.InsertClientLog("line " + std::to_string(i));
+        t.link.view().InsertClientLog("line " + std::to_string(i));
     const auto& list = t.form.lstClientLog;
     ASSERT_EQ(list.listCount(), 200);
     EXPECT_NE(list.item(0).find("line 249"), std::string::npos);
@@ -472,9 +526,9 @@ TEST(HubDisplay, LatchNeedsSynWithoutNoWait)
     Link t;
     t.login();
     CommType r;
-    t.link.TMode(static_cast<std::int16_t>(t.link.ThisMember.Mode | mode::SYN));
+    t.link.TMode(static_cast<std::int16_t>(t.link.member().Mode | mode::SYN));
     t.link.Request(r, true);
-    EXPECT_TRUE(t.link.ThisMember.Mode & mode::LTH);
+    EXPECT_TRUE(t.link.member().Mode & mode::LTH);
     EXPECT_TRUE(t.logged(std::string(35, ' ') + "LATCH SET"));
     EXPECT_EQ(t.lastPacketMtype(), "1006");
     EXPECT_FALSE(t.link.RequestDataHub(r));

@@ -11,7 +11,7 @@ namespace smtpin::test {
 // the socket's events.
 class FakeLinkSocket final : public hub::LinkSocket {
 public:
-    int socketState = 0;
+    SocketControl::State socketState = SocketControl::Closed;
     bool refuseConnect = false;
     bool refuseSend = false;
     std::vector<std::string> sent;
@@ -21,7 +21,7 @@ public:
     std::string host;
     int port = 0;
 
-    int state() const override { return socketState; }
+    SocketControl::State state() const override { return socketState; }
     std::string localIP() const override { return "127.0.0.1"; }
     int localPort() const override { return 40000; }
     std::string localHostName() const override { return "testhost"; }
@@ -34,12 +34,12 @@ public:
             *failure = {11001, "Host not found"};
             return false;
         }
-        socketState = 6;
+        socketState = SocketControl::Connecting;
         return true;
     }
     bool send(const std::string& data, Failure* failure) override
     {
-        if (refuseSend || socketState != 7) {
+        if (refuseSend || socketState != SocketControl::Connected) {
             if (failure)
                 *failure = {10057, "Socket is not connected"};
             return false;
@@ -56,24 +56,24 @@ public:
     bool close(Failure*) override
     {
         ++closes;
-        socketState = 0;
+        socketState = SocketControl::Closed;
         return true;
     }
 
     void raiseConnect()
     {
-        socketState = 7;
-        events_.connect();
+        socketState = SocketControl::Connected;
+        emit connected();
     }
     void raiseClose()
     {
-        socketState = 8;
-        events_.close();
+        socketState = SocketControl::Closing;
+        emit closed();
     }
     void deliver(const std::string& bytes)
     {
         incoming += bytes;
-        events_.dataArrival(static_cast<long>(bytes.size()));
+        emit dataArrival(static_cast<long>(bytes.size()));
     }
 };
 

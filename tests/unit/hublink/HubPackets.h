@@ -24,9 +24,11 @@ inline std::string hubPacket(const std::string& mtype, const std::string& messag
 }
 
 // The hub's answer to the connection request of "s01".
-inline std::string hubAcceptPacket(std::int16_t modeWord = 0x0114)
+inline std::string hubAcceptPacket(std::int16_t modeWord = 0x0114, int expWatchDogSeconds = 0)
 {
     hub::CommMemberType m;
+    if (expWatchDogSeconds > 0)
+        m.ExpWatchDog = DateSerial(expWatchDogSeconds / 86400.0);
     m.Identifier = "s01";
     m.Mode = modeWord;
     m.BufferMax = 10;

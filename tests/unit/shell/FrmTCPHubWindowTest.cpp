@@ -41,7 +41,7 @@ TEST_P(TcpWindow, ALaterStartLogsInWithTheNormalisedIdentifier)
     EXPECT_EQ(shell->UserIdentifier, "s01");
     EXPECT_EQ(shell->Title, "HXS SMTP Hub Shell - V1.00.00 (08) (s01)");
     login();
-    EXPECT_EQ(link->ThisMember.Identifier, "s01");
+    EXPECT_EQ(link->member().Identifier, "s01");
     EXPECT_EQ(sentWithCode("1000"), 1);
 }
 

@@ -17,7 +17,7 @@ protected:
             const std::string& c = form.window.caption();
             const std::string tail = c.substr(std::min(c.size(), prefix().size()));
             statuses.push_back(tail);
-            engineStateAt.push_back(link->ThisMember.SystemState);
+            engineStateAt.push_back(link->member().SystemState);
         });
     }
     // The caption's shell title part.
@@ -111,7 +111,7 @@ TEST_P(HubDriverTest, AnAttemptCarriesTheHubSettingsAndAutoShowShowsTheLink)
     EXPECT_EQ(s.RemoteBuffer, 30);
     EXPECT_EQ(s.ServerAddress, "10.1.2.3");
     EXPECT_EQ(s.ServerPort, 6100);
-    EXPECT_EQ(link->ThisMember.WatchDog.days(), 120.0 / 86400.0);
+    EXPECT_EQ(link->member().WatchDog.days(), 120.0 / 86400.0);
     engineTick();
     EXPECT_EQ(socket.host, "10.1.2.3");
     EXPECT_EQ(socket.port, 6100);

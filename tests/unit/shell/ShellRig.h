@@ -27,11 +27,12 @@ protected:
 
     void build()
     {
-        link = std::make_unique<hub::CommDisplay>(clock, c->log, linkForm, c->form, socket);
+        link = std::make_unique<hub::CommDisplay>(clock, c->log, linkForm, c->form.lbTCPProgress, socket);
         link->setTimersEnabled(false);
         shell = std::make_unique<shell::ShellSettings>(clock, c->reg, c->config, settings, form, mainBanner);
-        window = std::make_unique<shell::FrmTCPHubWindow>(*shell, form, *link, c->reg, c->dialogs,
-                                                          [this](std::string& t) { delivered.push_back(t); });
+        window = std::make_unique<shell::FrmTCPHubWindow>(*shell, form, *link, c->reg, c->dialogs);
+        QObject::connect(&window->ring(), &hub::HubMessageRing::hubMessage,
+                         [this](const std::string& t) { delivered.push_back(t); });
         window->setTimersEnabled(false);
     }
     void start()
