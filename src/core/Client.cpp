@@ -89,7 +89,7 @@ Client::Client(const Clock& clock_, Options options_)
               {logFolder_, spoolFile_,
                QDir(QString::fromStdString(options.dataDir)).absoluteFilePath("smtpin.lock").toStdString()},
               version()),
-      main({clock, mainForm, log, dialogs, db, registration, queue, watchdog, listener, backup, startup}, mainShell(),
+      main({clock, mainForm, log, dialogs, db, registration, queue, watchdog, listener, backup, startup}, MainWindow::Shell{tcpHub, tcpForm, shell, link, testTraffic},
            version()),
       testTraffic(clock, mainForm, main.ContinuousElapsed,
                   [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
@@ -123,7 +123,7 @@ Client::Client(const Clock& clock_, Options options_)
     main.setTimersEnabled(timers);
     // Log rows the catalogue could not take go as soon as it takes them again.
     QObject::connect(&main.tmrDummyPkts, &QTimer::timeout, [this] { dbLog.FlushWaiting(); });
-    main.onClosed([this] {
+    QObject::connect(&main, &MainWindow::closed, [this] {
         if (finished_)
             finished_();
     });
@@ -131,34 +131,6 @@ Client::Client(const Clock& clock_, Options options_)
 }
 
 Client::~Client() = default;
-
-MainWindow::Shell Client::mainShell()
-{
-    MainWindow::Shell s;
-    s.load = [this] {
-        // The tuning values are read by start-up, before the shell starts the link.
-        tcpHub.driver().HubRetries = registration.TCPVars.HubAttempts;
-        tcpHub.driver().HubRetryWait = registration.TCPVars.HubWait;
-        tcpHub.Form_Load();
-    };
-    s.isOpen = [this] { return tcpHub.Loaded(); };
-    s.unload = [this] { tcpHub.Unload(); };
-    s.show = [this] {
-        // Closed by the operator: showing it loads it again, as at start-up.
-        if (!tcpHub.Loaded() && main.phase() == MainWindow::Phase::Running)
-            tcpHub.Form_Load();
-        tcpForm.window.setVisible(true);
-    };
-    s.linkConnected = [this] { return link.Connected(); };
-    s.outputLine = [this](const std::string& text) { shell.AddOutputLine(tcpForm.lstOutput, text); };
-    s.recordsProcessed = [this](long count, const std::string& when) {
-        tcpForm.labRecordsProcessed[0].setCaption(std::to_string(count));
-        tcpForm.labRecordsProcessed[1].setCaption(when);
-    };
-    s.rotateBanner = [this] { shell.RotateBanner(); };
-    s.testPacing = [this] { testTraffic.ContinuousTest(MainWindow::kDummyPktsMs); };
-    return s;
-}
 
 void Client::start()
 {

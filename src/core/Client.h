@@ -123,7 +123,6 @@ public:
     testtraffic::TestTraffic testTraffic;
 
 private:
-    MainWindow::Shell mainShell();
     void openStatusEndpoint();
     std::unique_ptr<status::StatusServer> statusServer_;
 };

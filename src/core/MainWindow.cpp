@@ -4,12 +4,17 @@
 #include "db/CatalogueConnection.h"
 #include "db/ClientRegistration.h"
 #include "forms/FrmSMTP.h"
+#include "forms/FrmTCPHub.h"
+#include "hub/CommDisplay.h"
 #include "log/LogBackup.h"
 #include "messages/InputQueue.h"
 #include "messages/SwitchWatchdog.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "shell/FrmTCPHubWindow.h"
+#include "shell/ShellSettings.h"
 #include "smtp/SmtpListener.h"
+#include "testtraffic/TestTraffic.h"
 
 #include <exception>
 
@@ -56,8 +61,7 @@ void MainWindow::Form_Load()
         // Given back before the box, which may stay up for a long time.
         abandonStartUp();
         s_.dialogs.MsgBox("Client is unable to function. Closing application", db::ClientRegistration::kDialogTitle);
-        if (closed_)
-            closed_();
+        emit closed();
     }
 }
 
@@ -68,8 +72,7 @@ void MainWindow::abandonStartUp()
     phase_ = Phase::Closed;
     tmrSystem.stop();
     tmrDummyPkts.stop();
-    if (shell_.isOpen && shell_.isOpen() && shell_.unload)
-        shell_.unload();
+    unloadShell();
     s_.listener.Form_Unload();
     // Only a row this start-up claimed: the identifier may still name
     // another instance's row when the claim never happened.
@@ -90,8 +93,7 @@ bool MainWindow::loadSequence()
     }
     s_.form.window.setCaption("Loading TCP comms to Hub");
     s_.listener.SocketCount = 1;
-    if (shell_.load)
-        shell_.load();
+    loadShell();
     cmdDatabaseRESET_Click();
     s_.form.lbClientStart.setCaption(s_.clock.now().generalDate());
     const auto& id = s_.registration.ClientId;
@@ -111,25 +113,23 @@ void MainWindow::tmrSystem_Timer()
 {
     if (ClosePending != 1)
         return;
-    if (!(shell_.linkConnected && shell_.linkConnected()))
+    if (!shell_.link.Connected())
         unloadWindow();
-    else if (shell_.isOpen && shell_.isOpen() && shell_.unload)
+    else
         // The link came up again while the close waited for it (it was
         // reconnecting when the close began): it logs off too.
-        shell_.unload();
+        unloadShell();
 }
 
 void MainWindow::tmrDummyPkts_Timer()
 {
-    if (shell_.rotateBanner)
-        shell_.rotateBanner();
+    shell_.settings.RotateBanner();
     s_.backup.TimeForBackUp();
     s_.watchdog.SwitchWatchdog();
     s_.queue.FlushSpool();
     s_.db.CheckWhileIdle();
     s_.log.ProcessSystemLogQueue();
-    if (shell_.testPacing)
-        shell_.testPacing();
+    shell_.testTraffic.ContinuousTest(kDummyPktsMs);
 }
 
 void MainWindow::unloadWindow()
@@ -146,8 +146,8 @@ bool MainWindow::Form_QueryUnload(int)
         const std::string text = " SYS: *************************** Application has initiated a close.";
         s_.log.UpdateSMTPLog(text);
         s_.log.SystemLogFile().AddLog(s_.clock.now().generalDate() + "\t " + text);
-        if (shell_.linkConnected && shell_.linkConnected() && shell_.unload)
-            shell_.unload();
+        if (shell_.link.Connected())
+            unloadShell();
         s_.registration.SetUserIdInactive();
         tmrDummyPkts.stop();
         CloseStage = 1;
@@ -160,9 +160,8 @@ bool MainWindow::Form_QueryUnload(int)
             tmrSystem.start();
         return false;
     }
-    if (CloseStage == 1 && shell_.isOpen && shell_.isOpen()) {
-        if (shell_.unload)
-            shell_.unload();
+    if (CloseStage == 1 && shell_.window.Loaded()) {
+        shell_.window.Unload();
         CloseStage = 2;
         return false;
     }
@@ -189,18 +188,16 @@ void MainWindow::Form_Unload()
     s_.log.ProcessWholeSystemLogQueue(false);
     phase_ = Phase::Closed;
     s_.form.window.setVisible(false);
-    if (closed_)
-        closed_();
+    emit closed();
 }
 
 void MainWindow::DoRecievedData(const std::string& text)
 {
     s_.queue.AddInputQueFromSwitch(text);
-    if (shell_.outputLine)
-        shell_.outputLine(text);
+    shell_.settings.AddOutputLine(shell_.form.lstOutput, text);
     RecordsProcessed = (RecordsProcessed + 1) % kRecordsWrap;
-    if (shell_.recordsProcessed)
-        shell_.recordsProcessed(RecordsProcessed, s_.clock.now().format(DateSerial::kTimeDate));
+    shell_.form.labRecordsProcessed[0].setCaption(std::to_string(RecordsProcessed));
+    shell_.form.labRecordsProcessed[1].setCaption(s_.clock.now().format(DateSerial::kTimeDate));
 }
 
 void MainWindow::UpdateTCPMain(const std::string& text) { s_.form.lbTCPProgress.setCaption(text); }
@@ -235,8 +232,25 @@ void MainWindow::lbxSMTPLOG_Click() { tipSelectedLine(s_.form.lbxSMTPLOG); }
 
 void MainWindow::mnuShowTCP_Click()
 {
-    if (shell_.show)
-        shell_.show();
+    // Closed by the operator: showing it loads it again, as at start-up.
+    if (!shell_.window.Loaded() && phase_ == Phase::Running)
+        shell_.window.Form_Load();
+    shell_.form.window.setVisible(true);
+}
+
+// frmTCPHub's load, with its shell start. The tuning values are read by
+// start-up, before the shell starts the link.
+void MainWindow::loadShell()
+{
+    shell_.window.driver().setRetries(s_.registration.TCPVars.HubAttempts, s_.registration.TCPVars.HubWait);
+    shell_.window.Form_Load();
+}
+
+// A close request to frmTCPHub, while it is loaded.
+void MainWindow::unloadShell()
+{
+    if (shell_.window.Loaded())
+        shell_.window.Unload();
 }
 
 void MainWindow::mnuMinimise_Click() { s_.form.window.setMinimised(true); }

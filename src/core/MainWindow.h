@@ -5,7 +5,6 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace smtpin {
@@ -13,7 +12,16 @@ class Clock;
 class Dialogs;
 class LogBackup;
 class SmtpListener;
-namespace forms { struct FrmSMTP; }
+namespace forms {
+struct FrmSMTP;
+struct FrmTCPHub;
+}
+namespace hub { class CommDisplay; }
+namespace shell {
+class FrmTCPHubWindow;
+class ShellSettings;
+}
+namespace testtraffic { class TestTraffic; }
 namespace db {
 class CatalogueConnection;
 class ClientRegistration;
@@ -30,19 +38,17 @@ class StartupSettings;
 
 // The main window's behaviour: the start-up sequence, the staged close,
 // the two housekeeping timers and the handlers of its buttons and menu.
-class MainWindow {
+class MainWindow final : public QObject {
+    Q_OBJECT
 public:
-    // What the main window needs of the TCP setup window and the link.
+    // The TCP setup window, its shell and the link, as the main window
+    // starts, shows and closes them; and the continuous test messages.
     struct Shell {
-        std::function<void()> load;                 // frmTCPHub load, with its shell start
-        std::function<bool()> isOpen;               // still loaded
-        std::function<void()> unload;               // a close request to frmTCPHub
-        std::function<void()> show;
-        std::function<bool()> linkConnected;
-        std::function<void(const std::string&)> outputLine;   // its output list
-        std::function<void(long count, const std::string& when)> recordsProcessed;
-        std::function<void()> rotateBanner;
-        std::function<void()> testPacing;           // continuous test messages
+        shell::FrmTCPHubWindow& window;
+        forms::FrmTCPHub& form;
+        shell::ShellSettings& settings;
+        hub::CommDisplay& link;
+        testtraffic::TestTraffic& testTraffic;
     };
     struct Services {
         const Clock& clock;
@@ -66,8 +72,6 @@ public:
     MainWindow(Services services, Shell shell, SystemLog::Version version);
 
     void setTimersEnabled(bool on) { timersEnabled_ = on; }
-    // Called when the window really closes (the program then ends).
-    void onClosed(std::function<void()> closed) { closed_ = std::move(closed); }
 
     void Form_Load();
     // Returns true when the close may proceed.
@@ -97,7 +101,13 @@ public:
     QTimer tmrSystem;
     QTimer tmrDummyPkts;
 
+signals:
+    // The window really closed (the program then ends).
+    void closed();
+
 private:
+    void loadShell();
+    void unloadShell();
     bool loadSequence();
     void abandonStartUp();
     void drainLogInOneCommit();
@@ -112,7 +122,6 @@ private:
     bool timersEnabled_ = true;
     Phase phase_ = Phase::Loading;
     std::string failure_;
-    std::function<void()> closed_;
 };
 
 }  // namespace smtpin::core

@@ -3,12 +3,10 @@
 #include "CommDisplay.h"
 #include "db/ClientRegistration.h"
 
-#include <utility>
-
 namespace smtpin::hub {
 
-HubDriver::HubDriver(CommDisplay& client, const db::ClientRegistration& registration, Owner owner)
-    : client_(client), registration_(registration), owner_(std::move(owner))
+HubDriver::HubDriver(CommDisplay& client, const db::ClientRegistration& registration, Owner& owner)
+    : client_(client), registration_(registration), owner_(owner)
 {
     tmr_HubState.setInterval(kTickMs);
     QObject::connect(&tmr_HubState, &QTimer::timeout, [this] { DriveHubConnection(); });
@@ -24,34 +22,42 @@ void HubDriver::start()
 
 void HubDriver::stop() { tmr_HubState.stop(); }
 
-bool HubDriver::autoShow() const { return owner_.autoShow && owner_.autoShow(); }
-
-void HubDriver::busy(bool on)
+void HubDriver::requestConnect()
 {
-    if (owner_.hourglass)
-        owner_.hourglass(on);
+    ConnectWanted = true;
+    DisconnectRequest = 0;
+}
+
+void HubDriver::requestDisconnect() { DisconnectRequest = 1; }
+void HubDriver::requestTerminate() { DisconnectRequest = 2; }
+
+void HubDriver::setRetries(std::int16_t attempts, std::int16_t waitTicks)
+{
+    HubRetries = attempts;
+    HubRetryWait = waitTicks;
 }
 
 void HubDriver::showLinkWindow(bool on)
 {
-    if (autoShow())
+    if (owner_.autoShow())
         client_.form().window.setVisible(on);
 }
 
 void HubDriver::ShowHubStatus(const std::string& status)
 {
-    const std::string title = owner_.title ? owner_.title() : std::string();
+    const std::string title = owner_.title();
     const std::string caption = title + "  -  (" + twoDigits(HubRetries - RetriesLeft + 1) + "/" +
                                 twoDigits(HubRetries) + ") " + status;
-    if (owner_.caption.caption() != caption)
-        owner_.caption.setCaption(caption);
+    Window& window = owner_.ownerWindow();
+    if (window.caption() != caption)
+        window.setCaption(caption);
 }
 
 void HubDriver::ConnectToHub()
 {
     if (client_.Connected())
         return;
-    HubSettings.Identifier = owner_.userIdentifier ? owner_.userIdentifier() : std::string();
+    HubSettings.Identifier = owner_.userIdentifier();
     HubSettings.Mode = static_cast<std::int16_t>(mode::OUT | mode::BUF | mode::STC);
     HubSettings.Description = "SMTP Client on machine \"" + client_.LocalHostName() + "\" (ASYNC)";
     HubSettings.BufferMax = registration_.TCPVars.HubMaxBuffer;
@@ -59,9 +65,7 @@ void HubDriver::ConnectToHub()
     HubSettings.ServerAddress = registration_.RemoteAddress;
     HubSettings.ServerPort = registration_.RemotePort;
     HubSettings.WatchDog = DateSerial(registration_.TCPVars.CCWatchdog);
-    busy(true);
     client_.Connect(HubSettings);
-    busy(false);
 }
 
 void HubDriver::DriveHubConnection()
@@ -78,7 +82,6 @@ void HubDriver::DriveHubConnection()
             ShowHubStatus("Disconnecting");
             ConnectWanted = false;
             showLinkWindow(true);
-            busy(true);
             HubDriverState = 5;
         } else if (!client_.Connected() && ConnectWanted) {
             if (RetryCountdown > 0) {
@@ -135,7 +138,6 @@ void HubDriver::DriveHubConnection()
     case 6:
         if (client_.member().SystemState != 0)
             break;
-        busy(false);
         showLinkWindow(false);
         HubDriverState = 1;
         if (DisconnectRequest == 2) {
@@ -143,8 +145,7 @@ void HubDriver::DriveHubConnection()
             ShowHubStatus("Terminating");
             // The owner's unload may stop this timer and save settings; the
             // request is cleared first so a refused unload is not repeated.
-            if (owner_.unload)
-                owner_.unload();
+            owner_.unloadOwner();
         } else {
             ShowHubStatus("Disconnected");
             DisconnectRequest = 0;

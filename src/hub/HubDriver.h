@@ -6,7 +6,6 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace smtpin::db {
@@ -25,18 +24,19 @@ public:
     static constexpr int kTickMs = 500;
 
     // What the driver needs from the owner window and the shell.
-    struct Owner {
-        std::function<std::string()> userIdentifier;   // the identifier the link logs in with
-        std::function<std::string()> title;            // the shell title text
-        std::function<bool()> autoShow;                // "Auto Show" is checked
-        Window& caption;                               // the owner window
-        std::function<void()> unload;                  // unload the owner window
-        std::function<void(bool busy)> hourglass;      // busy mouse pointer; may be empty
+    class Owner {
+    public:
+        virtual ~Owner() = default;
+        virtual std::string userIdentifier() const = 0;   // the identifier the link logs in with
+        virtual std::string title() const = 0;            // the shell title text
+        virtual bool autoShow() const = 0;                // "Auto Show" is checked
+        virtual Window& ownerWindow() = 0;                // its caption shows the progress
+        virtual void unloadOwner() = 0;
     };
 
     // The remote address, port and tuning values are read from registration
     // at each attempt, so setup changes take effect on the next one.
-    HubDriver(CommDisplay& client, const db::ClientRegistration& registration, Owner owner);
+    HubDriver(CommDisplay& client, const db::ClientRegistration& registration, Owner& owner);
     ~HubDriver();
     HubDriver(const HubDriver&) = delete;
     HubDriver& operator=(const HubDriver&) = delete;
@@ -45,32 +45,41 @@ public:
     // The link window's load and unload start and stop tmr_HubState.
     void start();
     void stop();
-
     void DriveHubConnection();   // tmr_HubState handler
-    void ConnectToHub();
-    void ShowHubStatus(const std::string& status);
 
-    std::int16_t HubDriverState = 0;
-    bool ConnectWanted = false;
-    std::int16_t DisconnectRequest = 0;   // 0 none, 1 disconnect, 2 disconnect and close the owner
-    std::int16_t RetryCountdown = 0;
-    std::int16_t RetriesLeft = 0;
-    // Start-up sets these from HubAttempts and HubWait.
-    std::int16_t HubRetries = 10;         // 0 or less: no limit
-    std::int16_t HubRetryWait = 10;       // driver ticks
-    CommMemberType HubSettings;
+    // What the operator asks for.
+    void requestConnect();
+    void requestDisconnect();
+    // Disconnect, then unload the owner window.
+    void requestTerminate();
+    // From HubAttempts (0 or less: no limit) and HubWait (driver ticks).
+    void setRetries(std::int16_t attempts, std::int16_t waitTicks);
 
-    QTimer tmr_HubState;
+    bool connectWanted() const { return ConnectWanted; }
+    // 0 none, 1 disconnect, 2 disconnect and close the owner.
+    std::int16_t disconnectRequest() const { return DisconnectRequest; }
+    std::int16_t state() const { return HubDriverState; }
+    // The settings the last attempt connected with.
+    const CommMemberType& settings() const { return HubSettings; }
 
 private:
+    void ConnectToHub();
+    void ShowHubStatus(const std::string& status);
     void showLinkWindow(bool on);
-    void busy(bool on);
-    bool autoShow() const;
 
     CommDisplay& client_;
     const db::ClientRegistration& registration_;
-    Owner owner_;
+    Owner& owner_;
     bool timersEnabled_ = true;
+    std::int16_t HubDriverState = 0;
+    bool ConnectWanted = false;
+    std::int16_t DisconnectRequest = 0;
+    std::int16_t RetryCountdown = 0;
+    std::int16_t RetriesLeft = 0;
+    std::int16_t HubRetries = 10;
+    std::int16_t HubRetryWait = 10;
+    CommMemberType HubSettings;
+    QTimer tmr_HubState;
 };
 
 }  // namespace smtpin::hub

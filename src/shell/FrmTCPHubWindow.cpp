@@ -11,10 +11,7 @@ namespace smtpin::shell {
 FrmTCPHubWindow::FrmTCPHubWindow(ShellSettings& shell, forms::FrmTCPHub& form, hub::CommDisplay& client,
                                  db::ClientRegistration& registration, Dialogs& dialogs)
     : shell_(shell), form_(form), client_(client), dialogs_(dialogs), ring_(client),
-      driver_(client, registration,
-              hub::HubDriver::Owner{[this] { return shell_.UserIdentifier; }, [this] { return shell_.Title; },
-                                    [this] { return form_.mnuCommsShow.checked(); }, form_.window,
-                                    [this] { Unload(); }, {}})
+      driver_(client, registration, *this)
 {
     tmrTCP.setInterval(kTickMs);
     QObject::connect(&tmrTCP, &QTimer::timeout, [this] { tmrTCP_Timer(); });
@@ -33,6 +30,11 @@ void FrmTCPHubWindow::setTimersEnabled(bool on)
 }
 
 void FrmTCPHubWindow::output(const std::string& text) { shell_.AddOutputLine(form_.lstOutput, text); }
+
+std::string FrmTCPHubWindow::userIdentifier() const { return shell_.UserIdentifier; }
+std::string FrmTCPHubWindow::title() const { return shell_.Title; }
+bool FrmTCPHubWindow::autoShow() const { return form_.mnuCommsShow.checked(); }
+Window& FrmTCPHubWindow::ownerWindow() { return form_.window; }
 
 void FrmTCPHubWindow::Form_Load()
 {
@@ -58,7 +60,7 @@ void FrmTCPHubWindow::Form_QueryUnload(bool& Cancel)
 {
     // The driver disconnects first and then closes the window itself.
     if (client_.Connected()) {
-        driver_.DisconnectRequest = 2;
+        driver_.requestTerminate();
         Cancel = true;
     }
 }
@@ -160,11 +162,10 @@ void FrmTCPHubWindow::mnuComms_Click(int index)
 {
     switch (index) {
     case 0:
-        driver_.ConnectWanted = true;
-        driver_.DisconnectRequest = 0;
+        driver_.requestConnect();
         break;
     case 1:
-        driver_.DisconnectRequest = 1;
+        driver_.requestDisconnect();
         break;
     case 2:
         shell_.UserIdentifier = shell_.ClientId();

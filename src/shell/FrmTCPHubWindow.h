@@ -20,12 +20,12 @@ class ShellSettings;
 
 // The TCP setup window: starts the shell, owns the connection driver and
 // the hand-over of received hub messages, and answers the Comms menus.
-class FrmTCPHubWindow {
+class FrmTCPHubWindow final : private hub::HubDriver::Owner {
 public:
     static constexpr int kTickMs = 500;
     FrmTCPHubWindow(ShellSettings& shell, forms::FrmTCPHub& form, hub::CommDisplay& client,
                     db::ClientRegistration& registration, Dialogs& dialogs);
-    ~FrmTCPHubWindow();
+    ~FrmTCPHubWindow() override;
     FrmTCPHubWindow(const FrmTCPHubWindow&) = delete;
     FrmTCPHubWindow& operator=(const FrmTCPHubWindow&) = delete;
 
@@ -60,6 +60,12 @@ public:
 
 private:
     void output(const std::string& text);
+    // What the connection driver asks of this window.
+    std::string userIdentifier() const override;
+    std::string title() const override;
+    bool autoShow() const override;
+    Window& ownerWindow() override;
+    void unloadOwner() override { Unload(); }
 
     ShellSettings& shell_;
     forms::FrmTCPHub& form_;

@@ -214,9 +214,8 @@ TEST_F(Views, TcpWindowStartsHiddenAndClosingItUnloadsTheShellOnceOffline)
     tcp->close();
     EXPECT_TRUE(tcp->isVisible());
     EXPECT_TRUE(client->tcpHub.Loaded());
-    EXPECT_EQ(client->tcpHub.driver().DisconnectRequest, 2);
+    EXPECT_EQ(client->tcpHub.driver().disconnectRequest(), 2);
 
-    client->tcpHub.driver().DisconnectRequest = 0;
     client->link.TMode(0);
     tcp->close();
     EXPECT_FALSE(tcp->isVisible());

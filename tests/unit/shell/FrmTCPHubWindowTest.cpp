@@ -20,7 +20,7 @@ TEST_P(TcpWindow, TheFirstStartNormalisesTheIdentifierAndConnects)
     EXPECT_EQ(caption(), "TCP Connection V1.00");
     EXPECT_EQ(form.txtMaxOutputList.text(), "200");
     EXPECT_EQ(form.labRecordsProcessed[0].caption(), "0");
-    EXPECT_TRUE(driver().ConnectWanted);
+    EXPECT_TRUE(driver().connectWanted());
     EXPECT_FALSE(linkForm.window.visible());
 
     const auto& lines = form.lstOutput.items();
@@ -69,7 +69,7 @@ TEST_P(TcpWindow, AClientWithoutIdentityGetsTheFailureMessageAndNoShell)
     EXPECT_FALSE(window->Loaded());
     EXPECT_FALSE(form.window.visible());
     EXPECT_TRUE(form.lstOutput.items().empty());
-    EXPECT_FALSE(driver().ConnectWanted);
+    EXPECT_FALSE(driver().connectWanted());
 }
 
 TEST_P(TcpWindow, AnIdentifierThatDoesNotNormaliseStopsTheStartWithTheWindowUp)
@@ -81,7 +81,7 @@ TEST_P(TcpWindow, AnIdentifierThatDoesNotNormaliseStopsTheStartWithTheWindowUp)
     EXPECT_TRUE(window->Loaded());
     EXPECT_EQ(c->reg.ClientId, "S**");
     EXPECT_TRUE(form.lstOutput.items().empty());
-    EXPECT_FALSE(driver().ConnectWanted);
+    EXPECT_FALSE(driver().connectWanted());
 }
 
 TEST_P(TcpWindow, TheCommsMenuFollowsLockCommsLockedAndConnection)
@@ -117,7 +117,7 @@ TEST_P(TcpWindow, ClosingWhileConnectedWaitsForTheDisconnection)
     bool cancel = false;
     window->Form_QueryUnload(cancel);
     EXPECT_TRUE(cancel);
-    EXPECT_EQ(driver().DisconnectRequest, 2);
+    EXPECT_EQ(driver().disconnectRequest(), 2);
     EXPECT_FALSE(window->Unload());
     EXPECT_TRUE(window->Loaded());
     EXPECT_TRUE(form.window.visible());

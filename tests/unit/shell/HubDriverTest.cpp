@@ -36,13 +36,12 @@ protected:
 TEST_P(HubDriverTest, ADownHubIsTriedTheAllowedNumberOfTimesThenLeftAlone)
 {
     startWatching();
-    driver().HubRetries = 3;
-    driver().HubRetryWait = 4;
+    driver().setRetries(3, 4);
     socket.refuseConnect = true;
     run(300);
 
     EXPECT_EQ(socket.connects, 3);
-    EXPECT_FALSE(driver().ConnectWanted);
+    EXPECT_FALSE(driver().connectWanted());
     const int a1 = find("(01/03) Attempting Connection");
     const int f1 = find("(01/03) Failed to Connect");
     const int a2 = find("(02/03) Attempting Connection");
@@ -64,8 +63,7 @@ TEST_P(HubDriverTest, ADownHubIsTriedTheAllowedNumberOfTimesThenLeftAlone)
 TEST_P(HubDriverTest, TheRetryMessageCountsDownToZeroBeforeTheNextAttempt)
 {
     startWatching();
-    driver().HubRetries = 3;
-    driver().HubRetryWait = 4;
+    driver().setRetries(3, 4);
     socket.refuseConnect = true;
     run(120);
     const int f1 = find("(01/03) Failed to Connect");
@@ -79,12 +77,11 @@ TEST_P(HubDriverTest, TheRetryMessageCountsDownToZeroBeforeTheNextAttempt)
 TEST_P(HubDriverTest, WithoutALimitTheDriverKeepsTrying)
 {
     startWatching();
-    driver().HubRetries = 0;
-    driver().HubRetryWait = 2;
+    driver().setRetries(0, 2);
     socket.refuseConnect = true;
     run(400);
     EXPECT_GE(socket.connects, 8);
-    EXPECT_TRUE(driver().ConnectWanted);
+    EXPECT_TRUE(driver().connectWanted());
     EXPECT_GE(find("(01/00) Attempting Connection"), 0);
 }
 
@@ -103,7 +100,7 @@ TEST_P(HubDriverTest, AnAttemptCarriesTheHubSettingsAndAutoShowShowsTheLink)
     EXPECT_EQ(statuses.back(), "(01/10) Attempting Connection");
     EXPECT_TRUE(linkForm.window.visible());
 
-    const hub::CommMemberType& s = driver().HubSettings;
+    const hub::CommMemberType& s = driver().settings();
     EXPECT_EQ(s.Identifier, "s01");
     EXPECT_EQ(s.Mode, 0x0114);
     EXPECT_EQ(s.Description, "SMTP Client on machine \"testhost\" (ASYNC)");
@@ -147,7 +144,7 @@ TEST_P(HubDriverTest, TerminatingWaitsForTheLinkToRestThenClosesTheOwner)
     ASSERT_GT(t, d);
     EXPECT_EQ(engineStateAt[static_cast<size_t>(t)], 0);
     EXPECT_EQ(find("(01/10) Disconnected"), -1);
-    EXPECT_EQ(driver().DisconnectRequest, 0);
+    EXPECT_EQ(driver().disconnectRequest(), 0);
     EXPECT_EQ(configValue("Load"), "False");
 }
 
@@ -160,8 +157,8 @@ TEST_P(HubDriverTest, ADisconnectWhileNotConnectedStillPassesThroughItsSteps)
     run(3);
     EXPECT_EQ(statuses, (std::vector<std::string>{"(01/10) Initialize", "(01/10) Disconnecting",
                                                   "(01/10) Disconnected"}));
-    EXPECT_EQ(driver().DisconnectRequest, 0);
-    EXPECT_EQ(driver().HubDriverState, 1);
+    EXPECT_EQ(driver().disconnectRequest(), 0);
+    EXPECT_EQ(driver().state(), 1);
     EXPECT_TRUE(window->Loaded());
     EXPECT_EQ(socket.connects, 0);
 }
@@ -170,12 +167,11 @@ TEST_P(HubDriverTest, ARefusedLoginIdentifierCountsAsAFailedAttempt)
 {
     startWatching();
     shell->UserIdentifier = "bad";
-    driver().HubRetries = 1;
-    driver().HubRetryWait = 1;
+    driver().setRetries(1, 1);
     run(10);
     EXPECT_EQ(socket.connects, 0);
     EXPECT_EQ(statuses.back(), "(01/01) Failed to Connect");
-    EXPECT_FALSE(driver().ConnectWanted);
+    EXPECT_FALSE(driver().connectWanted());
 }
 
 INSTANTIATE_TEST_SUITE_P(Embedded, HubDriverTest, ::testing::Values(Backend::SQLite), backendName);

@@ -89,9 +89,9 @@ protected:
     void login()
     {
         window->mnuComms_Click(0);
-        for (int i = 0; i < 20 && driver().HubDriverState != 8; ++i)
+        for (int i = 0; i < 20 && driver().state() != 8; ++i)
             driver().DriveHubConnection();
-        ASSERT_EQ(driver().HubDriverState, 8);
+        ASSERT_EQ(driver().state(), 8);
         engineTick();            // open
         socket.raiseConnect();
         engineTick();            // TCP connected

@@ -133,7 +133,7 @@ TEST_P(ShellSettingsTest, SettingsChangedInTheWindowSurviveARestart)
     EXPECT_TRUE(form.mnuCommsShow.checked());
     EXPECT_FALSE(form.mnuCommsLockSetup.checked());
     EXPECT_EQ(shell->SetupPassword, "newcode");
-    EXPECT_FALSE(driver().ConnectWanted);
+    EXPECT_FALSE(driver().connectWanted());
     EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig WHERE Parameter = 'Load'").toInt(), 1);
 }
 
