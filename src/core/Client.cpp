@@ -74,12 +74,7 @@ Client::Client(const Clock& clock_, Options options_)
                      return MailOutcome::QueueFull;
                  }),
       listener(clock, log, mainForm, extraction),
-      backup(clock, log,
-             {[this] { registration.UpdateLastBackUp(registration.ClientId); },
-              [this] {
-                  db.CloseSQLDatabase();
-                  db.OpenSQLDatabase();
-              }}),
+      backup(clock, log),
       shell(clock, registration, config, settings, tcpForm, mainForm.lbMainFormBanner),
       tcpHub(shell, tcpForm, link, registration, dialogs),
       hubSetup(hubSetupForm, shell, registration, dialogs),
@@ -105,14 +100,20 @@ Client::Client(const Clock& clock_, Options options_)
     QObject::connect(&tcpHub.ring(), &hub::HubMessageRing::hubMessage,
                      [this](const std::string& text) { main.DoRecievedData(text); });
     queue.AttachSpool(&spool);
+    QObject::connect(&backup, &LogBackup::backedUp, [this] { registration.UpdateLastBackUp(registration.ClientId); });
+    QObject::connect(&backup, &LogBackup::reconnectWanted, [this] {
+        db.CloseSQLDatabase();
+        db.OpenSQLDatabase();
+    });
     // The data folder's lock names the row this installation holds, so a
     // start after a crash can take it back; cleared when the row is given back.
-    registration.onClaimChanged([this](const std::string& device, const std::string& stamp) {
+    QObject::connect(&registration, &db::ClientRegistration::claimChanged, [this](const std::string& device,
+                                                                                 const std::string& stamp) {
         if (dataLock_.Held() && !dataLock_.Record(device.empty() ? std::string() : device + "\t" + stamp))
             log.UpdateSystemLog(-1, log.ApplicationList, "", "  IV: Could not note the client row in the data folder lock");
     });
     // A listener that opens late (or is lost) is told to the switch as at start-up.
-    listener.onAvailabilityChanged([this](bool ready) {
+    QObject::connect(&listener, &SmtpListener::availabilityChanged, [this](bool ready) {
         if (running())
             queue.SendUpdate(true, ready ? "READY" : "UNAVAIL");
     });

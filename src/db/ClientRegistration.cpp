@@ -236,8 +236,7 @@ std::string ClientRegistration::stampOf(const std::string& device)
 
 void ClientRegistration::tellClaim(const std::string& device)
 {
-    if (claimChanged_)
-        claimChanged_(device, stampOf(device));
+    emit claimChanged(device, stampOf(device));
 }
 
 bool ClientRegistration::TakeBackOwnRow(const std::string& device, const std::string& stamp, const std::string& request)
@@ -282,8 +281,7 @@ void ClientRegistration::SetUserIdInactive()
     try {
         db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)", {qs(std::string(text::Trim(ClientId, text::kSpace)))});
         holdsRow_ = false;
-        if (claimChanged_)
-            claimChanged_("", "");
+        emit claimChanged("", "");
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" SUII: Unable to access connection to disable user.", f);
     }

@@ -2,8 +2,9 @@
 
 #include "platform/DateSerial.h"
 
+#include <QObject>
+
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace smtpin {
@@ -46,7 +47,8 @@ struct TCPVariables {
 // This client's identity in the shared client table and the rows that
 // belong to it: claiming and releasing the row, availability, backup and
 // hub settings, and message numbers.
-class ClientRegistration {
+class ClientRegistration final : public QObject {
+    Q_OBJECT
 public:
     static constexpr const char* kNoClient = "xxx";
     static constexpr const char* kDialogTitle = "HXS-SMTP";
@@ -88,18 +90,17 @@ public:
     // carries the stamp this installation left on it. False when it is free,
     // gone, disabled, or claimed since by anyone else.
     bool TakeBackOwnRow(const std::string& device, const std::string& stamp, const std::string& request);
-    // Told the row and its stamp whenever this instance claims its row or
-    // the stamp on it changes, and ("", "") when it gives the row back.
-    void onClaimChanged(std::function<void(const std::string& device, const std::string& stamp)> f)
-    {
-        claimChanged_ = std::move(f);
-    }
 
     // This instance claimed its row and has not released it yet.
     bool HoldsRow() const { return holdsRow_; }
 
     // Empty, spaces or "xxx": the routines that take an identifier do nothing.
     static bool NoIdentity(const std::string& identifier);
+
+signals:
+    // The row and its stamp whenever this instance claims its row or the
+    // stamp on it changes, and ("", "") when it gives the row back.
+    void claimChanged(const std::string& device, const std::string& stamp);
 
 private:
     std::string whoAmIPattern(const std::string& pattern);
@@ -114,7 +115,6 @@ private:
     void tellClaim(const std::string& device);
     void logLine(const std::string& text);
 
-    std::function<void(const std::string&, const std::string&)> claimChanged_;
     std::int64_t next_ = 1, last_ = 0;                    // the block in use
     std::int64_t nextBlockFirst_ = 1, nextBlockLast_ = 0; // drawn before it runs out
     bool outOfIdsLogged_ = false;

@@ -6,14 +6,13 @@ namespace smtpin::hub {
 
 SocketControlLink::SocketControlLink()
 {
-    auto& ev = control_.events();
-    ev.dataArrival = [this](long bytes) { emit dataArrival(bytes); };
-    ev.close = [this] { emit closed(); };
-    ev.connect = [this] { emit connected(); };
-    ev.error = [this](int n, const std::string& d) { emit error(n, d); };
+    connect(&control_, &SocketControl::dataArrival, this, &LinkSocket::dataArrival);
+    connect(&control_, &SocketControl::closed, this, &LinkSocket::closed);
+    connect(&control_, &SocketControl::connected, this, &LinkSocket::connected);
+    connect(&control_, &SocketControl::error, this, &LinkSocket::error);
 }
 
-SocketControlLink::~SocketControlLink() { control_.events() = {}; }
+SocketControlLink::~SocketControlLink() { control_.disconnect(); }
 
 std::string SocketControlLink::localIP() const
 {

@@ -10,8 +10,8 @@
 
 namespace smtpin {
 
-LogBackup::LogBackup(const Clock& clock, SystemLog& log, Hooks hooks)
-    : clock_(clock), log_(log), hooks_(std::move(hooks))
+LogBackup::LogBackup(const Clock& clock, SystemLog& log)
+    : clock_(clock), log_(log)
 {
 }
 
@@ -80,12 +80,10 @@ void LogBackup::TimeForBackUp()
         logLine("TFB: Begin Backup smtp log.");
         log_.SMTPLogFile().Backup();
         LastBackUp = clock_.now();
-        if (hooks_.updateLastBackUp)
-            hooks_.updateLastBackUp();
+        emit backedUp();
         logLine("TFB: Backup system logs successful.");
         DeleteOldBackups(std::filesystem::path(log_.SystemLogFile().FileName()).parent_path().string() + "/BACKUP");
-        if (hooks_.reconnect)
-            hooks_.reconnect();
+        emit reconnectWanted();
     } catch (const std::exception& e) {
         logLine(std::string("TFB: error: 0 ") + e.what());
         logLine("TFB: Backup to system log failed.");

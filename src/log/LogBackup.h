@@ -2,8 +2,9 @@
 
 #include "platform/DateSerial.h"
 
+#include <QObject>
+
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace smtpin {
@@ -12,14 +13,10 @@ class Clock;
 class SystemLog;
 
 // Rolls both log files over on the schedule of the client row.
-class LogBackup {
+class LogBackup final : public QObject {
+    Q_OBJECT
 public:
-    struct Hooks {
-        std::function<void()> updateLastBackUp;   // stamp the client row
-        std::function<void()> reconnect;          // close and reopen the catalogue
-    };
-
-    LogBackup(const Clock& clock, SystemLog& log, Hooks hooks);
+    LogBackup(const Clock& clock, SystemLog& log);
 
     // From the client row at start-up; a period of 0 or less means no
     // scheduled backups, said once in the log.
@@ -33,12 +30,17 @@ public:
     // Deletes the backups in folder older than KeepDays, one log line each.
     void DeleteOldBackups(const std::string& folder);
 
+signals:
+    // Both logs were rolled over: the client row gets the time.
+    void backedUp();
+    // The catalogue connection is closed and opened again after a backup.
+    void reconnectWanted();
+
 private:
     void logLine(const std::string& text);
 
     const Clock& clock_;
     SystemLog& log_;
-    Hooks hooks_;
 };
 
 }  // namespace smtpin

@@ -38,7 +38,8 @@ SocketControl::SocketControl(QObject* parent) : QObject(parent) {}
 
 SocketControl::~SocketControl()
 {
-    events_ = {};
+    // Nothing hears the close of a control that is going away.
+    disconnect();
     close();
 }
 
@@ -109,8 +110,7 @@ void SocketControl::raiseAcceptError(const Failure& failure)
         if (!server || server != server_)
             return;
         state_ = Error;
-        if (events_.error)
-            events_.error(failure.number, failure.description);
+        emit error(failure.number, failure.description);
     }, Qt::QueuedConnection);
 }
 
@@ -119,8 +119,7 @@ void SocketControl::requestConnection(QTcpSocket* s)
     const long id = nextRequestId_++;
     pending_[id] = s;
     s->setParent(this);
-    if (events_.connectionRequest)
-        events_.connectionRequest(id);
+    emit connectionRequest(id);
 }
 
 bool SocketControl::accept(SocketControl& listener, long requestId, Failure* failure)
@@ -168,8 +167,8 @@ void SocketControl::adopt(QTcpSocket* s)
     localPort_ = s->localPort();
     localAddress_ = addressText(s->localAddress());
     QObject::connect(s, &QIODevice::readyRead, this, [this] {
-        if (events_.dataArrival && socket_)
-            events_.dataArrival(static_cast<long>(socket_->bytesAvailable()));
+        if (socket_)
+            emit dataArrival(static_cast<long>(socket_->bytesAvailable()));
     });
     QObject::connect(s, &QIODevice::bytesWritten, this, &SocketControl::onBytesWritten);
     QObject::connect(s, &QAbstractSocket::errorOccurred, this, &SocketControl::onSocketError);
@@ -179,8 +178,7 @@ void SocketControl::adopt(QTcpSocket* s)
             return;
         adopt(socket_);
         state_ = Connected;
-        if (events_.connect)
-            events_.connect();
+        emit connected();
     });
     QObject::connect(s, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState st) {
         if (st == QAbstractSocket::HostLookupState)
@@ -192,8 +190,8 @@ void SocketControl::adopt(QTcpSocket* s)
 
 void SocketControl::onBytesWritten()
 {
-    if (socket_ && socket_->bytesToWrite() == 0 && events_.sendComplete)
-        events_.sendComplete();
+    if (socket_ && socket_->bytesToWrite() == 0)
+        emit sendComplete();
 }
 
 void SocketControl::onSocketError()
@@ -208,8 +206,7 @@ void SocketControl::onSocketError()
         return;
     state_ = Error;
     const Failure f = failureOf(socket_);
-    if (events_.error)
-        events_.error(f.number, f.description);
+    emit error(f.number, f.description);
 }
 
 void SocketControl::onDisconnected()
@@ -217,8 +214,7 @@ void SocketControl::onDisconnected()
     if (state_ != Connected)
         return;
     state_ = Closing;
-    if (events_.close)
-        events_.close();
+    emit closed();
 }
 
 bool SocketControl::connectTo(const std::string& host, int port, Failure* failure)

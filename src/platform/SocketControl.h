@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QPointer>
 
-#include <functional>
 #include <map>
 #include <string>
 
@@ -34,19 +33,9 @@ public:
         std::string description;
     };
 
-    struct Events {
-        std::function<void(long requestId)> connectionRequest;
-        std::function<void(long bytes)> dataArrival;
-        std::function<void()> sendComplete;
-        std::function<void()> close;
-        std::function<void()> connect;
-        std::function<void(int number, const std::string& description)> error;
-    };
-
     explicit SocketControl(QObject* parent = nullptr);
     ~SocketControl() override;
 
-    Events& events() { return events_; }
     State state() const { return static_cast<State>(state_); }
 
     int localPort() const { return localPort_; }
@@ -69,6 +58,15 @@ public:
     std::string receive(long maxBytes = -1);
     void close();
 
+signals:
+    void connectionRequest(long requestId);
+    void dataArrival(long bytes);
+    void sendComplete();
+    // The peer closed.
+    void closed();
+    void connected();
+    void error(int number, const std::string& description);
+
 private:
     // The listening socket's accepting (SocketControlAccept.cpp).
     void watchForConnections();
@@ -82,7 +80,6 @@ private:
     void releaseSocket();
     static Failure failureOf(const QObject* socket);
 
-    Events events_;
     State state_ = Closed;
     int localPort_ = 0;
     std::string localAddress_;

@@ -125,8 +125,7 @@ bool FrmTCPHubWindow::InitialiseShell()
         tmrTCP.start();
 
     output("Restoring form postion ... ok");
-    if (shell_.hooks().setPasswordState)
-        shell_.hooks().setPasswordState(0);
+    shell_.ResetPasswordState();
 
     if (form_.mnuCommsAutoConnect.checked()) {
         output("Automaticly connecting to HOLV Hub");

@@ -10,14 +10,15 @@ namespace smtpin::shell {
 SetupLock::SetupLock(ShellSettings& shell, forms::FrmTCPHub& form, Dialogs& dialogs)
     : shell_(shell), form_(form), dialogs_(dialogs)
 {
-    shell_.hooks().applySetupLock = [this](bool locked) { ApplySetupLock(locked); };
-    shell_.hooks().setPasswordState = [this](int state) { SetPasswordState(static_cast<std::int16_t>(state)); };
+    lockRead_ = QObject::connect(&shell_, &ShellSettings::setupLockRead, [this](bool locked) { ApplySetupLock(locked); });
+    stateWanted_ = QObject::connect(&shell_, &ShellSettings::passwordStateWanted,
+                                    [this](int state) { SetPasswordState(static_cast<std::int16_t>(state)); });
 }
 
 SetupLock::~SetupLock()
 {
-    shell_.hooks().applySetupLock = nullptr;
-    shell_.hooks().setPasswordState = nullptr;
+    QObject::disconnect(lockRead_);
+    QObject::disconnect(stateWanted_);
 }
 
 int SetupLock::entryBox(std::int16_t state)

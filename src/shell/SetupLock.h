@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QObject>
+
 #include <cstdint>
 #include <string>
 
@@ -40,6 +42,8 @@ public:
     std::int16_t PasswordState() const { return state_; }
 
 private:
+    QMetaObject::Connection lockRead_;
+    QMetaObject::Connection stateWanted_;
     // The box that takes the entry in a state, or -1.
     static int entryBox(std::int16_t state);
     // The check of leaving a box, with that box's text.

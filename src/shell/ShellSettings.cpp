@@ -83,8 +83,7 @@ bool ShellSettings::LoadTCPSettings()
         failed = true;
     SetupPassword = ReadSetting(kApplication, kSection, "SetupPassword", SetupPassword);
     SetupLocked = readBool("SetupLocked", SetupLocked);
-    if (hooks_.applySetupLock)
-        hooks_.applySetupLock(SetupLocked);
+    emit setupLockRead(SetupLocked);
     form_.mnuCommsAutoConnect.setChecked(readBool("Auto Connect", true));
     form_.mnuCommsShow.setChecked(readBool("Auto Show CommClass", false));
     form_.mnuCommsLockSetup.setChecked(readBool("DisableCommSetup", true));

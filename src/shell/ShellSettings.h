@@ -3,11 +3,11 @@
 #include "platform/Controls.h"
 #include "platform/DateSerial.h"
 
+#include <QObject>
 #include <QString>
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace smtpin {
@@ -26,7 +26,8 @@ namespace smtpin::shell {
 // (configuration table first, legacy registry key second), the user
 // identifier the hub link logs in with, the title, the locale date order
 // and the banner lines of the main and shell windows.
-class ShellSettings {
+class ShellSettings final : public QObject {
+    Q_OBJECT
 public:
     static constexpr const char* kVersion = "1.00.00 (08)";
     static constexpr const char* kShellName = "HXS SMTP Hub Shell";
@@ -35,16 +36,11 @@ public:
     static constexpr int kBanners = 5;
     static constexpr double kBannerSeconds = 2.0;
 
-    // Where the setup lock routines will plug in; empty hooks do nothing.
-    struct Hooks {
-        std::function<void(bool locked)> applySetupLock;
-        std::function<void(int state)> setPasswordState;
-    };
-
     ShellSettings(const Clock& clock, db::ClientRegistration& registration, db::ClientConfig& config,
                   const SettingsStore& registry, forms::FrmTCPHub& form, Label& lbMainFormBanner);
 
-    Hooks& hooks() { return hooks_; }
+    // The setup lock starts over with no password entry under way.
+    void ResetPasswordState() { emit passwordStateWanted(0); }
 
     // The client identifier lives with the registration, which claims it.
     std::string& ClientId();
@@ -87,6 +83,11 @@ public:
 
     static std::string boolText(bool value) { return value ? "True" : "False"; }
 
+signals:
+    // The settings were read: the setup lock follows them.
+    void setupLockRead(bool locked);
+    void passwordStateWanted(int state);
+
 private:
     std::string registryKey(const std::string& application, const std::string& section) const;
 
@@ -96,7 +97,6 @@ private:
     const SettingsStore& registry_;
     forms::FrmTCPHub& form_;
     Label& lbMainFormBanner_;
-    Hooks hooks_;
     DateSerial lastBannerChange_;
 };
 

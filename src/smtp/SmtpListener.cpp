@@ -43,7 +43,7 @@ SmtpListener::~SmtpListener()
     tmrProcessing.stop();
     tmrLog.stop();
     for (auto& s : wskSMTP)
-        s->events() = {};
+        s->disconnect();
 }
 
 void SmtpListener::SetMaxSockets(int n)
@@ -59,13 +59,14 @@ void SmtpListener::log(const std::string& text) { log_.UpdateSMTPLog(text); }
 void SmtpListener::loadSocket(int index)
 {
     auto control = std::make_unique<SocketControl>();
-    SocketControl::Events& ev = control->events();
-    ev.connectionRequest = [this, index](long id) { wskSMTP_ConnectionRequest(index, id); };
-    ev.dataArrival = [this, index](long bytes) { wskSMTP_DataArrival(index, bytes); };
-    ev.sendComplete = [this, index] { wskSMTP_SendComplete(index); };
-    ev.close = [this, index] { wskSMTP_Close(index); };
-    ev.connect = [this, index] { wskSMTP_Connect(index); };
-    ev.error = [this, index](int n, const std::string& d) { wskSMTP_Error(index, n, d); };
+    SocketControl* c = control.get();
+    QObject::connect(c, &SocketControl::connectionRequest, [this, index](long id) { wskSMTP_ConnectionRequest(index, id); });
+    QObject::connect(c, &SocketControl::dataArrival, [this, index](long bytes) { wskSMTP_DataArrival(index, bytes); });
+    QObject::connect(c, &SocketControl::sendComplete, [this, index] { wskSMTP_SendComplete(index); });
+    QObject::connect(c, &SocketControl::closed, [this, index] { wskSMTP_Close(index); });
+    QObject::connect(c, &SocketControl::connected, [this, index] { wskSMTP_Connect(index); });
+    QObject::connect(c, &SocketControl::error,
+                     [this, index](int n, const std::string& d) { wskSMTP_Error(index, n, d); });
     wskSMTP.push_back(std::move(control));
 }
 
@@ -235,8 +236,7 @@ void SmtpListener::setListening(bool ready)
         loadFailure_.clear();
         form_.lbPETTicker.setCaption("Server Activated");
     }
-    if (availabilityChanged_)
-        availabilityChanged_(ready);
+    emit availabilityChanged(ready);
 }
 
 void SmtpListener::ForceClosePort(int index)

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,7 +24,8 @@ namespace forms { struct FrmSMTP; }
 // one session each. Sockets are loaded on demand up to MaxSockets and then
 // re-used; the port timer greets new sessions, ends them at their time limit
 // and restarts the listener when it has been idle.
-class SmtpListener {
+class SmtpListener final : public QObject {
+    Q_OBJECT
 public:
     static constexpr int kRecords = 102;
     static constexpr int kMaxSessionSockets = 100;
@@ -65,9 +65,6 @@ public:
     // The restart can open it once the cause is gone (a busy port); false
     // when the address or port itself cannot be used.
     bool canRetry() const;
-    // Told when a restart of the listening socket opens it after it was not
-    // listening, or fails after it was: the switch hears READY or UNAVAIL.
-    void onAvailabilityChanged(std::function<void(bool ready)> changed) { availabilityChanged_ = std::move(changed); }
     // A restart that failed is tried again this soon, whatever the idle time.
     static constexpr double kRetryAfterFailedRestart = 5.0 / 86400.0;
 
@@ -98,6 +95,11 @@ public:
     std::string tick() const;   // "[" + LogTick + "]"
     void log(const std::string& text);
 
+signals:
+    // A restart of the listening socket opened it after it was not
+    // listening, or failed after it was: the switch hears READY or UNAVAIL.
+    void availabilityChanged(bool ready);
+
 private:
     void loadSocket(int index);
     void walkSocket(int i);
@@ -119,7 +121,6 @@ private:
     QTimer tmrLog;
     bool timersEnabled_ = true;
     std::string loadFailure_;
-    std::function<void(bool)> availabilityChanged_;
 };
 
 }  // namespace smtpin

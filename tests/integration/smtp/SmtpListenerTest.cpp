@@ -78,7 +78,7 @@ TEST(SmtpListener, AListenerThatCouldNotOpenIsOpenedByTheRestartOnceFree)
     BareListener bare("127.0.0.1", std::to_string(squatter->port));
     auto& [clock, form, log, parser, listener] = bare;
     std::vector<bool> told;
-    listener.onAvailabilityChanged([&](bool ready) { told.push_back(ready); });
+    QObject::connect(&listener, &SmtpListener::availabilityChanged, [&](bool ready) { told.push_back(ready); });
     listener.ListenerIdleTime = 600.0 / 86400.0;
     listener.Form_Load();
     ASSERT_FALSE(listener.ListenerReady);

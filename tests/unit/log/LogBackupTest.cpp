@@ -20,7 +20,7 @@ TEST(LogBackup, BackupsOlderThanTheKeptDaysAreDeleted)
     forms::FrmSMTP form;
     SystemLog log{clock, form};
     log.OpenSystemLogs(dir.file("logs"), "S01", {2, 1, 35});
-    LogBackup backup(clock, log, {});
+    LogBackup backup(clock, log);
     backup.setSchedule(24, DateSerial::fromParts(2026, 12, 8, 9, 0, 0));
     backup.KeepDays = 30;
     const std::string folder = dir.file("logs/BACKUP");

@@ -14,14 +14,14 @@ TEST(SocketControl, ListenAcceptConnectSendAndPeerClose)
 {
     SocketControl listener, session, client;
     long request = 0;
-    listener.events().connectionRequest = [&](long id) { request = id; };
+    QObject::connect(&listener, &SocketControl::connectionRequest, [&](long id) { request = id; });
     ASSERT_TRUE(listener.bind(0, "127.0.0.1"));
     ASSERT_TRUE(listener.listen());
     EXPECT_EQ(listener.state(), SocketControl::Listening);
     EXPECT_GT(listener.localPort(), 0);
 
     bool connected = false;
-    client.events().connect = [&] { connected = true; };
+    QObject::connect(&client, &SocketControl::connected, [&] { connected = true; });
     ASSERT_TRUE(client.connectTo("127.0.0.1", listener.localPort()));
     EXPECT_EQ(client.state(), SocketControl::Connecting);
     ASSERT_TRUE(pumpUntil([&] { return request != 0 && connected; }));
@@ -33,9 +33,9 @@ TEST(SocketControl, ListenAcceptConnectSendAndPeerClose)
     EXPECT_FALSE(session.accept(listener, request));   // taken once
 
     int completes = 0;
-    session.events().sendComplete = [&] { ++completes; };
+    QObject::connect(&session, &SocketControl::sendComplete, [&] { ++completes; });
     std::string got;
-    client.events().dataArrival = [&](long) { got += client.receive(); };
+    QObject::connect(&client, &SocketControl::dataArrival, [&](long) { got += client.receive(); });
     ASSERT_TRUE(session.send(std::string("hi\0\xff", 4)));
     ASSERT_TRUE(pumpUntil([&] { return got.size() == 4 && completes == 1; }));
     EXPECT_EQ(got, std::string("hi\0\xff", 4));
@@ -43,8 +43,8 @@ TEST(SocketControl, ListenAcceptConnectSendAndPeerClose)
     // Peer close: the close event, state 8 until close().
     bool closed = false;
     int errors = 0;
-    session.events().close = [&] { closed = true; };
-    session.events().error = [&](int, const std::string&) { ++errors; };
+    QObject::connect(&session, &SocketControl::closed, [&] { closed = true; });
+    QObject::connect(&session, &SocketControl::error, [&](int, const std::string&) { ++errors; });
     client.close();
     EXPECT_EQ(client.state(), SocketControl::Closed);
     ASSERT_TRUE(pumpUntil([&] { return closed; }));
@@ -66,7 +66,7 @@ TEST(SocketControl, ErrorsLeaveState9UntilClose)
     }
     SocketControl client;
     int number = 0;
-    client.events().error = [&](int n, const std::string&) { number = n; };
+    QObject::connect(&client, &SocketControl::error, [&](int n, const std::string&) { number = n; });
     ASSERT_TRUE(client.connectTo("127.0.0.1", port));
     ASSERT_TRUE(pumpUntil([&] { return number != 0; }));
     EXPECT_EQ(number, 10061);
@@ -83,7 +83,7 @@ TEST(SocketControl, ErrorsLeaveState9UntilClose)
 TEST(SocketControl, RefusedRequestGetsItsTextAndIsClosed)
 {
     SocketControl listener;
-    listener.events().connectionRequest = [&](long id) { listener.refuse(id, "421 busy\r\n"); };
+    QObject::connect(&listener, &SocketControl::connectionRequest, [&](long id) { listener.refuse(id, "421 busy\r\n"); });
     ASSERT_TRUE(listener.bind(0, "127.0.0.1") && listener.listen());
     TestClient c;
     ASSERT_TRUE(c.connectTo(listener.localPort()));

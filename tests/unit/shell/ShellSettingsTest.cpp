@@ -52,7 +52,7 @@ TEST_P(ShellSettingsTest, AFreshInstallationTakesEveryDefaultAndStoresIt)
 {
     build();
     bool lockApplied = true;
-    shell->hooks().applySetupLock = [&](bool locked) { lockApplied = locked; };
+    QObject::connect(shell.get(), &shell::ShellSettings::setupLockRead, [&](bool locked) { lockApplied = locked; });
     ASSERT_TRUE(shell->LoadTCPSettings());
 
     EXPECT_TRUE(shell->Load);
@@ -85,7 +85,7 @@ TEST_P(ShellSettingsTest, StoredValuesInAnyTextFormAreApplied)
     setConfig("DFMaxDisplayEntries", " 75 ");
     build();
     bool lockApplied = false;
-    shell->hooks().applySetupLock = [&](bool locked) { lockApplied = locked; };
+    QObject::connect(shell.get(), &shell::ShellSettings::setupLockRead, [&](bool locked) { lockApplied = locked; });
     ASSERT_TRUE(shell->LoadTCPSettings());
     EXPECT_TRUE(shell->SetupLocked);
     EXPECT_TRUE(lockApplied);
