@@ -188,7 +188,7 @@ void printStatus(const core::Client& client)
     const auto& reg = client.registration;
     const auto& listener = client.listener;
     std::cout << "smtpin: client " << reg.ClientId;
-    if (listener.ListenerReady)
+    if (listener.listenerReady())
         std::cout << " listening on " << where;
     else if (listener.canRetry())
         std::cout << " NOT listening on " << where << ": " << listener.loadFailure()

@@ -164,11 +164,11 @@ void Client::openStatusEndpoint()
 status::Snapshot Client::snapshot() const
 {
     status::Snapshot s;
-    s.listening = listener.ListenerReady;
+    s.listening = listener.listenerReady();
     s.loggedIn = link.isLoggedIn();
     s.catalogueOpen = db.isOpen();
-    s.mailsAccepted = listener.counters.accepted;
-    s.refusedByCode = listener.counters.refused;
+    s.mailsAccepted = listener.counters().accepted;
+    s.refusedByCode = listener.counters().refused;
     s.queueDepth = queue.Depth();
     s.queueSize = queue.QueueSize + 1;
     s.spoolDepth = static_cast<int>(spool.Count());

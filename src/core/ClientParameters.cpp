@@ -2,14 +2,13 @@
 
 #include "db/ClientRegistration.h"
 #include "messages/InputQueue.h"
+#include "platform/Text.h"
 #include "smtp/AllowList.h"
 #include "smtp/CodePage.h"
 
 #include <QHostAddress>
 #include <QString>
 
-#include <algorithm>
-#include <cctype>
 #include <charconv>
 
 namespace smtpin::core {
@@ -35,9 +34,7 @@ std::optional<std::string> address(const std::string& v)
 
 std::optional<std::string> onOff(const std::string& v)
 {
-    std::string u = v;
-    std::transform(u.begin(), u.end(), u.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (u == "ON" || u == "OFF")
+    if (text::EqualsNoCase(v, "ON") || text::EqualsNoCase(v, "OFF"))
         return std::nullopt;
     return "\"" + v + "\" is neither ON nor OFF";
 }
@@ -94,11 +91,8 @@ const std::vector<ClientParameter>& ClientParameters()
 
 const ClientParameter* FindClientParameter(const std::string& name)
 {
-    std::string upper = name;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     for (const ClientParameter& p : ClientParameters())
-        if (upper == p.name)
+        if (text::EqualsNoCase(name, p.name))
             return &p;
     return nullptr;
 }

@@ -92,7 +92,6 @@ bool MainWindow::loadSequence()
         return false;
     }
     s_.form.window.setCaption("Loading TCP comms to Hub");
-    s_.listener.SocketCount = 1;
     loadShell();
     cmdDatabaseRESET_Click();
     s_.form.lbClientStart.setCaption(s_.clock.now().generalDate());
@@ -102,7 +101,7 @@ bool MainWindow::loadSequence()
         tmrDummyPkts.start();
     s_.form.window.setCaption("Loading SMTP TCP comms");
     s_.listener.Form_Load();
-    s_.queue.SendUpdate(true, s_.listener.ListenerReady ? "READY" : "UNAVAIL");
+    s_.queue.SendUpdate(true, s_.listener.listenerReady() ? "READY" : "UNAVAIL");
     s_.form.window.setCaption("SMTP " + id + "  VORN     Version  " + versionText() + " 2022");
     s_.form.SSTab1.setTab(0);
     s_.log.ProcessSystemLogQueue();

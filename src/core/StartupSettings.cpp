@@ -9,13 +9,16 @@
 #include "messages/MessageCreation.h"
 #include "messages/SwitchWatchdog.h"
 #include "platform/Dialogs.h"
-#include "platform/TextNumbers.h"
 #include "platform/FolderLock.h"
+#include "platform/Text.h"
+#include "platform/TextNumbers.h"
 #include "smtp/PagerMessageExtraction.h"
 #include "smtp/SmtpListener.h"
 #include "spool/Spool.h"
 
-#include <QString>
+#include <algorithm>
+#include <iterator>
+#include <string_view>
 
 namespace smtpin::core {
 
@@ -33,7 +36,88 @@ std::int32_t number(const std::string& parameter, const std::string& value, std:
 
 constexpr double kDay = 86400.0;
 
+using Services = StartupSettings::Services;
+
+// A whole-number parameter as start-up reads it. A value that is no number
+// from lo to hi stops start-up; empty takes whenEmpty. The older settings
+// of the family also take a number outside useLo..useHi, with a line, as
+// fallback. Lines: {v} is the value as configured, {n} the number used.
+struct NumberSetting {
+    const char* name;
+    std::int32_t lo, hi;
+    std::int32_t whenEmpty;
+    const char* emptyLine;
+    const char* setLine;
+    void (*apply)(Services&, std::int32_t);
+    std::int32_t useLo = lo, useHi = hi, fallback = 0;
+    const char* smallLine = nullptr;
+    const char* largeLine = nullptr;
+    const char* zeroLine = nullptr;   // a set line of its own for 0
+};
+
+const NumberSetting kNumbers[] = {
+    {"SPOOL_MAX", 1, 1000000, spool::Spool::kDefaultMax, "  IV: SPOOL_MAX is empty. Setting to {n}",
+     "  IV: SPOOL_MAX is set to {v} messages", [](Services& s, std::int32_t n) { s.queue.SpoolMax = n; }},
+    {"MESSID_BLOCK", 1, db::ClientRegistration::kMaxMessIdBlock, 100, "  IV: MESSID_BLOCK is empty. Setting to {n}",
+     "  IV: Message ids are reserved {v} at a time",
+     [](Services& s, std::int32_t n) { s.registration.MessIdBlock = n; }},
+    // 0 lets the system choose a free port.
+    {"SMTPPORT", 0, 65535, 25, "  IV: PORT not available. Use default {n}", "  IV: PORT found in startup. Using port {v}",
+     [](Services& s, std::int32_t n) { s.form.txbServerPort.setText(std::to_string(n)); }},
+    {"TCP_HUB_TIMEOUT", -32768, 32767, 3, "  IV: TCP Timeout is empty. Setting to {n} seconds",
+     "  IV: SMTP Listener Socket Timeout is set to {v} seconds",
+     [](Services& s, std::int32_t n) { s.listener.setListenerIdleTime(n / kDay); }, 60, 10000, 600,
+     "  IV: SMTP Listener Socket Timeout is set to small [{v}]. Setting to {n} seconds",
+     "  IV: SMTP Listener Socket Timeout is set to large [{v}]. Setting to {n} seconds"},
+    {"TCPTIMEOUT", -32768, 32767, 3, "  IV: SMTP TCP Timeout is empty. Setting to {n} seconds",
+     "  IV: SMTP TCP Timeout is set to {v} seconds",
+     [](Services& s, std::int32_t n) { s.listener.setSocketTimeout(n / kDay); }, 1, 20, 3,
+     "  IV: SMTP TCP Timeout is set to small [{v}]. Setting to {n} seconds",
+     "  IV: SMTP TCP Timeout is set to large [{v}]. Setting to {n} seconds"},
+    {"MAX_SOCKETS", -32768, 32767, 10, "  IV: SMTP MAX SOCKETS is empty. Setting to {n}",
+     "  IV: SMTP MAX SOCKETS setting to {n}", [](Services& s, std::int32_t n) { s.listener.SetMaxSockets(n); }, 1,
+     100, 10, "  IV: SMTP MAX SOCKETS is too small. Setting to {n}", "  IV: SMTP MAX SOCKETS is too high. Setting to {n}"},
+    {"SESSION_MAX", 10, 86400, 600, "  IV: SMTP SESSION MAX is empty. Setting to {n} seconds",
+     "  IV: SMTP SESSION MAX is set to {v} seconds",
+     [](Services& s, std::int32_t n) { s.listener.setSessionMax(n / kDay); }},
+    {"LOG_KEEP_DAYS", 0, 36500, 90, "  IV: LOG_KEEP_DAYS is empty. Log backups are kept {n} days",
+     "  IV: Log backups are kept {v} days", [](Services& s, std::int32_t n) { s.backup.KeepDays = n; }, 0, 36500, 0,
+     nullptr, nullptr, "  IV: LOG_KEEP_DAYS is 0. Log backups are kept for ever"},
+};
+
+std::string fill(std::string line, const std::string& v, std::int32_t n)
+{
+    for (auto at = line.find("{v}"); at != std::string::npos; at = line.find("{v}", at + v.size()))
+        line.replace(at, 3, v);
+    const std::string number = std::to_string(n);
+    for (auto at = line.find("{n}"); at != std::string::npos; at = line.find("{n}", at + number.size()))
+        line.replace(at, 3, number);
+    return line;
+}
+
 }  // namespace
+
+void StartupSettings::readNumber(const char* name)
+{
+    const auto* setting = std::find_if(std::begin(kNumbers), std::end(kNumbers),
+                                       [&](const NumberSetting& n) { return std::string_view(n.name) == name; });
+    if (setting == std::end(kNumbers))
+        throw StartupFault(std::string("no start-up rule for ") + name);
+    const NumberSetting& p = *setting;
+    const std::string v = config(p.name);
+    std::int32_t n = p.whenEmpty;
+    const char* line = p.emptyLine;
+    if (!v.empty()) {
+        n = number(p.name, v, p.lo, p.hi);
+        line = n == 0 && p.zeroLine ? p.zeroLine : p.setLine;
+        if (n < p.useLo || n > p.useHi) {
+            line = n < p.useLo ? p.smallLine : p.largeLine;
+            n = p.fallback;
+        }
+    }
+    p.apply(s_, n);
+    logLine(fill(line, v, n));
+}
 
 StartupSettings::StartupSettings(Services services, Files files, SystemLog::Version version)
     : s_(services), files_(std::move(files)), version_(version)
@@ -135,13 +219,7 @@ bool StartupSettings::identify()
 // No spool, no 250: a spool that cannot be opened stops start-up.
 void StartupSettings::openSpool()
 {
-    if (const std::string v = config("SPOOL_MAX"); v.empty()) {
-        logLine("  IV: SPOOL_MAX is empty. Setting to " + std::to_string(spool::Spool::kDefaultMax));
-        s_.queue.SpoolMax = spool::Spool::kDefaultMax;
-    } else {
-        s_.queue.SpoolMax = number("SPOOL_MAX", v, 1, 1000000);
-        logLine("  IV: SPOOL_MAX is set to " + v + " messages");
-    }
+    readNumber("SPOOL_MAX");
     std::string why;
     if (!s_.spool.Open(files_.spool, &why))
         throw StartupFault("the spool cannot be used: " + why);
@@ -166,23 +244,10 @@ void StartupSettings::readCodePage()
 void StartupSettings::readListenerSettings()
 {
     readCodePage();
-    if (const std::string v = config("MESSID_BLOCK"); v.empty()) {
-        logLine("  IV: MESSID_BLOCK is empty. Setting to 100");
-        s_.registration.MessIdBlock = 100;
-    } else {
-        s_.registration.MessIdBlock = number("MESSID_BLOCK", v, 1, db::ClientRegistration::kMaxMessIdBlock);
-        logLine("  IV: Message ids are reserved " + v + " at a time");
-    }
+    readNumber("MESSID_BLOCK");
     auto& form = s_.form;
     auto& listener = s_.listener;
-    if (const std::string port = config("SMTPPORT"); !port.empty()) {
-        // 0 lets the system choose a free port.
-        form.txbServerPort.setText(std::to_string(number("SMTPPORT", port, 0, 65535)));
-        logLine("  IV: PORT found in startup. Using port " + port);
-    } else {
-        logLine("  IV: PORT not available. Use default 25");
-        form.txbServerPort.setText("25");
-    }
+    readNumber("SMTPPORT");
     if (const std::string ip = config("SMTPIP"); !ip.empty()) {
         form.txbServerAddress.setText(ip);
         logLine("  IV: IP found in startup. Using IP " + ip);
@@ -190,76 +255,19 @@ void StartupSettings::readListenerSettings()
         logLine(std::string("  IV: IP not available. Use default ") + kDefaultSMTPIP);
         form.txbServerAddress.setText(kDefaultSMTPIP);
     }
-    const std::string debug = QString::fromStdString(config("DEBUG")).toUpper().toStdString();
-    logLine(debug == "ON" ? "  IV: DEBUG logging is ON" : "  IV: DEBUG logging is OFF");
-
-    if (const std::string v = config("TCP_HUB_TIMEOUT"); v.empty()) {
-        logLine("  IV: TCP Timeout is empty. Setting to 3 seconds");
-        listener.ListenerIdleTime = 3 / kDay;
-    } else {
-        const auto n = number("TCP_HUB_TIMEOUT", v, -32768, 32767);
-        if (n >= 60 && n <= 10000) {
-            logLine("  IV: SMTP Listener Socket Timeout is set to " + v + " seconds");
-            listener.ListenerIdleTime = n / kDay;
-        } else {
-            logLine("  IV: SMTP Listener Socket Timeout is set to " + std::string(n > 10000 ? "large [" : "small [") +
-                    v + "]. Setting to 600 seconds");
-            listener.ListenerIdleTime = 600 / kDay;
-        }
-    }
-    if (const std::string v = config("TCPTIMEOUT"); v.empty()) {
-        logLine("  IV: SMTP TCP Timeout is empty. Setting to 3 seconds");
-        listener.SocketTimeout = 3 / kDay;
-    } else {
-        const auto n = number("TCPTIMEOUT", v, -32768, 32767);
-        if (n >= 1 && n <= 20) {
-            logLine("  IV: SMTP TCP Timeout is set to " + v + " seconds");
-            listener.SocketTimeout = n / kDay;
-        } else {
-            logLine("  IV: SMTP TCP Timeout is set to " + std::string(n > 20 ? "large [" : "small [") + v +
-                    "]. Setting to 3 seconds");
-            listener.SocketTimeout = 3 / kDay;
-        }
-    }
-    if (const std::string v = config("MAX_SOCKETS"); v.empty()) {
-        logLine("  IV: SMTP MAX SOCKETS is empty. Setting to 10");
-        listener.SetMaxSockets(10);
-    } else {
-        const auto n = number("MAX_SOCKETS", v, -32768, 32767);
-        if (n >= 1 && n <= 100) {
-            logLine("  IV: SMTP MAX SOCKETS setting to " + std::to_string(n));
-            listener.SetMaxSockets(n);
-        } else {
-            logLine(n > 100 ? "  IV: SMTP MAX SOCKETS is too high. Setting to 10"
-                            : "  IV: SMTP MAX SOCKETS is too small. Setting to 10");
-            listener.SetMaxSockets(10);
-        }
-    }
-    if (const std::string v = config("SESSION_MAX"); v.empty()) {
-        logLine("  IV: SMTP SESSION MAX is empty. Setting to 600 seconds");
-        listener.SessionMax = 600 / kDay;
-    } else {
-        listener.SessionMax = static_cast<double>(number("SESSION_MAX", v, 10, 86400)) / kDay;
-        logLine("  IV: SMTP SESSION MAX is set to " + v + " seconds");
-    }
-    if (const std::string v = config("LOG_KEEP_DAYS"); v.empty()) {
-        logLine("  IV: LOG_KEEP_DAYS is empty. Log backups are kept 90 days");
-        s_.backup.KeepDays = 90;
-    } else {
-        s_.backup.KeepDays = number("LOG_KEEP_DAYS", v, 0, 36500);
-        logLine(s_.backup.KeepDays == 0 ? "  IV: LOG_KEEP_DAYS is 0. Log backups are kept for ever"
-                                        : "  IV: Log backups are kept " + v + " days");
-    }
+    const bool debug = text::EqualsNoCase(config("DEBUG"), "ON");
+    logLine(debug ? "  IV: DEBUG logging is ON" : "  IV: DEBUG logging is OFF");
+    for (const char* name : {"TCP_HUB_TIMEOUT", "TCPTIMEOUT", "MAX_SOCKETS", "SESSION_MAX", "LOG_KEEP_DAYS"})
+        readNumber(name);
     std::string why;
     const auto allowed = AllowList::Parse(config("ALLOWED_SENDERS"), &why);
     if (!allowed)
         throw StartupFault("the allowed senders (ALLOWED_SENDERS) cannot be used: " + why);
-    listener.Allowed = *allowed;
+    listener.setAllowed(*allowed);
     logLine(allowed->empty() ? "  IV: ALLOWED_SENDERS is empty. Mail is taken from every sender"
                              : "  IV: ALLOWED_SENDERS: mail is taken only from " + allowed->Describe());
-    form.txbMaxSockets.setText(std::to_string(listener.MaxSockets));
+    form.txbMaxSockets.setText(std::to_string(listener.maxSockets()));
     form.txbMaxSockets.setEnabled(false);
-    listener.LastSocket = 1;
     const char* devices[] = {"GROUP_TEST_DEVICE_1", "GROUP_TEST_DEVICE_2", "GROUP_TEST_DEVICE_3",
                              "GROUP_TEST_DEVICE_4", "SINGLE_TEST_DEVICE"};
     for (int i = 0; i < 5; ++i)

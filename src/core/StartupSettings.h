@@ -76,6 +76,8 @@ private:
     bool identify();
     void openSpool();
     void readCodePage();
+    // A whole-number parameter of the start-up table: read, checked, applied, logged.
+    void readNumber(const char* name);
     std::string config(const char* parameter);
 
     Services s_;

@@ -26,7 +26,7 @@ bool parsePort(const std::string& text, int& port)
 }  // namespace
 
 SmtpListener::SmtpListener(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, PagerMessageParser& parser)
-    : clock_(clock), log_(log), form_(form), session_(*this, form.lbPETTicker, parser)
+    : clock_(clock), log_(log), form_(form), parser_(parser)
 {
     loadSocket(0);
     tmrPortTimer.setInterval(100);
@@ -68,10 +68,23 @@ void SmtpListener::loadSocket(int index)
     QObject::connect(c, &SocketControl::error,
                      [this, index](int n, const std::string& d) { wskSMTP_Error(index, n, d); });
     wskSMTP.push_back(std::move(control));
+    SessionPort& port = *this;
+    sessions_.push_back(
+        std::make_unique<SmtpSession>(index, SMTPSockets.at(static_cast<size_t>(index)), port, form_.lbPETTicker, parser_));
+}
+
+void SmtpListener::count(int replyCode)
+{
+    if (replyCode == 250)
+        ++counters_.accepted;
+    else
+        ++counters_.refused[replyCode];
 }
 
 void SmtpListener::Form_Load()
 {
+    SocketCount = 1;
+    LastSocket = 1;
     ListenerReady = false;
     loadFailure_.clear();
     // Whatever the load does: the port timer's restart is what opens a
@@ -195,7 +208,7 @@ void SmtpListener::logState(int i, int s)
     case SocketControl::Connecting: log(sys + "Connecting " + n); break;
     case SocketControl::Connected:
         log(sys + "Connected to " + sock.remoteHostIP() + " port " + std::to_string(sock.remotePort()));
-        session_.SendReply(i, kGreeting);
+        session(i).SendReply(kGreeting);
         log(tick() + "SYS: Sent 220 SERVER READY");
         break;
     case SocketControl::Closing:
@@ -356,7 +369,7 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
             log("SMTP TCP: Ignore request id [" + id + "] intMax " + std::to_string(n));
             // Told plainly, so the sender's mail system queues and retries.
             socket(0).refuse(requestId, kPoolFull);
-            ++counters.refused[421];
+            count(421);
             return;
         }
         // Closed and taken again before the port timer saw it closed: the
@@ -377,7 +390,7 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
             // Said instead of the greeting; the sender's system will not retry.
             log("soc[" + std::to_string(n) + "] SMTP: Access denied to " + rec.RemoteIP);
             sock.send(kAccessDenied);
-            ++counters.refused[554];
+            count(554);
             ClosePort(n);
             return;
         }

@@ -24,7 +24,7 @@ namespace forms { struct FrmSMTP; }
 // one session each. Sockets are loaded on demand up to MaxSockets and then
 // re-used; the port timer greets new sessions, ends them at their time limit
 // and restarts the listener when it has been idle.
-class SmtpListener final : public QObject {
+class SmtpListener final : public QObject, private SessionPort {
     Q_OBJECT
 public:
     static constexpr int kRecords = 102;
@@ -35,28 +35,29 @@ public:
     SmtpListener(const SmtpListener&) = delete;
     SmtpListener& operator=(const SmtpListener&) = delete;
 
-    // Settings, from the start-up settings.
-    int MaxSockets = 10;
-    double SocketTimeout = 3.0 / 86400.0;   // idle limit, from the last data received
-    double SessionMax = 600.0 / 86400.0;    // whole-session limit, so slow senders cannot hold the pool
-    AllowList Allowed;                      // who may connect ("ALLOWED_SENDERS")
-
     // What became of mails and connections, for the metrics.
     struct Counters {
         std::uint64_t accepted = 0;
         std::map<int, std::uint64_t> refused;   // by reply code
     };
-    Counters counters;
-    double ListenerIdleTime = 600.0 / 86400.0;
-    void SetMaxSockets(int n);
 
-    int SocketCount = 1;
-    int LastSocket = 1;
-    int HighestSocket = 0;
-    long LogTick = 0;
-    bool ListenerReady = false;
-    DateSerial ListenerRestartTime;
-    std::array<SMTPSocketType, kRecords> SMTPSockets;
+    // Settings, from the start-up settings.
+    void SetMaxSockets(int n);
+    void setSocketTimeout(double days) { SocketTimeout = days; }
+    void setSessionMax(double days) { SessionMax = days; }
+    void setListenerIdleTime(double days) { ListenerIdleTime = days; }
+    void setAllowed(AllowList allowed) { Allowed = std::move(allowed); }
+    int maxSockets() const { return MaxSockets; }
+    double socketTimeout() const { return SocketTimeout; }
+    double sessionMax() const { return SessionMax; }
+    double listenerIdleTime() const { return ListenerIdleTime; }
+
+    bool listenerReady() const { return ListenerReady; }
+    const Counters& counters() const { return counters_; }
+    // Sockets loaded, the listener's included.
+    int socketCount() const { return SocketCount; }
+    long logTick() const { return LogTick; }
+    const SMTPSocketType& record(int index) const { return SMTPSockets.at(static_cast<size_t>(index)); }
 
     // Tests drive the timers by hand.
     void setTimersEnabled(bool on) { timersEnabled_ = on; }
@@ -80,8 +81,8 @@ public:
     void ClosePort(int index);
     int GetNextSocket();
     void InitSocketRecord(int n);
-    void GetNextCommand(int index) { session_.GetNextCommand(index); }
-    bool SendDataSocket(int index, const std::string& text);
+    void GetNextCommand(int index) { session(index).GetNextCommand(); }
+    bool SendDataSocket(int index, const std::string& text) override;
 
     // Socket events.
     void wskSMTP_ConnectionRequest(int index, long requestId);
@@ -92,8 +93,8 @@ public:
     void wskSMTP_Error(int index, int number, const std::string& description);
 
     SocketControl& socket(int index) { return *wskSMTP.at(static_cast<size_t>(index)); }
-    std::string tick() const;   // "[" + LogTick + "]"
-    void log(const std::string& text);
+    std::string tick() const override;   // "[" + LogTick + "]"
+    void log(const std::string& text) override;
 
 signals:
     // A restart of the listening socket opened it after it was not
@@ -101,6 +102,8 @@ signals:
     void availabilityChanged(bool ready);
 
 private:
+    void count(int replyCode) override;
+    SmtpSession& session(int index) { return *sessions_.at(static_cast<size_t>(index)); }
     void loadSocket(int index);
     void walkSocket(int i);
     // The walk's state-change step for one socket.
@@ -114,8 +117,22 @@ private:
     const Clock& clock_;
     SystemLog& log_;
     forms::FrmSMTP& form_;
-    SmtpSession session_;
+    PagerMessageParser& parser_;
     std::vector<std::unique_ptr<SocketControl>> wskSMTP;
+    std::vector<std::unique_ptr<SmtpSession>> sessions_;   // one per loaded socket
+    int MaxSockets = 10;
+    double SocketTimeout = 3.0 / 86400.0;   // idle limit, from the last data received
+    double SessionMax = 600.0 / 86400.0;    // whole-session limit, so slow senders cannot hold the pool
+    double ListenerIdleTime = 600.0 / 86400.0;
+    AllowList Allowed;                      // who may connect ("ALLOWED_SENDERS")
+    Counters counters_;
+    int SocketCount = 1;
+    int LastSocket = 1;
+    int HighestSocket = 0;
+    long LogTick = 0;
+    bool ListenerReady = false;
+    DateSerial ListenerRestartTime;
+    std::array<SMTPSocketType, kRecords> SMTPSockets;
     QTimer tmrPortTimer;
     QTimer tmrProcessing;
     QTimer tmrLog;

@@ -4,7 +4,6 @@
 #include "platform/Text.h"
 #include "smtp/Base64.h"
 #include "smtp/MailContent.h"
-#include "smtp/SmtpListener.h"
 
 #include <algorithm>
 #include <iterator>
@@ -35,20 +34,19 @@ bool isEncodingHeader(const std::string& line, std::string_view encoding)
 
 }  // namespace
 
-SmtpSession::SmtpSession(SmtpListener& listener, Label& lbPETTicker, PagerMessageParser& parser)
-    : listener_(listener), lbPETTicker_(lbPETTicker), parser_(parser)
+SmtpSession::SmtpSession(int index, SMTPSocketType& record, SessionPort& port, Label& lbPETTicker,
+                         PagerMessageParser& parser)
+    : index_(index), rec_(record), port_(port), lbPETTicker_(lbPETTicker), parser_(parser)
 {
 }
 
-SMTPSocketType& SmtpSession::record(int index) { return listener_.SMTPSockets.at(static_cast<size_t>(index)); }
-
-void SmtpSession::SendReply(int index, const std::string& text) { listener_.SendDataSocket(index, text + "\r\n"); }
+void SmtpSession::SendReply(const std::string& text) { port_.SendDataSocket(index_, text + "\r\n"); }
 
 void SmtpSession::caption(const std::string& text) { lbPETTicker_.setCaption(text); }
 
-void SmtpSession::GetNextCommand(int index)
+void SmtpSession::GetNextCommand()
 {
-    SMTPSocketType& rec = record(index);
+    SMTPSocketType& rec = rec_;
     std::string text;
     if (rec.Pending.empty())
         text.swap(rec.Received);
@@ -71,14 +69,14 @@ void SmtpSession::GetNextCommand(int index)
             // The end of a line too long to keep.
             rec.LineOverflow = false;
             rec.LastLineCrLf = crlf;
-            overlongLineEnded(index);
+            overlongLineEnded();
             continue;
         }
         if (length > kMaxLine) {
             rec.LastLineCrLf = crlf;
-            overlongLineEnded(index);
+            overlongLineEnded();
         } else {
-            acceptLine(index, text.substr(start, length), crlf);
+            acceptLine(text.substr(start, length), crlf);
         }
     }
     if (rec.LineOverflow) {
@@ -94,21 +92,21 @@ void SmtpSession::GetNextCommand(int index)
     rec.Pending = text.substr(pos);
 }
 
-void SmtpSession::overlongLineEnded(int index)
+void SmtpSession::overlongLineEnded()
 {
-    SMTPSocketType& rec = record(index);
+    SMTPSocketType& rec = rec_;
     if (rec.MailOverflow || rec.AfterData)
         return;
     if (rec.DataMode) {
-        startMailOverflow(index);
+        startMailOverflow();
         return;
     }
     std::string().swap(rec.Body);
     rec.BodyTagPos = std::string::npos;
-    ++listener_.counters.refused[500];
+    port_.count(500);
     const std::string reply = "500 VORN_SMTP_Server Line too long";
-    SendReply(index, reply);
-    listener_.log(listener_.tick() + "CMD:  " + reply);
+    SendReply(reply);
+    port_.log(port_.tick() + "CMD:  " + reply);
 }
 
 void SmtpSession::appendBody(SMTPSocketType& rec, const std::string& line)
@@ -121,9 +119,9 @@ void SmtpSession::appendBody(SMTPSocketType& rec, const std::string& line)
         trackTag(rec.Body, old, rec.BodyStart, rec.BodyTagPos);
 }
 
-void SmtpSession::acceptLine(int index, const std::string& raw, bool crlf)
+void SmtpSession::acceptLine(const std::string& raw, bool crlf)
 {
-    SMTPSocketType& rec = record(index);
+    SMTPSocketType& rec = rec_;
     // Only "." alone between two CR LF ends the data, so text a relay
     // passes on as data can never end it early.
     const bool terminator = raw == "." && crlf && rec.LastLineCrLf;
@@ -131,15 +129,15 @@ void SmtpSession::acceptLine(int index, const std::string& raw, bool crlf)
     if (rec.Quit)
         return;
     if (rec.MailOverflow) {
-        overflowLine(index, terminator);
+        overflowLine(terminator);
         return;
     }
     if (rec.AfterData) {
-        afterDataLine(index, raw, terminator);
+        afterDataLine(raw, terminator);
         return;
     }
     if (rec.DataMode) {
-        dataLine(index, raw, terminator);
+        dataLine(raw, terminator);
         return;
     }
     if (rec.Body.size() + raw.size() + 2 > kMaxMail) {
@@ -148,19 +146,19 @@ void SmtpSession::acceptLine(int index, const std::string& raw, bool crlf)
         rec.BodyTagPos = std::string::npos;
     }
     appendBody(rec, raw);
-    commandLine(index, raw);
+    commandLine(raw);
 }
 
-void SmtpSession::commandLine(int index, const std::string& line)
+void SmtpSession::commandLine(const std::string& line)
 {
-    SMTPSocketType& rec = record(index);
+    SMTPSocketType& rec = rec_;
     // A word and one space is the word: "QUIT " gets its reply.
     if (line.size() < 4 || (line.size() == 5 && line[4] != ' '))
         return;
     rec.Command = text::Upper(line.substr(0, 4));
     if (line.size() > 5)
         rec.Argument = line.substr(5);
-    ProcessCommand(index, rec.Command);
+    ProcessCommand(rec.Command);
 }
 
 void SmtpSession::trackHeader(SMTPSocketType& rec, const std::string& line)
@@ -171,81 +169,81 @@ void SmtpSession::trackHeader(SMTPSocketType& rec, const std::string& line)
     rec.BodyStart = rec.Body.size() + (line.empty() ? 2 : 0);
 }
 
-void SmtpSession::dataLine(int index, const std::string& raw, bool terminator)
+void SmtpSession::dataLine(const std::string& raw, bool terminator)
 {
-    SMTPSocketType& rec = record(index);
-    const std::string soc = "soc[" + std::to_string(index) + "]";
+    SMTPSocketType& rec = rec_;
+    const std::string soc = "soc[" + std::to_string(index_) + "]";
     // Senders double a leading dot; the pager must not see it twice.
     const std::string line = raw.size() > 1 && raw[0] == '.' ? raw.substr(1) : raw;
     if (!terminator) {
         if (rec.Body.size() + line.size() + 2 > kMaxMail) {
-            startMailOverflow(index);
+            startMailOverflow();
             return;
         }
         trackHeader(rec, line);
         appendBody(rec, line);
     }
-    listener_.log(soc + " CMD: [Data mode] " + line);
+    port_.log(soc + " CMD: [Data mode] " + line);
     if (!terminator) {
-        streamDecoding(index, line);
+        streamDecoding(line);
         if (!rec.DataMode || rec.MailOverflow)
             return;
     }
     if (isEncodingHeader(line, "quoted-printable")) {
-        listener_.log(soc + " CONTENT: Quoted-Printable");
+        port_.log(soc + " CONTENT: Quoted-Printable");
         rec.QPMode = true;
     }
     if (terminator) {
-        endOfData(index, soc + " SMTP: END of DATA", false);
+        endOfData(soc + " SMTP: END of DATA", false);
         return;
     }
     if (rec.BodyTagPos != std::string::npos && rec.BodyTagPos > 0)
-        endOfData(index, soc + " CONTENT: END of DATA", true);
+        endOfData(soc + " CONTENT: END of DATA", true);
 }
 
 // Follows a base64 body as it arrives, so the mail can end at the closing
 // tag in its decoded text.
-void SmtpSession::streamDecoding(int index, const std::string& line)
+void SmtpSession::streamDecoding(const std::string& line)
 {
-    SMTPSocketType& rec = record(index);
-    const std::string soc = "soc[" + std::to_string(index) + "]";
+    SMTPSocketType& rec = rec_;
+    const std::string soc = "soc[" + std::to_string(index_) + "]";
     if (rec.Base64Mode && line.starts_with("--")) {
         // A MIME boundary ends the encoded part.
         rec.Base64Mode = false;
     } else if (rec.Base64Mode) {
         const std::string decoded = Base64DecodeLine(line);
         if (rec.Decoded.size() + decoded.size() > kMaxMail) {
-            startMailOverflow(index);
+            startMailOverflow();
             return;
         }
         const size_t old = rec.Decoded.size();
         rec.Decoded += decoded;
         trackTag(rec.Decoded, old, 0, rec.DecodedTagPos);
         if (rec.DecodedTagPos != std::string::npos && rec.DecodedTagPos > 0) {
-            endOfData(index, soc + " CONTENT: base64 END of DATA", true);
+            endOfData(soc + " CONTENT: base64 END of DATA", true);
             return;
         }
         return;
     }
     if (isEncodingHeader(line, "base64")) {
-        listener_.log(soc + " CONTENT: BASE64");
+        port_.log(soc + " CONTENT: BASE64");
         rec.Base64Mode = true;
         std::string().swap(rec.Decoded);
         rec.DecodedTagPos = std::string::npos;
     }
 }
 
-void SmtpSession::endOfData(int index, const std::string& logText, bool early)
+void SmtpSession::endOfData(const std::string& logText, bool early)
 {
-    listener_.log(logText);
-    ProcessCommand(index, "DEND");
-    record(index).AfterData = early;
+    port_.log(logText);
+    ProcessCommand("DEND");
+    rec_.AfterData = early;
 }
 
-void SmtpSession::afterDataLine(int index, const std::string& line, bool terminator)
+void SmtpSession::afterDataLine(const std::string& line, bool terminator)
 {
-    SMTPSocketType& rec = record(index);
-    listener_.log("soc[" + std::to_string(index) + "] CMD: [Data mode] " + line);
+    SMTPSocketType& rec = rec_;
+    port_.log("soc[" + std::to_string(index_) + "] CMD: [Data mode] " + line);
     if (terminator) {
         rec.AfterData = false;
         return;
@@ -254,15 +252,15 @@ void SmtpSession::afterDataLine(int index, const std::string& line, bool termina
     // is still this mail's data, so it is never read as commands.
     if (text::Upper(line) == "QUIT" || text::Upper(line) == "QUIT ") {
         rec.AfterData = false;
-        commandLine(index, line);
+        commandLine(line);
         rec.Quit = true;
     }
 }
 
-void SmtpSession::startMailOverflow(int index)
+void SmtpSession::startMailOverflow()
 {
-    SMTPSocketType& rec = record(index);
-    listener_.log("soc[" + std::to_string(index) + "] SMTP: Mail larger than " + std::to_string(kMaxMail) +
+    SMTPSocketType& rec = rec_;
+    port_.log("soc[" + std::to_string(index_) + "] SMTP: Mail larger than " + std::to_string(kMaxMail) +
                   " bytes, rest of mail discarded");
     std::string().swap(rec.Body);
     std::string().swap(rec.Decoded);
@@ -270,60 +268,60 @@ void SmtpSession::startMailOverflow(int index)
     rec.MailOverflow = true;
 }
 
-void SmtpSession::overflowLine(int index, bool terminator)
+void SmtpSession::overflowLine(bool terminator)
 {
     if (!terminator)
         return;
-    SMTPSocketType& rec = record(index);
+    SMTPSocketType& rec = rec_;
     rec.MailOverflow = false;
     rec.DataMode = false;
     rec.Base64Mode = false;
     rec.QPMode = false;
-    ++listener_.counters.refused[552];
+    port_.count(552);
     const std::string reply = "552 VORN_SMTP_Server Message size exceeds fixed maximum message size";
-    SendReply(index, reply);
-    listener_.log(listener_.tick() + "CMD:  " + reply);
+    SendReply(reply);
+    port_.log(port_.tick() + "CMD:  " + reply);
     caption("Command: DATA Reply: 552 SIZE");
 }
 
-void SmtpSession::ProcessCommand(int index, const std::string& command)
+void SmtpSession::ProcessCommand(const std::string& command)
 {
-    SMTPSocketType& rec = record(index);
-    const std::string cmd = listener_.tick() + "CMD:  ";
+    SMTPSocketType& rec = rec_;
+    const std::string cmd = port_.tick() + "CMD:  ";
     if (command == "MAIL") {
-        SendReply(index, "250 OK");
-        listener_.log(cmd + "MAIL " + rec.Argument);
+        SendReply("250 OK");
+        port_.log(cmd + "MAIL " + rec.Argument);
         caption("Command: MAIL Reply: OK");
     } else if (command == "HELO" || command == "EHLO") {
-        SendReply(index, "250 VORN_SMTP_Server");
-        listener_.log(cmd + rec.Command + " " + rec.Argument);
+        SendReply("250 VORN_SMTP_Server");
+        port_.log(cmd + rec.Command + " " + rec.Argument);
         caption("Command: HELLO Reply: OK");
     } else if (command == "RCPT") {
         if (text::Upper(rec.Argument.substr(0, 3)) == "TO:") {
-            listener_.log(cmd + "RCPT TO: " + rec.Argument.substr(3));
-            SendReply(index, "250 OK");
+            port_.log(cmd + "RCPT TO: " + rec.Argument.substr(3));
+            SendReply("250 OK");
             caption("Command: RCPT Reply: OK");
         } else {
-            SendReply(index, "501 VORN_SMTP_Server Syntax error in parameters or arguments");
+            SendReply("501 VORN_SMTP_Server Syntax error in parameters or arguments");
             caption("Command: RCPT Reply: SYNTAX ERROR");
         }
     } else if (command == "DATA") {
         rec.DataMode = true;
         rec.MailOverflow = rec.AfterData = false;
         rec.InHeader = true;
-        SendReply(index, "354 OK");
-        listener_.log(cmd + "DATA:");
+        SendReply("354 OK");
+        port_.log(cmd + "DATA:");
         caption("Command: DATA Reply: OK");
     } else if (command == "DEND") {
-        processDend(index);
+        processDend();
     } else if (command == "QUIT") {
-        SendReply(index, "221 VORN_SMTP_Server Service closing transmission channel");
-        listener_.log(cmd + "QUIT:");
+        SendReply("221 VORN_SMTP_Server Service closing transmission channel");
+        port_.log(cmd + "QUIT:");
         caption("Command: QUIT Reply: OK");
     } else {
         const std::string reply = "502 VORN_SMTP_Server [" + rec.Command + "] Command not implemented";
-        SendReply(index, reply);
-        listener_.log(reply);
+        SendReply(reply);
+        port_.log(reply);
         caption("Command: UNKNOWN Reply: 502 BAD");
     }
     std::string().swap(rec.Body);
@@ -352,21 +350,21 @@ constexpr EndOfDataReply kEndOfData[] = {
 
 }  // namespace
 
-void SmtpSession::processDend(int index)
+void SmtpSession::processDend()
 {
-    SMTPSocketType& rec = record(index);
+    SMTPSocketType& rec = rec_;
     rec.DataMode = false;
-    const MailOutcome outcome = parser_.ParsePagerMessage(index, rec);
+    const MailOutcome outcome = parser_.ParsePagerMessage(index_, rec);
     const auto* r = std::find_if(std::begin(kEndOfData), std::end(kEndOfData),
                                  [&](const EndOfDataReply& e) { return e.outcome == outcome; });
     if (r == std::end(kEndOfData))
         r = &kEndOfData[3];   // an outcome without a reply of its own: try again later
-    SendReply(index, r->reply);
+    SendReply(r->reply);
     if (r->code == 250) {
-        ++listener_.counters.accepted;
+        port_.count(250);
         caption("Command: DEND Reply: OK");
     } else {
-        ++listener_.counters.refused[r->code];
+        port_.count(r->code);
         caption(r->code == 554 ? "Command: DEND Reply: 554 NOT PROCESSED" : "Command: DEND Reply: 451 TRY LATER");
     }
 }

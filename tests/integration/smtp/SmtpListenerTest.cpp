@@ -18,7 +18,7 @@ size_t indexOf(const std::vector<std::string>& log, const std::string& text, siz
 TEST(SmtpListener, LoadListensAndLogs)
 {
     SmtpHarness h;
-    EXPECT_TRUE(h.listener.ListenerReady);
+    EXPECT_TRUE(h.listener.listenerReady());
     EXPECT_GT(h.port, 0);
     EXPECT_FALSE(h.form.txbServerPort.enabled());
     EXPECT_EQ(h.form.lbPETTicker.caption(), "Server Activated");
@@ -45,11 +45,11 @@ TEST(SmtpListener, LoadFailsOnBadPortOrPortInUse)
     BareListener bare("127.0.0.1", "twenty-five");
     auto& [clock, form, log, parser, listener] = bare;
     listener.Form_Load();
-    EXPECT_FALSE(listener.ListenerReady);
+    EXPECT_FALSE(listener.listenerReady());
     EXPECT_FALSE(listener.canRetry());
     form.txbServerPort.setText(std::to_string(first.port));
     listener.Form_Load();
-    EXPECT_FALSE(listener.ListenerReady);
+    EXPECT_FALSE(listener.listenerReady());
     EXPECT_TRUE(listener.canRetry());
     // Each failure says why, once.
     EXPECT_NE(log.SMTPLogPending().find("Load: Listener not opened [10049] The port is not a port number: twenty-five"),
@@ -65,10 +65,10 @@ TEST(SmtpListener, ItsTimersRunAfterALoadThatCouldNotListen)
     BareListener bare("127.0.0.1", std::to_string(port));
     bare.listener.setTimersEnabled(true);
     bare.listener.Form_Load();
-    ASSERT_FALSE(bare.listener.ListenerReady);
+    ASSERT_FALSE(bare.listener.listenerReady());
     squatter.reset();
     // No tick by hand: the port timer itself opens it.
-    EXPECT_TRUE(pumpUntil([&] { return bare.listener.ListenerReady; }, 3000));
+    EXPECT_TRUE(pumpUntil([&] { return bare.listener.listenerReady(); }, 3000));
     EXPECT_EQ(bare.listener.socket(0).localPort(), port);
 }
 
@@ -79,9 +79,9 @@ TEST(SmtpListener, AListenerThatCouldNotOpenIsOpenedByTheRestartOnceFree)
     auto& [clock, form, log, parser, listener] = bare;
     std::vector<bool> told;
     QObject::connect(&listener, &SmtpListener::availabilityChanged, [&](bool ready) { told.push_back(ready); });
-    listener.ListenerIdleTime = 600.0 / 86400.0;
+    listener.setListenerIdleTime(600.0 / 86400.0);
     listener.Form_Load();
-    ASSERT_FALSE(listener.ListenerReady);
+    ASSERT_FALSE(listener.listenerReady());
     EXPECT_FALSE(listener.loadFailure().empty());
 
     // Busy: each failure is logged and tried again within seconds, not at the idle time.
@@ -108,7 +108,7 @@ TEST(SmtpListener, AListenerThatCouldNotOpenIsOpenedByTheRestartOnceFree)
     listener.tmrPortTimer_Timer();
     ASSERT_EQ(listener.socket(0).state(), SocketControl::Listening);
     EXPECT_EQ(listener.socket(0).localPort(), port);
-    EXPECT_TRUE(listener.ListenerReady);
+    EXPECT_TRUE(listener.listenerReady());
     EXPECT_EQ(told, std::vector<bool>{true});
     EXPECT_TRUE(listener.loadFailure().empty());
     TestClient c;
@@ -121,7 +121,7 @@ TEST(SmtpListener, AListenerWhoseAddressNeverBoundDoesNotListenElsewhere)
     BareListener bare("not-an-address", "0");
     auto& [clock, form, log, parser, listener] = bare;
     listener.Form_Load();
-    EXPECT_FALSE(listener.ListenerReady);
+    EXPECT_FALSE(listener.listenerReady());
     EXPECT_FALSE(listener.canRetry());
     EXPECT_NE(log.SMTPLogPending().find("Load: Listener not opened [10049] "), std::string::npos);
     // Nothing to retry: no restart and no line every few seconds.
@@ -136,7 +136,7 @@ TEST(SmtpListener, AListenerWhoseAddressNeverBoundDoesNotListenElsewhere)
 TEST(SmtpListener, ASocketTakenAgainBeforeTheTickIsStillGreeted)
 {
     SmtpHarness h;
-    h.listener.SocketTimeout = 60.0 / 86400.0;
+    h.listener.setSocketTimeout(60.0 / 86400.0);
     auto a = h.connectGreeted();
     // Closed inside an event, and the next connection lands on it before
     // the port timer has seen it closed.
@@ -144,7 +144,7 @@ TEST(SmtpListener, ASocketTakenAgainBeforeTheTickIsStillGreeted)
     TestClient b;
     ASSERT_TRUE(b.connectTo(h.port));
     ASSERT_TRUE(pumpUntil([&] { return h.listener.socket(1).state() == SocketControl::Connected; }));
-    EXPECT_EQ(h.listener.SocketCount, 2);
+    EXPECT_EQ(h.listener.socketCount(), 2);
     ASSERT_TRUE(h.waitLines(b, 1));
     EXPECT_EQ(b.lines()[0], "220 VORN_SMTP_Server Simple Mail Transfer Service Ready");
     const auto log = h.smtpLog();
@@ -156,7 +156,7 @@ TEST(SmtpListener, ASocketTakenAgainBeforeTheTickIsStillGreeted)
 TEST(SmtpListener, UnloadEndsTheSessionsToo)
 {
     SmtpHarness h;
-    h.listener.SocketTimeout = 60.0 / 86400.0;
+    h.listener.setSocketTimeout(60.0 / 86400.0);
     auto a = h.connectGreeted();
     h.listener.Form_Unload();
     EXPECT_EQ(h.listener.socket(0).state(), SocketControl::Closed);
@@ -167,7 +167,7 @@ TEST(SmtpListener, UnloadEndsTheSessionsToo)
 TEST(SmtpListener, IdleListenerIsRestarted)
 {
     SmtpHarness h;
-    h.listener.ListenerIdleTime = 600.0 / 86400.0;
+    h.listener.setListenerIdleTime(600.0 / 86400.0);
     h.tick();
     const size_t before = h.smtpLog().size();
     h.clock.advanceSeconds(599);
@@ -182,7 +182,7 @@ TEST(SmtpListener, IdleListenerIsRestarted)
 TEST(SmtpListener, SocketChoiceLoadsReusesAndWraps)
 {
     SmtpHarness h;
-    h.listener.SocketTimeout = 60.0 / 86400.0;
+    h.listener.setSocketTimeout(60.0 / 86400.0);
     auto a = h.connectGreeted();
     EXPECT_TRUE(h.logged(" GNS: Load new socket 1"));
     EXPECT_TRUE(h.loggedContaining("Accept request id ["));
@@ -204,13 +204,13 @@ TEST(SmtpListener, SocketChoiceLoadsReusesAndWraps)
     ASSERT_TRUE(pumpUntil([&] { return h.listener.socket(1).state() == 0; }, 3000, [&] { h.tick(); }));
     auto c = h.connectGreeted();
     EXPECT_TRUE(h.logged(" GNS: Found socket 1"));
-    EXPECT_EQ(h.listener.SocketCount, 3);
+    EXPECT_EQ(h.listener.socketCount(), 3);
 }
 
 TEST(SmtpListener, FullPoolRefusesWith421)
 {
     SmtpHarness h(2);
-    h.listener.SocketTimeout = 60.0 / 86400.0;
+    h.listener.setSocketTimeout(60.0 / 86400.0);
     auto a = h.connectGreeted();
     auto b = h.connectGreeted();
     TestClient c;
@@ -244,12 +244,12 @@ TEST(SmtpListener, SessionIsClosedAtItsTimeLimit)
 TEST(SmtpListener, IdleLimitCountsFromTheLastDataAndTheSessionHasAMaximum)
 {
     SmtpHarness h;
-    h.listener.SessionMax = 20.0 / 86400.0;
+    h.listener.setSessionMax(20.0 / 86400.0);
     auto c = h.connectGreeted();
     for (int i = 0; i < 8; ++i) {   // 16 s, far beyond the 3 s idle limit
         h.clock.advanceSeconds(2);
         c->send("x");
-        ASSERT_TRUE(pumpUntil([&] { return h.listener.SMTPSockets[1].Pending.size() == static_cast<size_t>(i + 1); }));
+        ASSERT_TRUE(pumpUntil([&] { return h.listener.record(1).Pending.size() == static_cast<size_t>(i + 1); }));
         h.tick();
     }
     EXPECT_FALSE(h.loggedContaining("Initiated a close on email socket[1]"));
@@ -278,7 +278,7 @@ TEST(SmtpListener, QuickRepliesGoOutThroughTheSendQueue)
 TEST(SmtpListener, ClientThatNeverReadsIsClosed)
 {
     SmtpHarness h;
-    h.listener.SocketTimeout = 60.0 / 86400.0;
+    h.listener.setSocketTimeout(60.0 / 86400.0);
     auto c = h.connectGreeted();
     c->socket().setReadBufferSize(1);   // stop taking the replies in
     std::string burst;
@@ -289,7 +289,7 @@ TEST(SmtpListener, ClientThatNeverReadsIsClosed)
         h.settle(200);
     }
     EXPECT_TRUE(h.logged("soc[1] SMTP: Replies not read by client, session closed"));
-    EXPECT_LE(h.listener.SMTPSockets[1].SendQueue.size(), SmtpSession::kMaxSendQueue);
+    EXPECT_LE(h.listener.record(1).SendQueue.size(), SmtpSession::kMaxSendQueue);
 }
 
 // The close is handled inside its own event, with the port timer's lines
@@ -319,9 +319,9 @@ TEST(SmtpListener, LogTickCycles)
     SmtpHarness h;
     for (int i = 0; i < 200; ++i)
         h.listener.tmrProcessing_Timer();
-    EXPECT_EQ(h.listener.LogTick, 10000);
+    EXPECT_EQ(h.listener.logTick(), 10000);
     h.listener.tmrProcessing_Timer();
-    EXPECT_EQ(h.listener.LogTick, 0);
+    EXPECT_EQ(h.listener.logTick(), 0);
 }
 
 }  // namespace

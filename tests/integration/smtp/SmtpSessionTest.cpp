@@ -178,7 +178,7 @@ TEST_F(SessionTest, Base64MailEndsAtDecodedClosingTag)
     EXPECT_EQ(h.parser.mails[0].decoded, "<PagerMessage><PagerPin>77</PagerPin></PagerMessage>");
     EXPECT_TRUE(h.logged("soc[1] CONTENT: BASE64"));
     EXPECT_TRUE(h.logged("soc[1] CONTENT: base64 END of DATA"));
-    EXPECT_FALSE(h.listener.SMTPSockets[1].Base64Mode);
+    EXPECT_FALSE(h.listener.record(1).Base64Mode);
 }
 
 TEST_F(SessionTest, QuotedPrintableHeaderSetsMode)
@@ -216,7 +216,7 @@ TEST_F(SessionTest, RefusalsOfTheMailAreReplied)
 
 TEST_F(SessionTest, OversizedMailGets552AndSessionGoesOn)
 {
-    h.listener.SocketTimeout = 60.0 / 86400.0;
+    h.listener.setSocketTimeout(60.0 / 86400.0);
     auto c = h.connectGreeted();
     c->send("DATA\r\n");
     ASSERT_TRUE(h.waitLines(*c, 2));
@@ -235,19 +235,19 @@ TEST_F(SessionTest, OversizedMailGets552AndSessionGoesOn)
     EXPECT_EQ(lines[3], "250 OK");
     EXPECT_TRUE(h.parser.mails.empty());
     EXPECT_TRUE(h.loggedContaining("soc[1] SMTP: Mail larger than 1048576 bytes"));
-    const auto& rec = h.listener.SMTPSockets[1];
+    const auto& rec = h.listener.record(1);
     EXPECT_LE(rec.Body.capacity(), SmtpSession::kMaxMail + 4096);
     EXPECT_FALSE(rec.DataMode);
 }
 
 TEST_F(SessionTest, OverlongLineIsDroppedAndBounded)
 {
-    h.listener.SocketTimeout = 60.0 / 86400.0;
+    h.listener.setSocketTimeout(60.0 / 86400.0);
     auto c = h.connectGreeted();
     const std::string big(200 * 1024, 'A');
     c->send("HELO " + big);
     h.settle(300);
-    EXPECT_LE(h.listener.SMTPSockets[1].Pending.size(), SmtpSession::kMaxLine);
+    EXPECT_LE(h.listener.record(1).Pending.size(), SmtpSession::kMaxLine);
     c->send(big + "\r\nHELO x\r\n");
     ASSERT_TRUE(h.waitLines(*c, 3));
     const auto lines = c->lines();
@@ -259,7 +259,7 @@ TEST_F(SessionTest, OverlongLineIsDroppedAndBounded)
 // decides whether a "." after it can end the data.
 TEST_F(SessionTest, AnOverlongLineEndedByABareLineFeedEndsNoData)
 {
-    h.listener.SocketTimeout = 60.0 / 86400.0;
+    h.listener.setSocketTimeout(60.0 / 86400.0);
     auto c = h.connectGreeted();
     c->send("DATA\r\n" + std::string(100 * 1024, 'B'));
     h.settle(100);
@@ -275,7 +275,7 @@ TEST_F(SessionTest, AnOverlongLineEndedByABareLineFeedEndsNoData)
 
 TEST_F(SessionTest, OverlongLineInsideMailGets552)
 {
-    h.listener.SocketTimeout = 60.0 / 86400.0;
+    h.listener.setSocketTimeout(60.0 / 86400.0);
     auto c = h.connectGreeted();
     c->send("DATA\r\n" + std::string(100 * 1024, 'B') + "\r\n" + kPage + "\r\n.\r\n");
     ASSERT_TRUE(h.waitLines(*c, 3));

@@ -83,11 +83,11 @@ TEST_F(ClientTest, StartsOnTheEmbeddedDefault)
     EXPECT_EQ(c.mainForm.window.caption(), "SMTP s01  VORN     Version  V2.1(35) 2022");
     EXPECT_EQ(c.queue.SwitchId, "h01");
     EXPECT_EQ(c.queue.QueueSize, 300);
-    EXPECT_EQ(c.listener.MaxSockets, 50);
-    EXPECT_DOUBLE_EQ(c.listener.SessionMax * 86400.0, 600.0);
+    EXPECT_EQ(c.listener.maxSockets(), 50);
+    EXPECT_DOUBLE_EQ(c.listener.sessionMax() * 86400.0, 600.0);
     EXPECT_FALSE(c.mainForm.txbMaxSockets.enabled());
     EXPECT_EQ(c.mainForm.txbPagerNo[4].text(), "9000000");
-    EXPECT_TRUE(c.listener.ListenerReady);
+    EXPECT_TRUE(c.listener.listenerReady());
     EXPECT_TRUE(logged("Main: SMTP s01 now operational using version  V2.1(35) 2022"));
     EXPECT_TRUE(c.shell.UserIdentifier == "s01");
     // READY waits in the link's buffer until the switch is reached.
@@ -104,9 +104,9 @@ TEST_F(ClientTest, SettingsOutsideTheirLimitsTakeTheirDefaults)
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
     EXPECT_TRUE(logged("  IV: SMTP Listener Socket Timeout is set to small [59]. Setting to 600 seconds"));
-    EXPECT_DOUBLE_EQ(c.listener.ListenerIdleTime, 600 / 86400.0);
+    EXPECT_DOUBLE_EQ(c.listener.listenerIdleTime(), 600 / 86400.0);
     EXPECT_TRUE(logged("  IV: SMTP TCP Timeout is set to large [21]. Setting to 3 seconds"));
-    EXPECT_DOUBLE_EQ(c.listener.SocketTimeout, 3 / 86400.0);
+    EXPECT_DOUBLE_EQ(c.listener.socketTimeout(), 3 / 86400.0);
     EXPECT_TRUE(logged("  IV: SMTP MAX SOCKETS is too high. Setting to 10"));
     EXPECT_TRUE(logged("  IV: DEBUG logging is ON"));
 }
@@ -119,10 +119,54 @@ TEST_F(ClientTest, SettingsAtTheirLimitsAreTaken)
     edit("DELETE FROM HXSClientConfig WHERE [Parameter] = 'SMTPIP'");
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
-    EXPECT_DOUBLE_EQ(c.listener.ListenerIdleTime, 10000 / 86400.0);
-    EXPECT_DOUBLE_EQ(c.listener.SocketTimeout, 20 / 86400.0);
-    EXPECT_EQ(c.listener.MaxSockets, 100);
+    EXPECT_DOUBLE_EQ(c.listener.listenerIdleTime(), 10000 / 86400.0);
+    EXPECT_DOUBLE_EQ(c.listener.socketTimeout(), 20 / 86400.0);
+    EXPECT_EQ(c.listener.maxSockets(), 100);
     EXPECT_TRUE(logged("  IV: IP not available. Use default 127.0.0.1"));
+}
+
+// Every whole-number setting says what start-up took, when it is missing
+// and when it is set.
+TEST_F(ClientTest, EachNumberSettingHasItsStartUpLine)
+{
+    for (const char* name : {"SPOOL_MAX", "MESSID_BLOCK", "TCP_HUB_TIMEOUT", "TCPTIMEOUT", "MAX_SOCKETS", "SESSION_MAX",
+                             "LOG_KEEP_DAYS"})
+        edit(std::string("DELETE FROM HXSClientConfig WHERE [Parameter] = '") + name + "'");
+    auto& c = start();
+    ASSERT_TRUE(c.running()) << c.failure();
+    for (const char* line : {"  IV: SPOOL_MAX is empty. Setting to 10000", "  IV: MESSID_BLOCK is empty. Setting to 100",
+                             "  IV: TCP Timeout is empty. Setting to 3 seconds",
+                             "  IV: SMTP TCP Timeout is empty. Setting to 3 seconds",
+                             "  IV: SMTP MAX SOCKETS is empty. Setting to 10",
+                             "  IV: SMTP SESSION MAX is empty. Setting to 600 seconds",
+                             "  IV: LOG_KEEP_DAYS is empty. Log backups are kept 90 days"})
+        EXPECT_TRUE(logged(line)) << line;
+    EXPECT_DOUBLE_EQ(c.listener.listenerIdleTime(), 3 / 86400.0);
+    EXPECT_EQ(c.backup.KeepDays, 90);
+}
+
+TEST_F(ClientTest, SetNumberSettingsAreLoggedAsConfigured)
+{
+    setConfig("SPOOL_MAX", "500");
+    setConfig("MESSID_BLOCK", "7");
+    setConfig("TCP_HUB_TIMEOUT", "60");
+    setConfig("TCPTIMEOUT", "1");
+    setConfig("MAX_SOCKETS", "0");
+    setConfig("SESSION_MAX", "10");
+    setConfig("LOG_KEEP_DAYS", "0");
+    auto& c = start();
+    ASSERT_TRUE(c.running()) << c.failure();
+    for (const char* line : {"  IV: SPOOL_MAX is set to 500 messages", "  IV: Message ids are reserved 7 at a time",
+                             "  IV: SMTP Listener Socket Timeout is set to 60 seconds",
+                             "  IV: SMTP TCP Timeout is set to 1 seconds", "  IV: SMTP MAX SOCKETS is too small. Setting to 10",
+                             "  IV: SMTP SESSION MAX is set to 10 seconds",
+                             "  IV: LOG_KEEP_DAYS is 0. Log backups are kept for ever"})
+        EXPECT_TRUE(logged(line)) << line;
+    EXPECT_EQ(c.queue.SpoolMax, 500);
+    EXPECT_EQ(c.registration.MessIdBlock, 7);
+    EXPECT_EQ(c.listener.maxSockets(), 10);
+    EXPECT_DOUBLE_EQ(c.listener.sessionMax(), 10 / 86400.0);
+    EXPECT_EQ(c.backup.KeepDays, 0);
 }
 
 TEST_F(ClientTest, WithoutAClientRowItStaysInert)
@@ -132,7 +176,7 @@ TEST_F(ClientTest, WithoutAClientRowItStaysInert)
     EXPECT_TRUE(c.inert());
     EXPECT_EQ(c.failure(), "Unable to locate the user id for this client type SMTPIN");
     EXPECT_NE(err.str().find("Client is unable initialise. Terminating application"), std::string::npos);
-    EXPECT_FALSE(c.listener.ListenerReady);
+    EXPECT_FALSE(c.listener.listenerReady());
 }
 
 TEST_F(ClientTest, ASwitchCodeThatIsNoMemberCodeStopsStartUp)
@@ -182,7 +226,7 @@ TEST_F(ClientTest, AListenerThatOpensLateTellsTheSwitchReady)
     smtpPort = squatter.serverPort();
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
-    EXPECT_FALSE(c.listener.ListenerReady);
+    EXPECT_FALSE(c.listener.listenerReady());
     const auto words = [&] {
         std::string w;
         for (const auto& r : c.link.member().outputBuffer())
@@ -195,7 +239,7 @@ TEST_F(ClientTest, AListenerThatOpensLateTellsTheSwitchReady)
     squatter.close();
     clock.advanceSeconds(6);
     c.listener.tmrPortTimer_Timer();
-    EXPECT_TRUE(c.listener.ListenerReady);
+    EXPECT_TRUE(c.listener.listenerReady());
     EXPECT_EQ(words(), "R");   // the newer word replaces the one still waiting
 }
 
@@ -320,7 +364,7 @@ TEST_F(ClientTest, CloseWithTheLinkDownReleasesTheRowAndEnds)
     c.requestClose();
     EXPECT_FALSE(finished);
     EXPECT_EQ(c.main.CloseStage, 1);
-    EXPECT_FALSE(c.listener.ListenerReady && c.listener.socket(0).state() == 2);
+    EXPECT_FALSE(c.listener.listenerReady() && c.listener.socket(0).state() == 2);
     c.main.tmrSystem_Timer();   // the TCP setup window closes first
     c.main.tmrSystem_Timer();
     EXPECT_TRUE(finished);
