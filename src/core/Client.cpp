@@ -45,7 +45,7 @@ Client::Client(const Clock& clock_, Options options_)
       logFolder_(logFolderOf(SettingsStore(configFile_), options.dataDir)),
       spoolFile_(spoolFileOf(SettingsStore(configFile_), options.dataDir)),
       settings(configFile_),
-      log(clock, mainForm),
+      log(clock, {mainForm.lbxSystemLog, mainForm.lbxSMTPLOG, mainForm.cbxErrorLogging}),
       headlessDialogs_(options.dialogs ? nullptr
                                        : std::make_unique<HeadlessDialogs>(
                                              [this](const std::string& line) {
@@ -53,12 +53,13 @@ Client::Client(const Clock& clock_, Options options_)
                                              },
                                              options.answerYes, options.err ? *options.err : std::cerr)),
       dialogs(options.dialogs ? *options.dialogs : *headlessDialogs_),
-      db(clock, log, mainForm, settings, QDir(QString::fromStdString(options.dataDir)).absolutePath().toStdString()),
+      db(clock, log, {mainForm.txbDatabaseHits, mainForm.txbDataSource, mainForm.txbInitialCatalog}, settings,
+         QDir(QString::fromStdString(options.dataDir)).absolutePath().toStdString()),
       registration(db, log, dialogs),
       config(db, log, registration),
       dbLog(db, registration),
       link(clock, log, linkForm, mainForm.lbTCPProgress, hubSocket),
-      queue(clock, log, mainForm, registration, config, link),
+      queue(clock, log, {mainForm.lbQueSize, mainForm.txbOutgoingPkts}, registration, config, link),
       creation(clock, log, db, registration, queue, link),
       watchdog(clock, registration, queue, link),
       extraction(clock, log, db, [this] { return listener.tick(); },
@@ -73,7 +74,9 @@ Client::Client(const Clock& clock_, Options options_)
                      }
                      return MailOutcome::QueueFull;
                  }),
-      listener(clock, log, mainForm, extraction),
+      listener(clock, log,
+               {mainForm.lbPETTicker, mainForm.lbSocsLoaded, mainForm.txbServerAddress, mainForm.txbServerPort},
+               extraction),
       backup(clock, log),
       shell(clock, registration, config, settings, tcpForm, mainForm.lbMainFormBanner),
       tcpHub(shell, tcpForm, link, registration, dialogs),

@@ -2,7 +2,6 @@
 #include "platform/Text.h"
 
 #include "db/Schema.h"
-#include "forms/FrmSMTP.h"
 #include "log/SystemLog.h"
 
 #include <QDir>
@@ -34,11 +33,11 @@ QString errorText(const QSqlError& e)
 
 }  // namespace
 
-CatalogueConnection::CatalogueConnection(const Clock& clock, SystemLog& log, forms::FrmSMTP& form,
+CatalogueConnection::CatalogueConnection(const Clock& clock, SystemLog& log, Controls controls,
                                          const SettingsStore& settings, std::string dataFolder)
     : clock_(clock),
       log_(log),
-      form_(form),
+      view_(controls),
       settings_(settings),
       dataFolder_(std::move(dataFolder)),
       // Unique while this object lives, so two clients in one process
@@ -124,8 +123,8 @@ bool CatalogueConnection::OpenSQLDatabase()
     // A new connection object every time; the old one goes without a word.
     release();
     location_ = ReadLocation();
-    form_.txbDataSource.setText(location_.dataSource);
-    form_.txbInitialCatalog.setText(location_.initialCatalog);
+    view_.txbDataSource.setText(location_.dataSource);
+    view_.txbInitialCatalog.setText(location_.initialCatalog);
 
     QString problem = qs(location_.problem);
     const bool odbc = location_.driver == Driver::Odbc;
@@ -303,7 +302,7 @@ void CatalogueConnection::CountDatabaseHit()
     ++DatabaseHits;
     if (DatabaseHits > kMaxHits)
         DatabaseHits = 1;
-    form_.txbDatabaseHits.setText(std::to_string(DatabaseHits));
+    view_.txbDatabaseHits.setText(std::to_string(DatabaseHits));
 }
 
 std::string CatalogueConnection::QuoteSQL(const std::string& text)

@@ -2,6 +2,7 @@
 
 #include "db/Recordset.h"
 #include "platform/Clock.h"
+#include "platform/Controls.h"
 #include "platform/SettingsStore.h"
 
 #include <QSqlDatabase>
@@ -16,7 +17,6 @@
 
 namespace smtpin {
 class SystemLog;
-namespace forms { struct FrmSMTP; }
 }  // namespace smtpin
 
 namespace smtpin::db {
@@ -54,8 +54,15 @@ public:
         std::string problem;        // non-empty: the settings cannot be used
     };
 
+    // The main window's controls this connection writes.
+    struct Controls {
+        TextBox& txbDatabaseHits;
+        TextBox& txbDataSource;
+        TextBox& txbInitialCatalog;
+    };
+
     // dataFolder holds the embedded catalogue unless DataSource names another.
-    CatalogueConnection(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, const SettingsStore& settings,
+    CatalogueConnection(const Clock& clock, SystemLog& log, Controls controls, const SettingsStore& settings,
                         std::string dataFolder);
     ~CatalogueConnection();
     CatalogueConnection(const CatalogueConnection&) = delete;
@@ -123,7 +130,7 @@ private:
 
     const Clock& clock_;
     SystemLog& log_;
-    forms::FrmSMTP& form_;
+    Controls view_;
     const SettingsStore& settings_;
     std::string dataFolder_;
     QString name_;

@@ -1,6 +1,5 @@
 #include "log/SystemLog.h"
 
-#include "forms/FrmSMTP.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,11 +21,11 @@ int nextIndex(int i) { return i + 1 > SystemLog::kRingSize - 1 ? 0 : i + 1; }
 
 }  // namespace
 
-SystemLog::SystemLog(const Clock& clock, forms::FrmSMTP& form)
-    : ApplicationList(&form.lbxSystemLog),
-      StatusList(&form.lbxSystemLog),
+SystemLog::SystemLog(const Clock& clock, Controls controls)
+    : ApplicationList(&controls.lbxSystemLog),
+      StatusList(&controls.lbxSystemLog),
       clock_(clock),
-      form_(form),
+      view_(controls),
       systemLogFile_(clock),
       smtpLogFile_(clock)
 {
@@ -74,7 +73,7 @@ void SystemLog::UpdateSystemLog(int slot, ListBox* target, const std::string& me
 
 // Ends the batch it began, whatever the box says by then.
 struct SystemLog::Batch {
-    explicit Batch(SystemLog& log) : log_(log), on_(log.databaseBatch_ && log.form_.cbxErrorLogging.value() == 1)
+    explicit Batch(SystemLog& log) : log_(log), on_(log.databaseBatch_ && log.view_.cbxErrorLogging.value() == 1)
     {
         if (on_)
             log_.databaseBatch_(true);
@@ -140,7 +139,7 @@ void SystemLog::insertCapped(ListBox& list, std::string line, int cap)
 bool SystemLog::WriteSystemLogEntry(Entry& entry, bool toDatabase)
 {
     bool copied = true;
-    if (toDatabase && form_.cbxErrorLogging.value() == 1 && databaseLog_)
+    if (toDatabase && view_.cbxErrorLogging.value() == 1 && databaseLog_)
         copied = databaseLog_(entry.messageId, entry.text);
     const DateSerial now = clock_.now();
     const std::string id = formatId(entry.messageId);
@@ -159,7 +158,7 @@ bool SystemLog::WriteSystemLogEntry(Entry& entry, bool toDatabase)
 void SystemLog::UpdateSMTPLog(const std::string& text)
 {
     const DateSerial now = clock_.now();
-    insertCapped(form_.lbxSMTPLOG, now.timeText() + "   " + text, kSMTPListCap);
+    insertCapped(view_.lbxSMTPLOG, now.timeText() + "   " + text, kSMTPListCap);
     smtpLogPending_ += now.generalDate() + "\t" + text + "\r\n";
     if (echo_)
         echo_(text);

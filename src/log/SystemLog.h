@@ -10,7 +10,6 @@
 
 namespace smtpin {
 
-namespace forms { struct FrmSMTP; }
 
 // The two operator logs: the application log (queued, written in batches on
 // the housekeeping tick) and the SMTP log (shown at once, written once a second).
@@ -30,7 +29,14 @@ public:
     // place. False when the catalogue could not take it.
     using DatabaseLog = std::function<bool(const std::string& messageId, std::string& text)>;
 
-    SystemLog(const Clock& clock, forms::FrmSMTP& form);
+    // The main window's controls the logs write.
+    struct Controls {
+        ListBox& lbxSystemLog;
+        ListBox& lbxSMTPLOG;
+        CheckBox& cbxErrorLogging;
+    };
+
+    SystemLog(const Clock& clock, Controls controls);
 
     // Both list targets start bound to lbxSystemLog.
     ListBox* ApplicationList;
@@ -80,7 +86,7 @@ private:
     static void insertCapped(ListBox& list, std::string line, int cap);
 
     const Clock& clock_;
-    forms::FrmSMTP& form_;
+    Controls view_;
     RawLogClass systemLogFile_;
     RawLogClass smtpLogFile_;
     std::array<Entry, kRingSize> SystemLogQueue_;

@@ -2,7 +2,6 @@
 
 #include "db/ClientConfig.h"
 #include "db/ClientRegistration.h"
-#include "forms/FrmSMTP.h"
 #include "log/SystemLog.h"
 #include "platform/Clock.h"
 #include "platform/TextNumbers.h"
@@ -17,9 +16,9 @@ bool inQueueArray(int index) { return index >= 0 && index < InputQueue::kSlotCou
 
 }  // namespace
 
-InputQueue::InputQueue(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, db::ClientRegistration& registration,
+InputQueue::InputQueue(const Clock& clock, SystemLog& log, Controls controls, db::ClientRegistration& registration,
                        db::ClientConfig& config, HubLinkPort& link)
-    : clock_(clock), log_(log), form_(form), registration_(registration), config_(config), link_(link)
+    : clock_(clock), log_(log), view_(controls), registration_(registration), config_(config), link_(link)
 {
 }
 
@@ -44,7 +43,7 @@ bool InputQueue::ResetInputQueue()
         log_.UpdateSystemLog(-1, log_.ApplicationList, "",
                              "  RIQ: QUEUE_SIZE '" + value + "' is not valid, the queue has no slots");
     }
-    form_.lbQueSize.setCaption("Input Queue Size = " + std::to_string(QueueSize));
+    view_.lbQueSize.setCaption("Input Queue Size = " + std::to_string(QueueSize));
     // Every slot, not only those in use: a size read later must not uncover
     // messages left from before.
     for (int i = 0; i < kSlotCount; ++i) {
@@ -160,7 +159,7 @@ bool InputQueue::SendToSwitch(const std::string& text, const std::string& target
     const bool sent = link_.Send(request_, traffic);
     if (sent) {
         IncCounter(OutgoingCount);
-        form_.txbOutgoingPkts.setText(std::to_string(OutgoingCount));
+        view_.txbOutgoingPkts.setText(std::to_string(OutgoingCount));
     }
     return sent;
 }

@@ -4,6 +4,7 @@
 #include "HubLinkPort.h"
 #include "MessageType.h"
 #include "StatusWords.h"
+#include "platform/Controls.h"
 #include "spool/Spool.h"
 
 #include <array>
@@ -14,7 +15,6 @@
 namespace smtpin {
 class Clock;
 class SystemLog;
-namespace forms { struct FrmSMTP; }
 namespace db {
 class ClientRegistration;
 class ClientConfig;
@@ -45,7 +45,13 @@ public:
     // The request's EDate: 16:00:00 on the zero date.
     static constexpr double kRequestEDate = 2.0 / 3.0;
 
-    InputQueue(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, db::ClientRegistration& registration,
+    // The main window's controls the queue writes.
+    struct Controls {
+        Label& lbQueSize;
+        TextBox& txbOutgoingPkts;
+    };
+
+    InputQueue(const Clock& clock, SystemLog& log, Controls controls, db::ClientRegistration& registration,
                db::ClientConfig& config, HubLinkPort& link);
     InputQueue(const InputQueue&) = delete;
     InputQueue& operator=(const InputQueue&) = delete;
@@ -125,7 +131,7 @@ private:
 
     const Clock& clock_;
     SystemLog& log_;
-    forms::FrmSMTP& form_;
+    Controls view_;
     db::ClientRegistration& registration_;
     db::ClientConfig& config_;
     HubLinkPort& link_;

@@ -1,6 +1,5 @@
 #include "smtp/SmtpListener.h"
 
-#include "forms/FrmSMTP.h"
 #include "log/SystemLog.h"
 
 #include <algorithm>
@@ -25,8 +24,8 @@ bool parsePort(const std::string& text, int& port)
 
 }  // namespace
 
-SmtpListener::SmtpListener(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, PagerMessageParser& parser)
-    : clock_(clock), log_(log), form_(form), parser_(parser)
+SmtpListener::SmtpListener(const Clock& clock, SystemLog& log, Controls controls, PagerMessageParser& parser)
+    : clock_(clock), log_(log), view_(controls), parser_(parser)
 {
     loadSocket(0);
     tmrPortTimer.setInterval(100);
@@ -70,7 +69,7 @@ void SmtpListener::loadSocket(int index)
     wskSMTP.push_back(std::move(control));
     SessionPort& port = *this;
     sessions_.push_back(
-        std::make_unique<SmtpSession>(index, SMTPSockets.at(static_cast<size_t>(index)), port, form_.lbPETTicker, parser_));
+        std::make_unique<SmtpSession>(index, SMTPSockets.at(static_cast<size_t>(index)), port, view_.lbPETTicker, parser_));
 }
 
 void SmtpListener::count(int replyCode)
@@ -92,12 +91,12 @@ void SmtpListener::Form_Load()
     startTimers();
     SocketControl& listener = socket(0);
     int port = 0;
-    SocketControl::Failure f{10049, "The port is not a port number: " + form_.txbServerPort.text()};
-    if (parsePort(form_.txbServerPort.text(), port)) {
+    SocketControl::Failure f{10049, "The port is not a port number: " + view_.txbServerPort.text()};
+    if (parsePort(view_.txbServerPort.text(), port)) {
         listener.setLocalPort(port);
-        form_.txbServerPort.setEnabled(false);
-        form_.txbServerAddress.setEnabled(false);
-        if (listener.bind(port, form_.txbServerAddress.text(), &f) && listener.listen(&f))
+        view_.txbServerPort.setEnabled(false);
+        view_.txbServerAddress.setEnabled(false);
+        if (listener.bind(port, view_.txbServerAddress.text(), &f) && listener.listen(&f))
             f = {};
     }
     if (f.number != 0) {
@@ -109,7 +108,7 @@ void SmtpListener::Form_Load()
     ListenerReady = true;
     log("Load: Local port <" + std::to_string(listener.localPort()) + ">");
     log("Load: Local IP   <" + listener.localIP() + ">");
-    form_.lbPETTicker.setCaption("Server Activated");
+    view_.lbPETTicker.setCaption("Server Activated");
 }
 
 void SmtpListener::startTimers()
@@ -247,7 +246,7 @@ void SmtpListener::setListening(bool ready)
     ListenerReady = ready;
     if (ready) {
         loadFailure_.clear();
-        form_.lbPETTicker.setCaption("Server Activated");
+        view_.lbPETTicker.setCaption("Server Activated");
     }
     emit availabilityChanged(ready);
 }
@@ -397,7 +396,7 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
         if (n >= HighestSocket)
             HighestSocket = n;
         ListenerRestartTime = clock_.now().addDays(ListenerIdleTime);
-        form_.lbSocsLoaded.setCaption("MAX socket array cnt = " + std::to_string(HighestSocket));
+        view_.lbSocsLoaded.setCaption("MAX socket array cnt = " + std::to_string(HighestSocket));
         // Greeted now, not on the next tick.
         stepNow(n);
     } catch (const std::exception& e) {

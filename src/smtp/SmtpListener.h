@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/Controls.h"
 #include "platform/SocketControl.h"
 #include "smtp/SMTPSocketType.h"
 #include "smtp/AllowList.h"
@@ -18,7 +19,6 @@
 namespace smtpin {
 
 class SystemLog;
-namespace forms { struct FrmSMTP; }
 
 // The SMTP listener: element 0 of wskSMTP listens, elements 1 and up carry
 // one session each. Sockets are loaded on demand up to MaxSockets and then
@@ -30,7 +30,15 @@ public:
     static constexpr int kRecords = 102;
     static constexpr int kMaxSessionSockets = 100;
 
-    SmtpListener(const Clock& clock, SystemLog& log, forms::FrmSMTP& form, PagerMessageParser& parser);
+    // The main window's controls the listener reads and writes.
+    struct Controls {
+        Label& lbPETTicker;
+        Label& lbSocsLoaded;
+        TextBox& txbServerAddress;
+        TextBox& txbServerPort;
+    };
+
+    SmtpListener(const Clock& clock, SystemLog& log, Controls controls, PagerMessageParser& parser);
     ~SmtpListener();
     SmtpListener(const SmtpListener&) = delete;
     SmtpListener& operator=(const SmtpListener&) = delete;
@@ -116,7 +124,7 @@ private:
 
     const Clock& clock_;
     SystemLog& log_;
-    forms::FrmSMTP& form_;
+    Controls view_;
     PagerMessageParser& parser_;
     std::vector<std::unique_ptr<SocketControl>> wskSMTP;
     std::vector<std::unique_ptr<SmtpSession>> sessions_;   // one per loaded socket

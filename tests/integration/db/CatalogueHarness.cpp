@@ -14,8 +14,8 @@ std::string backendName(const ::testing::TestParamInfo<Backend>& info)
 }
 
 CatalogueClient::CatalogueClient(const Clock& clock, const SettingsStore& settings, const std::string& dataFolder)
-    : log(clock, form),
-      db(clock, log, form, settings, dataFolder),
+    : log(clock, {form.lbxSystemLog, form.lbxSMTPLOG, form.cbxErrorLogging}),
+      db(clock, log, {form.txbDatabaseHits, form.txbDataSource, form.txbInitialCatalog}, settings, dataFolder),
       reg(db, log, dialogs),
       config(db, log, reg),
       dbLog(db, reg)

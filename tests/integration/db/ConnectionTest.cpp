@@ -288,8 +288,9 @@ protected:
     CatalogueConnection::Location read()
     {
         forms::FrmSMTP form;
-        SystemLog log(clock, form);
-        return CatalogueConnection(clock, log, form, settings, dir.path()).ReadLocation();
+        SystemLog log(clock, {form.lbxSystemLog, form.lbxSMTPLOG, form.cbxErrorLogging});
+        const CatalogueConnection::Controls controls{form.txbDatabaseHits, form.txbDataSource, form.txbInitialCatalog};
+        return CatalogueConnection(clock, log, controls, settings, dir.path()).ReadLocation();
     }
 
     TempDir dir;
@@ -308,8 +309,9 @@ TEST_F(Location, WithoutSettingsTheEmbeddedCatalogueLivesInTheDataFolder)
     EXPECT_TRUE(loc.problem.empty());
 
     forms::FrmSMTP form;
-    SystemLog log(clock, form);
-    CatalogueConnection db(clock, log, form, settings, dir.path());
+    SystemLog log(clock, {form.lbxSystemLog, form.lbxSMTPLOG, form.cbxErrorLogging});
+    CatalogueConnection db(clock, log, {form.txbDatabaseHits, form.txbDataSource, form.txbInitialCatalog}, settings,
+                           dir.path());
     ASSERT_TRUE(db.OpenSQLDatabase());
     EXPECT_TRUE(std::ifstream(dir.file("HXSMKII.sqlite")).good());
 }
@@ -335,10 +337,11 @@ TEST_F(Location, AnUnknownDriverFailsTheOpenWithItsReason)
 {
     write("[Database]\nDriver=Oracle\nInitialCatalog=CAT\n");
     forms::FrmSMTP form;
-    SystemLog log(clock, form);
+    SystemLog log(clock, {form.lbxSystemLog, form.lbxSMTPLOG, form.cbxErrorLogging});
     std::vector<std::string> lines;
     log.SetEcho([&](const std::string& t) { lines.push_back(t); });
-    CatalogueConnection db(clock, log, form, settings, dir.path());
+    CatalogueConnection db(clock, log, {form.txbDatabaseHits, form.txbDataSource, form.txbInitialCatalog}, settings,
+                           dir.path());
     EXPECT_FALSE(db.OpenSQLDatabase());
     EXPECT_FALSE(db.EnsureSQLDatabase());
     log.ProcessSystemLogQueue();

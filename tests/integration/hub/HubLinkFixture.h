@@ -25,7 +25,7 @@ protected:
     {
         c = openClient("S01");
         link = std::make_unique<hub::CommDisplay>(clock, c->log, linkForm, c->form.lbTCPProgress, socket);
-        queue = std::make_unique<messages::InputQueue>(clock, c->log, c->form, c->reg, c->config, *link);
+        queue = std::make_unique<messages::InputQueue>(clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, *link);
         queue->SwitchId = "h01";
         ASSERT_TRUE(queue->ResetInputQueue());
         creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, *link);

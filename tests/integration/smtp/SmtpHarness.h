@@ -39,9 +39,10 @@ struct RecordingParser : PagerMessageParser {
 struct BareListener {
     ManualClock clock;
     forms::FrmSMTP form;
-    SystemLog log{clock, form};
+    SystemLog log{clock, {form.lbxSystemLog, form.lbxSMTPLOG, form.cbxErrorLogging}};
     RecordingParser parser;
-    SmtpListener listener{clock, log, form, parser};
+    SmtpListener listener{clock, log, {form.lbPETTicker, form.lbSocsLoaded, form.txbServerAddress, form.txbServerPort},
+                          parser};
 
     BareListener(const std::string& address, const std::string& port)
     {

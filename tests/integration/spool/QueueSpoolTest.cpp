@@ -47,7 +47,7 @@ protected:
         queue->CloseSpool();
         std::string why;
         EXPECT_TRUE(spool.Open(dir.file("spool.sqlite"), &why)) << why;
-        auto next = std::make_unique<messages::InputQueue>(clock, c->log, c->form, c->reg, c->config, link);
+        auto next = std::make_unique<messages::InputQueue>(clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, link);
         next->SwitchId = "h01";
         next->AttachSpool(&spool);
         setQueueSize(std::to_string(queueSize));

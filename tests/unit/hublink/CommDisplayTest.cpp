@@ -26,7 +26,7 @@ struct Link {
     ManualClock clock;
     forms::FrmSMTP mainForm;
     forms::CommDisplayForm form;
-    SystemLog log{clock, mainForm};
+    SystemLog log{clock, {mainForm.lbxSystemLog, mainForm.lbxSMTPLOG, mainForm.cbxErrorLogging}};
     FakeLinkSocket socket;
     CommDisplay link{clock, log, form, mainForm.lbTCPProgress, socket};
     int switchWatchdogs = 0;

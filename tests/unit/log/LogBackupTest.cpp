@@ -18,7 +18,7 @@ TEST(LogBackup, BackupsOlderThanTheKeptDaysAreDeleted)
     TempDir dir;
     ManualClock clock{DateSerial::fromParts(2026, 12, 9, 10, 0, 0)};
     forms::FrmSMTP form;
-    SystemLog log{clock, form};
+    SystemLog log{clock, {form.lbxSystemLog, form.lbxSMTPLOG, form.cbxErrorLogging}};
     log.OpenSystemLogs(dir.file("logs"), "S01", {2, 1, 35});
     LogBackup backup(clock, log);
     backup.setSchedule(24, DateSerial::fromParts(2026, 12, 8, 9, 0, 0));

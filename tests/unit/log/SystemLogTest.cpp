@@ -17,7 +17,7 @@ struct SystemLogTest : ::testing::Test {
     TempDir dir;
     ManualClock clock{DateSerial::fromParts(2026, 5, 6, 7, 8, 9)};
     forms::FrmSMTP form;
-    SystemLog log{clock, form};
+    SystemLog log{clock, {form.lbxSystemLog, form.lbxSMTPLOG, form.cbxErrorLogging}};
 
     void SetUp() override { log.OpenSystemLogs(dir.file("logs"), "ABC", {2, 3, 41}); }
     ListBox& list() { return form.lbxSystemLog; }

@@ -48,7 +48,7 @@ TEST_P(QueueRules, AnInvalidFirstSizeLeavesAQueueWithoutSlots)
             exec("DELETE FROM HXSClientConfig WHERE Parameter = 'QUEUE_SIZE'");
         else
             setQueueSize(bad);
-        InputQueue fresh(clock, c->log, c->form, c->reg, c->config, link);
+        InputQueue fresh(clock, c->log, {c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, link);
         EXPECT_FALSE(fresh.ResetInputQueue());
         EXPECT_EQ(fresh.GetFreeQueueSlot(), -1);
         fresh.AddInputQueFromSwitch(fromSwitch(5, "NEWMESS"));

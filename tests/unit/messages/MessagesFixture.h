@@ -61,7 +61,7 @@ protected:
     void SetUp() override
     {
         c = openClient("S01");
-        queue = std::make_unique<messages::InputQueue>(clock, c->log, c->form, c->reg, c->config, link);
+        queue = std::make_unique<messages::InputQueue>(clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, link);
         queue->SwitchId = "h01";
     }
 
