@@ -1,0 +1,2 @@
+// Must not compile: the log sits below the hub link and cannot see it.
+#include "hub/CommDisplay.h"
