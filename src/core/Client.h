@@ -87,8 +87,10 @@ private:
     std::string spoolFile_;
     FolderLock dataLock_;
 
-public:
+private:
     SettingsStore settings;
+
+public:
     forms::FrmSMTP mainForm;
     forms::FrmTCPHub tcpForm;
     forms::FrmHubSetup hubSetupForm;
@@ -99,26 +101,44 @@ private:
     std::unique_ptr<HeadlessDialogs> headlessDialogs_;
     std::function<void()> finished_;
 
-public:
+    // Wiring only: what the windows and the tests never reach.
     Dialogs& dialogs;
+
+public:
     db::CatalogueConnection db;
     db::ClientRegistration registration;
     db::ClientConfig config;
+
+private:
     db::DatabaseLog dbLog;
+
+public:
     spool::Spool spool;
+
+private:
     hub::SocketControlLink hubSocket;
+
+public:
     hub::CommDisplay link;
     messages::InputQueue queue;
     messages::MessageCreation creation;
+
+private:
     messages::Watchdog watchdog;
     PagerMessageExtraction extraction;
+
+public:
     SmtpListener listener;
     LogBackup backup;
     shell::ShellSettings shell;
     shell::FrmTCPHubWindow tcpHub;
     shell::FrmHubSetupWindow hubSetup;
     shell::SetupLock setupLock;
+
+private:
     StartupSettings startup;
+
+public:
     MainWindow main;
     testtraffic::TestTraffic testTraffic;
 
