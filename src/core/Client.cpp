@@ -49,7 +49,7 @@ Client::Client(const Clock& clock_, Options options_)
       headlessDialogs_(options.dialogs ? nullptr
                                        : std::make_unique<HeadlessDialogs>(
                                              [this](const std::string& line) {
-                                                 log.UpdateSystemLog(-1, log.ApplicationList, "", line);
+                                                 log.ApplicationLine(line);
                                              },
                                              options.answerYes, options.err ? *options.err : std::cerr)),
       dialogs(options.dialogs ? *options.dialogs : *headlessDialogs_),
@@ -113,7 +113,7 @@ Client::Client(const Clock& clock_, Options options_)
     QObject::connect(&registration, &db::ClientRegistration::claimChanged, [this](const std::string& device,
                                                                                  const std::string& stamp) {
         if (dataLock_.Held() && !dataLock_.Record(device.empty() ? std::string() : device + "\t" + stamp))
-            log.UpdateSystemLog(-1, log.ApplicationList, "", "  IV: Could not note the client row in the data folder lock");
+            log.ApplicationLine("  IV: Could not note the client row in the data folder lock");
     });
     // A listener that opens late (or is lost) is told to the switch as at start-up.
     QObject::connect(&listener, &SmtpListener::availabilityChanged, [this](bool ready) {
@@ -149,7 +149,7 @@ void Client::openStatusEndpoint()
     const std::string where =
         settings.Find("Software\\VORN\\HXS\\Status", "Listen", 256).value_or("127.0.0.1:9125");
     if (where.empty()) {
-        log.UpdateSystemLog(-1, log.ApplicationList, "", "  IV: No status endpoint ([Status] Listen is empty)");
+        log.ApplicationLine("  IV: No status endpoint ([Status] Listen is empty)");
         return;
     }
     statusServer_ = std::make_unique<status::StatusServer>([this] { return snapshot(); });
@@ -157,11 +157,10 @@ void Client::openStatusEndpoint()
     const std::uint16_t port = statusServer_->Listen(where, &why);
     if (port == 0) {
         statusServer_.reset();
-        log.UpdateSystemLog(-1, log.ApplicationList, "", "  IV: Status endpoint not opened: " + why);
+        log.ApplicationLine("  IV: Status endpoint not opened: " + why);
         return;
     }
-    log.UpdateSystemLog(-1, log.ApplicationList, "",
-                        "  IV: Status endpoint /healthz and /metrics on port " + std::to_string(port));
+    log.ApplicationLine("  IV: Status endpoint /healthz and /metrics on port " + std::to_string(port));
 }
 
 status::Snapshot Client::snapshot() const

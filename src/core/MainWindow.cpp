@@ -29,8 +29,6 @@ MainWindow::MainWindow(Services services, Shell shell, SystemLog::Version versio
     QObject::connect(&tmrDummyPkts, &QTimer::timeout, [this] { tmrDummyPkts_Timer(); });
 }
 
-void MainWindow::logLine(const std::string& text) { s_.log.UpdateSystemLog(0, s_.log.ApplicationList, "", text); }
-
 std::string MainWindow::versionText() const
 {
     return "V" + std::to_string(version_.major) + "." + std::to_string(version_.minor) + "(" +
@@ -49,7 +47,8 @@ void MainWindow::Form_Load()
         if (!loadSequence()) {
             phase_ = Phase::Inert;
             s_.dialogs.MsgBox("Client is unable initialise. Terminating application", db::ClientRegistration::kDialogTitle);
-            logLine("*********************** Client is unable initialise. Terminating application");
+            s_.log.ApplicationLine("*********************** Client is unable initialise. Terminating application",
+                                   true);
             s_.form.SSTab1.setTab(0);
             // No housekeeping timer runs in an inert window to write the rest.
             s_.log.ProcessWholeSystemLogQueue();
@@ -96,7 +95,7 @@ bool MainWindow::loadSequence()
     cmdDatabaseRESET_Click();
     s_.form.lbClientStart.setCaption(s_.clock.now().generalDate());
     const auto& id = s_.registration.ClientId;
-    logLine("Main: SMTP " + id + " now operational using version  " + versionText() + " 2022");
+    s_.log.ApplicationLine("Main: SMTP " + id + " now operational using version  " + versionText() + " 2022", true);
     if (timersEnabled_)
         tmrDummyPkts.start();
     s_.form.window.setCaption("Loading SMTP TCP comms");

@@ -111,7 +111,6 @@ private:
     bool loadSequence();
     void abandonStartUp();
     void drainLogInOneCommit();
-    void logLine(const std::string& text);
     std::string versionText() const;
     // Asks for the close the platform would raise, and closes when allowed.
     void unloadWindow();

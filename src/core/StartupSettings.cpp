@@ -116,15 +116,13 @@ void StartupSettings::readNumber(const char* name)
         }
     }
     p.apply(s_, n);
-    logLine(fill(line, v, n));
+    s_.log.ApplicationLine(fill(line, v, n), true);
 }
 
 StartupSettings::StartupSettings(Services services, Files files, SystemLog::Version version)
     : s_(services), files_(std::move(files)), version_(version)
 {
 }
-
-void StartupSettings::logLine(const std::string& text) { s_.log.UpdateSystemLog(0, s_.log.ApplicationList, "", text); }
 
 std::string StartupSettings::config(const char* parameter)
 {
@@ -148,7 +146,7 @@ bool StartupSettings::run()
 {
     s_.log.ApplicationList = &s_.form.lbxSystemLog;
     s_.log.StatusList = &s_.form.lbxSystemLog;
-    logLine("  IV: Opening database");
+    s_.log.ApplicationLine("  IV: Opening database", true);
     if (!s_.db.OpenSQLDatabase()) {
         failure_ = "the catalogue cannot be opened";
         return false;
@@ -186,7 +184,7 @@ bool StartupSettings::run()
     s_.watchdog.SetWPeriod(backup.WPeriod);
     readListenerSettings();
     if (const std::string warning = s_.config.TakeConfigWarning(); !warning.empty())
-        s_.log.UpdateSystemLog(-1, s_.log.ApplicationList, "", warning);
+        s_.log.ApplicationLine(warning);
     return true;
 }
 
@@ -223,7 +221,8 @@ void StartupSettings::openSpool()
     std::string why;
     if (!s_.spool.Open(files_.spool, &why))
         throw StartupFault("the spool cannot be used: " + why);
-    logLine("  IV: Spool " + files_.spool + " holds " + std::to_string(s_.spool.Count()) + " messages");
+    s_.log.ApplicationLine(
+        "  IV: Spool " + files_.spool + " holds " + std::to_string(s_.spool.Count()) + " messages", true);
     s_.queue.RestoreFromSpool();
 }
 
@@ -231,14 +230,14 @@ void StartupSettings::readCodePage()
 {
     const std::string name = config("SWITCH_CODEPAGE");
     if (name.empty()) {
-        logLine(std::string("  IV: SWITCH_CODEPAGE is empty. Setting to ") + CodePage::kDefault);
+        s_.log.ApplicationLine(std::string("  IV: SWITCH_CODEPAGE is empty. Setting to ") + CodePage::kDefault, true);
         s_.extraction.SetSwitchCodePage(CodePage());
         return;
     }
     if (const auto why = CodePage::Check(name))
         throw StartupFault("the switch's code page (SWITCH_CODEPAGE) cannot be used: " + *why);
     s_.extraction.SetSwitchCodePage(CodePage(name));
-    logLine("  IV: Text goes to the switch in code page " + name);
+    s_.log.ApplicationLine("  IV: Text goes to the switch in code page " + name, true);
 }
 
 void StartupSettings::readListenerSettings()
@@ -250,13 +249,13 @@ void StartupSettings::readListenerSettings()
     readNumber("SMTPPORT");
     if (const std::string ip = config("SMTPIP"); !ip.empty()) {
         form.txbServerAddress.setText(ip);
-        logLine("  IV: IP found in startup. Using IP " + ip);
+        s_.log.ApplicationLine("  IV: IP found in startup. Using IP " + ip, true);
     } else {
-        logLine(std::string("  IV: IP not available. Use default ") + kDefaultSMTPIP);
+        s_.log.ApplicationLine(std::string("  IV: IP not available. Use default ") + kDefaultSMTPIP, true);
         form.txbServerAddress.setText(kDefaultSMTPIP);
     }
     const bool debug = text::EqualsNoCase(config("DEBUG"), "ON");
-    logLine(debug ? "  IV: DEBUG logging is ON" : "  IV: DEBUG logging is OFF");
+    s_.log.ApplicationLine(debug ? "  IV: DEBUG logging is ON" : "  IV: DEBUG logging is OFF", true);
     for (const char* name : {"TCP_HUB_TIMEOUT", "TCPTIMEOUT", "MAX_SOCKETS", "SESSION_MAX", "LOG_KEEP_DAYS"})
         readNumber(name);
     std::string why;
@@ -264,8 +263,9 @@ void StartupSettings::readListenerSettings()
     if (!allowed)
         throw StartupFault("the allowed senders (ALLOWED_SENDERS) cannot be used: " + why);
     listener.setAllowed(*allowed);
-    logLine(allowed->empty() ? "  IV: ALLOWED_SENDERS is empty. Mail is taken from every sender"
-                             : "  IV: ALLOWED_SENDERS: mail is taken only from " + allowed->Describe());
+    s_.log.ApplicationLine(allowed->empty() ? "  IV: ALLOWED_SENDERS is empty. Mail is taken from every sender"
+                                            : "  IV: ALLOWED_SENDERS: mail is taken only from " + allowed->Describe(),
+                           true);
     form.txbMaxSockets.setText(std::to_string(listener.maxSockets()));
     form.txbMaxSockets.setEnabled(false);
     const char* devices[] = {"GROUP_TEST_DEVICE_1", "GROUP_TEST_DEVICE_2", "GROUP_TEST_DEVICE_3",

@@ -71,7 +71,6 @@ public:
 
 private:
     bool run();
-    void logLine(const std::string& text);
     void readListenerSettings();
     bool identify();
     void openSpool();

@@ -64,8 +64,6 @@ bool CatalogueConnection::isOpen() const
     return QSqlDatabase::contains(name_) && QSqlDatabase::database(name_, false).isOpen();
 }
 
-void CatalogueConnection::logLine(const std::string& text) { log_.UpdateSystemLog(-1, log_.ApplicationList, "", text); }
-
 std::string CatalogueConnection::ReadDatabaseSetting(const std::string& name, const std::string& defaultValue) const
 {
     std::string v = settings_.ReadRegistryValue(kDatabaseKey, name);
@@ -108,7 +106,8 @@ void CatalogueConnection::useWriteAheadLog(QSqlDatabase& db)
 {
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.exec(QStringLiteral("PRAGMA synchronous=FULL")))
-        logLine(" OSD: The catalogue keeps its rollback journal: " + errorText(q.lastError()).toStdString());
+        log_.ApplicationLine(" OSD: The catalogue keeps its rollback journal: " +
+                             errorText(q.lastError()).toStdString());
 }
 
 bool CatalogueConnection::EnsureSQLDatabase()
@@ -163,8 +162,8 @@ bool CatalogueConnection::OpenSQLDatabase()
             } else if (!odbc && !connectedBefore_) {
                 // The embedded catalogue is this program's own: an older one is brought up to date.
                 if (const int was = Schema::Upgrade(*this); was < Schema::kVersion)
-                    logLine(" OSD: Catalogue brought from schema version " + std::to_string(was) + " to " +
-                            std::to_string(Schema::kVersion));
+                    log_.ApplicationLine(" OSD: Catalogue brought from schema version " + std::to_string(was) + " to " +
+                                         std::to_string(Schema::kVersion));
             }
         } catch (const DatabaseFault& f) {
             problem = qs(f.description);
@@ -177,7 +176,7 @@ bool CatalogueConnection::OpenSQLDatabase()
         return false;
     }
     connectedBefore_ = true;
-    logLine(" OSD: SQL Database Connected");
+    log_.ApplicationLine(" OSD: SQL Database Connected");
     return true;
 }
 
@@ -208,7 +207,7 @@ void CatalogueConnection::CloseSQLDatabase()
         return;
     CountDatabaseHit();
     release();
-    logLine(" OSD: ODBC Database closed");
+    log_.ApplicationLine(" OSD: ODBC Database closed");
 }
 
 void CatalogueConnection::fail(const QString& description)
@@ -340,7 +339,7 @@ void CatalogueConnection::ReportDatabaseError(const std::string& message)
         LastDatabaseErrorTime = now;
         if (message != LastDatabaseErrorText) {
             appendErrorText(message);
-            logLine(message + "Windows reports: " + description);
+            log_.ApplicationLine(message + "Windows reports: " + description);
         }
         CloseSQLDatabase();
         OpenSQLDatabase();

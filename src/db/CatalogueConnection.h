@@ -126,7 +126,6 @@ private:
     QSqlQuery prepared(const std::string& sql, const std::vector<QVariant>& values);
     [[noreturn]] void fail(const QString& description);
     void appendErrorText(const std::string& text);
-    void logLine(const std::string& text);
 
     const Clock& clock_;
     SystemLog& log_;

@@ -103,7 +103,7 @@ std::string ClientConfig::GetConfigParameter(const std::string& name)
     std::string value = GetClientConfig(name, clientId());
     const std::string warning = TakeConfigWarning();
     if (!warning.empty())
-        log_.UpdateSystemLog(0, log_.ApplicationList, "", warning);
+        log_.ApplicationLine(warning, true);
     return value;
 }
 

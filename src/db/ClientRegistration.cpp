@@ -37,12 +37,10 @@ bool ClientRegistration::NoIdentity(const std::string& identifier)
     return t.empty() || t == kNoClient;
 }
 
-void ClientRegistration::logLine(const std::string& text) { log_.UpdateSystemLog(-1, log_.ApplicationList, "", text); }
-
 bool ClientRegistration::drawBlock(std::int64_t& first, std::int64_t& last)
 {
     if (!db_.EnsureSQLDatabase()) {
-        logLine("GSMI: Unable to access database for next message id.");
+        log_.ApplicationLine("GSMI: Unable to access database for next message id.");
         return false;
     }
     db_.CountDatabaseHit();
@@ -61,12 +59,13 @@ bool ClientRegistration::drawBlock(std::int64_t& first, std::int64_t& last)
                 drawn = rs.int32("Value");
         });
         if (!drawn || *drawn - block + 1 < 1) {
-            logLine("GSMI: The catalogue has no message id counter (HXSSystem 'MessIdSystem')");
+            log_.ApplicationLine("GSMI: The catalogue has no message id counter (HXSSystem 'MessIdSystem')");
             return false;
         }
         last = *drawn;
         first = last - block + 1;
-        logLine("GSMI: Message ids " + std::to_string(first) + " to " + std::to_string(last) + " reserved");
+        log_.ApplicationLine("GSMI: Message ids " + std::to_string(first) + " to " + std::to_string(last) +
+                             " reserved");
         outOfIdsLogged_ = false;
         return true;
     } catch (const DatabaseFault& f) {
@@ -85,7 +84,7 @@ std::int32_t ClientRegistration::GetSystemMessageId()
     }
     if (next_ > last_ && !drawBlock(next_, last_)) {
         if (!outOfIdsLogged_)
-            logLine("GSMI: No message id left and none can be drawn: mail is refused until one can");
+            log_.ApplicationLine("GSMI: No message id left and none can be drawn: mail is refused until one can");
         outOfIdsLogged_ = true;
         return 0;
     }
@@ -103,7 +102,7 @@ void ClientRegistration::GetSystemSettings()
     RemotePort = 6000;
     RemoteAddress.clear();
     if (!db_.EnsureSQLDatabase()) {
-        logLine(" GSS: Unable to access database for next message id.");
+        log_.ApplicationLine(" GSS: Unable to access database for next message id.");
         return;
     }
     db_.CountDatabaseHit();
@@ -163,7 +162,7 @@ std::string ClientRegistration::whoAmIPattern(const std::string& pattern)
         for (const std::string& device : free) {
             if (sameFirstCharacter(device, pattern) && claim(device, false)) {
                 result = device;
-                logLine("LWAI: Found inactive user id " + result);
+                log_.ApplicationLine("LWAI: Found inactive user id " + result);
                 return result;
             }
         }
@@ -190,7 +189,7 @@ std::string ClientRegistration::whoAmIComplete(const std::string& identifier)
         }
         if (free && claim(*free, false)) {
             result = *free;
-            logLine("LWAI: Found inactive user id " + result);
+            log_.ApplicationLine("LWAI: Found inactive user id " + result);
             return result;
         }
         std::optional<std::string> taken;
@@ -210,13 +209,13 @@ std::string ClientRegistration::whoAmIComplete(const std::string& identifier)
             return kNoClient;
         }
         if (!overrideIt) {
-            logLine("LWAI: WARNING: user id already running " + *taken);
+            log_.ApplicationLine("LWAI: WARNING: user id already running " + *taken);
             return kNoClient;
         }
         if (!claim(*taken, true))
             return kNoClient;   // disabled or removed while the question was open
         result = *taken;
-        logLine("LWAI: Found inactive user id " + result);
+        log_.ApplicationLine("LWAI: Found inactive user id " + result);
         return result;
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" LTV: Unable to access connection to determine WhoAmI.", f);
@@ -260,8 +259,8 @@ bool ClientRegistration::TakeBackOwnRow(const std::string& device, const std::st
         }
         if (!claim(device, true))
             return false;
-        logLine("LWAI: Took back user id " + device + ", claimed by this installation at " + claimedAt +
-                " by a run that ended without its close");
+        log_.ApplicationLine("LWAI: Took back user id " + device + ", claimed by this installation at " + claimedAt +
+                             " by a run that ended without its close");
         return true;
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" LTV: Unable to access connection to determine WhoAmI.", f);
@@ -272,7 +271,7 @@ bool ClientRegistration::TakeBackOwnRow(const std::string& device, const std::st
 void ClientRegistration::SetUserIdInactive()
 {
     if (!db_.EnsureSQLDatabase()) {
-        logLine("SUII: Unable to access database for next message id.");
+        log_.ApplicationLine("SUII: Unable to access database for next message id.");
         return;
     }
     if (NoIdentity(ClientId))
@@ -314,7 +313,7 @@ void ClientRegistration::UpdateLastBackUp(const std::string& identifier)
     if (NoIdentity(identifier))
         return;
     if (!db_.EnsureSQLDatabase()) {
-        logLine("ULBU: Unable to update last backup date.");
+        log_.ApplicationLine("ULBU: Unable to update last backup date.");
         return;
     }
     db_.CountDatabaseHit();
@@ -331,7 +330,7 @@ BackUpInfo ClientRegistration::LoadLastBackUp(const std::string& identifier)
     if (NoIdentity(identifier))
         return info;
     if (!db_.EnsureSQLDatabase()) {
-        logLine("LLBU: Unable to load last backup date.");
+        log_.ApplicationLine("LLBU: Unable to load last backup date.");
         return info;
     }
     db_.CountDatabaseHit();
@@ -357,7 +356,7 @@ std::string ClientRegistration::IdentifyTitleModule(const std::string& title)
     try {
         Recordset rs = db_.OpenRecordset("SELECT [Group],[Title] FROM HXSModule WHERE ([Title] = ?) ", {qs(title)});
         if (!rs.next())
-            logLine(" ITM: Unable to find Module Title." + title);
+            log_.ApplicationLine(" ITM: Unable to find Module Title." + title);
         else if (!rs.isNull("Group"))
             group = rs.text("Group");
     } catch (const DatabaseFault& f) {
@@ -376,10 +375,10 @@ void ClientRegistration::LoadTCPVariables()
     try {
         Recordset rs = db_.OpenRecordset("SELECT * FROM HXSTCPClient WHERE ([Device] = ?)", {qs(ClientId)});
         if (!rs.next()) {
-            logLine(" LTV: Unable to find TCP Module Title." + ClientId);
+            log_.ApplicationLine(" LTV: Unable to find TCP Module Title." + ClientId);
             return;
         }
-        logLine(" LTV: Found User id TCP Vars " + ClientId);
+        log_.ApplicationLine(" LTV: Found User id TCP Vars " + ClientId);
         TCPVars.HubAttempts = rs.int16("HubAttempts");
         TCPVars.HubWait = rs.int16("HubWait");
         TCPVars.HubMaxBuffer = rs.int16("HubMaxBuffer");

@@ -113,7 +113,6 @@ private:
     // The row's Watchdog as this instance left it; empty when unreadable.
     std::string stampOf(const std::string& device);
     void tellClaim(const std::string& device);
-    void logLine(const std::string& text);
 
     std::int64_t next_ = 1, last_ = 0;                    // the block in use
     std::int64_t nextBlockFirst_ = 1, nextBlockLast_ = 0; // drawn before it runs out

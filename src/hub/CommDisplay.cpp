@@ -135,7 +135,7 @@ void CommDisplay::announce(const std::string& status)
     if (status != "logged in" && linkStatus_ == "logged in") {
         linkStatus_ = "lost";
         log_.Echo("link: lost");
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  HUB: Link to the switch lost");
+        log_.ApplicationLine("  HUB: Link to the switch lost");
     }
     linkStatus_ = status;
     log_.Echo("link: " + status);

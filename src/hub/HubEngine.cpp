@@ -120,9 +120,8 @@ void CommDisplay::Engine_Timer()
     }
     if (SwitchSilent() && ThisMember.SystemState != 10) {
         message = "APPL: Switch silent since " + lastHeard_.timeText() + ", closing the link";
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
-                             "  HUB: The switch has sent nothing since " + lastHeard_.timeText() +
-                                 " while records wait for it; the link is closed and logged in again");
+        log_.ApplicationLine("  HUB: The switch has sent nothing since " + lastHeard_.timeText() +
+                             " while records wait for it; the link is closed and logged in again");
         TSystemState(10);
         TTimeOut(0);
     }

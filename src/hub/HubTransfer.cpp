@@ -80,7 +80,7 @@ void CommDisplay::GetNextPktBuffer()
         while (reader_.next(one))
             InterigatePacket(one);
     } catch (const std::exception& e) {
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "", std::string("ERROR: GNPB: ") + e.what());
+        log_.ApplicationLine(std::string("ERROR: GNPB: ") + e.what());
     }
 }
 
@@ -93,8 +93,7 @@ bool CommDisplay::InterigatePacket(const std::string& packetText)
         // Check and structure are sound: the record still counts, and what
         // could not be read is said once.
         InsertClientLog("RXD: Unreadable field " + unreadable);
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
-                             "  HUB: Packet from the switch with an unreadable field " + unreadable + ", handled");
+        log_.ApplicationLine("  HUB: Packet from the switch with an unreadable field " + unreadable + ", handled");
     }
     lastHeard_ = clock_.now();
     const auto code = toInt16(CurrentPacket.Mtype);
@@ -186,8 +185,7 @@ void CommDisplay::grantBuffer(std::int16_t granted)
     }
     const std::string used = std::to_string(configuredBufferMax_);
     InsertClientLog("RXD: Buffer of " + std::to_string(granted) + " granted, using " + used);
-    log_.UpdateSystemLog(-1, log_.ApplicationList, "",
-                         "  HUB: The switch granted a link buffer of " + std::to_string(granted) + ", using " + used);
+    log_.ApplicationLine("  HUB: The switch granted a link buffer of " + std::to_string(granted) + ", using " + used);
     TBufferMax(configuredBufferMax_);
 }
 

@@ -15,8 +15,6 @@ LogBackup::LogBackup(const Clock& clock, SystemLog& log)
 {
 }
 
-void LogBackup::logLine(const std::string& text) { log_.UpdateSystemLog(-1, log_.ApplicationList, "", text); }
-
 namespace {
 
 // The day in a backup's name, "A_dd-mm-yyyy_<file>".
@@ -51,9 +49,9 @@ void LogBackup::DeleteOldBackups(const std::string& folder)
             continue;
         std::error_code gone;
         if (fs::remove(entry.path(), gone))
-            logLine("TFB: Deleted backup " + name + ", older than " + std::to_string(KeepDays) + " days");
+            log_.ApplicationLine("TFB: Deleted backup " + name + ", older than " + std::to_string(KeepDays) + " days");
         else
-            logLine("TFB: Could not delete backup " + name + ": " + gone.message());
+            log_.ApplicationLine("TFB: Could not delete backup " + name + ": " + gone.message());
     }
 }
 
@@ -62,7 +60,8 @@ void LogBackup::setSchedule(std::int16_t periodHours, DateSerial lastBackUp)
     BackUpPeriod = periodHours;
     LastBackUp = lastBackUp;
     if (BackUpPeriod <= 0)
-        logLine("TFB: Backup period is " + std::to_string(BackUpPeriod) + " hours: no scheduled log backups.");
+        log_.ApplicationLine("TFB: Backup period is " + std::to_string(BackUpPeriod) +
+                             " hours: no scheduled log backups.");
 }
 
 void LogBackup::TimeForBackUp()
@@ -75,18 +74,18 @@ void LogBackup::TimeForBackUp()
     if (period >= elapsed)
         return;
     try {
-        logLine("TFB: Begin Backup client log.");
+        log_.ApplicationLine("TFB: Begin Backup client log.");
         log_.SystemLogFile().Backup();
-        logLine("TFB: Begin Backup smtp log.");
+        log_.ApplicationLine("TFB: Begin Backup smtp log.");
         log_.SMTPLogFile().Backup();
         LastBackUp = clock_.now();
         emit backedUp();
-        logLine("TFB: Backup system logs successful.");
+        log_.ApplicationLine("TFB: Backup system logs successful.");
         DeleteOldBackups(std::filesystem::path(log_.SystemLogFile().FileName()).parent_path().string() + "/BACKUP");
         emit reconnectWanted();
     } catch (const std::exception& e) {
-        logLine(std::string("TFB: error: 0 ") + e.what());
-        logLine("TFB: Backup to system log failed.");
+        log_.ApplicationLine(std::string("TFB: error: 0 ") + e.what());
+        log_.ApplicationLine("TFB: Backup to system log failed.");
     }
 }
 

@@ -37,7 +37,6 @@ signals:
     void reconnectWanted();
 
 private:
-    void logLine(const std::string& text);
 
     const Clock& clock_;
     SystemLog& log_;

@@ -44,6 +44,12 @@ public:
 
     void OpenSystemLogs(const std::string& logFolder, const std::string& clientId, Version version);
     void UpdateSystemLog(int slot, ListBox* target, const std::string& messageId, const std::string& text);
+    // An application log entry without a message id. skipRepeat: left out
+    // when it repeats the entry before it (start-up and close lines).
+    void ApplicationLine(const std::string& text, bool skipRepeat = false)
+    {
+        UpdateSystemLog(skipRepeat ? 0 : -1, ApplicationList, "", text);
+    }
     void ProcessSystemLogQueue();
     // Writes every pending entry, as the close must. The database copies
     // stop at the first the catalogue cannot take (each would wait for a

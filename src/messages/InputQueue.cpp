@@ -37,11 +37,9 @@ bool InputQueue::ResetInputQueue()
     if (valid) {
         QueueSize = *size;
     } else if (QueueSize >= 0) {
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
-                             "  RIQ: QUEUE_SIZE '" + value + "' is not valid, keeping " + std::to_string(QueueSize));
+        log_.ApplicationLine("  RIQ: QUEUE_SIZE '" + value + "' is not valid, keeping " + std::to_string(QueueSize));
     } else {
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
-                             "  RIQ: QUEUE_SIZE '" + value + "' is not valid, the queue has no slots");
+        log_.ApplicationLine("  RIQ: QUEUE_SIZE '" + value + "' is not valid, the queue has no slots");
     }
     view_.lbQueSize.setCaption("Input Queue Size = " + std::to_string(QueueSize));
     // Every slot, not only those in use: a size read later must not uncover
@@ -108,9 +106,8 @@ void InputQueue::watchFill()
     const int used = Depth();
     if (!nearlyFull_ && used * 5 > size * 4) {
         nearlyFull_ = true;
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
-                             "  SM: Input queue above 80% full (" + std::to_string(used) + " of " +
-                                 std::to_string(size) + " slots)");
+        log_.ApplicationLine("  SM: Input queue above 80% full (" + std::to_string(used) + " of " +
+                             std::to_string(size) + " slots)");
     } else if (nearlyFull_ && used * 10 < size * 7) {
         nearlyFull_ = false;
     }
@@ -332,7 +329,7 @@ void InputQueue::DropFromSpool(std::int32_t messId)
 void InputQueue::FlushSpool()
 {
     if (spool_ && !spool_->FlushForgotten())
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SP: Spool did not take the last DELETEs, trying again");
+        log_.ApplicationLine("  SP: Spool did not take the last DELETEs, trying again");
 }
 
 // A message restored from the spool and still outside the queue that the
@@ -354,8 +351,7 @@ void InputQueue::CloseSpool()
     if (!spool_ || !spool_->IsOpen())
         return;
     spool_->FlushForgotten();
-    log_.UpdateSystemLog(-1, log_.ApplicationList, "",
-                         "  SP: " + std::to_string(spool_->Count()) + " messages stay spooled for the next start");
+    log_.ApplicationLine("  SP: " + std::to_string(spool_->Count()) + " messages stay spooled for the next start");
     spool_->Close();
 }
 
@@ -404,10 +400,9 @@ int InputQueue::RestoreFromSpool()
         }
     }
     if (!why.empty())
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SP: Spool could not be read: " + why);
-    log_.UpdateSystemLog(-1, log_.ApplicationList, "",
-                         "  SP: " + std::to_string(restored) + " messages restored from the spool, " +
-                             std::to_string(waitingForSlot_.size()) + " waiting for a free slot");
+        log_.ApplicationLine("  SP: Spool could not be read: " + why);
+    log_.ApplicationLine("  SP: " + std::to_string(restored) + " messages restored from the spool, " +
+                         std::to_string(waitingForSlot_.size()) + " waiting for a free slot");
     return restored;
 }
 

@@ -25,18 +25,17 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
                                   const std::string& interfaceAddress)
 {
     if (message.size() > kMaxMessageLength) {
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "",
-                             "  SM: Message of " + std::to_string(message.size()) + " characters cut to " +
-                                 std::to_string(kMaxMessageLength));
+        log_.ApplicationLine("  SM: Message of " + std::to_string(message.size()) + " characters cut to " +
+                             std::to_string(kMaxMessageLength));
         message.resize(kMaxMessageLength);
     }
     if (!link_.PageRoom()) {
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SM: Link buffer full, message refused");
+        log_.ApplicationLine("  SM: Link buffer full, message refused");
         return Taken::LinkBusy;
     }
     const std::int16_t index = queue_.GetFreeQueueSlot();
     if (index < 0) {
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "  SM: Que full");
+        log_.ApplicationLine("  SM: Que full");
         return Taken::QueueFull;
     }
     QueueSlot& slot = queue_.InputQue[static_cast<std::size_t>(index)];
@@ -90,7 +89,7 @@ std::int32_t MessageCreation::randomOffset()
 std::int32_t MessageCreation::GetDefMessId()
 {
     if (!db_.EnsureSQLDatabase()) {
-        log_.UpdateSystemLog(-1, log_.ApplicationList, "", "GDMI: Unable to access database for next message id.");
+        log_.ApplicationLine("GDMI: Unable to access database for next message id.");
         return kNoDatabaseBase + randomOffset();
     }
     db_.CountDatabaseHit();
