@@ -77,24 +77,7 @@ void HubDriver::DriveHubConnection()
         ShowHubStatus("Initialize");
         HubDriverState = 1;
         break;
-    case 1:
-        if (DisconnectRequest != 0) {
-            ShowHubStatus("Disconnecting");
-            ConnectWanted = false;
-            showLinkWindow(true);
-            HubDriverState = 5;
-        } else if (!client_.Connected() && ConnectWanted) {
-            if (RetryCountdown > 0) {
-                --RetryCountdown;
-                ShowHubStatus("Retry in " + twoDigits(RetryCountdown) + " seconds");
-            } else {
-                HubDriverState = 2;
-            }
-        } else {
-            RetryCountdown = 0;
-            RetriesLeft = HubRetries;
-        }
-        break;
+    case 1: watch(); break;
     case 2:
         ShowHubStatus("Attempting Connection");
         showLinkWindow(true);
@@ -107,52 +90,82 @@ void HubDriver::DriveHubConnection()
         if (client_.member().SystemState == 0)
             HubDriverState = 3;
         break;
-    case 3:
-        if (client_.Connected()) {
-            ShowHubStatus("Connected");
-            showLinkWindow(false);
-            HubDriverState = 1;
-        } else if (RetryCountdown < 1) {
-            ShowHubStatus("Failed to Connect");
-            RetryCountdown = HubRetryWait;
-            HubDriverState = 4;
-        } else {
-            --RetryCountdown;
-        }
-        break;
-    case 4:
-        if (HubRetries > 0) {
-            --RetriesLeft;
-            if (RetriesLeft < 1) {
-                ConnectWanted = false;
-                RetryCountdown = 0;
-                RetriesLeft = HubRetries;
-            }
-        }
-        HubDriverState = 1;
-        break;
+    case 3: waitForLogin(); break;
+    case 4: countFailedAttempt(); break;
     case 5:
         client_.Disconnect();
         HubDriverState = 6;
         break;
-    case 6:
-        if (client_.member().SystemState != 0)
-            break;
-        showLinkWindow(false);
-        HubDriverState = 1;
-        if (DisconnectRequest == 2) {
-            DisconnectRequest = 0;
-            ShowHubStatus("Terminating");
-            // The owner's unload may stop this timer and save settings; the
-            // request is cleared first so a refused unload is not repeated.
-            owner_.unloadOwner();
-        } else {
-            ShowHubStatus("Disconnected");
-            DisconnectRequest = 0;
-        }
-        break;
+    case 6: waitForDisconnect(); break;
     default:
         break;
+    }
+}
+
+// Idle: a disconnect asked for, or a connection wanted and not up.
+void HubDriver::watch()
+{
+    if (DisconnectRequest != 0) {
+        ShowHubStatus("Disconnecting");
+        ConnectWanted = false;
+        showLinkWindow(true);
+        HubDriverState = 5;
+    } else if (!client_.Connected() && ConnectWanted) {
+        if (RetryCountdown > 0) {
+            --RetryCountdown;
+            ShowHubStatus("Retry in " + twoDigits(RetryCountdown) + " seconds");
+        } else {
+            HubDriverState = 2;
+        }
+    } else {
+        RetryCountdown = 0;
+        RetriesLeft = HubRetries;
+    }
+}
+
+void HubDriver::waitForLogin()
+{
+    if (client_.Connected()) {
+        ShowHubStatus("Connected");
+        showLinkWindow(false);
+        HubDriverState = 1;
+    } else if (RetryCountdown < 1) {
+        ShowHubStatus("Failed to Connect");
+        RetryCountdown = HubRetryWait;
+        HubDriverState = 4;
+    } else {
+        --RetryCountdown;
+    }
+}
+
+void HubDriver::countFailedAttempt()
+{
+    if (HubRetries > 0) {
+        --RetriesLeft;
+        if (RetriesLeft < 1) {
+            ConnectWanted = false;
+            RetryCountdown = 0;
+            RetriesLeft = HubRetries;
+        }
+    }
+    HubDriverState = 1;
+}
+
+void HubDriver::waitForDisconnect()
+{
+    if (client_.member().SystemState != 0)
+        return;
+    showLinkWindow(false);
+    HubDriverState = 1;
+    if (DisconnectRequest == 2) {
+        DisconnectRequest = 0;
+        ShowHubStatus("Terminating");
+        // The owner's unload may stop this timer and save settings; the
+        // request is cleared first so a refused unload is not repeated.
+        owner_.unloadOwner();
+    } else {
+        ShowHubStatus("Disconnected");
+        DisconnectRequest = 0;
     }
 }
 

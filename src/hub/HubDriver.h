@@ -66,6 +66,11 @@ private:
     void ConnectToHub();
     void ShowHubStatus(const std::string& status);
     void showLinkWindow(bool on);
+    // The driver's states that take more than a step.
+    void watch();
+    void waitForLogin();
+    void countFailedAttempt();
+    void waitForDisconnect();
 
     CommDisplay& client_;
     const db::ClientRegistration& registration_;
