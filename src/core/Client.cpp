@@ -172,13 +172,13 @@ status::Snapshot Client::snapshot() const
     s.mailsAccepted = listener.counters().accepted;
     s.refusedByCode = listener.counters().refused;
     s.queueDepth = queue.Depth();
-    s.queueSize = queue.QueueSize + 1;
+    s.queueSize = queue.queueSize() + 1;
     s.spoolDepth = static_cast<int>(spool.Count());
     s.logins = link.logins();
     s.recordsSent = link.recordsSent();
-    s.recordsDeleted = queue.RecordsDeleted;
-    if (queue.RecordsDeleted > 0)
-        s.secondsSinceDelete = (clock.now().days() - queue.LastDelete.days()) * 86400.0;
+    s.recordsDeleted = queue.recordsDeleted();
+    if (queue.recordsDeleted() > 0)
+        s.secondsSinceDelete = (clock.now().days() - queue.lastDelete().days()) * 86400.0;
     s.databaseErrors = db.ErrorsReported();
     return s;
 }

@@ -205,8 +205,7 @@ void MainWindow::cmdDatabaseRESET_Click()
     s_.form.lbLastTimeResetDBH.setCaption(s_.clock.now().generalDate());
     s_.db.DatabaseHits = 0;
     s_.form.txbDatabaseHits.setText("0");
-    s_.queue.OutgoingCount = 0;
-    s_.form.txbOutgoingPkts.setText("0");
+    s_.queue.resetOutgoingCount();
 }
 
 void MainWindow::cmdRefreshDatasource_Click()

@@ -57,7 +57,7 @@ struct NumberSetting {
 
 const NumberSetting kNumbers[] = {
     {"SPOOL_MAX", 1, 1000000, spool::Spool::kDefaultMax, "  IV: SPOOL_MAX is empty. Setting to {n}",
-     "  IV: SPOOL_MAX is set to {v} messages", [](Services& s, std::int32_t n) { s.queue.SpoolMax = n; }},
+     "  IV: SPOOL_MAX is set to {v} messages", [](Services& s, std::int32_t n) { s.queue.setSpoolMax(n); }},
     {"MESSID_BLOCK", 1, db::ClientRegistration::kMaxMessIdBlock, 100, "  IV: MESSID_BLOCK is empty. Setting to {n}",
      "  IV: Message ids are reserved {v} at a time",
      [](Services& s, std::int32_t n) { s.registration.MessIdBlock = n; }},
@@ -163,7 +163,7 @@ bool StartupSettings::run()
     if (switchId.size() != 3 || switchId == db::ClientRegistration::kNoClient)
         throw StartupFault("the switch's member code (module SWITCH) is \"" + switchId +
                            "\", not a 3-character member code such as h01");
-    s_.queue.SwitchId = switchId;
+    s_.queue.setSwitchId(switchId);
     reg.GetSystemSettings();
     // A port outside the network's range would quietly wrap to another one.
     if (reg.RemotePort < 1 || reg.RemotePort > 65535)

@@ -66,6 +66,12 @@ void InputQueue::InitQueueSlot(int index)
     log_.ClearRepeatKey(index);
 }
 
+void InputQueue::resetOutgoingCount()
+{
+    OutgoingCount = 0;
+    view_.txbOutgoingPkts.setText("0");
+}
+
 void InputQueue::NextQueueSlot()
 {
     QueuePointer = static_cast<std::int16_t>(QueuePointer + 1);

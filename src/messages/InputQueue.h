@@ -56,15 +56,26 @@ public:
     InputQueue(const InputQueue&) = delete;
     InputQueue& operator=(const InputQueue&) = delete;
 
-    std::array<QueueSlot, kSlotCount> InputQue;
-    // Highest slot index in use; -1 until a valid "QUEUE_SIZE" was read, so
-    // nothing is handed out.
-    std::int16_t QueueSize = -1;
-    std::int16_t QueuePointer = 0;
     static constexpr std::int16_t ControlSlot = 0;
-    std::int32_t OutgoingCount = 0;
+
+    QueueSlot& slot(int index) { return InputQue.at(static_cast<std::size_t>(index)); }
+    const QueueSlot& slot(int index) const { return InputQue.at(static_cast<std::size_t>(index)); }
+    // Highest slot index in use; -1 until a valid "QUEUE_SIZE" was read.
+    std::int16_t queueSize() const { return QueueSize; }
+    // The slot handed out last.
+    std::int16_t queuePointer() const { return QueuePointer; }
+    // Records handed to the link, shown on the main window.
+    std::int32_t outgoingCount() const { return OutgoingCount; }
+    void resetOutgoingCount();
     // The switch's member code, set by start-up.
-    std::string SwitchId;
+    const std::string& switchId() const { return SwitchId; }
+    void setSwitchId(std::string id) { SwitchId = std::move(id); }
+    // Messages the switch deleted, and when it last did (for the metrics).
+    std::uint64_t recordsDeleted() const { return RecordsDeleted; }
+    DateSerial lastDelete() const { return LastDelete; }
+    // Most messages the spool may hold ("SPOOL_MAX").
+    int spoolMax() const { return SpoolMax; }
+    void setSpoolMax(int n) { SpoolMax = n; }
 
     // Forgets every message. False when "QUEUE_SIZE" is not a size from 0
     // to 301: the previous size is kept (none before the first valid read).
@@ -73,9 +84,6 @@ public:
     std::int16_t GetFreeQueueSlot();
     // Slots in use, of QueueSize + 1.
     int Depth() const;
-    // Messages the switch deleted, and when it last did (for the metrics).
-    std::uint64_t RecordsDeleted = 0;
-    DateSerial LastDelete;
     void InitQueueSlot(int index);
     std::int16_t FindQueuedMessage(std::int32_t messId) const;
     void SetQueueStatus(int index, const std::string& word);
@@ -91,8 +99,6 @@ public:
     // The spool that keeps every message created here until its DELETE;
     // without one (tests of the queue alone) nothing is kept on disk.
     void AttachSpool(spool::Spool* spool) { spool_ = spool; }
-    // Most messages the spool may hold ("SPOOL_MAX").
-    int SpoolMax = 10000;
     // Commits the slot's message to the spool; false (and logged) when the
     // spool is full or refused it: the caller must not answer 250.
     bool KeepInSpool(int index);
@@ -118,6 +124,16 @@ public:
     void LogForSlot(int slot, const std::string& messageId, const std::string& text);
 
 private:
+    std::array<QueueSlot, kSlotCount> InputQue;
+    // -1 until a valid "QUEUE_SIZE" was read, so nothing is handed out.
+    std::int16_t QueueSize = -1;
+    std::int16_t QueuePointer = 0;
+    std::int32_t OutgoingCount = 0;
+    std::string SwitchId;
+    std::uint64_t RecordsDeleted = 0;
+    DateSerial LastDelete;
+    int SpoolMax = 10000;
+
     // One application log line each time the queue passes 80% full.
     void watchFill();
     bool nearlyFull_ = false;

@@ -38,7 +38,7 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
         log_.ApplicationLine("  SM: Que full");
         return Taken::QueueFull;
     }
-    QueueSlot& slot = queue_.InputQue[static_cast<std::size_t>(index)];
+    QueueSlot& slot = queue_.slot(index);
     slot.Free = false;
     slot.Group = words::GROUPCHECK;
     slot.QueueName = words::INPUTQ;
@@ -67,7 +67,7 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
         queue_.InitQueueSlot(index);
         return Taken::SpoolRefused;
     }
-    if (!queue_.SendToSwitch(text, queue_.SwitchId, Traffic::Page)) {
+    if (!queue_.SendToSwitch(text, queue_.switchId(), Traffic::Page)) {
         // Refused, so the sender keeps the mail and tries again later.
         queue_.DropFromSpool(record.MessId);
         queue_.InitQueueSlot(index);

@@ -40,7 +40,7 @@ bool Watchdog::SendSwitchWatchdog()
     record.Message.clear();
     record.Number.clear();
 
-    if (!queue_.SendToSwitch(record.ConCatMe(), queue_.SwitchId, Traffic::Watchdog)) {
+    if (!queue_.SendToSwitch(record.ConCatMe(), queue_.switchId(), Traffic::Watchdog)) {
         // Queued messages stay tracked: they go again after the next login.
         link_.AddToClientLogRing("-->SwitchWDG TCP Fail");
         queue_.LogForSlot(0, "", "  SU: Failed to send watchdog. Queue kept for the next login.");

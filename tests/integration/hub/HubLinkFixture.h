@@ -26,7 +26,7 @@ protected:
         c = openClient("S01");
         link = std::make_unique<hub::CommDisplay>(clock, c->log, linkForm, c->form.lbTCPProgress, socket);
         queue = std::make_unique<messages::InputQueue>(clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, *link);
-        queue->SwitchId = "h01";
+        queue->setSwitchId("h01");
         ASSERT_TRUE(queue->ResetInputQueue());
         creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, *link);
         watchdog = std::make_unique<messages::Watchdog>(clock, c->reg, *queue, *link);
@@ -82,8 +82,8 @@ protected:
     int busySlots() const
     {
         int n = 0;
-        for (int i = 0; i <= queue->QueueSize; ++i)
-            n += queue->InputQue[static_cast<std::size_t>(i)].Free ? 0 : 1;
+        for (int i = 0; i <= queue->queueSize(); ++i)
+            n += queue->slot(i).Free ? 0 : 1;
         return n;
     }
 

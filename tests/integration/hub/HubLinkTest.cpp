@@ -24,7 +24,7 @@ TEST_P(HubLinkTest, LogsInAndFiftyPagesAreDeletedByTheSwitch)
     EXPECT_TRUE(pumpUntil([this] { return busySlots() == 0; }, 5000));
     EXPECT_EQ(hubsim.count("TX DELETE"), 50);
     EXPECT_TRUE(hubsim.waitForLine("to 12345: Test page 50"));
-    EXPECT_EQ(queue->OutgoingCount, 51);   // 50 pages and the watchdog
+    EXPECT_EQ(queue->outgoingCount(), 51);   // 50 pages and the watchdog
 }
 
 TEST_P(HubLinkTest, AMuteHubIsGivenUpAfterTheLoginCountdown)

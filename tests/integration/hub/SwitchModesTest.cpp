@@ -33,8 +33,8 @@ protected:
     {
         return tickUntil(
             [this] {
-                for (int i = 0; i <= queue->QueueSize; ++i) {
-                    const auto& slot = queue->InputQue[static_cast<std::size_t>(i)];
+                for (int i = 0; i <= queue->queueSize(); ++i) {
+                    const auto& slot = queue->slot(i);
                     if (!slot.Free && slot.Group == "GROUPCHECK")
                         return false;
                 }

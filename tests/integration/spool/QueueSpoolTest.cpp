@@ -48,7 +48,7 @@ protected:
         std::string why;
         EXPECT_TRUE(spool.Open(dir.file("spool.sqlite"), &why)) << why;
         auto next = std::make_unique<messages::InputQueue>(clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, link);
-        next->SwitchId = "h01";
+        next->setSwitchId("h01");
         next->AttachSpool(&spool);
         setQueueSize(std::to_string(queueSize));
         EXPECT_TRUE(next->ResetInputQueue());
@@ -73,7 +73,7 @@ TEST_P(QueueSpool, AMessageIsOnDiskBeforeItIsTakenAndOffOnlyAfterItsDelete)
     EXPECT_EQ(onDiskAtSend.size(), 1u);
     ASSERT_EQ(send("two"), Taken::Queued);
     EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"one", "two"}));
-    const auto first = queue->InputQue[1].Mess.MessId;
+    const auto first = queue->slot(1).Mess.MessId;
 
     queue->ResetInputQueue();   // a queue cleared for any reason forgets nothing on disk
     EXPECT_EQ(spool.Count(), 2);
@@ -89,7 +89,7 @@ TEST_P(QueueSpool, ASpoolThatCannotCommitGives451AndFreesTheSlot)
 {
     spool.Close();
     EXPECT_EQ(send("not on disk"), Taken::SpoolRefused);
-    for (int i = 0; i <= queue->QueueSize; ++i)
+    for (int i = 0; i <= queue->queueSize(); ++i)
         EXPECT_TRUE(slot(i).Free) << i;
     EXPECT_TRUE(link.offered.empty());   // never reached the switch either
     EXPECT_EQ(countContaining(c->drain(), "  SP: Spool did not keep message 1000001: the spool is not open"), 1);
@@ -97,7 +97,7 @@ TEST_P(QueueSpool, ASpoolThatCannotCommitGives451AndFreesTheSlot)
 
 TEST_P(QueueSpool, AFullSpoolRefusesAndSaysSoOnceAMinute)
 {
-    queue->SpoolMax = 2;
+    queue->setSpoolMax(2);
     ASSERT_EQ(send("a"), Taken::Queued);
     ASSERT_EQ(send("b"), Taken::Queued);
     EXPECT_EQ(send("c"), Taken::SpoolRefused);
@@ -141,7 +141,7 @@ TEST_P(QueueSpool, ARestartRestoresIdsAndTextsOldestFirstAndOverflowsAsSlotsFree
     for (int i = 0; i < 3; ++i) {
         const std::int16_t s = queue->FindQueuedMessage(1000001 + i);
         ASSERT_GE(s, 0) << i;
-        EXPECT_EQ(queue->InputQue[static_cast<std::size_t>(s)].Mess.ConCatMe(), sent[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(queue->slot(s).Mess.ConCatMe(), sent[static_cast<std::size_t>(i)]);
     }
     EXPECT_EQ(queue->ResendAfterLogin(), 3);
 

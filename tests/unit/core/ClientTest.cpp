@@ -81,8 +81,8 @@ TEST_F(ClientTest, StartsOnTheEmbeddedDefault)
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
     EXPECT_EQ(c.mainForm.window.caption(), "SMTP s01  VORN     Version  V2.1(35) 2022");
-    EXPECT_EQ(c.queue.SwitchId, "h01");
-    EXPECT_EQ(c.queue.QueueSize, 300);
+    EXPECT_EQ(c.queue.switchId(), "h01");
+    EXPECT_EQ(c.queue.queueSize(), 300);
     EXPECT_EQ(c.listener.maxSockets(), 50);
     EXPECT_DOUBLE_EQ(c.listener.sessionMax() * 86400.0, 600.0);
     EXPECT_FALSE(c.mainForm.txbMaxSockets.enabled());
@@ -162,7 +162,7 @@ TEST_F(ClientTest, SetNumberSettingsAreLoggedAsConfigured)
                              "  IV: SMTP SESSION MAX is set to 10 seconds",
                              "  IV: LOG_KEEP_DAYS is 0. Log backups are kept for ever"})
         EXPECT_TRUE(logged(line)) << line;
-    EXPECT_EQ(c.queue.SpoolMax, 500);
+    EXPECT_EQ(c.queue.spoolMax(), 500);
     EXPECT_EQ(c.registration.MessIdBlock, 7);
     EXPECT_EQ(c.listener.maxSockets(), 10);
     EXPECT_DOUBLE_EQ(c.listener.sessionMax(), 10 / 86400.0);
@@ -267,7 +267,7 @@ TEST_F(ClientTest, DeletesReachAClientWhoseIdentifierWasTypedInCapitals)
     EXPECT_TRUE(hub.waitForLine("RX 1000 login s01"));
     std::string text = "capitals";
     ASSERT_EQ(c.creation.SendMessage(text, "77", "h", clock.now(), "M", "1.2.3.4"), messages::Taken::Queued);
-    const auto id = c.queue.InputQue[static_cast<std::size_t>(c.queue.QueuePointer)].Mess.MessId;
+    const auto id = c.queue.slot(c.queue.queuePointer()).Mess.MessId;
     EXPECT_TRUE(pumpUntil([&] { drive(); return c.queue.FindQueuedMessage(id) < 0; }, 10000));
     EXPECT_TRUE(hub.waitForLine("TX DELETE " + std::to_string(id) + " to s01"));
 }
@@ -339,7 +339,8 @@ TEST_F(ClientTest, AnOrderlyCloseLeavesNoRowToTakeBack)
 TEST_F(ClientTest, ResetAndReceivedRecords)
 {
     auto& c = start();
-    c.queue.OutgoingCount = 7;
+    c.queue.SendUpdate(false, "READY");
+    ASSERT_NE(c.mainForm.txbOutgoingPkts.text(), "0");
     c.db.DatabaseHits = 9;
     c.main.cmdDatabaseRESET_Click();
     clock.advanceSeconds(5);

@@ -10,7 +10,8 @@ using QueueRules = MessagesTest;
 
 void expectAllFree(const InputQueue& queue)
 {
-    for (const QueueSlot& s : queue.InputQue) {
+    for (int i = 0; i < InputQueue::kSlotCount; ++i) {
+        const QueueSlot& s = queue.slot(i);
         EXPECT_TRUE(s.Free);
         EXPECT_EQ(s.QueueName, "NOT_Qued");
         EXPECT_EQ(s.Group, "NULL");
@@ -35,7 +36,7 @@ TEST_P(QueueRules, ResetReadsTheSizeAndForgetsEveryMessage)
     c->drain();
     setQueueSize("302");
     EXPECT_FALSE(queue->ResetInputQueue());
-    EXPECT_EQ(queue->QueueSize, 5);
+    EXPECT_EQ(queue->queueSize(), 5);
     EXPECT_EQ(queue->FindQueuedMessage(11), -1);
     EXPECT_EQ(c->drain(), std::vector<std::string>{"  RIQ: QUEUE_SIZE '302' is not valid, keeping 5"});
 }
@@ -124,12 +125,11 @@ TEST_P(QueueRules, OutgoingCountWrapsAfterOneThousandMillion)
     InputQueue::IncCounter(n);
     EXPECT_EQ(n, 1);
 
-    queue->OutgoingCount = 1000000001;
     EXPECT_TRUE(queue->SendToSwitch("a", "h01"));
     EXPECT_EQ(c->form.txbOutgoingPkts.text(), "1");
     link.accept = false;   // refused records are not counted
     EXPECT_FALSE(queue->SendToSwitch("b", "h01"));
-    EXPECT_EQ(queue->OutgoingCount, 1);
+    EXPECT_EQ(queue->outgoingCount(), 1);
 }
 
 TEST_P(QueueRules, TheRequestRecordAroundEachText)
@@ -309,15 +309,21 @@ protected:
         s.Mess.Message = "page " + std::to_string(id);
         return s.Mess.ConCatMe();
     }
+    // The next slot handed out is the one after slot n.
+    void pointAt(int n)
+    {
+        while (queue->queuePointer() != n)
+            queue->NextQueueSlot();
+    }
 };
 
 TEST_P(AfterLogin, WhatTheSwitchHasNotDeletedGoesAgainOldestFirst)
 {
     resetTo(5);
-    queue->QueuePointer = 3;   // slots are taken from 4 on, wrapping: age is not slot order
+    pointAt(3);   // slots are taken from 4 on, wrapping: age is not slot order
     const std::string a = page(11), b = page(12), waiting = page(13), d = page(14);
     queue->AddInputQueFromSwitch(fromSwitch(12, "DELETE"));
-    queue->QueuePointer = 4;
+    pointAt(4);
     queue->AddInputQueFromSwitch(fromSwitch(77, "NEWMESS"));   // the switch's own, in 12's slot
     ASSERT_EQ(queue->FindQueuedMessage(77), 5);
     queue->SendUpdate(false, "UNAVAIL");

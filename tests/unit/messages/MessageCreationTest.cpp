@@ -125,7 +125,7 @@ TEST_P(Creation, WithoutAMessageIdTheMailIsRefused)
     std::string text = "no id";
     EXPECT_EQ(sendFor(text), Taken::NoMessageId);
     EXPECT_TRUE(link.offered.empty());
-    for (int i = 0; i <= queue->QueueSize; ++i)
+    for (int i = 0; i <= queue->queueSize(); ++i)
         EXPECT_TRUE(slot(i).Free) << i;
     EXPECT_EQ(countContaining(c->drain(), "GSMI: No message id left and none can be drawn"), 1);
 }

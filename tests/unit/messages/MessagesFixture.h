@@ -62,7 +62,7 @@ protected:
     {
         c = openClient("S01");
         queue = std::make_unique<messages::InputQueue>(clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, link);
-        queue->SwitchId = "h01";
+        queue->setSwitchId("h01");
     }
 
     void setQueueSize(const std::string& value)
@@ -76,7 +76,7 @@ protected:
         ASSERT_TRUE(queue->ResetInputQueue());
         c->drain();
     }
-    messages::QueueSlot& slot(int i) { return queue->InputQue[static_cast<std::size_t>(i)]; }
+    messages::QueueSlot& slot(int i) { return queue->slot(i); }
 
     // A record text as the switch sends it.
     static std::string fromSwitch(std::int32_t messId, const std::string& word, const std::string& source = "h01")

@@ -110,7 +110,7 @@ TEST_P(SwitchWatchdogTest, TheRecordNeverTakesAQueueSlot)
     EXPECT_EQ(watchdog->WatchdogSlot.QueueName, "INPUTQ");
     EXPECT_FALSE(watchdog->WatchdogSlot.Free);
     EXPECT_EQ(queue->FindQueuedMessage(Watchdog::kWatchdogMessId), -1);
-    EXPECT_TRUE(queue->InputQue[0].Free);
+    EXPECT_TRUE(queue->slot(0).Free);
     EXPECT_EQ(queue->GetFreeQueueSlot(), 0);
 }
 
