@@ -87,7 +87,8 @@ Client::Client(const Clock& clock_, Options options_)
               {logFolder_, spoolFile_,
                QDir(QString::fromStdString(options.dataDir)).absoluteFilePath("smtpin.lock").toStdString()},
               version()),
-      main({clock, mainForm, log, dialogs, db, registration, queue, watchdog, listener, backup, startup}, MainWindow::Shell{tcpHub, tcpForm, shell, link, testTraffic},
+      main({clock, mainForm, log, dialogs, db, registration, queue, watchdog, listener, backup, startup},
+           MainWindow::Shell{tcpHub, tcpForm, shell, link, testTraffic},
            version()),
       testTraffic(clock, mainForm, main.ContinuousElapsed,
                   [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
@@ -134,7 +135,13 @@ Client::Client(const Clock& clock_, Options options_)
     shell.SetBanners();
 }
 
-Client::~Client() = default;
+Client::~Client()
+{
+    // The parts go one by one; none may reach one already gone.
+    const QObject* senders[] = {&link, &tcpHub.ring(), &backup, &registration, &listener, &main};
+    for (const QObject* sender : senders)
+        sender->disconnect();
+}
 
 void Client::start()
 {

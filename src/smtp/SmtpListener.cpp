@@ -82,8 +82,6 @@ void SmtpListener::count(int replyCode)
 
 void SmtpListener::Form_Load()
 {
-    SocketCount = 1;
-    LastSocket = 1;
     ListenerReady = false;
     loadFailure_.clear();
     // Whatever the load does: the port timer's restart is what opens a
