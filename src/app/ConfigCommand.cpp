@@ -26,7 +26,7 @@ std::string whichClient(core::Client& client, const std::string& dataDir, std::s
     }
     std::vector<std::string> devices;
     try {
-        db::Recordset rs = client.db.OpenRecordset("SELECT [Device] FROM HXSClient ORDER BY [Device]");
+        db::Recordset rs = client.db().OpenRecordset("SELECT [Device] FROM HXSClient ORDER BY [Device]");
         while (rs.next())
             devices.push_back(rs.text("Device"));
     } catch (const db::DatabaseFault& f) {
@@ -77,37 +77,37 @@ int RunConfigCommand(const core::Client::Options& options, const std::vector<std
     }
     SystemClock clock;
     core::Client client(clock, options);
-    const db::CatalogueConnection::Location where = client.db.ReadLocation();
+    const db::CatalogueConnection::Location where = client.db().ReadLocation();
     if (where.driver == db::CatalogueConnection::Driver::SQLite &&
         !QFileInfo::exists(QString::fromStdString(where.databaseName))) {
         err << "smtpin: no catalogue at " << where.databaseName << "; start smtpin once (or smtpin --init) first\n";
         return 1;
     }
-    if (!client.db.EnsureSQLDatabase()) {
+    if (!client.db().EnsureSQLDatabase()) {
         err << "smtpin: the catalogue cannot be opened; see [Database] in " << client.configFile() << "\n";
         return 1;
     }
     std::string why;
-    client.registration.ClientId = device.empty() ? whichClient(client, options.dataDir, why) : device;
-    if (client.registration.ClientId.empty()) {
+    client.registration().ClientId = device.empty() ? whichClient(client, options.dataDir, why) : device;
+    if (client.registration().ClientId.empty()) {
         err << "smtpin: " << why << "\n";
         return 1;
     }
     if (verb == "list") {
-        out << "# client " << client.registration.ClientId << "\n";
+        out << "# client " << client.registration().ClientId << "\n";
         for (const core::ClientParameter& p : core::ClientParameters())
-            describe(out, p, client.config.ReadClientConfig(p.name));
+            describe(out, p, client.config().ReadClientConfig(p.name));
         return 0;
     }
     if (verb == "get") {
-        out << client.config.ReadClientConfig(parameter->name) << "\n";
+        out << client.config().ReadClientConfig(parameter->name) << "\n";
         return 0;
     }
-    if (!client.config.SaveClientConfig(parameter->name, words[3])) {
+    if (!client.config().SaveClientConfig(parameter->name, words[3])) {
         err << "smtpin: " << parameter->name << " could not be written to the catalogue\n";
         return 1;
     }
-    out << parameter->name << "=" << words[3] << " for client " << client.registration.ClientId << " (read "
+    out << parameter->name << "=" << words[3] << " for client " << client.registration().ClientId << " (read "
         << parameter->whenRead << ": restart smtpin to use it)\n";
     return 0;
 }

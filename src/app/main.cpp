@@ -106,23 +106,23 @@ bool prepareFolder(const core::Client::Options& o, const std::string& configFile
 
 int initialise(core::Client& client)
 {
-    if (!client.db.OpenSQLDatabase()) {
+    if (!client.db().OpenSQLDatabase()) {
         std::cerr << "smtpin: the catalogue cannot be opened; see " << client.logFolder() << " and the settings file\n";
         return 1;
     }
-    const auto& loc = client.db.location();
+    const auto& loc = client.db().location();
     std::cout << "settings file: " << client.configFile() << "\n"
               << "catalogue:     " << loc.databaseName << "\n"
               << "log folder:    " << client.logFolder() << "\n";
-    client.db.CloseSQLDatabase();
+    client.db().CloseSQLDatabase();
     // Created here too, so a spool that cannot be made shows before the service starts.
     std::string why;
-    if (!client.spool.Open(client.spoolFile(), &why)) {
+    if (!client.spool().Open(client.spoolFile(), &why)) {
         std::cerr << "smtpin: the spool cannot be used: " << why << "\n";
         return 1;
     }
-    std::cout << "spool:         " << client.spoolFile() << " (" << client.spool.Count() << " pages waiting)\n";
-    client.spool.Close();
+    std::cout << "spool:         " << client.spoolFile() << " (" << client.spool().Count() << " pages waiting)\n";
+    client.spool().Close();
     return 0;
 }
 
@@ -183,10 +183,10 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
 // taken, or why it is not.
 void printStatus(const core::Client& client)
 {
-    const auto& form = client.mainForm;
+    const auto& form = client.mainForm();
     const std::string where = form.txbServerAddress.text() + ":" + form.txbServerPort.text();
-    const auto& reg = client.registration;
-    const auto& listener = client.listener;
+    const auto& reg = client.registration();
+    const auto& listener = client.listener();
     std::cout << "smtpin: client " << reg.ClientId;
     if (listener.listenerReady())
         std::cout << " listening on " << where;
@@ -207,7 +207,7 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
     core::Client client(clock, options);
     // Headless: every log line also goes to the terminal, handed over a few
     // times a second rather than in one write per line.
-    client.log.SetEcho([](const std::string& line) { std::cout << line << '\n'; });
+    client.log().SetEcho([](const std::string& line) { std::cout << line << '\n'; });
     QTimer echoFlush;
     QObject::connect(&echoFlush, &QTimer::timeout, [] { std::cout.flush(); });
     echoFlush.start(200);

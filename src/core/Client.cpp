@@ -10,18 +10,18 @@ namespace smtpin::core {
 
 namespace {
 
-std::string logFolderOf(const SettingsStore& settings, const std::string& dataDir)
+std::string logFolderOf(const SettingsStore& settings_, const std::string& dataDir)
 {
-    const std::string folder = settings.ReadValue("Software\\VORN\\HXS\\Logs", "Folder", 1024);
+    const std::string folder = settings_.ReadValue("Software\\VORN\\HXS\\Logs", "Folder", 1024);
     if (!folder.empty())
         return folder;
     return QDir(QString::fromStdString(dataDir)).absoluteFilePath("logs").toStdString();
 }
 
 // "spool.sqlite" in the data folder, or in the [Spool] Folder= of the settings.
-std::string spoolFileOf(const SettingsStore& settings, const std::string& dataDir)
+std::string spoolFileOf(const SettingsStore& settings_, const std::string& dataDir)
 {
-    const std::string folder = settings.ReadValue("Software\\VORN\\HXS\\Spool", "Folder", 1024);
+    const std::string folder = settings_.ReadValue("Software\\VORN\\HXS\\Spool", "Folder", 1024);
     return QDir(QString::fromStdString(folder.empty() ? dataDir : folder)).absoluteFilePath("spool.sqlite").toStdString();
 }
 
@@ -44,28 +44,28 @@ Client::Client(const Clock& clock_, Options options_)
       configFile_(configFileOf(options)),
       logFolder_(logFolderOf(SettingsStore(configFile_), options.dataDir)),
       spoolFile_(spoolFileOf(SettingsStore(configFile_), options.dataDir)),
-      settings(configFile_),
-      log(clock, {mainForm.lbxSystemLog, mainForm.lbxSMTPLOG, mainForm.cbxErrorLogging}),
+      settings_(configFile_),
+      log_(clock, {mainForm_.lbxSystemLog, mainForm_.lbxSMTPLOG, mainForm_.cbxErrorLogging}),
       headlessDialogs_(options.dialogs ? nullptr
                                        : std::make_unique<HeadlessDialogs>(
                                              [this](const std::string& line) {
-                                                 log.ApplicationLine(line);
+                                                 log_.ApplicationLine(line);
                                              },
                                              options.answerYes, options.err ? *options.err : std::cerr)),
-      dialogs(options.dialogs ? *options.dialogs : *headlessDialogs_),
-      db(clock, log, {mainForm.txbDatabaseHits, mainForm.txbDataSource, mainForm.txbInitialCatalog}, settings,
+      dialogs_(options.dialogs ? *options.dialogs : *headlessDialogs_),
+      db_(clock, log_, {mainForm_.txbDatabaseHits, mainForm_.txbDataSource, mainForm_.txbInitialCatalog}, settings_,
          QDir(QString::fromStdString(options.dataDir)).absolutePath().toStdString()),
-      registration(db, log, dialogs),
-      config(db, log, registration),
-      dbLog(db, registration),
-      link(clock, log, linkForm, mainForm.lbTCPProgress, hubSocket),
-      queue(clock, log, {mainForm.lbQueSize, mainForm.txbOutgoingPkts}, registration, config, link),
-      creation(clock, log, db, registration, queue, link),
-      watchdog(clock, registration, queue, link),
-      extraction(clock, log, db, [this] { return listener.tick(); },
+      registration_(db_, log_, dialogs_),
+      config_(db_, log_, registration_),
+      dbLog_(db_, registration_),
+      link_(clock, log_, linkForm_, mainForm_.lbTCPProgress, hubSocket_),
+      queue_(clock, log_, {mainForm_.lbQueSize, mainForm_.txbOutgoingPkts}, registration_, config_, link_),
+      creation_(clock, log_, db_, registration_, queue_, link_),
+      watchdog_(clock, registration_, queue_, link_),
+      extraction_(clock, log_, db_, [this] { return listener_.tick(); },
                  [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
                         const std::string& machine, const std::string& address) {
-                     switch (creation.SendMessage(message, pin, hash, requested, machine, address)) {
+                     switch (creation_.SendMessage(message, pin, hash, requested, machine, address)) {
                      case messages::Taken::Queued: return MailOutcome::Queued;
                      case messages::Taken::LinkBusy: return MailOutcome::LinkBusy;
                      case messages::Taken::NoMessageId: return MailOutcome::NoMessageId;
@@ -74,78 +74,79 @@ Client::Client(const Clock& clock_, Options options_)
                      }
                      return MailOutcome::QueueFull;
                  }),
-      listener(clock, log,
-               {mainForm.lbPETTicker, mainForm.lbSocsLoaded, mainForm.txbServerAddress, mainForm.txbServerPort},
-               extraction),
-      backup(clock, log),
-      shell(clock, registration, config, settings, tcpForm, mainForm.lbMainFormBanner),
-      tcpHub(shell, tcpForm, link, registration, dialogs),
-      hubSetup(hubSetupForm, shell, registration, dialogs),
-      setupLock(shell, tcpForm, dialogs),
-      startup({mainForm, log, dialogs, db, registration, config, queue, creation, watchdog, listener, extraction, backup,
-               spool, dataLock_},
+      listener_(clock, log_,
+               {mainForm_.lbPETTicker, mainForm_.lbSocsLoaded, mainForm_.txbServerAddress, mainForm_.txbServerPort},
+               extraction_),
+      backup_(clock, log_),
+      shell_(clock, registration_, config_, settings_, tcpForm_, mainForm_.lbMainFormBanner),
+      tcpHub_(shell_, tcpForm_, link_, registration_, dialogs_),
+      hubSetup_(hubSetupForm_, shell_, registration_, dialogs_),
+      setupLock_(shell_, tcpForm_, dialogs_),
+      startup_({mainForm_, log_, dialogs_, db_, registration_, config_, queue_, creation_, watchdog_, listener_,
+                extraction_, backup_, spool_, dataLock_},
               {logFolder_, spoolFile_,
                QDir(QString::fromStdString(options.dataDir)).absoluteFilePath("smtpin.lock").toStdString()},
               version()),
-      main({clock, mainForm, log, dialogs, db, registration, queue, watchdog, listener, backup, startup},
-           MainWindow::Shell{tcpHub, tcpForm, shell, link, testTraffic},
+      main_({clock, mainForm_, log_, dialogs_, db_, registration_, queue_, watchdog_, listener_, backup_, startup_},
+           MainWindow::Shell{tcpHub_, tcpForm_, shell_, link_, testTraffic_},
            version()),
-      testTraffic(clock, mainForm, main.ContinuousElapsed,
+      testTraffic_(clock, mainForm_, main_.ContinuousElapsed,
                   [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
                          const std::string& machine, const std::string& address) {
-                      return creation.SendMessage(message, pin, hash, requested, machine, address) ==
+                      return creation_.SendMessage(message, pin, hash, requested, machine, address) ==
                              messages::Taken::Queued;
                   })
 {
-    mainForm.cbxErrorLogging.setValue(1);
-    dbLog.attachTo(log);
-    QObject::connect(&link, &hub::CommDisplay::tcpConnected, [this] { watchdog.SendSwitchWatchdog(); });
-    QObject::connect(&link, &hub::CommDisplay::loginAccepted, [this] { queue.ResendAfterLogin(); });
-    QObject::connect(&tcpHub.ring(), &hub::HubMessageRing::hubMessage,
-                     [this](const std::string& text) { main.DoRecievedData(text); });
-    queue.AttachSpool(&spool);
-    QObject::connect(&backup, &LogBackup::backedUp, [this] { registration.UpdateLastBackUp(registration.ClientId); });
-    QObject::connect(&backup, &LogBackup::reconnectWanted, [this] {
-        db.CloseSQLDatabase();
-        db.OpenSQLDatabase();
+    mainForm_.cbxErrorLogging.setValue(1);
+    dbLog_.attachTo(log_);
+    QObject::connect(&link_, &hub::CommDisplay::tcpConnected, [this] { watchdog_.SendSwitchWatchdog(); });
+    QObject::connect(&link_, &hub::CommDisplay::loginAccepted, [this] { queue_.ResendAfterLogin(); });
+    QObject::connect(&tcpHub_.ring(), &hub::HubMessageRing::hubMessage,
+                     [this](const std::string& text) { main_.DoRecievedData(text); });
+    queue_.AttachSpool(&spool_);
+    QObject::connect(&backup_, &LogBackup::backedUp,
+                     [this] { registration_.UpdateLastBackUp(registration_.ClientId); });
+    QObject::connect(&backup_, &LogBackup::reconnectWanted, [this] {
+        db_.CloseSQLDatabase();
+        db_.OpenSQLDatabase();
     });
     // The data folder's lock names the row this installation holds, so a
     // start after a crash can take it back; cleared when the row is given back.
-    QObject::connect(&registration, &db::ClientRegistration::claimChanged, [this](const std::string& device,
+    QObject::connect(&registration_, &db::ClientRegistration::claimChanged, [this](const std::string& device,
                                                                                  const std::string& stamp) {
         if (dataLock_.Held() && !dataLock_.Record(device.empty() ? std::string() : device + "\t" + stamp))
-            log.ApplicationLine("  IV: Could not note the client row in the data folder lock");
+            log_.ApplicationLine("  IV: Could not note the client row in the data folder lock");
     });
     // A listener that opens late (or is lost) is told to the switch as at start-up.
-    QObject::connect(&listener, &SmtpListener::availabilityChanged, [this](bool ready) {
+    QObject::connect(&listener_, &SmtpListener::availabilityChanged, [this](bool ready) {
         if (running())
-            queue.SendUpdate(true, ready ? "READY" : "UNAVAIL");
+            queue_.SendUpdate(true, ready ? "READY" : "UNAVAIL");
     });
     const bool timers = options.timers;
-    link.setTimersEnabled(timers);
-    listener.setTimersEnabled(timers);
-    tcpHub.setTimersEnabled(timers);
-    main.setTimersEnabled(timers);
+    link_.setTimersEnabled(timers);
+    listener_.setTimersEnabled(timers);
+    tcpHub_.setTimersEnabled(timers);
+    main_.setTimersEnabled(timers);
     // Log rows the catalogue could not take go as soon as it takes them again.
-    QObject::connect(&main.tmrDummyPkts, &QTimer::timeout, [this] { dbLog.FlushWaiting(); });
-    QObject::connect(&main, &MainWindow::closed, [this] {
+    QObject::connect(&main_.tmrDummyPkts, &QTimer::timeout, [this] { dbLog_.FlushWaiting(); });
+    QObject::connect(&main_, &MainWindow::closed, [this] {
         if (finished_)
             finished_();
     });
-    shell.SetBanners();
+    shell_.SetBanners();
 }
 
 Client::~Client()
 {
     // The parts go one by one; none may reach one already gone.
-    const QObject* senders[] = {&link, &tcpHub.ring(), &backup, &registration, &listener, &main};
+    const QObject* senders[] = {&link_, &tcpHub_.ring(), &backup_, &registration_, &listener_, &main_};
     for (const QObject* sender : senders)
         sender->disconnect();
 }
 
 void Client::start()
 {
-    main.Form_Load();
+    main_.Form_Load();
     if (running())
         openStatusEndpoint();
 }
@@ -154,9 +155,9 @@ void Client::start()
 void Client::openStatusEndpoint()
 {
     const std::string where =
-        settings.Find("Software\\VORN\\HXS\\Status", "Listen", 256).value_or("127.0.0.1:9125");
+        settings_.Find("Software\\VORN\\HXS\\Status", "Listen", 256).value_or("127.0.0.1:9125");
     if (where.empty()) {
-        log.ApplicationLine("  IV: No status endpoint ([Status] Listen is empty)");
+        log_.ApplicationLine("  IV: No status endpoint ([Status] Listen is empty)");
         return;
     }
     statusServer_ = std::make_unique<status::StatusServer>([this] { return snapshot(); });
@@ -164,29 +165,29 @@ void Client::openStatusEndpoint()
     const std::uint16_t port = statusServer_->Listen(where, &why);
     if (port == 0) {
         statusServer_.reset();
-        log.ApplicationLine("  IV: Status endpoint not opened: " + why);
+        log_.ApplicationLine("  IV: Status endpoint not opened: " + why);
         return;
     }
-    log.ApplicationLine("  IV: Status endpoint /healthz and /metrics on port " + std::to_string(port));
+    log_.ApplicationLine("  IV: Status endpoint /healthz and /metrics on port " + std::to_string(port));
 }
 
 status::Snapshot Client::snapshot() const
 {
     status::Snapshot s;
-    s.listening = listener.listenerReady();
-    s.loggedIn = link.isLoggedIn();
-    s.catalogueOpen = db.isOpen();
-    s.mailsAccepted = listener.counters().accepted;
-    s.refusedByCode = listener.counters().refused;
-    s.queueDepth = queue.Depth();
-    s.queueSize = queue.queueSize() + 1;
-    s.spoolDepth = static_cast<int>(spool.Count());
-    s.logins = link.logins();
-    s.recordsSent = link.recordsSent();
-    s.recordsDeleted = queue.recordsDeleted();
-    if (queue.recordsDeleted() > 0)
-        s.secondsSinceDelete = (clock.now().days() - queue.lastDelete().days()) * 86400.0;
-    s.databaseErrors = db.ErrorsReported();
+    s.listening = listener_.listenerReady();
+    s.loggedIn = link_.isLoggedIn();
+    s.catalogueOpen = db_.isOpen();
+    s.mailsAccepted = listener_.counters().accepted;
+    s.refusedByCode = listener_.counters().refused;
+    s.queueDepth = queue_.Depth();
+    s.queueSize = queue_.queueSize() + 1;
+    s.spoolDepth = static_cast<int>(spool_.Count());
+    s.logins = link_.logins();
+    s.recordsSent = link_.recordsSent();
+    s.recordsDeleted = queue_.recordsDeleted();
+    if (queue_.recordsDeleted() > 0)
+        s.secondsSinceDelete = (clock.now().days() - queue_.lastDelete().days()) * 86400.0;
+    s.databaseErrors = db_.ErrorsReported();
     return s;
 }
 
@@ -194,10 +195,10 @@ void Client::requestClose()
 {
     if (closed())
         return;
-    if (main.Form_QueryUnload(0))
-        main.Form_Unload();
+    if (main_.Form_QueryUnload(0))
+        main_.Form_Unload();
 }
 
-std::string Client::failure() const { return main.failure(); }
+std::string Client::failure() const { return main_.failure(); }
 
 }  // namespace smtpin::core

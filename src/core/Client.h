@@ -61,9 +61,9 @@ public:
     // Runs once the main window has really closed.
     void onFinished(std::function<void()> finished) { finished_ = std::move(finished); }
 
-    bool running() const { return main.phase() == MainWindow::Phase::Running; }
-    bool inert() const { return main.phase() == MainWindow::Phase::Inert; }
-    bool closed() const { return main.phase() == MainWindow::Phase::Closed; }
+    bool running() const { return main_.phase() == MainWindow::Phase::Running; }
+    bool inert() const { return main_.phase() == MainWindow::Phase::Inert; }
+    bool closed() const { return main_.phase() == MainWindow::Phase::Closed; }
     // Why start-up failed; empty when it did not.
     std::string failure() const;
     // What /healthz and /metrics report.
@@ -81,69 +81,70 @@ public:
     const Clock& clock;
     Options options;
 
+    // The windows' controls, which the views render.
+    forms::FrmSMTP& mainForm() { return mainForm_; }
+    const forms::FrmSMTP& mainForm() const { return mainForm_; }
+    forms::FrmTCPHub& tcpForm() { return tcpForm_; }
+    forms::FrmHubSetup& hubSetupForm() { return hubSetupForm_; }
+    forms::CommDisplayForm& linkForm() { return linkForm_; }
+    // The windows' behaviour, whose handlers the views call.
+    MainWindow& main() { return main_; }
+    shell::FrmTCPHubWindow& tcpHub() { return tcpHub_; }
+    shell::FrmHubSetupWindow& hubSetup() { return hubSetup_; }
+    shell::SetupLock& setupLock() { return setupLock_; }
+    hub::CommDisplay& link() { return link_; }
+    testtraffic::TestTraffic& testTraffic() { return testTraffic_; }
+    // The parts the command line and the tests look at.
+    SystemLog& log() { return log_; }
+    db::CatalogueConnection& db() { return db_; }
+    db::ClientRegistration& registration() { return registration_; }
+    const db::ClientRegistration& registration() const { return registration_; }
+    db::ClientConfig& config() { return config_; }
+    spool::Spool& spool() { return spool_; }
+    messages::InputQueue& queue() { return queue_; }
+    messages::MessageCreation& creation() { return creation_; }
+    SmtpListener& listener() { return listener_; }
+    const SmtpListener& listener() const { return listener_; }
+    LogBackup& backup() { return backup_; }
+    shell::ShellSettings& shell() { return shell_; }
+
 private:
+    void openStatusEndpoint();
+
+    // In the order they are built: each part is handed those before it.
     std::string configFile_;
     std::string logFolder_;
     std::string spoolFile_;
     FolderLock dataLock_;
-
-private:
-    SettingsStore settings;
-
-public:
-    forms::FrmSMTP mainForm;
-    forms::FrmTCPHub tcpForm;
-    forms::FrmHubSetup hubSetupForm;
-    forms::CommDisplayForm linkForm;
-    SystemLog log;
-
-private:
+    SettingsStore settings_;
+    forms::FrmSMTP mainForm_;
+    forms::FrmTCPHub tcpForm_;
+    forms::FrmHubSetup hubSetupForm_;
+    forms::CommDisplayForm linkForm_;
+    SystemLog log_;
     std::unique_ptr<HeadlessDialogs> headlessDialogs_;
     std::function<void()> finished_;
-
-    // Wiring only: what the windows and the tests never reach.
-    Dialogs& dialogs;
-
-public:
-    db::CatalogueConnection db;
-    db::ClientRegistration registration;
-    db::ClientConfig config;
-
-private:
-    db::DatabaseLog dbLog;
-
-public:
-    spool::Spool spool;
-
-private:
-    hub::SocketControlLink hubSocket;
-
-public:
-    hub::CommDisplay link;
-    messages::InputQueue queue;
-    messages::MessageCreation creation;
-
-private:
-    messages::Watchdog watchdog;
-    PagerMessageExtraction extraction;
-
-public:
-    SmtpListener listener;
-    LogBackup backup;
-    shell::ShellSettings shell;
-    shell::FrmTCPHubWindow tcpHub;
-    shell::FrmHubSetupWindow hubSetup;
-    shell::SetupLock setupLock;
-
-private:
-    StartupSettings startup;
-
-public:
-    MainWindow main;
-    testtraffic::TestTraffic testTraffic;
-
-private:
-    void openStatusEndpoint();
+    Dialogs& dialogs_;
+    db::CatalogueConnection db_;
+    db::ClientRegistration registration_;
+    db::ClientConfig config_;
+    db::DatabaseLog dbLog_;
+    spool::Spool spool_;
+    hub::SocketControlLink hubSocket_;
+    hub::CommDisplay link_;
+    messages::InputQueue queue_;
+    messages::MessageCreation creation_;
+    messages::Watchdog watchdog_;
+    PagerMessageExtraction extraction_;
+    SmtpListener listener_;
+    LogBackup backup_;
+    shell::ShellSettings shell_;
+    shell::FrmTCPHubWindow tcpHub_;
+    shell::FrmHubSetupWindow hubSetup_;
+    shell::SetupLock setupLock_;
+    StartupSettings startup_;
+    MainWindow main_;
+    testtraffic::TestTraffic testTraffic_;
     std::unique_ptr<status::StatusServer> statusServer_;
 };
 

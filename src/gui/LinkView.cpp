@@ -16,7 +16,7 @@ namespace smtpin::gui {
 
 LinkView::LinkView(core::Client& client) : client_(client)
 {
-    auto& f = client.linkForm;
+    auto& f = client.linkForm();
     auto* layout = new QVBoxLayout(this);
     auto* status = new QLabel;
     status->setObjectName("lblError");
@@ -52,7 +52,7 @@ LinkView::LinkView(core::Client& client) : client_(client)
     bind_.list(f.lstClientLog, log);
     layout->addWidget(log, 1);
     auto* hide = new QPushButton("Hide");
-    QObject::connect(hide, &QPushButton::clicked, this, [&client] { client.link.cmdHide_Click(); });
+    QObject::connect(hide, &QPushButton::clicked, this, [&client] { client.link().cmdHide_Click(); });
     layout->addWidget(hide, 0, Qt::AlignRight);
     bind_.window(f.window, this, "Hub Link");
     resize(640, 31 * kRowHeight + 260);
@@ -62,7 +62,7 @@ void LinkView::closeEvent(QCloseEvent* event)
 {
     // The link keeps running; closing the window only hides it.
     event->ignore();
-    client_.link.cmdHide_Click();
+    client_.link().cmdHide_Click();
 }
 
 }  // namespace smtpin::gui

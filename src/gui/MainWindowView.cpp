@@ -37,7 +37,7 @@ QGroupBox* frame(const char* caption, QLayout* layout)
 
 MainWindowView::MainWindowView(core::Client& client) : client_(client)
 {
-    auto& f = client.mainForm;
+    auto& f = client.mainForm();
     auto* central = new QWidget;
     auto* top = new QVBoxLayout(central);
     auto* banner = newLabel();
@@ -72,16 +72,16 @@ MainWindowView::MainWindowView(core::Client& client) : client_(client)
     setCentralWidget(central);
 
     auto* system = menuBar()->addMenu("System");
-    bind_.action(f.mnuShowTCP, system->addAction(""), [&client] { client.main.mnuShowTCP_Click(); });
-    bind_.action(f.mnuMinimise, system->addAction(""), [&client] { client.main.mnuMinimise_Click(); });
-    bind_.action(f.mnuExit, system->addAction(""), [&client] { client.main.mnuExit_Click(); });
+    bind_.action(f.mnuShowTCP, system->addAction(""), [&client] { client.main().mnuShowTCP_Click(); });
+    bind_.action(f.mnuMinimise, system->addAction(""), [&client] { client.main().mnuMinimise_Click(); });
+    bind_.action(f.mnuExit, system->addAction(""), [&client] { client.main().mnuExit_Click(); });
     bind_.window(f.window, this);
     resize(980, 680);
 }
 
 QWidget* MainWindowView::logsPage()
 {
-    auto& f = client_.mainForm;
+    auto& f = client_.mainForm();
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     auto* system = new QListWidget;
@@ -89,8 +89,8 @@ QWidget* MainWindowView::logsPage()
     for (auto* l : {system, smtp})
         l->setFont(QFont("Monospace", 9));
     // The list binding also shows the control's tooltip: the clicked line.
-    bind_.list(f.lbxSystemLog, system, [this] { client_.main.lbxSystemLog_Click(); });
-    bind_.list(f.lbxSMTPLOG, smtp, [this] { client_.main.lbxSMTPLOG_Click(); });
+    bind_.list(f.lbxSystemLog, system, [this] { client_.main().lbxSystemLog_Click(); });
+    bind_.list(f.lbxSMTPLOG, smtp, [this] { client_.main().lbxSMTPLOG_Click(); });
     layout->addWidget(new QLabel("Application log"));
     layout->addWidget(system, 1);
     layout->addWidget(new QLabel("SMTP log"));
@@ -100,7 +100,7 @@ QWidget* MainWindowView::logsPage()
 
 QWidget* MainWindowView::settingsPage()
 {
-    auto& f = client_.mainForm;
+    auto& f = client_.mainForm();
     auto* page = new QWidget;
     auto* layout = new QHBoxLayout(page);
     auto* listener = new QFormLayout;
@@ -117,7 +117,7 @@ QWidget* MainWindowView::settingsPage()
     field(database, "Data Source", f.txbDataSource);
     field(database, "Intial Catalog", f.txbInitialCatalog);
     auto* refresh = new QPushButton("Refresh");
-    QObject::connect(refresh, &QPushButton::clicked, this, [this] { client_.main.cmdRefreshDatasource_Click(); });
+    QObject::connect(refresh, &QPushButton::clicked, this, [this] { client_.main().cmdRefreshDatasource_Click(); });
     database->addRow(refresh);
 
     auto* clientFrame = new QFormLayout;
@@ -133,7 +133,7 @@ QWidget* MainWindowView::settingsPage()
     field(clientFrame, "Outging Pkts", f.txbOutgoingPkts);
     field(clientFrame, "Database Hits", f.txbDatabaseHits);
     auto* resetButton = new QPushButton("Reset");
-    QObject::connect(resetButton, &QPushButton::clicked, this, [this] { client_.main.cmdDatabaseRESET_Click(); });
+    QObject::connect(resetButton, &QPushButton::clicked, this, [this] { client_.main().cmdDatabaseRESET_Click(); });
     clientFrame->addRow(resetButton, new QPushButton("RESET"));
 
     auto* left = new QVBoxLayout;
@@ -150,8 +150,8 @@ QWidget* MainWindowView::settingsPage()
 
 QWidget* MainWindowView::testPage()
 {
-    auto& f = client_.mainForm;
-    auto& t = client_.testTraffic;
+    auto& f = client_.mainForm();
+    auto& t = client_.testTraffic();
     auto* page = new QWidget;
     auto* layout = new QGridLayout(page);
 

@@ -21,8 +21,8 @@ namespace smtpin::gui {
 
 TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
 {
-    auto& f = client.tcpForm;
-    auto& w = client.tcpHub;
+    auto& f = client.tcpForm();
+    auto& w = client.tcpHub();
     comms_ = menuBar()->addMenu(QString::fromLatin1(f.mnuComm.caption().c_str()));
     // The enabling table is evaluated each time a menu opens.
     QObject::connect(comms_, &QMenu::aboutToShow, this, [&w] { w.mnuComm_Click(); });
@@ -44,7 +44,7 @@ TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
     hubSetup->setObjectName("hubSetup");
     // Reached like "Setup": only while that item may be used.
     bind_.watch(f.mnuComms[2], [hubSetup, &f] { hubSetup->setEnabled(f.mnuComms[2].enabled()); });
-    QObject::connect(hubSetup, &QAction::triggered, this, [&client] { client.hubSetup.Show(); });
+    QObject::connect(hubSetup, &QAction::triggered, this, [&client] { client.hubSetup().Show(); });
 
     auto* central = new QWidget;
     auto* top = new QVBoxLayout(central);
@@ -70,8 +70,8 @@ TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
 
 QWidget* TcpSetupView::generalPage()
 {
-    auto& f = client_.tcpForm;
-    auto& w = client_.tcpHub;
+    auto& f = client_.tcpForm();
+    auto& w = client_.tcpHub();
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     auto* form = new QFormLayout;
@@ -107,8 +107,8 @@ QWidget* TcpSetupView::generalPage()
 
 QWidget* TcpSetupView::lockPage()
 {
-    auto& f = client_.tcpForm;
-    auto& lock = client_.setupLock;
+    auto& f = client_.tcpForm();
+    auto& lock = client_.setupLock();
     auto* page = new QWidget;
     auto* outer = new QVBoxLayout(page);
     auto* box = new QGroupBox;
@@ -157,7 +157,7 @@ void TcpSetupView::closeEvent(QCloseEvent* event)
     // Closing unloads the shell, and while connected the driver logs off
     // first and then closes it; the widget follows the form's visibility.
     event->ignore();
-    client_.tcpHub.Unload();
+    client_.tcpHub().Unload();
 }
 
 }  // namespace smtpin::gui

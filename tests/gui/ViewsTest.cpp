@@ -41,9 +41,9 @@ protected:
         options.dialogs = &dialogs;
         {
             core::Client init(clock, options);
-            ASSERT_TRUE(init.db.OpenSQLDatabase());
-            init.db.Execute("UPDATE HXSClientConfig SET [Value] = '0' WHERE [Parameter] = 'SMTPPORT'");
-            init.db.CloseSQLDatabase();
+            ASSERT_TRUE(init.db().OpenSQLDatabase());
+            init.db().Execute("UPDATE HXSClientConfig SET [Value] = '0' WHERE [Parameter] = 'SMTPPORT'");
+            init.db().CloseSQLDatabase();
         }
         client = std::make_unique<core::Client>(clock, options);
         client->start();
@@ -97,7 +97,7 @@ protected:
 TEST_F(Views, CommsMenusFollowTheLockAndTheLink)
 {
     // "Comms Locked" is checked on a new installation.
-    ASSERT_TRUE(client->tcpForm.mnuCommsLockSetup.checked());
+    ASSERT_TRUE(client->tcpForm().mnuCommsLockSetup.checked());
     auto settings = open(tcp->settingsMenu());
     auto comms = open(tcp->commsMenu());
     EXPECT_FALSE(comms["Connect"]->isEnabled());
@@ -107,21 +107,21 @@ TEST_F(Views, CommsMenusFollowTheLockAndTheLink)
     EXPECT_TRUE(settings["Comms Locked"]->isEnabled());
     EXPECT_FALSE(settings["Hub Setup..."]->isEnabled());
 
-    client->tcpForm.mnuCommsLockSetup.setChecked(false);
+    client->tcpForm().mnuCommsLockSetup.setChecked(false);
     comms = open(tcp->commsMenu());
     settings = open(tcp->settingsMenu());
     EXPECT_TRUE(comms["Connect"]->isEnabled());
     EXPECT_EQ(comms.count("Stop"), 1u);
     EXPECT_TRUE(settings["Hub Setup..."]->isEnabled());
 
-    client->tcpForm.mnuCommsLockSetup.setChecked(false);
-    client->setupLock.ApplySetupLock(true);
+    client->tcpForm().mnuCommsLockSetup.setChecked(false);
+    client->setupLock().ApplySetupLock(true);
     settings = open(tcp->settingsMenu());
     for (const auto& [name, action] : settings)
         EXPECT_FALSE(action->isEnabled()) << name;
 
-    client->setupLock.ApplySetupLock(false);
-    client->link.TMode(static_cast<std::int16_t>(client->link.member().Mode | 0x0080));
+    client->setupLock().ApplySetupLock(false);
+    client->link().TMode(static_cast<std::int16_t>(client->link().member().Mode | 0x0080));
     comms = open(tcp->commsMenu());
     EXPECT_FALSE(comms["Connect"]->isEnabled());
     EXPECT_FALSE(comms["Setup"]->isEnabled());
@@ -134,52 +134,52 @@ TEST_F(Views, GridShowsTheModeAndItsColour)
     QTableWidget* grid = link->grid();
     ASSERT_EQ(grid->rowCount(), 31);
     EXPECT_EQ(grid->item(1, 0)->text(), "Identifier");
-    client->link.TMode(0x0180);
+    client->link().TMode(0x0180);
     EXPECT_EQ(grid->item(2, 1)->text(), "[...][OUT][CON][...][...][...][...][...][...][...]");
     EXPECT_EQ(grid->item(2, 1)->background().color(), QColor(0, 255, 0));
-    client->link.TMode(0x01C0);
+    client->link().TMode(0x01C0);
     EXPECT_EQ(grid->item(2, 1)->background().color(), QColor(255, 255, 0));
-    client->link.TMode(0);
+    client->link().TMode(0);
     EXPECT_EQ(grid->item(2, 1)->background().color(), QColor(255, 255, 255));
 }
 
 TEST_F(Views, HubSetupRefusesABadPortAndStaysOpen)
 {
-    client->hubSetup.Show();
+    client->hubSetup().Show();
     EXPECT_TRUE(setup->isVisible());
-    client->hubSetupForm.txtHubSetup[2].setText("abc");
+    client->hubSetupForm().txtHubSetup[2].setText("abc");
     setup->okButton()->click();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0], "Remote port must be a whole number from 1 to 65535");
     EXPECT_TRUE(setup->isVisible());
-    client->hubSetupForm.txtHubSetup[2].setText("6001");
+    client->hubSetupForm().txtHubSetup[2].setText("6001");
     setup->okButton()->click();
     EXPECT_FALSE(setup->isVisible());
-    EXPECT_EQ(client->registration.RemotePort, 6001);
+    EXPECT_EQ(client->registration().RemotePort, 6001);
 }
 
 TEST_F(Views, ShowCommsClassTogglesTheLinkWindow)
 {
     const bool before = link->isVisible();
-    client->tcpHub.mnuCommsShowCC_Click();
+    client->tcpHub().mnuCommsShowCC_Click();
     EXPECT_NE(link->isVisible(), before);
-    client->tcpHub.mnuCommsShowCC_Click();
+    client->tcpHub().mnuCommsShowCC_Click();
     EXPECT_EQ(link->isVisible(), before);
 }
 
 TEST_F(Views, CodeBoxesShowStarsAndAWrongCodeIsToldOnce)
 {
-    client->main.mnuShowTCP_Click();
+    client->main().mnuShowTCP_Click();
     ASSERT_TRUE(tcp->isVisible());
     tcp->findChild<QTabWidget*>()->setCurrentIndex(1);
     button(tcp.get(), "&Lock")->click();
-    ASSERT_TRUE(client->shell.SetupLocked);
+    ASSERT_TRUE(client->shell().SetupLocked);
     button(tcp.get(), "&UnLock")->click();
     auto* box = tcp->findChild<QLineEdit*>("txtSetupPassword0");
     ASSERT_NE(box, nullptr);
     ASSERT_TRUE(box->isVisible());
     QTest::keyClicks(box, "wrong");
-    EXPECT_EQ(client->tcpForm.txtSetupPassword[0].text(), "wrong");
+    EXPECT_EQ(client->tcpForm().txtSetupPassword[0].text(), "wrong");
     EXPECT_EQ(box->displayText(), "*****");
 
     // The message box takes the focus from the box while it is up.
@@ -192,38 +192,38 @@ TEST_F(Views, CodeBoxesShowStarsAndAWrongCodeIsToldOnce)
     };
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(dialogs.shown, std::vector<std::string>{"Incorrect password"});
-    EXPECT_TRUE(client->shell.SetupLocked);
+    EXPECT_TRUE(client->shell().SetupLocked);
     EXPECT_FALSE(box->isVisible());
 
     button(tcp.get(), "&UnLock")->click();
     QTest::keyClicks(box, "quoltabe");
     QTest::keyClick(box, Qt::Key_Enter);
-    EXPECT_FALSE(client->shell.SetupLocked);
+    EXPECT_FALSE(client->shell().SetupLocked);
     EXPECT_EQ(dialogs.shown.size(), 1u);
 }
 
 TEST_F(Views, TcpWindowStartsHiddenAndClosingItUnloadsTheShellOnceOffline)
 {
     EXPECT_FALSE(tcp->isVisible());
-    client->main.mnuShowTCP_Click();
+    client->main().mnuShowTCP_Click();
     EXPECT_TRUE(tcp->isVisible());
     EXPECT_FALSE(tcp->windowTitle().isEmpty());
 
     // Connected: the close waits for the driver's logoff.
-    client->link.TMode(static_cast<std::int16_t>(client->link.member().Mode | 0x0080));
+    client->link().TMode(static_cast<std::int16_t>(client->link().member().Mode | 0x0080));
     tcp->close();
     EXPECT_TRUE(tcp->isVisible());
-    EXPECT_TRUE(client->tcpHub.Loaded());
-    EXPECT_EQ(client->tcpHub.driver().disconnectRequest(), 2);
+    EXPECT_TRUE(client->tcpHub().Loaded());
+    EXPECT_EQ(client->tcpHub().driver().disconnectRequest(), 2);
 
-    client->link.TMode(0);
+    client->link().TMode(0);
     tcp->close();
     EXPECT_FALSE(tcp->isVisible());
-    EXPECT_FALSE(client->tcpHub.Loaded());
+    EXPECT_FALSE(client->tcpHub().Loaded());
 
     // "Show TCP" loads it again.
-    client->main.mnuShowTCP_Click();
-    EXPECT_TRUE(client->tcpHub.Loaded());
+    client->main().mnuShowTCP_Click();
+    EXPECT_TRUE(client->tcpHub().Loaded());
     EXPECT_TRUE(tcp->isVisible());
 }
 
@@ -232,10 +232,10 @@ TEST_F(Views, MainWindowFollowsItsTabsMinimisedStateAndLogTooltips)
     auto* tabs = main->findChild<QTabWidget*>();
     ASSERT_NE(tabs, nullptr);
     EXPECT_EQ(tabs->currentIndex(), 0);
-    client->mainForm.SSTab1.setTab(2);
+    client->mainForm().SSTab1.setTab(2);
     EXPECT_EQ(tabs->currentIndex(), 2);
     tabs->setCurrentIndex(1);
-    EXPECT_EQ(client->mainForm.SSTab1.tab(), 1);
+    EXPECT_EQ(client->mainForm().SSTab1.tab(), 1);
 
     main->show();
     for (QAction* a : main->menuBar()->actions().front()->menu()->actions())
@@ -243,7 +243,7 @@ TEST_F(Views, MainWindowFollowsItsTabsMinimisedStateAndLogTooltips)
             a->trigger();
     EXPECT_TRUE(main->isMinimized());
     main->showNormal();
-    EXPECT_FALSE(client->mainForm.window.minimised());
+    EXPECT_FALSE(client->mainForm().window.minimised());
 
     // Both logs: the clicked line becomes the list's tooltip.
     const auto lists = main->findChildren<QListWidget*>();
@@ -258,7 +258,7 @@ TEST_F(Views, MainWindowFollowsItsTabsMinimisedStateAndLogTooltips)
 
 TEST_F(Views, LinkWindowShowsEveryRowItsStatusAndACaption)
 {
-    client->tcpHub.mnuCommsShowCC_Click();
+    client->tcpHub().mnuCommsShowCC_Click();
     ASSERT_TRUE(link->isVisible());
     QCoreApplication::processEvents();
     QTableWidget* grid = link->grid();
@@ -266,11 +266,11 @@ TEST_F(Views, LinkWindowShowsEveryRowItsStatusAndACaption)
     EXPECT_LE(grid->rowViewportPosition(30) + grid->rowHeight(30), grid->viewport()->height());
     EXPECT_EQ(link->windowTitle(), "Hub Link");
 
-    client->link.ShowLinkStatus("Connecting to hub");
+    client->link().ShowLinkStatus("Connecting to hub");
     auto* status = link->findChild<QLabel*>("lblError");
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->text(), "Connecting to hub");
-    client->link.cmdHide_Click();
+    client->link().cmdHide_Click();
     EXPECT_FALSE(link->isVisible());
     EXPECT_EQ(link->windowTitle(), "Hub Link");
 }
