@@ -8,7 +8,6 @@
 #include "platform/Clock.h"
 #include "platform/TextNumbers.h"
 
-
 namespace smtpin::hub {
 
 namespace {

@@ -1,6 +1,5 @@
 #include "log/SystemLog.h"
 
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>

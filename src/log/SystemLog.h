@@ -10,7 +10,6 @@
 
 namespace smtpin {
 
-
 // The two operator logs: the application log (queued, written in batches on
 // the housekeeping tick) and the SMTP log (shown at once, written once a second).
 class SystemLog {
