@@ -2,10 +2,14 @@
 
 #include "support/TestClient.h"
 
+#include <QDir>
 #include <QHostAddress>
+#include <QLockFile>
 #include <QTcpServer>
 
 #include <csignal>
+#include <map>
+#include <memory>
 #include <sys/types.h>
 
 namespace smtpin::test {
@@ -44,14 +48,29 @@ QString HubSimProcess::program()
     return QStringLiteral(HUBSIM_PATH);
 }
 
+// A port handed out here is kept from every other test process until this
+// one ends: a program under test that restarts leaves its port free for a
+// moment, and a test running beside it must not take it then (its mail
+// would go to the wrong program).
 int HubSimProcess::freePort()
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const int port = probe.serverPort();
-    probe.close();
-    return port;
+    static std::map<int, std::unique_ptr<QLockFile>> held;
+    const QString folder = QDir::temp().filePath("smtpin-test-ports");
+    QDir().mkpath(folder);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 0))
+            return 0;
+        const int port = probe.serverPort();
+        probe.close();
+        auto lock = std::make_unique<QLockFile>(folder + "/" + QString::number(port) + ".lock");
+        lock->setStaleLockTime(0);   // stale only when its process is gone
+        if (lock->tryLock(0)) {
+            held[port] = std::move(lock);
+            return port;
+        }
+    }
+    return 0;
 }
 
 bool HubSimProcess::startOn(int port, const QStringList& extraArgs, int timeoutMs)

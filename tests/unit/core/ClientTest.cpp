@@ -38,7 +38,7 @@ protected:
                 init.db().Execute(sql);
             // Keep the listener off the shared ports.
             init.db().Execute("UPDATE HXSClientConfig SET [Value] = '" + std::to_string(smtpPort) +
-                            "' WHERE [Parameter] = 'SMTPPORT'");
+                              "' WHERE [Parameter] = 'SMTPPORT'");
             init.db().CloseSQLDatabase();
         }
         client = std::make_unique<core::Client>(clock, options);
@@ -68,7 +68,7 @@ protected:
     }
 
     TempDir dir;
-    int smtpPort = 0;   // 0: a free one
+    int smtpPort = HubSimProcess::freePort();   // kept from the other tests running beside
     ManualClock clock;
     std::ostringstream err;
     core::Client::Options options;

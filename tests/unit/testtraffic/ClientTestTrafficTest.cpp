@@ -32,9 +32,9 @@ protected:
             core::Client seed(clock, options);
             ASSERT_TRUE(seed.db().OpenSQLDatabase());
             seed.db().Execute("UPDATE HXSSystem SET [Value] = ? WHERE [Description] = 'Remote Port'",
-                            {QString::number(hub.port())});
+                              {QString::number(hub.port())});
             seed.db().Execute("UPDATE HXSClientConfig SET [Value] = ? WHERE [Parameter] = 'SMTPPORT'",
-                            {QString::number(HubSimProcess::freePort())});
+                              {QString::number(HubSimProcess::freePort())});
             seed.db().CloseSQLDatabase();
         }
         client = std::make_unique<core::Client>(clock, options);
