@@ -128,14 +128,20 @@ void CommDisplay::setFlag(std::int16_t flag, bool on)
     TMode(static_cast<std::int16_t>(m));
 }
 
-void CommDisplay::announce(const std::string& status)
+void CommDisplay::announce(const std::string& wanted)
 {
+    // A close this client asked for is no outage: nothing is lost, nothing retried.
+    const std::string status = loggingOff_ && wanted == "retrying" ? "logged off" : wanted;
     if (status == linkStatus_)
         return;
     if (status != "logged in" && linkStatus_ == "logged in") {
-        linkStatus_ = "lost";
-        log_.Echo("link: lost");
-        log_.ApplicationLine("  HUB: Link to the switch lost");
+        if (loggingOff_) {
+            log_.ApplicationLine("  HUB: Logged off from the switch");
+        } else {
+            linkStatus_ = "lost";
+            log_.Echo("link: lost");
+            log_.ApplicationLine("  HUB: Link to the switch lost");
+        }
     }
     linkStatus_ = status;
     log_.Echo("link: " + status);

@@ -137,7 +137,7 @@ private:
     void stateClosePort(std::string& message, const std::string& server);
     void stateSendLogin(std::string& message);
     void stepSoon();
-    void announce(const std::string& status);
+    void announce(const std::string& wanted);
     void onSocketConnected();
     void onSocketClosed();
     void onSocketError(int number, const std::string& description);
@@ -173,6 +173,7 @@ private:
     bool WatchdogFailed = false;
 
     bool timersEnabled_ = true;
+    bool loggingOff_ = false;   // this client asked for the close
     bool stepQueued_ = false;
     bool holdFlush_ = false;
     DateSerial lastHeard_;   // when the switch last sent anything

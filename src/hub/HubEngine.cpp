@@ -43,6 +43,7 @@ bool CommDisplay::Connect(const CommMemberType& settings)
     setFlag(mode::PEN, true);
     bool result = false;
     if (!Connected() && SetLocalIdentifier(settings.Identifier)) {
+        loggingOff_ = false;
         TServerAddress(settings.ServerAddress.empty() ? LocalIp() : settings.ServerAddress);
         RequestRecord.Clear();
         TAddress(LocalIp());
@@ -71,6 +72,7 @@ bool CommDisplay::Disconnect()
 {
     setFlag(mode::PEN, true);
     if (Connected()) {
+        loggingOff_ = true;
         TSystemState(8);
         TTimeOut(0);
     }
