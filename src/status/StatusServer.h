@@ -1,12 +1,20 @@
 #pragma once
 
-#include <QHttpServer>
+#include "platform/Clock.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QTcpServer>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
+
+class QTcpSocket;
 
 namespace smtpin::status {
 
@@ -32,18 +40,61 @@ std::pair<int, std::string> Health(const Snapshot& s);
 // The Prometheus text exposition format.
 std::string MetricsText(const Snapshot& s);
 
-// /healthz and /metrics over HTTP on one address, for the service's watchers.
-class StatusServer {
-public:
-    explicit StatusServer(std::function<Snapshot()> snapshot);
+// "host:port" ("127.0.0.1:9125", "[::1]:9125"): the address and port, or
+// nothing with why.
+std::optional<std::pair<QHostAddress, std::uint16_t>> ParseListen(const std::string& where, std::string* why);
 
-    // "host:port" ("127.0.0.1:9125", "[::1]:9125"); the port taken, or 0
-    // with why.
+// One HTTP answer to one request head.
+struct Reply {
+    int code = 200;
+    std::string contentType;
+    std::string body;
+    bool close = false;      // the connection ends after it
+    bool headOnly = false;   // HEAD: the length, not the body
+};
+// The answer to a whole request head (request line and header lines, its
+// empty line included): GET or HEAD of /healthz or /metrics, no body.
+Reply Answer(const std::string& head, const std::function<Snapshot()>& snapshot);
+// The reply as it goes on the wire.
+std::string ReplyText(const Reply& reply);
+
+// /healthz and /metrics over HTTP, for the service's watchers. Bounded so
+// that no watcher, or anyone else who reaches the port, can take what the
+// SMTP side needs: a few connections at once, a short idle limit, a small
+// request head and no body.
+class StatusServer final : public QTcpServer {
+    Q_OBJECT
+public:
+    static constexpr int kMaxConnections = 16;
+    static constexpr double kIdleSeconds = 5.0;
+    static constexpr int kMaxHead = 8 * 1024;
+
+    StatusServer(const Clock& clock, std::function<Snapshot()> snapshot);
+    ~StatusServer() override;
+
+    // The port taken, or 0 with why.
     std::uint16_t Listen(const std::string& where, std::string* why);
+    int connections() const { return static_cast<int>(open_.size()); }
+    // Once a second: a connection that has not finished a request for
+    // kIdleSeconds since it opened or was last answered is closed.
+    void CheckIdle();
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
 
 private:
+    struct Connection {
+        std::string buffer;
+        DateSerial since;
+        bool closing = false;
+    };
+    void readFrom(QTcpSocket* socket);
+    void finish(QTcpSocket* socket, const std::string& last);
+
+    const Clock& clock_;
     std::function<Snapshot()> snapshot_;
-    QHttpServer server_;
+    std::map<QTcpSocket*, Connection> open_;
+    QTimer idleTimer_;
 };
 
 }  // namespace smtpin::status
