@@ -149,18 +149,16 @@ bool SystemLog::WriteSystemLogEntry(Entry& entry, bool toDatabase)
         systemLogFile_.AddLog(std::string(11, ' ') + entry.text);
     else
         systemLogFile_.AddLog(now.generalDate() + "\t" + id + " " + entry.text);
-    if (echo_)
-        echo_(entry.text);
+    Echo(entry.text);
     return copied;
 }
 
-void SystemLog::UpdateSMTPLog(const std::string& text)
+void SystemLog::UpdateSMTPLog(const std::string& text, EchoText kind)
 {
     const DateSerial now = clock_.now();
     insertCapped(view_.lbxSMTPLOG, now.timeText() + "   " + text, kSMTPListCap);
     smtpLogPending_ += now.generalDate() + "\t" + text + "\r\n";
-    if (echo_)
-        echo_(text);
+    Echo(text, kind);
 }
 
 void SystemLog::FlushSMTPLog()

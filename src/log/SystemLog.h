@@ -24,6 +24,11 @@ public:
         int major = 1, minor = 0, revision = 0;
     };
 
+    // What a line's bytes are: text the program made, in the switch's code
+    // page, or a line as it came from the wire, in whatever the sender used.
+    enum class EchoText { CodePage, Wire };
+    using EchoFunction = std::function<void(const std::string&, EchoText)>;
+
     // Copy of an application log entry into the database; may cut text in
     // place. False when the catalogue could not take it.
     using DatabaseLog = std::function<bool(const std::string& messageId, std::string& text)>;
@@ -55,7 +60,7 @@ public:
     // connection again), and are not made at all once it is closed (a copy
     // would open it again).
     void ProcessWholeSystemLogQueue(bool toDatabase = true);
-    void UpdateSMTPLog(const std::string& text);
+    void UpdateSMTPLog(const std::string& text, EchoText kind = EchoText::CodePage);
     void FlushSMTPLog();
 
     // The input queue forgets a slot's last key when it resets the slot.
@@ -65,12 +70,12 @@ public:
     // drain go to the catalogue in one commit.
     void SetDatabaseBatch(std::function<void(bool start)> batch) { databaseBatch_ = std::move(batch); }
     // Headless runs show every line on the terminal as well.
-    void SetEcho(std::function<void(const std::string&)> echo) { echo_ = std::move(echo); }
+    void SetEcho(EchoFunction echo) { echo_ = std::move(echo); }
     // A line for the terminal alone (headless: standard output, so the journal).
-    void Echo(const std::string& line) const
+    void Echo(const std::string& line, EchoText kind = EchoText::CodePage) const
     {
         if (echo_)
-            echo_(line);
+            echo_(line, kind);
     }
 
     RawLogClass& SystemLogFile() { return systemLogFile_; }
@@ -102,7 +107,7 @@ private:
     DatabaseLog databaseLog_;
     std::function<void(bool)> databaseBatch_;
     struct Batch;
-    std::function<void(const std::string&)> echo_;
+    EchoFunction echo_;
 };
 
 }  // namespace smtpin

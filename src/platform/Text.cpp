@@ -27,6 +27,46 @@ std::string Upper(std::string s)
     return s;
 }
 
+bool IsUtf8(std::string_view bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int more = 0;
+        unsigned char lo = 0x80, hi = 0xBF;   // the second byte's range
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            lo = c == 0xE0 ? 0xA0 : 0x80;
+            hi = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            lo = c == 0xF0 ? 0x90 : 0x80;
+            hi = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (end - p <= more || p[1] < lo || p[1] > hi)
+            return false;
+        for (int i = 2; i <= more; ++i)
+            if (p[i] < 0x80 || p[i] > 0xBF)
+                return false;
+        p += more + 1;
+    }
+    return true;
+}
+
+bool HasEightBit(std::string_view bytes)
+{
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) > 127; });
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

@@ -21,6 +21,13 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // without case; npos when nowhere.
 std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from = 0);
 
+// Whether the bytes are UTF-8 as RFC 3629 has it (no overlong forms, no
+// surrogates, nothing above U+10FFFF); plain ASCII is.
+bool IsUtf8(std::string_view bytes);
+// Whether they also hold a byte above 127, which only UTF-8 text or a
+// single-byte code page would.
+bool HasEightBit(std::string_view bytes);
+
 // "True"/"False" in any letter case, or a number (not zero is True), blanks
 // around allowed; anything else is nothing.
 std::optional<bool> ToBool(std::string_view text);

@@ -40,7 +40,9 @@ size_t countNoCase(std::string_view haystack, std::string_view needle)
 bool holdsPagerMessage(std::string_view text) { return countNoCase(text, "<PagerMessage") > 0; }
 
 // A missing charset, or plain ASCII, is read as the switch's code page, so
-// the 8-bit bytes of an undeclared mail mean what they always meant.
+// the 8-bit bytes of an undeclared mail mean what they always meant; unless
+// they are UTF-8, which single-byte text with accents practically never is
+// by chance, and which is what senders that do not label their text write.
 bool readAsCodePage(std::string_view charset)
 {
     for (std::string_view ascii : {"", "us-ascii", "ascii", "ansi_x3.4-1968", "us", "iso646-us"})
@@ -70,6 +72,11 @@ PagerText partText(GMimeObject* object, const std::string& content, const CodePa
     PagerText found;
     const char* declared = g_mime_object_get_content_type_parameter(object, "charset");
     found.charset = declared ? declared : "";
+    if (readAsCodePage(found.charset) && text::HasEightBit(content) && text::IsUtf8(content)) {
+        found.text = content;
+        found.undeclaredUtf8 = true;
+        return found;
+    }
     std::optional<Converted> text;
     if (!readAsCodePage(found.charset))
         text = CodePage::Decode(content, found.charset);
@@ -168,6 +175,11 @@ PagerText FindPagerText(std::string_view mail, const CodePage& codePage)
         if (auto found = searchMime(mail, codePage))
             return std::move(*found);
     PagerText plain;
+    if (text::HasEightBit(mail) && text::IsUtf8(mail)) {
+        plain.text = std::string(mail);
+        plain.undeclaredUtf8 = true;
+        return plain;
+    }
     Converted text = codePage.ToUtf8(mail);
     plain.text = std::move(text.text);
     plain.unreadable = text.replaced;

@@ -141,6 +141,8 @@ void PagerMessageExtraction::readFields(std::string_view mailText, Fields& field
 
 void PagerMessageExtraction::logDecoding(const PagerText& found)
 {
+    if (found.undeclaredUtf8)
+        log(logTick_() + "\tXML: No charset declared; the 8-bit text is UTF-8 and read so");
     if (found.unknownCharset)
         log(logTick_() + "\tXML: Unknown charset " + found.charset + ", text read as " + codePage_.name());
     if (found.unreadable > 0)

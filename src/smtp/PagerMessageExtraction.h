@@ -45,6 +45,7 @@ public:
     static std::pair<std::size_t, std::size_t> FindElement(std::string_view text, std::string_view name);
     // The code page of the text that goes to the switch.
     void SetSwitchCodePage(CodePage codePage) { codePage_ = std::move(codePage); }
+    const CodePage& switchCodePage() const { return codePage_; }
 
     // The siren site's number for a pager, or "NULL"; failed tells a lookup
     // that could not be made from a pager that is no siren.

@@ -53,7 +53,8 @@ void SmtpListener::SetMaxSockets(int n)
 
 std::string SmtpListener::tick() const { return "[" + std::to_string(LogTick) + "]"; }
 
-void SmtpListener::log(const std::string& text) { log_.UpdateSMTPLog(text); }
+// The session's lines carry what senders wrote, as they wrote it.
+void SmtpListener::log(const std::string& text) { log_.UpdateSMTPLog(text, SystemLog::EchoText::Wire); }
 
 void SmtpListener::loadSocket(int index)
 {

@@ -20,7 +20,7 @@ CatalogueClient::CatalogueClient(const Clock& clock, const SettingsStore& settin
       config(db, log, reg),
       dbLog(db, reg)
 {
-    log.SetEcho([this](const std::string& text) { written.push_back(text); });
+    log.SetEcho([this](const std::string& text, SystemLog::EchoText) { written.push_back(text); });
     dbLog.attachTo(log);
 }
 

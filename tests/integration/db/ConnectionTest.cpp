@@ -339,7 +339,7 @@ TEST_F(Location, AnUnknownDriverFailsTheOpenWithItsReason)
     forms::FrmSMTP form;
     SystemLog log(clock, {form.lbxSystemLog, form.lbxSMTPLOG, form.cbxErrorLogging});
     std::vector<std::string> lines;
-    log.SetEcho([&](const std::string& t) { lines.push_back(t); });
+    log.SetEcho([&](const std::string& t, SystemLog::EchoText) { lines.push_back(t); });
     CatalogueConnection db(clock, log, {form.txbDatabaseHits, form.txbDataSource, form.txbInitialCatalog}, settings,
                            dir.path());
     EXPECT_FALSE(db.OpenSQLDatabase());
