@@ -1,9 +1,9 @@
 // smtpin: the SMTP input client of the paging switch.
-#include "ConfigCommand.h"
-#include "platform/ShutdownSignals.h"
-
+#include "app/ConfigCommand.h"
+#include "app/ConsoleText.h"
+#include "app/Display.h"
 #include "core/Client.h"
-#include "core/SettingsFile.h"
+#include "core/Installation.h"
 #include "db/CatalogueConnection.h"
 #include "gui/HubSetupDialog.h"
 #include "gui/LinkView.h"
@@ -12,6 +12,8 @@
 #include "gui/TcpSetupView.h"
 #include "gui/WidgetDialogs.h"
 #include "platform/Clock.h"
+#include "platform/ShutdownSignals.h"
+#include "spool/Spool.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -22,9 +24,12 @@
 
 #include <systemd/sd-daemon.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <vector>
+
+#include <sys/stat.h>
 
 using namespace smtpin;
 
@@ -90,39 +95,28 @@ CommandLine parse(QCoreApplication& app)
     return c;
 }
 
-bool prepareFolder(const core::Client::Options& o, const std::string& configFile)
+// Creates what is missing and says where everything is; the catalogue and
+// the spool are made here too, so a fault shows before the service starts.
+int initialise(core::Installation& install)
 {
-    if (!QDir().mkpath(QString::fromStdString(o.dataDir))) {
-        std::cerr << "smtpin: cannot create the data folder " << o.dataDir << "\n";
-        return false;
-    }
-    std::string error;
-    if (!core::WriteDefaultSettingsFile(configFile, &error)) {
-        std::cerr << "smtpin: cannot write the settings file " << configFile << ": " << error << "\n";
-        return false;
-    }
-    return true;
-}
-
-int initialise(core::Client& client)
-{
-    if (!client.db().OpenSQLDatabase()) {
-        std::cerr << "smtpin: the catalogue cannot be opened; see " << client.logFolder() << " and the settings file\n";
+    std::string why;
+    auto& catalogue = install.catalogue();
+    if (!catalogue.Open(&why)) {
+        std::cerr << "smtpin: the catalogue cannot be opened (see [Database] in " << install.configFile()
+                  << "): " << why << "\n";
         return 1;
     }
-    const auto& loc = client.db().location();
-    std::cout << "settings file: " << client.configFile() << "\n"
-              << "catalogue:     " << loc.databaseName << "\n"
-              << "log folder:    " << client.logFolder() << "\n";
-    client.db().CloseSQLDatabase();
-    // Created here too, so a spool that cannot be made shows before the service starts.
-    std::string why;
-    if (!client.spool().Open(client.spoolFile(), &why)) {
+    std::cout << "settings file: " << install.configFile() << "\n"
+              << "catalogue:     " << catalogue.db.location().databaseName << "\n"
+              << "log folder:    " << install.logFolder() << "\n";
+    catalogue.db.CloseSQLDatabase();
+    spool::Spool spool;
+    if (!spool.Open(install.spoolFile(), &why)) {
         std::cerr << "smtpin: the spool cannot be used: " << why << "\n";
         return 1;
     }
-    std::cout << "spool:         " << client.spoolFile() << " (" << client.spool().Count() << " pages waiting)\n";
-    client.spool().Close();
+    std::cout << "spool:         " << install.spoolFile() << " (" << spool.Count() << " pages waiting)\n";
+    spool.Close();
     return 0;
 }
 
@@ -205,9 +199,12 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
 {
     SystemClock clock;
     core::Client client(clock, options);
-    // Headless: every log line also goes to the terminal, handed over a few
-    // times a second rather than in one write per line.
-    client.log().SetEcho([](const std::string& line) { std::cout << line << '\n'; });
+    // Headless: every log line also goes to the terminal, and so to the
+    // journal, as UTF-8 lines; handed over a few times a second rather than
+    // in one write per line.
+    client.log().SetEcho([&client](const std::string& line, SystemLog::EchoText kind) {
+        std::cout << app::ConsoleText(line, kind, client.extraction().switchCodePage()) << '\n';
+    });
     QTimer echoFlush;
     QObject::connect(&echoFlush, &QTimer::timeout, [] { std::cout.flush(); });
     echoFlush.start(200);
@@ -243,6 +240,37 @@ bool takesValue(const std::string& a)
            a == "--screenshots-delay";
 }
 
+// The words of "config get NAME" and "config set NAME VALUE" go after "--",
+// so a value such as -1 is read as a value, not as an option; options may
+// stand before or after them.
+std::vector<std::string> withConfigWordsLast(int argc, char** argv)
+{
+    std::vector<std::string> options{argv[0]}, words;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--") {
+            words.insert(words.end(), argv + i + 1, argv + argc);
+            break;
+        }
+        if (words.empty() && a == "config") {
+            words.push_back(a);
+            const std::string verb = i + 1 < argc ? argv[i + 1] : "";
+            const int more = verb == "set" ? 3 : verb == "get" ? 2 : verb.empty() ? 0 : 1;
+            for (int k = 1; k <= more && i + 1 < argc; ++k)
+                words.push_back(argv[++i]);
+            continue;
+        }
+        options.push_back(a);
+        if (takesValue(a) && i + 1 < argc)
+            options.push_back(argv[++i]);
+    }
+    if (!words.empty()) {
+        options.push_back("--");
+        options.insert(options.end(), words.begin(), words.end());
+    }
+    return options;
+}
+
 // Options that print or prepare something and end; they take no signals.
 bool endsAtOnce(const std::string& a)
 {
@@ -253,43 +281,62 @@ bool endsAtOnce(const std::string& a)
 
 int main(int argc, char** argv)
 {
+    // Page text is never readable by other users: folders 0750, files 0640.
+    ::umask(027);
     // The time zone is read once: without TZ every clock reading looks at
     // /etc/localtime again.
     setenv("TZ", ":/etc/localtime", 0);
+    std::vector<std::string> args = withConfigWordsLast(argc, argv);
     bool headless = false;
     bool endsQuickly = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        headless = headless || a == "--headless";
-        endsQuickly = endsQuickly || endsAtOnce(a);
+    for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+        headless = headless || args[i] == "--headless";
+        endsQuickly = endsQuickly || endsAtOnce(args[i]);
         // The value of an option is not a command ("--data-dir config").
-        if (takesValue(a))
+        if (takesValue(args[i]))
             ++i;
     }
+    endsQuickly = endsQuickly || std::find(args.begin(), args.end(), "config") != args.end();
+    // Windows need a QApplication and a display; the service does without
+    // both, and so do --help and --version.
+    const bool windowed = !headless && !endsQuickly;
+    if (windowed)
+        if (const auto why = app::NoDisplay()) {
+            std::cerr << "smtpin: no display found (" << *why << "); --headless runs without one\n";
+            return 1;
+        }
     // Before the application object: the display backend starts threads,
     // and a thread that does not block the stop signals would die of them.
     if (!endsQuickly)
         ShutdownSignals::BlockInProcess();
-    // Windows need a QApplication; the service does without one, and so do
-    // --help and --version.
-    const bool windowed = !headless && !endsQuickly;
-    std::unique_ptr<QCoreApplication> appHolder(windowed ? new QApplication(argc, argv) : new QCoreApplication(argc, argv));
+    std::vector<char*> argvQt;
+    for (std::string& a : args)
+        argvQt.push_back(a.data());
+    int argcQt = static_cast<int>(argvQt.size());
+    argvQt.push_back(nullptr);
+    std::unique_ptr<QCoreApplication> appHolder(windowed ? new QApplication(argcQt, argvQt.data())
+                                                         : new QCoreApplication(argcQt, argvQt.data()));
     QCoreApplication& app = *appHolder;
     QCoreApplication::setApplicationName("smtpin");
     QCoreApplication::setApplicationVersion(core::Client::fileVersion());
     CommandLine cli = parse(app);
     core::Client::Options options = cli.options;
-    const std::string configFile = core::Client::configFileOf(options);
-    // The config command changes an installation that exists; it makes none.
     if (!cli.words.empty())
-        return app::RunConfigCommand(options, cli.words, cli.device, std::cout, std::cerr);
-    if (!prepareFolder(options, configFile))
+        return app::RunConfigCommand(options.dataDir, options.configFile, cli.words, cli.device, std::cout, std::cerr);
+    core::Installation install(options.dataDir, options.configFile);
+    // A settings file that is there but cannot be used would otherwise run
+    // the defaults: another catalogue, port and switch, without a word.
+    std::string why;
+    const auto before = install.Contents();
+    if (!install.Prepare(&why)) {
+        std::cerr << "smtpin: " << why << "\n";
         return 1;
-    options.configFile = configFile;
+    }
+    options.configFile = install.configFile();
     if (cli.init) {
-        SystemClock clock;
-        core::Client client(clock, options);
-        return initialise(client);
+        const int status = initialise(install);
+        install.HandOverCreated(before);
+        return status;
     }
     if (windowed)
         return runWindowed(static_cast<QApplication&>(app), cli, options);

@@ -1,38 +1,11 @@
 #include "Client.h"
 
 #include "Version.h"
-
-#include <QDir>
+#include "db/Parameters.h"
 
 #include <iostream>
 
 namespace smtpin::core {
-
-namespace {
-
-std::string logFolderOf(const SettingsStore& settings_, const std::string& dataDir)
-{
-    const std::string folder = settings_.ReadValue("Software\\VORN\\HXS\\Logs", "Folder", 1024);
-    if (!folder.empty())
-        return folder;
-    return QDir(QString::fromStdString(dataDir)).absoluteFilePath("logs").toStdString();
-}
-
-// "spool.sqlite" in the data folder, or in the [Spool] Folder= of the settings.
-std::string spoolFileOf(const SettingsStore& settings_, const std::string& dataDir)
-{
-    const std::string folder = settings_.ReadValue("Software\\VORN\\HXS\\Spool", "Folder", 1024);
-    return QDir(QString::fromStdString(folder.empty() ? dataDir : folder)).absoluteFilePath("spool.sqlite").toStdString();
-}
-
-}  // namespace
-
-std::string Client::configFileOf(const Options& o)
-{
-    if (!o.configFile.empty())
-        return o.configFile;
-    return QDir(QString::fromStdString(o.dataDir)).absoluteFilePath("smtpin.ini").toStdString();
-}
 
 SystemLog::Version Client::version() { return {version::kMajor, version::kMinor, version::kRevision}; }
 
@@ -41,10 +14,10 @@ const char* Client::fileVersion() { return version::kFile; }
 Client::Client(const Clock& clock_, Options options_)
     : clock(clock_),
       options(std::move(options_)),
-      configFile_(configFileOf(options)),
-      logFolder_(logFolderOf(SettingsStore(configFile_), options.dataDir)),
-      spoolFile_(spoolFileOf(SettingsStore(configFile_), options.dataDir)),
-      settings_(configFile_),
+      install_(options.dataDir, options.configFile),
+      logFolder_(install_.logFolder()),
+      spoolFile_(install_.spoolFile()),
+      settings_(install_.settings()),
       log_(clock, {mainForm_.lbxSystemLog, mainForm_.lbxSMTPLOG, mainForm_.cbxErrorLogging}),
       headlessDialogs_(options.dialogs ? nullptr
                                        : std::make_unique<HeadlessDialogs>(
@@ -54,7 +27,7 @@ Client::Client(const Clock& clock_, Options options_)
                                              options.answerYes, options.err ? *options.err : std::cerr)),
       dialogs_(options.dialogs ? *options.dialogs : *headlessDialogs_),
       db_(clock, log_, {mainForm_.txbDatabaseHits, mainForm_.txbDataSource, mainForm_.txbInitialCatalog}, settings_,
-         QDir(QString::fromStdString(options.dataDir)).absolutePath().toStdString()),
+         install_.dataDir()),
       registration_(db_, log_, dialogs_),
       config_(db_, log_, registration_),
       dbLog_(db_, registration_),
@@ -84,8 +57,7 @@ Client::Client(const Clock& clock_, Options options_)
       setupLock_(shell_, tcpForm_, dialogs_),
       startup_({mainForm_, log_, dialogs_, db_, registration_, config_, queue_, creation_, watchdog_, listener_,
                 extraction_, backup_, spool_, dataLock_},
-              {logFolder_, spoolFile_,
-               QDir(QString::fromStdString(options.dataDir)).absoluteFilePath("smtpin.lock").toStdString()},
+              {logFolder_, spoolFile_, install_.lockFile()},
               version()),
       main_({clock, mainForm_, log_, dialogs_, db_, registration_, queue_, watchdog_, listener_, backup_, startup_},
            MainWindow::Shell{tcpHub_, tcpForm_, shell_, link_, testTraffic_},
@@ -154,13 +126,13 @@ void Client::start()
 // [Status] Listen= of the settings file; absent: 127.0.0.1:9125, empty: none.
 void Client::openStatusEndpoint()
 {
-    const std::string where =
-        settings_.Find("Software\\VORN\\HXS\\Status", "Listen", 256).value_or("127.0.0.1:9125");
+    const db::Parameter& listen = db::ParameterNamed("STATUS_LISTEN");
+    const std::string where = install_.settingsValue(listen.key, listen.maxLength).value_or(listen.whenEmpty);
     if (where.empty()) {
         log_.ApplicationLine("  IV: No status endpoint ([Status] Listen is empty)");
         return;
     }
-    statusServer_ = std::make_unique<status::StatusServer>([this] { return snapshot(); });
+    statusServer_ = std::make_unique<status::StatusServer>(clock, [this] { return snapshot(); });
     std::string why;
     const std::uint16_t port = statusServer_->Listen(where, &why);
     if (port == 0) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Installation.h"
 #include "MainWindow.h"
 #include "StartupSettings.h"
 #include "db/CatalogueConnection.h"
@@ -71,9 +72,7 @@ public:
 
     const std::string& logFolder() const { return logFolder_; }
     const std::string& spoolFile() const { return spoolFile_; }
-    const std::string& configFile() const { return configFile_; }
-    // The settings file the options name: theirs, or the one in the data folder.
-    static std::string configFileOf(const Options& options);
+    const std::string& configFile() const { return install_.configFile(); }
     // V2.1(35) in the captions and logs; "2.1.0.35" as a file version.
     static SystemLog::Version version();
     static const char* fileVersion();
@@ -103,6 +102,7 @@ public:
     spool::Spool& spool() { return spool_; }
     messages::InputQueue& queue() { return queue_; }
     messages::MessageCreation& creation() { return creation_; }
+    const PagerMessageExtraction& extraction() const { return extraction_; }
     SmtpListener& listener() { return listener_; }
     const SmtpListener& listener() const { return listener_; }
     LogBackup& backup() { return backup_; }
@@ -112,11 +112,11 @@ private:
     void openStatusEndpoint();
 
     // In the order they are built: each part is handed those before it.
-    std::string configFile_;
+    Installation install_;
     std::string logFolder_;
     std::string spoolFile_;
     FolderLock dataLock_;
-    SettingsStore settings_;
+    const SettingsStore& settings_;
     forms::FrmSMTP mainForm_;
     forms::FrmTCPHub tcpForm_;
     forms::FrmHubSetup hubSetupForm_;

@@ -3,6 +3,7 @@
 #include "db/CatalogueConnection.h"
 #include "db/ClientConfig.h"
 #include "db/ClientRegistration.h"
+#include "db/Parameters.h"
 #include "forms/FrmSMTP.h"
 #include "log/LogBackup.h"
 #include "messages/InputQueue.h"
@@ -16,107 +17,78 @@
 #include "smtp/SmtpListener.h"
 #include "spool/Spool.h"
 
-#include <algorithm>
-#include <iterator>
+#include <map>
 #include <string_view>
 
 namespace smtpin::core {
 
 namespace {
 
-// A number setting that must convert, as start-up requires.
-std::int32_t number(const std::string& parameter, const std::string& value, std::int32_t lo, std::int32_t hi)
-{
-    const auto n = toInt32(value);
-    if (!n || *n < lo || *n > hi)
-        throw StartupFault("setting " + parameter + " = \"" + value + "\" is not a number from " +
-                           std::to_string(lo) + " to " + std::to_string(hi));
-    return *n;
-}
-
 constexpr double kDay = 86400.0;
 
 using Services = StartupSettings::Services;
+using Apply = void (*)(Services&, std::int32_t);
 
-// A whole-number parameter as start-up reads it. A value that is no number
-// from lo to hi stops start-up; empty takes whenEmpty. The older settings
-// of the family also take a number outside useLo..useHi, with a line, as
-// fallback. Lines: {v} is the value as configured, {n} the number used.
-struct NumberSetting {
-    const char* name;
-    std::int32_t lo, hi;
-    std::int32_t whenEmpty;
-    const char* emptyLine;
-    const char* setLine;
-    void (*apply)(Services&, std::int32_t);
-    std::int32_t useLo = lo, useHi = hi, fallback = 0;
-    const char* smallLine = nullptr;
-    const char* largeLine = nullptr;
-    const char* zeroLine = nullptr;   // a set line of its own for 0
+// What each whole-number setting sets; its range, default and lines are the
+// parameter table's.
+const std::map<std::string_view, Apply> kApply = {
+    {"SPOOL_MAX", [](Services& s, std::int32_t n) { s.queue.setSpoolMax(n); }},
+    {"MESSID_BLOCK", [](Services& s, std::int32_t n) { s.registration.MessIdBlock = n; }},
+    {"SMTPPORT", [](Services& s, std::int32_t n) { s.form.txbServerPort.setText(std::to_string(n)); }},
+    {"TCP_HUB_TIMEOUT", [](Services& s, std::int32_t n) { s.listener.setListenerIdleTime(n / kDay); }},
+    {"TCPTIMEOUT", [](Services& s, std::int32_t n) { s.listener.setSocketTimeout(n / kDay); }},
+    {"MAX_SOCKETS", [](Services& s, std::int32_t n) { s.listener.SetMaxSockets(n); }},
+    {"SESSION_MAX", [](Services& s, std::int32_t n) { s.listener.setSessionMax(n / kDay); }},
+    {"LOG_KEEP_DAYS", [](Services& s, std::int32_t n) { s.backup.KeepDays = n; }},
 };
 
-const NumberSetting kNumbers[] = {
-    {"SPOOL_MAX", 1, 1000000, spool::Spool::kDefaultMax, "  IV: SPOOL_MAX is empty. Setting to {n}",
-     "  IV: SPOOL_MAX is set to {v} messages", [](Services& s, std::int32_t n) { s.queue.setSpoolMax(n); }},
-    {"MESSID_BLOCK", 1, db::ClientRegistration::kMaxMessIdBlock, 100, "  IV: MESSID_BLOCK is empty. Setting to {n}",
-     "  IV: Message ids are reserved {v} at a time",
-     [](Services& s, std::int32_t n) { s.registration.MessIdBlock = n; }},
-    // 0 lets the system choose a free port.
-    {"SMTPPORT", 0, 65535, 25, "  IV: PORT not available. Use default {n}", "  IV: PORT found in startup. Using port {v}",
-     [](Services& s, std::int32_t n) { s.form.txbServerPort.setText(std::to_string(n)); }},
-    {"TCP_HUB_TIMEOUT", -32768, 32767, 3, "  IV: TCP Timeout is empty. Setting to {n} seconds",
-     "  IV: SMTP Listener Socket Timeout is set to {v} seconds",
-     [](Services& s, std::int32_t n) { s.listener.setListenerIdleTime(n / kDay); }, 60, 10000, 600,
-     "  IV: SMTP Listener Socket Timeout is set to small [{v}]. Setting to {n} seconds",
-     "  IV: SMTP Listener Socket Timeout is set to large [{v}]. Setting to {n} seconds"},
-    {"TCPTIMEOUT", -32768, 32767, 3, "  IV: SMTP TCP Timeout is empty. Setting to {n} seconds",
-     "  IV: SMTP TCP Timeout is set to {v} seconds",
-     [](Services& s, std::int32_t n) { s.listener.setSocketTimeout(n / kDay); }, 1, 20, 3,
-     "  IV: SMTP TCP Timeout is set to small [{v}]. Setting to {n} seconds",
-     "  IV: SMTP TCP Timeout is set to large [{v}]. Setting to {n} seconds"},
-    {"MAX_SOCKETS", -32768, 32767, 10, "  IV: SMTP MAX SOCKETS is empty. Setting to {n}",
-     "  IV: SMTP MAX SOCKETS setting to {n}", [](Services& s, std::int32_t n) { s.listener.SetMaxSockets(n); }, 1,
-     100, 10, "  IV: SMTP MAX SOCKETS is too small. Setting to {n}", "  IV: SMTP MAX SOCKETS is too high. Setting to {n}"},
-    {"SESSION_MAX", 10, 86400, 600, "  IV: SMTP SESSION MAX is empty. Setting to {n} seconds",
-     "  IV: SMTP SESSION MAX is set to {v} seconds",
-     [](Services& s, std::int32_t n) { s.listener.setSessionMax(n / kDay); }},
-    {"LOG_KEEP_DAYS", 0, 36500, 90, "  IV: LOG_KEEP_DAYS is empty. Log backups are kept {n} days",
-     "  IV: Log backups are kept {v} days", [](Services& s, std::int32_t n) { s.backup.KeepDays = n; }, 0, 36500, 0,
-     nullptr, nullptr, "  IV: LOG_KEEP_DAYS is 0. Log backups are kept for ever"},
-};
-
-std::string fill(std::string line, const std::string& v, std::int32_t n)
+// A line of the table with its value and number put in; none for a setting without one.
+std::string withValues(const char* pattern, const std::string& v, const std::string& n)
 {
+    std::string line = pattern ? pattern : "";
     for (auto at = line.find("{v}"); at != std::string::npos; at = line.find("{v}", at + v.size()))
         line.replace(at, 3, v);
-    const std::string number = std::to_string(n);
-    for (auto at = line.find("{n}"); at != std::string::npos; at = line.find("{n}", at + number.size()))
-        line.replace(at, 3, number);
+    for (auto at = line.find("{n}"); at != std::string::npos; at = line.find("{n}", at + n.size()))
+        line.replace(at, 3, n);
     return line;
 }
 
 }  // namespace
 
+// The whole number start-up uses for a value, with its line. A value that
+// is no number in the setting's range stops start-up, but for the family's
+// older settings, which take any 16-bit number and fall back with a line.
+StartupSettings::Reading StartupSettings::ReadWhole(const db::Parameter& p, const std::string& v)
+{
+    if (v.empty())
+        return {p.emptyNumber, withValues(p.emptyLine, v, std::to_string(p.emptyNumber))};
+    const auto n = db::WholeNumber(v);
+    const std::int32_t lo = p.fallsBack ? -32768 : p.lo, hi = p.fallsBack ? 32767 : p.hi;
+    if (!n || *n < lo || *n > hi)
+        throw StartupFault("setting " + std::string(p.name) + " = \"" + v + "\" is not a number from " +
+                           std::to_string(lo) + " to " + std::to_string(hi));
+    if (*n < p.lo || *n > p.hi)
+        return {p.fallback, withValues(*n < p.lo ? p.smallLine : p.largeLine, v, std::to_string(p.fallback))};
+    const char* line = *n == 0 && p.zeroLine ? p.zeroLine : p.setLine;
+    return {*n, withValues(line, v, std::to_string(*n))};
+}
+
 void StartupSettings::readNumber(const char* name)
 {
-    const auto* setting = std::find_if(std::begin(kNumbers), std::end(kNumbers),
-                                       [&](const NumberSetting& n) { return std::string_view(n.name) == name; });
-    if (setting == std::end(kNumbers))
-        throw StartupFault(std::string("no start-up rule for ") + name);
-    const NumberSetting& p = *setting;
-    const std::string v = config(p.name);
-    std::int32_t n = p.whenEmpty;
-    const char* line = p.emptyLine;
-    if (!v.empty()) {
-        n = number(p.name, v, p.lo, p.hi);
-        line = n == 0 && p.zeroLine ? p.zeroLine : p.setLine;
-        if (n < p.useLo || n > p.useHi) {
-            line = n < p.useLo ? p.smallLine : p.largeLine;
-            n = p.fallback;
-        }
-    }
-    p.apply(s_, n);
-    s_.log.ApplicationLine(fill(line, v, n), true);
+    const db::Parameter& p = db::ParameterNamed(name);
+    const Reading r = ReadWhole(p, config(p.key));
+    kApply.at(p.name)(s_, r.number);
+    if (!r.line.empty())
+        s_.log.ApplicationLine(r.line, true);
+}
+
+// A text setting: the value, or the table's value for empty, with its line.
+std::string StartupSettings::readText(const char* name, std::string* line)
+{
+    const db::Parameter& p = db::ParameterNamed(name);
+    const std::string v = config(p.key);
+    *line = withValues(v.empty() ? p.emptyLine : p.setLine, v.empty() ? p.whenEmpty : v, v.empty() ? p.whenEmpty : v);
+    return v.empty() ? p.whenEmpty : v;
 }
 
 StartupSettings::StartupSettings(Services services, Files files, SystemLog::Version version)
@@ -164,11 +136,7 @@ bool StartupSettings::run()
         throw StartupFault("the switch's member code (module SWITCH) is \"" + switchId +
                            "\", not a 3-character member code such as h01");
     s_.queue.setSwitchId(switchId);
-    reg.GetSystemSettings();
-    // A port outside the network's range would quietly wrap to another one.
-    if (reg.RemotePort < 1 || reg.RemotePort > 65535)
-        throw StartupFault("the switch's port (Remote Port) is " + std::to_string(reg.RemotePort) +
-                           ", not a port from 1 to 65535");
+    readSwitch();
     if (!s_.queue.ResetInputQueue())
         throw StartupFault("setting QUEUE_SIZE is not a queue size from 0 to 301");
     openSpool();
@@ -214,6 +182,22 @@ bool StartupSettings::identify()
     return true;
 }
 
+// The switch's rows of the catalogue, shared by every client. A port
+// outside the network's range would quietly wrap to another one.
+void StartupSettings::readSwitch()
+{
+    auto& reg = s_.registration;
+    reg.GetSystemSettings();
+    const db::Parameter& port = db::ParameterNamed("SWITCH_PORT");
+    if (reg.RemotePort < port.lo || reg.RemotePort > port.hi)
+        throw StartupFault("the switch's port (" + std::string(port.key) + ") is " + std::to_string(reg.RemotePort) +
+                           ", not a port from 1 to 65535");
+    const db::Parameter& address = db::ParameterNamed("SWITCH_ADDRESS");
+    s_.log.ApplicationLine(withValues(reg.RemoteAddress.empty() ? address.emptyLine : address.setLine, reg.RemoteAddress, ""),
+                           true);
+    s_.log.ApplicationLine(withValues(port.setLine, std::to_string(reg.RemotePort), ""), true);
+}
+
 // No spool, no 250: a spool that cannot be opened stops start-up.
 void StartupSettings::openSpool()
 {
@@ -228,16 +212,12 @@ void StartupSettings::openSpool()
 
 void StartupSettings::readCodePage()
 {
-    const std::string name = config("SWITCH_CODEPAGE");
-    if (name.empty()) {
-        s_.log.ApplicationLine(std::string("  IV: SWITCH_CODEPAGE is empty. Setting to ") + CodePage::kDefault, true);
-        s_.extraction.SetSwitchCodePage(CodePage());
-        return;
-    }
+    std::string line;
+    const std::string name = readText("SWITCH_CODEPAGE", &line);
     if (const auto why = CodePage::Check(name))
         throw StartupFault("the switch's code page (SWITCH_CODEPAGE) cannot be used: " + *why);
     s_.extraction.SetSwitchCodePage(CodePage(name));
-    s_.log.ApplicationLine("  IV: Text goes to the switch in code page " + name, true);
+    s_.log.ApplicationLine(line, true);
 }
 
 void StartupSettings::readListenerSettings()
@@ -247,13 +227,9 @@ void StartupSettings::readListenerSettings()
     auto& form = s_.form;
     auto& listener = s_.listener;
     readNumber("SMTPPORT");
-    if (const std::string ip = config("SMTPIP"); !ip.empty()) {
-        form.txbServerAddress.setText(ip);
-        s_.log.ApplicationLine("  IV: IP found in startup. Using IP " + ip, true);
-    } else {
-        s_.log.ApplicationLine(std::string("  IV: IP not available. Use default ") + kDefaultSMTPIP, true);
-        form.txbServerAddress.setText(kDefaultSMTPIP);
-    }
+    std::string line;
+    form.txbServerAddress.setText(readText("SMTPIP", &line));
+    s_.log.ApplicationLine(line, true);
     const bool debug = text::EqualsNoCase(config("DEBUG"), "ON");
     s_.log.ApplicationLine(debug ? "  IV: DEBUG logging is ON" : "  IV: DEBUG logging is OFF", true);
     for (const char* name : {"TCP_HUB_TIMEOUT", "TCPTIMEOUT", "MAX_SOCKETS", "SESSION_MAX", "LOG_KEEP_DAYS"})
@@ -263,15 +239,14 @@ void StartupSettings::readListenerSettings()
     if (!allowed)
         throw StartupFault("the allowed senders (ALLOWED_SENDERS) cannot be used: " + why);
     listener.setAllowed(*allowed);
-    s_.log.ApplicationLine(allowed->empty() ? "  IV: ALLOWED_SENDERS is empty. Mail is taken from every sender"
-                                            : "  IV: ALLOWED_SENDERS: mail is taken only from " + allowed->Describe(),
-                           true);
+    const db::Parameter& senders = db::ParameterNamed("ALLOWED_SENDERS");
+    s_.log.ApplicationLine(allowed->empty() ? senders.emptyLine : withValues(senders.setLine, "", allowed->Describe()), true);
     form.txbMaxSockets.setText(std::to_string(listener.maxSockets()));
     form.txbMaxSockets.setEnabled(false);
     const char* devices[] = {"GROUP_TEST_DEVICE_1", "GROUP_TEST_DEVICE_2", "GROUP_TEST_DEVICE_3",
                              "GROUP_TEST_DEVICE_4", "SINGLE_TEST_DEVICE"};
     for (int i = 0; i < 5; ++i)
-        form.txbPagerNo[static_cast<size_t>(i)].setText(config(devices[i]));
+        form.txbPagerNo[static_cast<size_t>(i)].setText(readText(devices[i], &line));
 }
 
 }  // namespace smtpin::core

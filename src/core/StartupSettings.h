@@ -2,6 +2,7 @@
 
 #include "log/SystemLog.h"
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -14,6 +15,7 @@ class SmtpListener;
 class PagerMessageExtraction;
 namespace forms { struct FrmSMTP; }
 namespace db {
+struct Parameter;
 class CatalogueConnection;
 class ClientConfig;
 class ClientRegistration;
@@ -58,7 +60,6 @@ public:
         std::string lock;       // the data folder's lock file
     };
 
-    static constexpr const char* kDefaultSMTPIP = "127.0.0.1";
     static constexpr const char* kClientType = "SMTPIN";
 
     StartupSettings(Services services, Files files, SystemLog::Version version);
@@ -69,14 +70,24 @@ public:
     // The last reason InitialiseSystem gave false, for a one-line report.
     const std::string& failure() const { return failure_; }
 
+    // A whole-number setting's value as start-up reads it: the number used
+    // and its "  IV: " line. Throws StartupFault for one it cannot use.
+    struct Reading {
+        std::int32_t number;
+        std::string line;
+    };
+    static Reading ReadWhole(const db::Parameter& p, const std::string& value);
+
 private:
     bool run();
     void readListenerSettings();
     bool identify();
     void openSpool();
     void readCodePage();
-    // A whole-number parameter of the start-up table: read, checked, applied, logged.
+    void readSwitch();
+    // A whole-number parameter of the table: read, checked, applied, logged.
     void readNumber(const char* name);
+    std::string readText(const char* name, std::string* line);
     std::string config(const char* parameter);
 
     Services s_;

@@ -1,15 +1,14 @@
 #include "db/Schema.h"
 
 #include "db/CatalogueConnection.h"
+#include "db/Parameters.h"
 
 #include <QSqlDatabase>
 #include <QStringList>
 
-#include <algorithm>
 #include <cstdlib>
-#include <iterator>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace smtpin::db::Schema {
@@ -34,37 +33,10 @@ constexpr const char* kTables[] = {
     "CREATE TABLE HXSSirenSites ([PAGER_ID] TEXT COLLATE NOCASE, [MESS_ID] TEXT)",
 };
 
-struct Setting {
-    const char* parameter;
-    const char* value;
-};
-
-constexpr Setting kClientConfig[] = {
-    {"SMTPPORT", "2525"},
-    {"SMTPIP", "127.0.0.1"},
-    {"QUEUE_SIZE", "300"},
-    {"SPOOL_MAX", "10000"},
-    {"MESSID_BLOCK", "100"},
-    {"SWITCH_CODEPAGE", "windows-1252"},
-    {"SESSION_MAX", "600"},
-    {"LOG_KEEP_DAYS", "90"},
-    {"ALLOWED_SENDERS", ""},
-    {"TCPTIMEOUT", "10"},
-    {"TCP_HUB_TIMEOUT", "600"},
-    {"MAX_SOCKETS", "50"},
-    {"DEBUG", "OFF"},
-    {"GROUP_TEST_DEVICE_1", "9000001"},
-    {"GROUP_TEST_DEVICE_2", "9000002"},
-    {"GROUP_TEST_DEVICE_3", "9000003"},
-    {"GROUP_TEST_DEVICE_4", "9000004"},
-    {"SINGLE_TEST_DEVICE", "9000000"},
-};
-
-constexpr Setting kSystem[] = {
+// The message number counters; the settings' seeds come from the parameter table.
+constexpr std::pair<const char*, const char*> kCounters[] = {
     {"MessIdSystem", "1000000"},
     {"DefMessIdSystem", "1000000"},
-    {"Remote Address", "127.0.0.1"},
-    {"Remote Port", "6000"},
 };
 
 }  // namespace
@@ -90,13 +62,20 @@ void CreateCatalogue(CatalogueConnection& db)
         db.Execute("INSERT INTO HXSTCPClient ([Device], [HubAttempts], [HubWait], [HubMaxBuffer], [RemoteBuffer],"
                    " [CCWatchdog]) VALUES (?, 0, 10, 100, 250, 300)",
                    {device});
-        for (const Setting& s : kSystem)
+        for (const auto& [description, value] : kCounters)
             db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)",
-                       {QString::fromLatin1(s.parameter), QString::fromLatin1(s.value)});
+                       {QString::fromLatin1(description), QString::fromLatin1(value)});
         db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES ('SchemaVersion', ?)", {QString::number(kVersion)});
-        for (const Setting& s : kClientConfig)
-            db.Execute("INSERT INTO HXSClientConfig ([Device], [Parameter], [Value]) VALUES (?, ?, ?)",
-                       {device, QString::fromLatin1(s.parameter), QString::fromLatin1(s.value)});
+        for (const Parameter& p : Parameters()) {
+            if (!p.seed || p.home == Home::SettingsFile)
+                continue;
+            if (p.home == Home::SystemRow)
+                db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)",
+                           {QString::fromLatin1(p.key), QString::fromLatin1(p.seed)});
+            else
+                db.Execute("INSERT INTO HXSClientConfig ([Device], [Parameter], [Value]) VALUES (?, ?, ?)",
+                           {device, QString::fromLatin1(p.key), QString::fromLatin1(p.seed)});
+        }
     });
 }
 
@@ -115,8 +94,7 @@ void upgradeTo2(CatalogueConnection& db)
     }
     for (const std::string& device : devices) {
         for (const char* name : {"SWITCH_CODEPAGE", "SESSION_MAX", "LOG_KEEP_DAYS", "ALLOWED_SENDERS"}) {
-            const auto seed = std::find_if(std::begin(kClientConfig), std::end(kClientConfig),
-                                           [&](const Setting& s) { return std::string_view(s.parameter) == name; });
+            const char* seed = ParameterNamed(name).seed;
             Recordset rs = db.OpenRecordset("SELECT COUNT(*) AS n FROM HXSClientConfig WHERE [Device] = ? AND "
                                             "[Parameter] = ?",
                                             {qs(device), QString::fromLatin1(name)});
@@ -124,7 +102,7 @@ void upgradeTo2(CatalogueConnection& db)
             rs.close();
             if (!present)
                 db.Execute("INSERT INTO HXSClientConfig ([Device], [Parameter], [Value]) VALUES (?, ?, ?)",
-                           {qs(device), QString::fromLatin1(name), QString::fromLatin1(seed->value)});
+                           {qs(device), QString::fromLatin1(name), QString::fromLatin1(seed)});
         }
     }
 }

@@ -124,7 +124,7 @@ TEST_F(Service, SettingsAreChangedFromTheCommandLineWithinTheirRanges)
     EXPECT_EQ(code, 2);
     std::tie(code, out, err) = run({"config", "set", "NO_SUCH", "1"});
     EXPECT_EQ(code, 2);
-    EXPECT_NE(err.find("NO_SUCH is no client configuration parameter"), std::string::npos) << err;
+    EXPECT_NE(err.find("NO_SUCH is no setting of smtpin"), std::string::npos) << err;
 
     std::tie(code, out, err) = run({"config", "set", "max_sockets", "20"});
     EXPECT_EQ(code, 0) << err;
