@@ -436,6 +436,30 @@ TEST_P(MimeExtractionTest, TransferEncodingsAndCharsetsReachTheSwitchInItsCodePa
     EXPECT_EQ(countContaining(newLines(), "not in windows-1252"), 0);
 }
 
+// Text without a charset label: UTF-8 when its 8-bit bytes are, as mail
+// clients read it; otherwise the code page's bytes, as they always were.
+TEST_P(MimeExtractionTest, UnlabeledTextIsUtf8WhenItsBytesAre)
+{
+    struct Case {
+        std::string mail, page;
+    };
+    const std::string eglise = page("5302", "Feu rue de l'\xC3\x89glise");
+    const Case cases[] = {
+        {"Subject: page\r\n\r\n" + eglise, "Feu rue de l'\xC9glise"},
+        {top("Content-Type: text/plain\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + eglise), "Feu rue de l'\xC9glise"},
+        {top(textPart("us-ascii", "8bit", eglise)), "Feu rue de l'\xC9glise"},
+        {top(textPart("us-ascii", "base64", base64(eglise))), "Feu rue de l'\xC9glise"},
+        // windows-1252 bytes are no UTF-8: read as the code page.
+        {"Subject: page\r\n\r\n" + page("5302", "Caf\xE9 cr\xE8me \x80 5"), "Caf\xE9 cr\xE8me \x80 5"},
+        {top(textPart("us-ascii", "8bit", page("5302", "l'\xC9glise"))), "l'\xC9glise"},
+        // One stray byte makes the whole part the code page's.
+        {"Subject: page\r\n\r\n" + page("5302", "\xC3\xA9 and \xE9"), "\xC3\xA9 and \xE9"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(sentText(c.mail), c.page) << testing::PrintToString(c.mail);
+    EXPECT_EQ(countContaining(newLines(), "XML: No charset declared; the 8-bit text is UTF-8 and read so"), 4);
+}
+
 TEST_P(MimeExtractionTest, ThePartHoldingThePageIsFoundWhereverItStands)
 {
     const std::string logo = "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
