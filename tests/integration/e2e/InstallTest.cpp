@@ -132,6 +132,50 @@ TEST_F(Install, EverySettingIsSetFromTheCommandEvenOnAFreshInstallation)
     EXPECT_EQ(fromConfig.terminate(), 0);
 }
 
+// A shared catalogue's switch rows re-point every client: its administrator
+// changes them. The embedded one is this installation's own.
+TEST_F(Install, TheSwitchRowsOfASharedCatalogueAreLeftToItsAdministrator)
+{
+    std::string ini = TempDir::read(dir.file("smtpin.ini"));
+    ini.replace(ini.find("[Database]\n"), 11,
+                "[Database]\nDriver=QODBC\nConnectionString=\"Driver=SQLite3;Database=" + dir.file("HXSMKII.sqlite") +
+                    "\"\nServerNow=datetime('now','localtime')\n");
+    TempDir::write(dir.file("smtpin.ini"), ini);
+    const Outcome refused = config({"set", "SWITCH_PORT", "7000"});
+    EXPECT_EQ(refused.code, 2) << refused.out << refused.err;
+    EXPECT_TRUE(has(refused.err, "UPDATE HXSSystem SET [Value] = '7000' WHERE [Description] = 'Remote Port'"))
+        << refused.err;
+    EXPECT_EQ(config({"get", "SWITCH_PORT"}).out, std::to_string(hubPort) + "\n");
+    // The client's own rows are its own, on any catalogue.
+    EXPECT_EQ(config({"set", "MAX_SOCKETS", "30"}).code, 0);
+    EXPECT_EQ(config({"get", "MAX_SOCKETS"}).out, "30\n");
+}
+
+// Run as root on a folder the service owns, the command leaves nothing the
+// service could not use.
+TEST_F(Install, WhatTheCommandCreatesAsRootBelongsToTheDataFolderOwner)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    TempDir fresh;
+    const std::string data = fresh.file("data");
+    ASSERT_EQ(::mkdir(data.c_str(), 0750), 0);
+    ASSERT_EQ(::chown(data.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(config({"set", "SMTPPORT", "2626"}, data).code, 0);
+    int seen = 0;
+    QDirIterator it(QString::fromStdString(data), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        struct stat st {};
+        const QString path = it.next();
+        ASSERT_EQ(::lstat(path.toLocal8Bit().constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u) << path.toStdString();
+        EXPECT_EQ(st.st_gid, 65534u) << path.toStdString();
+        ++seen;
+    }
+    EXPECT_GE(seen, 2);   // the settings file and the catalogue
+}
+
 // Page text is in the spool, the catalogue and the logs: none of it, nor
 // the settings, is for other users, whatever umask the service starts with.
 TEST_F(Install, NothingTheProgramMakesIsOpenToOtherUsers)
