@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <filesystem>
 #include <iostream>
@@ -55,23 +54,7 @@ std::string Installation::spoolFile() const
 
 std::string Installation::lockFile() const { return QDir(q(dataDir_)).absoluteFilePath(kLockFile).toStdString(); }
 
-std::optional<std::string> Installation::SettingsFileProblem() const
-{
-    const QFileInfo info(q(configFile_));
-    if (!info.exists())
-        return std::nullopt;
-    QFile file(q(configFile_));
-    if (info.isDir() || !file.open(QIODevice::ReadOnly))
-        return "cannot be read: " + (info.isDir() ? std::string("it is a folder") : file.errorString().toStdString());
-    QSettings ini(q(configFile_), QSettings::IniFormat);
-    ini.childGroups();
-    if (ini.status() == QSettings::FormatError)
-        return std::string("does not parse: a line is neither [group], key=value nor a ; comment "
-                           "(a group line without its ], say)");
-    if (ini.status() == QSettings::AccessError)
-        return std::string("cannot be read");
-    return std::nullopt;
-}
+std::optional<std::string> Installation::SettingsFileProblem() const { return settings_.Problem(); }
 
 bool Installation::Prepare(std::string* why)
 {

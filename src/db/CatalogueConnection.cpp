@@ -73,11 +73,15 @@ std::string CatalogueConnection::ReadDatabaseSetting(const std::string& name, co
 CatalogueConnection::Location CatalogueConnection::ReadLocation() const
 {
     Location loc;
+    // Read afresh at every open: a file broken since start-up must not
+    // send the connection to the defaults' catalogue.
+    if (const auto problem = settings_.Problem())
+        loc.problem = "The settings file " + settings_.fileName() + " " + *problem;
     const std::string named = std::string(text::Trim(ReadDatabaseSetting("Driver", "QSQLITE")));
     const std::string driver = text::Lower(named);
     if (driver == "qodbc" || driver == "odbc")
         loc.driver = Driver::Odbc;
-    else if (driver != "qsqlite" && driver != "sqlite")
+    else if (driver != "qsqlite" && driver != "sqlite" && loc.problem.empty())
         loc.problem = "Unknown database driver " + named;
 
     const bool odbc = loc.driver == Driver::Odbc;

@@ -1,5 +1,7 @@
 #include "SettingsStore.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 
@@ -30,6 +32,27 @@ QString findNoCase(const QStringList& names, const QString& wanted)
 }  // namespace
 
 SettingsStore::SettingsStore(std::string fileName) : fileName_(std::move(fileName)) {}
+
+std::optional<std::string> SettingsStore::Problem() const
+{
+    const QString name = QString::fromStdString(fileName_);
+    const QFileInfo info(name);
+    if (fileName_.empty() || !info.exists())
+        return std::nullopt;
+    QFile file(name);
+    if (info.isDir())
+        return std::string("cannot be read: it is a folder");
+    if (!file.open(QIODevice::ReadOnly))
+        return "cannot be read: " + file.errorString().toStdString();
+    QSettings ini(name, QSettings::IniFormat);
+    ini.childGroups();
+    if (ini.status() == QSettings::FormatError)
+        return std::string("does not parse: a line is neither [group], key=value nor a ; comment "
+                           "(a group line without its ], say)");
+    if (ini.status() == QSettings::AccessError)
+        return std::string("cannot be read");
+    return std::nullopt;
+}
 
 std::string SettingsStore::groupOf(const std::string& keyPath)
 {

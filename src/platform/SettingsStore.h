@@ -22,6 +22,12 @@ public:
 
     const std::string& fileName() const { return fileName_; }
 
+    // Why the file cannot be used: it is there but cannot be read, or does
+    // not parse. Nothing when it is fine or missing (a missing file means
+    // every default). A file the program cannot use must never read as one
+    // of defaults: that would be another catalogue, port and switch.
+    std::optional<std::string> Problem() const;
+
     // Empty when the file, group or value is missing, or the value is longer
     // than kMaxValueLength (the read fails rather than cut it). Never throws.
     std::string ReadRegistryValue(const std::string& keyPath, const std::string& name) const;
