@@ -66,9 +66,9 @@ CommandLine parse(QCoreApplication& app)
     screenshotDelay.setFlags(QCommandLineOption::HiddenFromHelp);
     const QCommandLineOption device("device", "With config: the client whose parameters are meant (default: the one "
                                               "this data folder runs, or the catalogue's only client).", "NAME");
-    cli.addPositionalArgument("config", "config list | config get NAME | config set NAME VALUE: read or change the "
-                                        "client's configuration parameters in the catalogue, checked against their "
-                                        "ranges.", "[config ...]");
+    cli.addPositionalArgument("config", "config list | config get NAME | config set NAME VALUE: read or change any "
+                                        "setting (the client's rows, the switch's rows, the settings file), checked "
+                                        "as start-up checks it; config list shows them all.", "[config ...]");
     cli.addOptions({dataDir, config, headless, yes, init, screenshots, screenshotDelay, device});
     cli.process(app);
     CommandLine c;

@@ -2,6 +2,7 @@
 
 #include "db/ClientConfig.h"
 #include "db/ClientRegistration.h"
+#include "db/Parameters.h"
 #include "log/SystemLog.h"
 #include "platform/Clock.h"
 #include "platform/TextNumbers.h"
@@ -18,7 +19,8 @@ bool inQueueArray(int index) { return index >= 0 && index < InputQueue::kSlotCou
 
 InputQueue::InputQueue(const Clock& clock, SystemLog& log, Controls controls, db::ClientRegistration& registration,
                        db::ClientConfig& config, HubLinkPort& link)
-    : clock_(clock), log_(log), view_(controls), registration_(registration), config_(config), link_(link)
+    : SpoolMax(db::ParameterNamed("SPOOL_MAX").emptyNumber), clock_(clock), log_(log), view_(controls),
+      registration_(registration), config_(config), link_(link)
 {
 }
 

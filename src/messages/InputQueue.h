@@ -132,7 +132,7 @@ private:
     std::string SwitchId;
     std::uint64_t RecordsDeleted = 0;
     DateSerial LastDelete;
-    int SpoolMax = 10000;
+    int SpoolMax;   // the parameter table's default until start-up reads SPOOL_MAX
 
     // One application log line each time the queue passes 80% full.
     void watchFill();

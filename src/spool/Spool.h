@@ -24,7 +24,6 @@ struct SpooledMessage {
 class Spool {
 public:
     static constexpr int kSchemaVersion = 1;
-    static constexpr int kDefaultMax = 10000;
 
     Spool();
     ~Spool();
