@@ -98,8 +98,10 @@ bool WriteDefaultSettingsFile(const std::string& fileName, std::string* error)
     return true;
 }
 
-std::string SettingsFileValue(const std::string& value)
+std::string SettingsFileValue(const std::string& given)
 {
+    // The reader takes a leading "@" for a typed value ("@Variant(...)"); "@@" is a plain "@".
+    const std::string value = given.starts_with('@') ? "@" + given : given;
     const bool plain = value.find_first_of(";,\\\"='#") == std::string::npos && trimmed(value) == value;
     if (plain)
         return value;
