@@ -38,6 +38,7 @@ const std::map<std::string_view, Apply> kApply = {
     {"TCP_HUB_TIMEOUT", [](Services& s, std::int32_t n) { s.listener.setListenerIdleTime(n / kDay); }},
     {"TCPTIMEOUT", [](Services& s, std::int32_t n) { s.listener.setSocketTimeout(n / kDay); }},
     {"MAX_SOCKETS", [](Services& s, std::int32_t n) { s.listener.SetMaxSockets(n); }},
+    {"MAX_SOCKETS_PER_CLIENT", [](Services& s, std::int32_t n) { s.listener.setMaxPerClient(n); }},
     {"SESSION_MAX", [](Services& s, std::int32_t n) { s.listener.setSessionMax(n / kDay); }},
     {"LOG_KEEP_DAYS", [](Services& s, std::int32_t n) { s.backup.KeepDays = n; }},
 };
@@ -232,8 +233,14 @@ void StartupSettings::readListenerSettings()
     s_.log.ApplicationLine(line, true);
     const bool debug = text::EqualsNoCase(config("DEBUG"), "ON");
     s_.log.ApplicationLine(debug ? "  IV: DEBUG logging is ON" : "  IV: DEBUG logging is OFF", true);
-    for (const char* name : {"TCP_HUB_TIMEOUT", "TCPTIMEOUT", "MAX_SOCKETS", "SESSION_MAX", "LOG_KEEP_DAYS"})
+    for (const char* name :
+         {"TCP_HUB_TIMEOUT", "TCPTIMEOUT", "MAX_SOCKETS", "MAX_SOCKETS_PER_CLIENT", "SESSION_MAX", "LOG_KEEP_DAYS"})
         readNumber(name);
+    if (listener.maxPerClient() > 0 && listener.maxPerClient() >= listener.maxSockets())
+        s_.log.ApplicationLine("  IV: SMTP MAX SOCKETS PER CLIENT of " + std::to_string(listener.maxPerClient()) +
+                                   " is not below MAX SOCKETS (" + std::to_string(listener.maxSockets()) +
+                                   "): one address can take every session",
+                               true);
     std::string why;
     const auto allowed = AllowList::Parse(config("ALLOWED_SENDERS"), &why);
     if (!allowed)

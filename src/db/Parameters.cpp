@@ -49,7 +49,7 @@ std::vector<Parameter> build()
                            "  IV: PORT not available. Use default {n}", "  IV: PORT found in startup. Using port {v}");
     port.whenEmpty = "25";
     all.push_back(port);
-    Parameter ip = text("SMTPIP", H::ClientRow, "SMTPIP", K::Address, "an IP address of this machine (0.0.0.0: all)",
+    Parameter ip = text("SMTPIP", H::ClientRow, "SMTPIP", K::Address, "an IP address of this machine (0.0.0.0: all IPv4; \"::\": all IPv6 and IPv4)",
                         "127.0.0.1", "127.0.0.1", "address the SMTP listener binds");
     ip.emptyLine = "  IV: IP not available. Use default {v}";
     ip.setLine = "  IV: IP found in startup. Using IP {v}";
@@ -58,8 +58,12 @@ std::vector<Parameter> build()
                                "  IV: SMTP MAX SOCKETS is empty. Setting to {n}", "  IV: SMTP MAX SOCKETS setting to {n}"),
                          10, "  IV: SMTP MAX SOCKETS is too small. Setting to {n}",
                          "  IV: SMTP MAX SOCKETS is too high. Setting to {n}"));
+    all.push_back(whole("MAX_SOCKETS_PER_CLIENT", 0, 100, "0 to 100 (0: no limit)", 20, "20",
+                        "SMTP sessions at once from one address; one more gets 421",
+                        "  IV: SMTP MAX SOCKETS PER CLIENT is empty. Setting to {n}",
+                        "  IV: SMTP MAX SOCKETS PER CLIENT setting to {n}"));
     all.push_back(legacy(whole("TCPTIMEOUT", 1, 20, "1 to 20 seconds", 3, "10",
-                               "a session is closed this long after its last data",
+                               "a session is closed this long after its last complete line",
                                "  IV: SMTP TCP Timeout is empty. Setting to {n} seconds",
                                "  IV: SMTP TCP Timeout is set to {v} seconds"),
                          3, "  IV: SMTP TCP Timeout is set to small [{v}]. Setting to {n} seconds",

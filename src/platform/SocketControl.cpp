@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace smtpin {
 namespace {
@@ -66,7 +67,8 @@ bool SocketControl::bind(int port, const std::string& address, Failure* failure)
         return false;
     }
     localPort_ = port;
-    localAddress_ = address.empty() ? "0.0.0.0" : addressText(a);
+    // "::" is every address of both kinds, not IPv4's "0.0.0.0".
+    localAddress_ = address.empty() ? "0.0.0.0" : a == QHostAddress::AnyIPv6 ? "::" : addressText(a);
     bound_ = true;
     state_ = Open;
     return true;
@@ -87,6 +89,8 @@ bool SocketControl::listen(Failure* failure)
     }
     server_ = new QTcpServer(this);
     QHostAddress a(QString::fromStdString(localAddress_));
+    if (a == QHostAddress::AnyIPv6)
+        a = QHostAddress::Any;   // dual stack: IPv4 clients arrive as mapped addresses
     if (!server_->listen(a, static_cast<quint16>(localPort_))) {
         if (failure)
             *failure = failureOf(server_);
@@ -283,6 +287,12 @@ void SocketControl::releaseSocket()
     QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
     QObject::connect(s, &QAbstractSocket::errorOccurred, s, &QObject::deleteLater);
     s->disconnectFromHost();
+}
+
+std::string SocketControl::pendingPeer(long requestId) const
+{
+    const auto it = pending_.find(requestId);
+    return it == pending_.end() || it->second.isNull() ? std::string() : addressText(it->second->peerAddress());
 }
 
 void SocketControl::close()

@@ -52,6 +52,8 @@ public:
     bool accept(SocketControl& listener, long requestId, Failure* failure = nullptr);
     // Answers a pending connection with a last text and closes it, unaccepted.
     void refuse(long requestId, const std::string& text);
+    // The address a waiting connection comes from, as remoteHostIP() will give it.
+    std::string pendingPeer(long requestId) const;
     bool connectTo(const std::string& host, int port, Failure* failure = nullptr);
     bool send(const std::string& data, Failure* failure = nullptr);
     long bytesReceived() const;
@@ -90,6 +92,8 @@ private:
     QSocketNotifier* acceptNotifier_ = nullptr;   // a child of server_
     QTcpSocket* socket_ = nullptr;
     std::map<long, QPointer<QTcpSocket>> pending_;
+    // How long a closed connection may take to write what it still holds.
+    static constexpr int kLingerMs = 30000;
     long nextRequestId_ = 1;
 };
 

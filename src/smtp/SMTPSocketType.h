@@ -3,20 +3,32 @@
 #include "platform/DateSerial.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace smtpin {
+
+// Where a session stands; what a line means depends on it alone.
+enum class SessionPhase {
+    Greeting,        // accepted, not yet greeted
+    Command,         // every line is a command and gets one reply
+    Data,            // after 354: lines are the mail, up to its end
+    AfterEarlyEnd,   // the mail ended at its closing tag: the rest up to "." is counted and dropped
+    Overflow,        // the mail outgrew its bound: the rest up to "." is dropped, then 552
+    Closing,         // the last reply is out; nothing more is read
+};
 
 // State of one session socket (record 0 belongs to the listening socket).
 struct SMTPSocketType {
     std::string RemoteIP;
     std::string RemotePort;
     bool CanSend = true;
-    DateSerial Deadline;      // closed when no data came since TCPTIMEOUT
+    DateSerial Deadline;      // closed when no complete line came since TCPTIMEOUT
     DateSerial SessionEnd;    // closed however busy: SESSION_MAX after accept
+    DateSerial LastLine;      // the last complete line, or the accept
     int LastState = 0;
     std::string SendQueue;
-    bool DataMode = false;
+    SessionPhase Phase = SessionPhase::Greeting;
     std::string Pending;
     std::string Received;
     std::string Command;
@@ -33,19 +45,21 @@ struct SMTPSocketType {
     // Discarding an unterminated line that outgrew its bound.
     bool LineOverflow = false;
     bool OverflowEndsCr = false;   // the last discarded byte was a CR
-    // Discarding the rest of a mail that outgrew its bound, up to ".".
-    bool MailOverflow = false;
-    // The mail already ended at its closing tag; its remaining lines up to
-    // "." are swallowed, so each DATA gets exactly one reply.
-    bool AfterData = false;
     // The line before ended with CR LF: only then can "." end the data.
     bool LastLineCrLf = true;
+    // DATA came with a bare LF: so do all this client's lines, "." included.
+    bool BareLfData = false;
     // Still in the mail's header lines, where the closing tag ends nothing.
     bool InHeader = false;
     // Where the mail's body starts in Body.
     size_t BodyStart = 0;
-    // QUIT came inside a mail's data: nothing after it is read.
-    bool Quit = false;
+    // Replies 500, 501 and 502 so far; too many close the session.
+    int Errors = 0;
+    // Bytes dropped after the mail's early end, told at its ".".
+    std::uint64_t Discarded = 0;
+
+    bool inMail() const { return Phase == SessionPhase::Data || Phase == SessionPhase::AfterEarlyEnd ||
+                                 Phase == SessionPhase::Overflow; }
 };
 
 // What became of a finished mail; decides the reply to the end of data.

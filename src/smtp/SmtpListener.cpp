@@ -9,9 +9,11 @@
 namespace smtpin {
 namespace {
 
-const char* const kGreeting = "220 VORN_SMTP_Server Simple Mail Transfer Service Ready";
 const char* const kAccessDenied = "554 VORN_SMTP_Server Access denied\r\n";
 const char* const kPoolFull = "421 VORN_SMTP_Server Service not available, closing transmission channel\r\n";
+const char* const kTooMany = "421 VORN_SMTP_Server Too many connections from your address\r\n";
+// A session this quiet may be closed to make room for a new one.
+constexpr double kIdleEnough = 1.0 / 86400.0;
 
 // A port text as the socket control takes it: a whole number or a run-time error.
 bool parsePort(const std::string& text, int& port)
@@ -206,7 +208,7 @@ void SmtpListener::logState(int i, int s)
     case SocketControl::Connecting: log(sys + "Connecting " + n); break;
     case SocketControl::Connected:
         log(sys + "Connected to " + sock.remoteHostIP() + " port " + std::to_string(sock.remotePort()));
-        session(i).SendReply(kGreeting);
+        session(i).Greet();
         log(tick() + "SYS: Sent 220 SERVER READY");
         break;
     case SocketControl::Closing:
@@ -311,27 +313,39 @@ int SmtpListener::GetNextSocket()
 
 void SmtpListener::InitSocketRecord(int n)
 {
+    // Replies and text of the previous session must not reach the next client.
+    session(n).Reset();
     SMTPSocketType& rec = SMTPSockets.at(static_cast<size_t>(n));
-    rec.RemoteIP.clear();
-    rec.RemotePort.clear();
-    std::string().swap(rec.Body);
-    std::string().swap(rec.Pending);
-    std::string().swap(rec.Received);
-    std::string().swap(rec.Decoded);
-    rec.CanSend = true;
     const DateSerial now = clock_.now();
+    rec.LastLine = now;
     rec.Deadline = now.addDays(SocketTimeout);
     rec.SessionEnd = now.addDays(SessionMax);
-    rec.DataMode = false;
-    rec.Base64Mode = false;
-    rec.QPMode = false;
-    rec.BodyTagPos = rec.DecodedTagPos = std::string::npos;
-    rec.LineOverflow = rec.MailOverflow = rec.AfterData = false;
-    rec.LastLineCrLf = true;
-    rec.InHeader = rec.Quit = false;
-    rec.BodyStart = 0;
-    // Replies of the previous session must not reach the next client.
-    rec.SendQueue.clear();
+}
+
+int SmtpListener::sessionsFrom(const std::string& ip) const
+{
+    int n = 0;
+    for (int i = 1; i < SocketCount; ++i)
+        if (wskSMTP[static_cast<size_t>(i)]->state() == SocketControl::Connected &&
+            SMTPSockets[static_cast<size_t>(i)].RemoteIP == ip)
+            ++n;
+    return n;
+}
+
+int SmtpListener::longestIdle() const
+{
+    const DateSerial quietSince = clock_.now().addDays(-kIdleEnough);
+    int found = -1;
+    for (int i = 1; i < SocketCount; ++i) {
+        const SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(i)];
+        // A session inside a mail is never cut short, however slow.
+        if (wskSMTP[static_cast<size_t>(i)]->state() != SocketControl::Connected ||
+            rec.Phase != SessionPhase::Command || quietSince < rec.LastLine)
+            continue;
+        if (found < 0 || rec.LastLine < SMTPSockets[static_cast<size_t>(found)].LastLine)
+            found = i;
+    }
+    return found;
 }
 
 bool SmtpListener::SendDataSocket(int index, const std::string& text)
@@ -362,7 +376,22 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
     if (index != 0)
         return;
     try {
-        const int n = GetNextSocket();
+        const std::string peer = socket(0).pendingPeer(requestId);
+        if (MaxPerClient > 0 && sessionsFrom(peer) >= MaxPerClient) {
+            log("SMTP TCP: Refused request id [" + id + "] from " + peer + ": " + std::to_string(MaxPerClient) +
+                " sessions from that address already");
+            socket(0).refuse(requestId, kTooMany);
+            count(421);
+            return;
+        }
+        int n = GetNextSocket();
+        if (n == -1) {
+            // A session that has been quiet longest makes room for the new one.
+            if (const int idle = longestIdle(); idle > 0) {
+                session(idle).Evict();
+                n = GetNextSocket();
+            }
+        }
         if (n == -1) {
             log("SMTP TCP: Ignore request id [" + id + "] intMax " + std::to_string(n));
             // Told plainly, so the sender's mail system queues and retries.
@@ -407,19 +436,24 @@ void SmtpListener::wskSMTP_DataArrival(int index, long)
 {
     SocketControl& sock = socket(index);
     SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
+    bool progress = false;
     try {
         // In pieces, so a burst never sits in memory whole.
         while (sock.bytesReceived() > 0) {
             rec.Received += sock.receive(static_cast<long>(SmtpSession::kMaxLine));
-            GetNextCommand(index);
+            progress = session(index).GetNextCommand() || progress;
         }
     } catch (const std::exception& e) {
         rec.Received.clear();
         log("Event Error: Data Arrival [7] " + std::string(e.what()));
     }
-    // Idle is counted from the last data, once it was handled: a long
-    // transfer, or a slow step in handling it, is not cut off.
-    rec.Deadline = clock_.now().addDays(SocketTimeout);
+    // Only a complete line is progress: a byte at a time never holds a
+    // session. Counted once the line was handled, so a slow step in
+    // handling it cuts nothing off.
+    if (progress) {
+        rec.LastLine = clock_.now();
+        rec.Deadline = rec.LastLine.addDays(SocketTimeout);
+    }
 }
 
 void SmtpListener::wskSMTP_SendComplete(int index)

@@ -9,6 +9,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -55,6 +56,9 @@ public:
     void setSessionMax(double days) { SessionMax = days; }
     void setListenerIdleTime(double days) { ListenerIdleTime = days; }
     void setAllowed(AllowList allowed) { Allowed = std::move(allowed); }
+    // Sessions one address may hold at once; 0: no limit.
+    void setMaxPerClient(int n) { MaxPerClient = std::max(n, 0); }
+    int maxPerClient() const { return MaxPerClient; }
     int maxSockets() const { return MaxSockets; }
     double socketTimeout() const { return SocketTimeout; }
     double sessionMax() const { return SessionMax; }
@@ -86,10 +90,9 @@ public:
 
     void ReOPENPort(int index);
     void ForceClosePort(int index);
-    void ClosePort(int index);
+    void ClosePort(int index) override;
     int GetNextSocket();
     void InitSocketRecord(int n);
-    void GetNextCommand(int index) { session(index).GetNextCommand(); }
     bool SendDataSocket(int index, const std::string& text) override;
 
     // Socket events.
@@ -113,6 +116,10 @@ private:
     void count(int replyCode) override;
     SmtpSession& session(int index) { return *sessions_.at(static_cast<size_t>(index)); }
     void loadSocket(int index);
+    // Connected sessions from the address.
+    int sessionsFrom(const std::string& ip) const;
+    // The session quiet longest that may be closed to make room; -1: none.
+    int longestIdle() const;
     void walkSocket(int i);
     // The walk's state-change step for one socket.
     void observeState(int i);
@@ -133,6 +140,7 @@ private:
     double SessionMax = 600.0 / 86400.0;    // whole-session limit, so slow senders cannot hold the pool
     double ListenerIdleTime = 600.0 / 86400.0;
     AllowList Allowed;                      // who may connect ("ALLOWED_SENDERS")
+    int MaxPerClient = 20;
     Counters counters_;
     int SocketCount = 1;
     int LastSocket = 1;

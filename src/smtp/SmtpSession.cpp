@@ -12,6 +12,7 @@ namespace smtpin {
 namespace {
 
 constexpr std::string_view kClosingTag = "</PagerMessage>";
+const char* const kGreeting = "220 VORN_SMTP_Server Simple Mail Transfer Service Ready";
 
 // Keeps the first place of the closing tag at or after floor up to date
 // after text grew from oldSize; the tag may straddle the old end.
@@ -40,11 +41,25 @@ SmtpSession::SmtpSession(int index, SMTPSocketType& record, SessionPort& port, L
 {
 }
 
+void SmtpSession::Reset()
+{
+    // The listener's walk keeps its own view of the socket's state.
+    const int lastState = rec_.LastState;
+    rec_ = SMTPSocketType{};
+    rec_.LastState = lastState;
+}
+
+void SmtpSession::Greet()
+{
+    SendReply(kGreeting);
+    rec_.Phase = SessionPhase::Command;
+}
+
 void SmtpSession::SendReply(const std::string& text) { port_.SendDataSocket(index_, text + "\r\n"); }
 
 void SmtpSession::caption(const std::string& text) { lbPETTicker_.setCaption(text); }
 
-void SmtpSession::GetNextCommand()
+bool SmtpSession::GetNextCommand()
 {
     SMTPSocketType& rec = rec_;
     std::string text;
@@ -53,14 +68,16 @@ void SmtpSession::GetNextCommand()
     else
         text = std::move(rec.Pending) + rec.Received;
     std::string().swap(rec.Received);
-    rec.Pending.clear();
+    std::string().swap(rec.Pending);
 
     // A line ends at LF, with or without CR before it; a bare CR is data.
+    bool progress = false;
     size_t pos = 0;
-    while (pos < text.size()) {
+    while (pos < text.size() && rec.Phase != SessionPhase::Closing) {
         const size_t k = text.find('\n', pos);
         if (k == std::string::npos)
             break;
+        progress = true;
         const bool crlf = k > pos ? text[k - 1] == '\r' : rec.LineOverflow && rec.OverflowEndsCr;
         const size_t start = pos;
         const size_t length = k - pos - (crlf && k > pos ? 1 : 0);
@@ -69,44 +86,54 @@ void SmtpSession::GetNextCommand()
             // The end of a line too long to keep.
             rec.LineOverflow = false;
             rec.LastLineCrLf = crlf;
+            discardLongLine(k + 1 - start);
             overlongLineEnded();
             continue;
         }
         if (length > kMaxLine) {
             rec.LastLineCrLf = crlf;
+            discardLongLine(k + 1 - start);
             overlongLineEnded();
         } else {
             acceptLine(text.substr(start, length), crlf);
         }
     }
+    if (rec.Phase == SessionPhase::Closing)
+        return progress;
     if (rec.LineOverflow) {
-        if (pos < text.size())
+        if (pos < text.size()) {
+            discardLongLine(text.size() - pos);
             rec.OverflowEndsCr = text.back() == '\r';
-        return;
+        }
+        return progress;
     }
     if (text.size() - pos > kMaxLine) {
         rec.LineOverflow = true;
+        discardLongLine(text.size() - pos);
         rec.OverflowEndsCr = text.back() == '\r';
-        return;
+        return progress;
     }
     rec.Pending = text.substr(pos);
+    return progress;
+}
+
+void SmtpSession::discardLongLine(size_t bytes)
+{
+    if (rec_.Phase == SessionPhase::AfterEarlyEnd)
+        rec_.Discarded += bytes;
 }
 
 void SmtpSession::overlongLineEnded()
 {
-    SMTPSocketType& rec = rec_;
-    if (rec.MailOverflow || rec.AfterData)
-        return;
-    if (rec.DataMode) {
-        startMailOverflow();
-        return;
+    switch (rec_.Phase) {
+    case SessionPhase::Data: startMailOverflow(); return;
+    case SessionPhase::Command: break;
+    default: return;
     }
-    std::string().swap(rec.Body);
-    rec.BodyTagPos = std::string::npos;
     port_.count(500);
     const std::string reply = "500 VORN_SMTP_Server Line too long";
-    SendReply(reply);
     port_.log(port_.tick() + "CMD:  " + reply);
+    refuse(reply, "Command: UNKNOWN Reply: 500 BAD", false);
 }
 
 void SmtpSession::appendBody(SMTPSocketType& rec, const std::string& line)
@@ -123,42 +150,168 @@ void SmtpSession::acceptLine(const std::string& raw, bool crlf)
 {
     SMTPSocketType& rec = rec_;
     // Only "." alone between two CR LF ends the data, so text a relay
-    // passes on as data can never end it early.
-    const bool terminator = raw == "." && crlf && rec.LastLineCrLf;
+    // passes on as data can never end it early. A client that sent DATA
+    // itself with a bare LF ends its lines so throughout.
+    const bool terminator = raw == "." && (rec.BareLfData || (crlf && rec.LastLineCrLf));
     rec.LastLineCrLf = crlf;
-    if (rec.Quit)
-        return;
-    if (rec.MailOverflow) {
-        overflowLine(terminator);
-        return;
+    switch (rec.Phase) {
+    case SessionPhase::Command: commandLine(raw); return;
+    case SessionPhase::Data: dataLine(raw, terminator); return;
+    case SessionPhase::AfterEarlyEnd: afterEarlyEndLine(raw.size() + (crlf ? 2 : 1), terminator); return;
+    case SessionPhase::Overflow: overflowLine(terminator); return;
+    case SessionPhase::Greeting:
+    case SessionPhase::Closing: return;
     }
-    if (rec.AfterData) {
-        afterDataLine(raw, terminator);
-        return;
-    }
-    if (rec.DataMode) {
-        dataLine(raw, terminator);
-        return;
-    }
-    if (rec.Body.size() + raw.size() + 2 > kMaxMail) {
-        // Lines since the last command are kept for nothing but a client's DEND.
-        std::string().swap(rec.Body);
-        rec.BodyTagPos = std::string::npos;
-    }
-    appendBody(rec, raw);
-    commandLine(raw);
 }
+
+namespace {
+
+constexpr unsigned kInCommand = 1u << static_cast<unsigned>(SessionPhase::Command);
+
+}  // namespace
+
+// Every word this server knows. SMTP words it does not carry out get 502;
+// any other word is no command at all (500).
+const SmtpSession::Entry SmtpSession::kCommands[] = {
+    {"HELO", kInCommand, &SmtpSession::hello},
+    {"EHLO", kInCommand, &SmtpSession::hello},
+    {"MAIL", kInCommand, &SmtpSession::mail},
+    {"RCPT", kInCommand, &SmtpSession::rcpt},
+    {"DATA", kInCommand, &SmtpSession::data},
+    {"QUIT", kInCommand, &SmtpSession::quit},
+    {"RSET", kInCommand, &SmtpSession::rset},
+    {"NOOP", kInCommand, &SmtpSession::noop},
+    {"VRFY", kInCommand, &SmtpSession::vrfy},
+    {"HELP", kInCommand, &SmtpSession::notImplemented},
+    {"EXPN", kInCommand, &SmtpSession::notImplemented},
+    {"TURN", kInCommand, &SmtpSession::notImplemented},
+    {"ETRN", kInCommand, &SmtpSession::notImplemented},
+    {"BDAT", kInCommand, &SmtpSession::notImplemented},
+    {"AUTH", kInCommand, &SmtpSession::notImplemented},
+    {"STARTTLS", kInCommand, &SmtpSession::notImplemented},
+};
 
 void SmtpSession::commandLine(const std::string& line)
 {
     SMTPSocketType& rec = rec_;
-    // A word and one space is the word: "QUIT " gets its reply.
-    if (line.size() < 4 || (line.size() == 5 && line[4] != ' '))
+    // The word is whole: up to the first space, or the whole line.
+    const size_t space = line.find(' ');
+    const std::string_view word = std::string_view(line).substr(0, space);
+    rec.Command = word.size() <= kLongestWord ? text::Upper(std::string(word)) : std::string();
+    rec.Argument = space == std::string::npos ? std::string() : line.substr(space + 1);
+    const auto* e = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                 [&](const Entry& c) { return c.word == rec.Command; });
+    const bool taken = e != std::end(kCommands) && (e->phases & (1u << static_cast<unsigned>(rec.Phase))) != 0;
+    if (taken)
+        (this->*e->run)();
+    else
+        refuse("500 VORN_SMTP_Server Syntax error, command unrecognized", "Command: UNKNOWN Reply: 500 BAD", true);
+    std::string().swap(rec.Body);
+    rec.BodyTagPos = std::string::npos;
+    rec.BodyStart = 0;
+}
+
+void SmtpSession::refuse(const std::string& reply, const std::string& captionText, bool logReply)
+{
+    SendReply(reply);
+    if (logReply)
+        port_.log(reply);
+    caption(captionText);
+    if (++rec_.Errors < kMaxErrors)
         return;
-    rec.Command = text::Upper(line.substr(0, 4));
-    if (line.size() > 5)
-        rec.Argument = line.substr(5);
-    ProcessCommand(rec.Command);
+    port_.count(421);
+    port_.log("soc[" + std::to_string(index_) + "] SMTP: " + std::to_string(rec_.Errors) +
+              " errors from " + rec_.RemoteIP + ", session closed");
+    closeWith("421 VORN_SMTP_Server Too many errors");
+}
+
+void SmtpSession::closeWith(const std::string& reply)
+{
+    SendReply(reply);
+    rec_.Phase = SessionPhase::Closing;
+    port_.ClosePort(index_);
+}
+
+void SmtpSession::Evict()
+{
+    port_.count(421);
+    port_.log(port_.tick() + "SYS: Session on email socket[" + std::to_string(index_) + "] from " + rec_.RemoteIP +
+              " idle longest, closed to make room");
+    closeWith("421 VORN_SMTP_Server Idle too long, closing");
+}
+
+void SmtpSession::mail()
+{
+    SendReply("250 OK");
+    port_.log(port_.tick() + "CMD:  MAIL " + rec_.Argument);
+    caption("Command: MAIL Reply: OK");
+}
+
+void SmtpSession::hello()
+{
+    endMail();
+    SendReply("250 VORN_SMTP_Server");
+    port_.log(port_.tick() + "CMD:  " + rec_.Command + " " + rec_.Argument);
+    caption("Command: HELLO Reply: OK");
+}
+
+void SmtpSession::rcpt()
+{
+    const std::string& a = rec_.Argument;
+    if (text::Upper(a.substr(0, 3)) != "TO:") {
+        refuse("501 VORN_SMTP_Server Syntax error in parameters or arguments", "Command: RCPT Reply: SYNTAX ERROR",
+               false);
+        return;
+    }
+    port_.log(port_.tick() + "CMD:  RCPT TO: " + a.substr(3));
+    SendReply("250 OK");
+    caption("Command: RCPT Reply: OK");
+}
+
+void SmtpSession::data()
+{
+    endMail();
+    rec_.BareLfData = !rec_.LastLineCrLf;
+    rec_.Phase = SessionPhase::Data;
+    rec_.InHeader = true;
+    SendReply("354 OK");
+    port_.log(port_.tick() + "CMD:  DATA:");
+    caption("Command: DATA Reply: OK");
+}
+
+void SmtpSession::quit()
+{
+    port_.log(port_.tick() + "CMD:  QUIT:");
+    caption("Command: QUIT Reply: OK");
+    closeWith("221 VORN_SMTP_Server Service closing transmission channel");
+}
+
+void SmtpSession::rset()
+{
+    endMail();
+    SendReply("250 OK");
+    port_.log(port_.tick() + "CMD:  RSET");
+    caption("Command: RSET Reply: OK");
+}
+
+void SmtpSession::noop()
+{
+    SendReply("250 OK");
+    port_.log(port_.tick() + "CMD:  NOOP");
+    caption("Command: NOOP Reply: OK");
+}
+
+void SmtpSession::vrfy()
+{
+    SendReply("252 VORN_SMTP_Server Cannot VRFY user");
+    port_.log(port_.tick() + "CMD:  VRFY " + rec_.Argument);
+    caption("Command: VRFY Reply: 252");
+}
+
+void SmtpSession::notImplemented()
+{
+    refuse("502 VORN_SMTP_Server [" + rec_.Command + "] Command not implemented", "Command: UNKNOWN Reply: 502 BAD",
+           true);
 }
 
 void SmtpSession::trackHeader(SMTPSocketType& rec, const std::string& line)
@@ -186,7 +339,7 @@ void SmtpSession::dataLine(const std::string& raw, bool terminator)
     port_.log(soc + " CMD: [Data mode] " + line);
     if (!terminator) {
         streamDecoding(line);
-        if (!rec.DataMode || rec.MailOverflow)
+        if (rec.Phase != SessionPhase::Data)
             return;
     }
     if (isEncodingHeader(line, "quoted-printable")) {
@@ -219,10 +372,8 @@ void SmtpSession::streamDecoding(const std::string& line)
         const size_t old = rec.Decoded.size();
         rec.Decoded += decoded;
         trackTag(rec.Decoded, old, 0, rec.DecodedTagPos);
-        if (rec.DecodedTagPos != std::string::npos && rec.DecodedTagPos > 0) {
+        if (rec.DecodedTagPos != std::string::npos && rec.DecodedTagPos > 0)
             endOfData(soc + " CONTENT: base64 END of DATA", true);
-            return;
-        }
         return;
     }
     if (isEncodingHeader(line, "base64")) {
@@ -236,97 +387,57 @@ void SmtpSession::streamDecoding(const std::string& line)
 void SmtpSession::endOfData(const std::string& logText, bool early)
 {
     port_.log(logText);
-    ProcessCommand("DEND");
-    rec_.AfterData = early;
+    processDend();
+    endMail();
+    // After the early end, everything up to "." is still this mail's data:
+    // no line in it is ever read as a command.
+    rec_.Phase = early ? SessionPhase::AfterEarlyEnd : SessionPhase::Command;
+    rec_.Discarded = 0;
 }
 
-void SmtpSession::afterDataLine(const std::string& line, bool terminator)
+// The mail in progress is gone, and the memory it took with it.
+void SmtpSession::endMail()
 {
     SMTPSocketType& rec = rec_;
-    port_.log("soc[" + std::to_string(index_) + "] CMD: [Data mode] " + line);
-    if (terminator) {
-        rec.AfterData = false;
+    std::string().swap(rec.Body);
+    std::string().swap(rec.Decoded);
+    rec.BodyTagPos = rec.DecodedTagPos = std::string::npos;
+    rec.BodyStart = 0;
+    rec.Base64Mode = rec.QPMode = rec.InHeader = false;
+}
+
+void SmtpSession::afterEarlyEndLine(size_t bytes, bool terminator)
+{
+    SMTPSocketType& rec = rec_;
+    if (!terminator) {
+        rec.Discarded += bytes;
         return;
     }
-    // A sender that never sends "." can still leave; what follows its QUIT
-    // is still this mail's data, so it is never read as commands.
-    if (text::Upper(line) == "QUIT" || text::Upper(line) == "QUIT ") {
-        rec.AfterData = false;
-        commandLine(line);
-        rec.Quit = true;
-    }
+    if (rec.Discarded > 0)
+        port_.log("soc[" + std::to_string(index_) + "] SMTP: " + std::to_string(rec.Discarded) +
+                  " bytes after the end of the page discarded");
+    rec.Discarded = 0;
+    rec.Phase = SessionPhase::Command;
 }
 
 void SmtpSession::startMailOverflow()
 {
-    SMTPSocketType& rec = rec_;
     port_.log("soc[" + std::to_string(index_) + "] SMTP: Mail larger than " + std::to_string(kMaxMail) +
-                  " bytes, rest of mail discarded");
-    std::string().swap(rec.Body);
-    std::string().swap(rec.Decoded);
-    rec.BodyTagPos = rec.DecodedTagPos = std::string::npos;
-    rec.MailOverflow = true;
+              " bytes, rest of mail discarded");
+    endMail();
+    rec_.Phase = SessionPhase::Overflow;
 }
 
 void SmtpSession::overflowLine(bool terminator)
 {
     if (!terminator)
         return;
-    SMTPSocketType& rec = rec_;
-    rec.MailOverflow = false;
-    rec.DataMode = false;
-    rec.Base64Mode = false;
-    rec.QPMode = false;
+    rec_.Phase = SessionPhase::Command;
     port_.count(552);
     const std::string reply = "552 VORN_SMTP_Server Message size exceeds fixed maximum message size";
     SendReply(reply);
     port_.log(port_.tick() + "CMD:  " + reply);
     caption("Command: DATA Reply: 552 SIZE");
-}
-
-void SmtpSession::ProcessCommand(const std::string& command)
-{
-    SMTPSocketType& rec = rec_;
-    const std::string cmd = port_.tick() + "CMD:  ";
-    if (command == "MAIL") {
-        SendReply("250 OK");
-        port_.log(cmd + "MAIL " + rec.Argument);
-        caption("Command: MAIL Reply: OK");
-    } else if (command == "HELO" || command == "EHLO") {
-        SendReply("250 VORN_SMTP_Server");
-        port_.log(cmd + rec.Command + " " + rec.Argument);
-        caption("Command: HELLO Reply: OK");
-    } else if (command == "RCPT") {
-        if (text::Upper(rec.Argument.substr(0, 3)) == "TO:") {
-            port_.log(cmd + "RCPT TO: " + rec.Argument.substr(3));
-            SendReply("250 OK");
-            caption("Command: RCPT Reply: OK");
-        } else {
-            SendReply("501 VORN_SMTP_Server Syntax error in parameters or arguments");
-            caption("Command: RCPT Reply: SYNTAX ERROR");
-        }
-    } else if (command == "DATA") {
-        rec.DataMode = true;
-        rec.MailOverflow = rec.AfterData = false;
-        rec.InHeader = true;
-        SendReply("354 OK");
-        port_.log(cmd + "DATA:");
-        caption("Command: DATA Reply: OK");
-    } else if (command == "DEND") {
-        processDend();
-    } else if (command == "QUIT") {
-        SendReply("221 VORN_SMTP_Server Service closing transmission channel");
-        port_.log(cmd + "QUIT:");
-        caption("Command: QUIT Reply: OK");
-    } else {
-        const std::string reply = "502 VORN_SMTP_Server [" + rec.Command + "] Command not implemented";
-        SendReply(reply);
-        port_.log(reply);
-        caption("Command: UNKNOWN Reply: 502 BAD");
-    }
-    std::string().swap(rec.Body);
-    rec.BodyTagPos = std::string::npos;
-    rec.BodyStart = 0;
 }
 
 namespace {
@@ -352,9 +463,7 @@ constexpr EndOfDataReply kEndOfData[] = {
 
 void SmtpSession::processDend()
 {
-    SMTPSocketType& rec = rec_;
-    rec.DataMode = false;
-    const MailOutcome outcome = parser_.ParsePagerMessage(index_, rec);
+    const MailOutcome outcome = parser_.ParsePagerMessage(index_, rec_);
     const auto* r = std::find_if(std::begin(kEndOfData), std::end(kEndOfData),
                                  [&](const EndOfDataReply& e) { return e.outcome == outcome; });
     if (r == std::end(kEndOfData))

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace smtpin {
 
@@ -20,6 +21,8 @@ public:
     virtual std::string tick() const = 0;
     // A reply that ends a mail or refuses a line: 250 taken, else refused by code.
     virtual void count(int replyCode) = 0;
+    // Sends what the session still holds, then closes its socket.
+    virtual void ClosePort(int index) = 0;
 };
 
 // The SMTP conversation of one socket: splits received text into lines,
@@ -27,31 +30,64 @@ public:
 class SmtpSession {
 public:
     static constexpr size_t kMaxLine = 64 * 1024;       // longest unterminated line kept
-    static constexpr size_t kMaxMail = 1024 * 1024;     // largest Body or Decoded kept
+    static constexpr size_t kMaxMail = 1024 * 1024;     // largest mail, counted as SIZE counts it
     static constexpr size_t kMaxSendQueue = 256 * 1024; // replies a client leaves unread
+    static constexpr int kMaxErrors = 20;                // 500, 501 and 502 replies before 421
 
     // index: the socket's element; record: its state, kept by the listener.
     SmtpSession(int index, SMTPSocketType& record, SessionPort& port, Label& lbPETTicker,
                 PagerMessageParser& parser);
 
-    void GetNextCommand();
-    void ProcessCommand(const std::string& command);
+    // A new connection on this socket: everything of the one before goes.
+    void Reset();
+    // The greeting; from here on every line is a command.
+    void Greet();
+    // Handles the complete lines received; true when there was at least one.
+    bool GetNextCommand();
     void SendReply(const std::string& text);
+    // Closed to make room for a new connection: said, then closed.
+    void Evict();
+
+    // A command word and what runs it.
+    struct Entry {
+        std::string_view word;
+        unsigned phases;   // bits of SessionPhase in which the word is taken
+        void (SmtpSession::*run)();
+    };
 
 private:
+    static constexpr size_t kLongestWord = 16;
+    static const Entry kCommands[];
+
     void acceptLine(const std::string& raw, bool crlf);
+    void discardLongLine(size_t bytes);
     void commandLine(const std::string& line);
     void dataLine(const std::string& raw, bool terminator);
     void trackHeader(SMTPSocketType& rec, const std::string& line);
     void streamDecoding(const std::string& line);
-    void afterDataLine(const std::string& line, bool terminator);
+    void afterEarlyEndLine(size_t bytes, bool terminator);
     void overflowLine(bool terminator);
     void overlongLineEnded();
     void startMailOverflow();
     void endOfData(const std::string& logText, bool early);
     void processDend();
-    void caption(const std::string& text);
+    void endMail();
     void appendBody(SMTPSocketType& rec, const std::string& line);
+    void caption(const std::string& text);
+    // 500, 501 and 502: counted, and too many end the session.
+    void refuse(const std::string& reply, const std::string& captionText, bool logReply);
+    void closeWith(const std::string& reply);
+
+    // The commands.
+    void mail();
+    void hello();
+    void rcpt();
+    void data();
+    void quit();
+    void rset();
+    void noop();
+    void vrfy();
+    void notImplemented();
 
     const int index_;
     SMTPSocketType& rec_;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QThread>
 
 namespace smtpin::test {
@@ -22,8 +23,10 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs, const std::func
     }
 }
 
-bool TestClient::connectTo(int port, const std::string& host)
+bool TestClient::connectTo(int port, const std::string& host, const std::string& from)
 {
+    if (!from.empty() && !socket_.bind(QHostAddress(QString::fromStdString(from))))
+        return false;
     bool connected = false;
     // A server may answer and close at once; having been connected is enough.
     auto c = QObject::connect(&socket_, &QAbstractSocket::connected, [&connected] { connected = true; });

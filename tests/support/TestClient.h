@@ -16,7 +16,8 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 3000,
 // A plain TCP client that collects CR LF lines.
 class TestClient {
 public:
-    bool connectTo(int port, const std::string& host = "127.0.0.1");
+    // from: the local address to connect from (empty: any).
+    bool connectTo(int port, const std::string& host = "127.0.0.1", const std::string& from = "");
     void send(const std::string& bytes);
     // Lines received so far, without their CR LF.
     std::vector<std::string> lines();

@@ -225,6 +225,82 @@ TEST(SmtpListener, FullPoolRefusesWith421)
     ASSERT_TRUE(h.waitLines(*b, 2));
 }
 
+// When the pool is full, the session quiet longest (at least a second, and
+// never one inside a mail) makes room for the new connection.
+TEST(SmtpListener, FullPoolClosesTheLongestIdleSession)
+{
+    SmtpHarness h(3);
+    h.listener.setSocketTimeout(60.0 / 86400.0);
+    auto a = h.connectGreeted();
+    h.clock.advanceSeconds(1);
+    auto b = h.connectGreeted();
+    auto inMail = h.connectGreeted();
+    inMail->send("DATA\r\n");
+    ASSERT_TRUE(h.waitLines(*inMail, 2));
+    h.clock.advanceSeconds(2);
+    auto d = h.connectGreeted();
+    const std::string evicted = "421 VORN_SMTP_Server Idle too long, closing";
+    EXPECT_EQ(d->lines().at(0), "220 VORN_SMTP_Server Simple Mail Transfer Service Ready");
+    ASSERT_TRUE(h.waitLines(*a, 2));
+    EXPECT_EQ(a->lines()[1], evicted);
+    EXPECT_TRUE(pumpUntil([&] { return a->disconnected(); }));
+    EXPECT_TRUE(h.loggedContaining("from 127.0.0.1 idle longest, closed to make room"));
+
+    h.clock.advanceSeconds(0.5);
+    auto e = h.connectGreeted();
+    ASSERT_TRUE(h.waitLines(*b, 2));
+    EXPECT_EQ(b->lines()[1], evicted);
+    // Left: one in its mail and two quiet for under a second.
+    TestClient f;
+    ASSERT_TRUE(f.connectTo(h.port));
+    ASSERT_TRUE(h.waitLines(f, 1));
+    EXPECT_EQ(f.lines()[0], "421 VORN_SMTP_Server Service not available, closing transmission channel");
+    for (TestClient* c : {inMail.get(), d.get(), e.get()})
+        EXPECT_FALSE(c->disconnected());
+    EXPECT_EQ(h.listener.counters().refused.at(421), 3u);
+}
+
+TEST(SmtpListener, OneAddressHoldsAtMostItsShareOfThePool)
+{
+    SmtpHarness h(10);
+    h.listener.setMaxPerClient(2);
+    auto a = h.connectGreeted();
+    auto b = h.connectGreeted();
+    TestClient third;
+    ASSERT_TRUE(third.connectTo(h.port));
+    ASSERT_TRUE(h.waitLines(third, 1));
+    EXPECT_EQ(third.lines()[0], "421 VORN_SMTP_Server Too many connections from your address");
+    EXPECT_TRUE(pumpUntil([&] { return third.disconnected(); }));
+    EXPECT_TRUE(h.loggedContaining("from 127.0.0.1: 2 sessions from that address already"));
+    // Another address is served; a closed session frees its place.
+    TestClient other;
+    ASSERT_TRUE(other.connectTo(h.port, "127.0.0.1", "127.0.0.2"));
+    ASSERT_TRUE(h.waitLines(other, 1));
+    EXPECT_EQ(other.lines()[0], "220 VORN_SMTP_Server Simple Mail Transfer Service Ready");
+    a->send("QUIT\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return a->disconnected(); }, 3000, [&] { h.tick(); }));
+    auto again = h.connectGreeted();
+    EXPECT_EQ(again->lines()[0], "220 VORN_SMTP_Server Simple Mail Transfer Service Ready");
+}
+
+// "::" is every address of both kinds; IPv4 clients keep their IPv4 address.
+TEST(SmtpListener, EveryAddressOfBothKinds)
+{
+    BareListener b("::", "0");
+    b.listener.Form_Load();
+    ASSERT_TRUE(b.listener.listenerReady());
+    EXPECT_EQ(b.listener.socket(0).localIP(), "::");
+    const int port = b.listener.socket(0).localPort();
+    TestClient v4, v6;
+    ASSERT_TRUE(v4.connectTo(port, "127.0.0.1"));
+    ASSERT_TRUE(pumpUntil([&] { return v4.lines().size() == 1; }, 3000, [&] { b.listener.tmrPortTimer_Timer(); }));
+    EXPECT_EQ(b.listener.record(1).RemoteIP, "127.0.0.1");
+    if (!v6.connectTo(port, "::1"))
+        GTEST_SKIP() << "no IPv6 loopback here";
+    ASSERT_TRUE(pumpUntil([&] { return v6.lines().size() == 1; }, 3000, [&] { b.listener.tmrPortTimer_Timer(); }));
+    EXPECT_EQ(b.listener.record(2).RemoteIP, "::1");
+}
+
 TEST(SmtpListener, SessionIsClosedAtItsTimeLimit)
 {
     SmtpHarness h;
@@ -241,26 +317,28 @@ TEST(SmtpListener, SessionIsClosedAtItsTimeLimit)
 
 // A sender that keeps sending is not cut off by the idle limit; one that
 // dribbles for ever meets the whole-session limit.
-TEST(SmtpListener, IdleLimitCountsFromTheLastDataAndTheSessionHasAMaximum)
+// Only a complete line renews the idle limit; a byte now and then holds nothing.
+TEST(SmtpListener, IdleLimitCountsFromTheLastLineAndTheSessionHasAMaximum)
 {
     SmtpHarness h;
     h.listener.setSessionMax(20.0 / 86400.0);
-    auto c = h.connectGreeted();
+    auto slow = h.connectGreeted();
+    auto busy = h.connectGreeted();
     for (int i = 0; i < 8; ++i) {   // 16 s, far beyond the 3 s idle limit
         h.clock.advanceSeconds(2);
-        c->send("x");
-        ASSERT_TRUE(pumpUntil([&] { return h.listener.record(1).Pending.size() == static_cast<size_t>(i + 1); }));
+        slow->send("x");
+        busy->send("NOOP\r\n");
+        ASSERT_TRUE(h.waitLines(*busy, static_cast<size_t>(i + 2)));
         h.tick();
     }
-    EXPECT_FALSE(h.loggedContaining("Initiated a close on email socket[1]"));
-    EXPECT_FALSE(c->disconnected());
-    h.clock.advanceSeconds(2);
-    c->send("\r\n");
-    h.settle(50);
-    h.clock.advanceSeconds(2.5);   // 20.5 s since accept, 2.5 s since the last data
+    EXPECT_TRUE(h.logged("[0]SYS: TCP Timer: Initiated a close on email socket[1]"));
+    EXPECT_TRUE(pumpUntil([&] { return slow->disconnected(); }, 3000, [&] { h.tick(); }));
+    EXPECT_FALSE(h.loggedContaining("Initiated a close on email socket[2]"));
+    EXPECT_FALSE(busy->disconnected());
+    h.clock.advanceSeconds(4.5);   // 20.5 s since accept, 2.5 s since the last line
     h.tick();
-    EXPECT_TRUE(h.logged("[0]SYS: TCP Timer: Session on email socket[1] open longer than SESSION_MAX, closing"));
-    EXPECT_TRUE(pumpUntil([&] { return c->disconnected(); }, 3000, [&] { h.tick(); }));
+    EXPECT_TRUE(h.logged("[0]SYS: TCP Timer: Session on email socket[2] open longer than SESSION_MAX, closing"));
+    EXPECT_TRUE(pumpUntil([&] { return busy->disconnected(); }, 3000, [&] { h.tick(); }));
 }
 
 TEST(SmtpListener, QuickRepliesGoOutThroughTheSendQueue)
