@@ -15,6 +15,7 @@
 #include "platform/ShutdownSignals.h"
 #include "spool/Spool.h"
 
+#include <csignal>
 #include <QApplication>
 #include <QTimer>
 
@@ -141,7 +142,11 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
     // close follows once start-up has run its course.
     bool starting = true;
     bool stopAfterStart = false;
-    ShutdownSignals stopSignals([&](int) {
+    ShutdownSignals stopSignals([&](int signal) {
+        if (signal == SIGHUP) {
+            client.reloadTls();
+            return;
+        }
         dialogs.dismiss();
         if (starting)
             stopAfterStart = true;
@@ -211,7 +216,11 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
     int exitCode = 0;
     client.onFinished([&] { app.exit(exitCode); });
     // Under systemd (Type=notify) the manager hears when the close begins.
-    ShutdownSignals stopSignals([&](int) {
+    ShutdownSignals stopSignals([&](int signal) {
+        if (signal == SIGHUP) {
+            client.reloadTls();
+            return;
+        }
         sd_notify(0, "STOPPING=1");
         client.requestClose();
     });

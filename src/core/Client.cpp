@@ -1,5 +1,7 @@
 #include "Client.h"
 
+#include "smtp/TlsCredentials.h"
+
 #include "Version.h"
 #include "db/Parameters.h"
 
@@ -57,7 +59,8 @@ Client::Client(const Clock& clock_, Options options_)
       setupLock_(shell_, tcpForm_, dialogs_),
       startup_({mainForm_, log_, dialogs_, db_, registration_, config_, queue_, creation_, watchdog_, listener_,
                 extraction_, backup_, spool_, dataLock_},
-              {logFolder_, spoolFile_, install_.lockFile()},
+              {logFolder_, spoolFile_, install_.lockFile(), install_.settingsValue("TLS/Cert").value_or(""),
+               install_.settingsValue("TLS/Key").value_or("")},
               version()),
       main_({clock, mainForm_, log_, dialogs_, db_, registration_, queue_, watchdog_, listener_, backup_, startup_},
            MainWindow::Shell{tcpHub_, tcpForm_, shell_, link_, testTraffic_},
@@ -123,6 +126,27 @@ void Client::start()
         openStatusEndpoint();
 }
 
+// SIGHUP: a renewed certificate is taken without a restart; sessions
+// already running keep theirs.
+void Client::reloadTls()
+{
+    const std::string cert = install_.settingsValue("TLS/Cert").value_or("");
+    const std::string key = install_.settingsValue("TLS/Key").value_or("");
+    if (cert.empty() || key.empty()) {
+        log_.ApplicationLine("  IV: SIGHUP: no TLS certificate in the settings file; "
+                             "STARTTLS stays as it was");
+        return;
+    }
+    std::string why;
+    auto tls = TlsCredentials::Load(cert, key, &why);
+    if (!tls) {
+        log_.ApplicationLine("  IV: SIGHUP: TLS certificate not reloaded, the one in use stays: " + why);
+        return;
+    }
+    listener_.setTls(std::move(tls));
+    log_.ApplicationLine("  IV: SIGHUP: TLS certificate reloaded from " + cert);
+}
+
 // [Status] Listen= of the settings file; absent: 127.0.0.1:9125, empty: none.
 void Client::openStatusEndpoint()
 {
@@ -151,6 +175,9 @@ status::Snapshot Client::snapshot() const
     s.catalogueOpen = db_.isOpen();
     s.mailsAccepted = listener_.counters().accepted;
     s.refusedByCode = listener_.counters().refused;
+    s.sessions = listener_.counters().sessions;
+    s.tlsSessions = listener_.counters().tlsSessions;
+    s.tlsFailures = listener_.counters().tlsFailures;
     s.queueDepth = queue_.Depth();
     s.queueSize = queue_.queueSize() + 1;
     s.spoolDepth = static_cast<int>(spool_.Count());

@@ -59,6 +59,8 @@ public:
     void start();
     // A close request, as closing the main window or a stop signal makes it.
     void requestClose();
+    // Reads the TLS certificate and key again (SIGHUP).
+    void reloadTls();
     // Runs once the main window has really closed.
     void onFinished(std::function<void()> finished) { finished_ = std::move(finished); }
 

@@ -52,6 +52,7 @@ std::optional<std::string> kindCheck(const db::Parameter& p, const std::string& 
     }
     case Kind::OnOff: return oneOf(v, {"ON", "OFF"}, "neither ON nor OFF");
     case Kind::YesNo: return oneOf(v, {"yes", "no"}, "neither yes nor no");
+    case Kind::TrueFalse: return oneOf(v, {"True", "False"}, "neither True nor False");
     case Kind::Driver: return oneOf(v, {"QSQLITE", "QODBC"}, "neither QSQLITE nor QODBC");
     case Kind::CodePage: return CodePage::Check(v);
     case Kind::Senders: {

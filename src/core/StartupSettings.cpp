@@ -17,6 +17,8 @@
 #include "smtp/SmtpListener.h"
 #include "spool/Spool.h"
 
+#include "smtp/TlsCredentials.h"
+
 #include <map>
 #include <string_view>
 
@@ -248,12 +250,46 @@ void StartupSettings::readListenerSettings()
     listener.setAllowed(*allowed);
     const db::Parameter& senders = db::ParameterNamed("ALLOWED_SENDERS");
     s_.log.ApplicationLine(allowed->empty() ? senders.emptyLine : withValues(senders.setLine, "", allowed->Describe()), true);
+    readTls();
     form.txbMaxSockets.setText(std::to_string(listener.maxSockets()));
     form.txbMaxSockets.setEnabled(false);
     const char* devices[] = {"GROUP_TEST_DEVICE_1", "GROUP_TEST_DEVICE_2", "GROUP_TEST_DEVICE_3",
                              "GROUP_TEST_DEVICE_4", "SINGLE_TEST_DEVICE"};
     for (int i = 0; i < 5; ++i)
         form.txbPagerNo[static_cast<size_t>(i)].setText(readText(devices[i], &line));
+}
+
+// STARTTLS: the certificate and key of the settings file, and who must use it.
+void StartupSettings::readTls()
+{
+    const std::string& cert = files_.tlsCert;
+    const std::string& key = files_.tlsKey;
+    std::optional<QSslConfiguration> tls;
+    if (cert.empty() != key.empty())
+        throw StartupFault("TLS needs both [TLS] Cert and Key in the settings file; only one is set");
+    if (!cert.empty()) {
+        std::string why;
+        tls = TlsCredentials::Load(cert, key, &why);
+        if (!tls)
+            throw StartupFault("the TLS certificate cannot be used: " + why);
+        s_.log.ApplicationLine("  IV: STARTTLS offered with the certificate in " + cert, true);
+    } else {
+        s_.log.ApplicationLine("  IV: No TLS certificate ([TLS] Cert is empty): STARTTLS is not offered", true);
+    }
+    const bool required = config("TLS_REQUIRED") == "True";
+    if (required && !tls)
+        throw StartupFault("TLS_REQUIRED is True but no certificate is set ([TLS] Cert and Key)");
+    std::string why;
+    const auto exempt = AllowList::Parse(config("TLS_EXEMPT"), &why);
+    if (!exempt)
+        throw StartupFault("the senders exempt from TLS (TLS_EXEMPT) cannot be used: " + why);
+    if (required)
+        s_.log.ApplicationLine(exempt->empty() ? "  IV: TLS_REQUIRED: every sender must use STARTTLS"
+                                               : "  IV: TLS_REQUIRED: every sender but " + exempt->Describe() +
+                                                     " must use STARTTLS",
+                               true);
+    s_.listener.setTls(std::move(tls));
+    s_.listener.setTlsRequired(required, *exempt);
 }
 
 }  // namespace smtpin::core

@@ -58,6 +58,8 @@ public:
         std::string logFolder;
         std::string spool;      // the spool's SQLite file
         std::string lock;       // the data folder's lock file
+        std::string tlsCert;    // [TLS] Cert and Key; empty: no STARTTLS
+        std::string tlsKey;
     };
 
     static constexpr const char* kClientType = "SMTPIN";
@@ -81,6 +83,7 @@ public:
 private:
     bool run();
     void readListenerSettings();
+    void readTls();
     bool identify();
     void openSpool();
     void readCodePage();

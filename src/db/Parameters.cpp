@@ -78,6 +78,13 @@ std::vector<Parameter> build()
                                "  IV: SMTP Listener Socket Timeout is set to {v} seconds"),
                          600, "  IV: SMTP Listener Socket Timeout is set to small [{v}]. Setting to {n} seconds",
                          "  IV: SMTP Listener Socket Timeout is set to large [{v}]. Setting to {n} seconds"));
+    all.push_back(text("TLS_REQUIRED", H::ClientRow, "TLS_REQUIRED", K::TrueFalse, "True or False", "False", "False",
+                       "True: every sender but TLS_EXEMPT must use STARTTLS before MAIL (530 otherwise)"));
+    Parameter exempt = text("TLS_EXEMPT", H::ClientRow, "TLS_EXEMPT", K::Senders,
+                            "addresses and CIDR ranges, comma-separated", "nobody", "",
+                            "senders TLS_REQUIRED does not apply to");
+    exempt.maxLength = 4096;
+    all.push_back(exempt);
     Parameter senders = text("ALLOWED_SENDERS", H::ClientRow, "ALLOWED_SENDERS", K::Senders,
                              "addresses and CIDR ranges, comma-separated", "everyone", "",
                              "who may connect; others get 554 Access denied");
@@ -141,6 +148,16 @@ std::vector<Parameter> build()
                            "<data folder>", nullptr, "folder of spool.sqlite, the pages waiting for the switch");
     spool.maxLength = 1024;
     all.push_back(spool);
+    Parameter cert = text("TLS_CERT", H::SettingsFile, "TLS/Cert", K::Text, "a PEM file",
+                          "none: STARTTLS is not offered", nullptr,
+                          "the server's certificate for STARTTLS, its chain after it (read again on SIGHUP)");
+    cert.maxLength = 1024;
+    all.push_back(cert);
+    Parameter key = text("TLS_KEY", H::SettingsFile, "TLS/Key", K::Text, "a PEM file, not encrypted",
+                         "none: STARTTLS is not offered", nullptr,
+                         "the certificate's private key (read again on SIGHUP)");
+    key.maxLength = 1024;
+    all.push_back(key);
     all.push_back(text("DB_DRIVER", H::SettingsFile, "Database/Driver", K::Driver, "QSQLITE or QODBC", "QSQLITE",
                        nullptr, "the catalogue's driver"));
     all.push_back(text("DB_DATA_SOURCE", H::SettingsFile, "Database/DataSource", K::Text,
@@ -160,7 +177,9 @@ std::vector<Parameter> build()
                        "SQLite: yes; ODBC: no", nullptr, "create and seed a catalogue that has no client table"));
     for (Parameter& p : all)
         if (p.home == H::SettingsFile)
-            p.whenRead = p.kind == K::HostPort ? "at start-up" : "at start-up and at every reconnect";
+            p.whenRead = p.kind == K::HostPort                  ? "at start-up"
+                         : std::string_view(p.key).starts_with("TLS/") ? "at start-up and on SIGHUP"
+                                                                       : "at start-up and at every reconnect";
     return all;
 }
 

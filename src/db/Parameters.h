@@ -25,6 +25,7 @@ enum class Kind {
     HostPort,    // "host:port" ("[::1]:9125"), or empty
     OnOff,       // ON or OFF
     YesNo,       // yes or no
+    TrueFalse,   // True or False
     CodePage,    // a single-byte charset
     Senders,     // addresses and CIDR ranges
     Driver,      // QSQLITE or QODBC

@@ -17,6 +17,8 @@ sigset_t stopSignals()
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // Not a stop: the service reads its certificate again.
+    sigaddset(&set, SIGHUP);
     return set;
 }
 

@@ -8,7 +8,7 @@ class QSocketNotifier;
 
 namespace smtpin {
 
-// SIGINT and SIGTERM arrive as an ordinary event of the loop (no handler
+// SIGINT, SIGTERM and SIGHUP arrive as an ordinary event of the loop (no handler
 // runs in signal context, nothing global is touched).
 class ShutdownSignals : public QObject {
     Q_OBJECT

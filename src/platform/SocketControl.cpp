@@ -184,6 +184,7 @@ void SocketControl::adopt(QTcpSocket* s)
         state_ = Connected;
         emit connected();
     });
+    watchTls(s);
     QObject::connect(s, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState st) {
         if (st == QAbstractSocket::HostLookupState)
             state_ = ResolvingHost;
@@ -194,8 +195,11 @@ void SocketControl::adopt(QTcpSocket* s)
 
 void SocketControl::onBytesWritten()
 {
-    if (socket_ && socket_->bytesToWrite() == 0)
-        emit sendComplete();
+    if (!socket_ || socket_->bytesToWrite() != 0)
+        return;
+    if (handshakeWaits_)
+        beginHandshake();
+    emit sendComplete();
 }
 
 void SocketControl::onSocketError()
@@ -277,6 +281,7 @@ void SocketControl::releaseSocket()
         return;
     QTcpSocket* s = socket_;
     socket_ = nullptr;
+    handshakeWaits_ = false;
     QObject::disconnect(s, nullptr, this, nullptr);
     // Let the socket write what it still holds, then go.
     s->setParent(nullptr);

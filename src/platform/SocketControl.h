@@ -7,6 +7,7 @@
 #include <string>
 
 class QSocketNotifier;
+class QSslConfiguration;
 class QTcpServer;
 class QTcpSocket;
 
@@ -60,6 +61,16 @@ public:
     std::string receive(long maxBytes = -1);
     void close();
 
+    // TLS (SocketControlTls.cpp). A listener that accepts TLS hands out
+    // sockets that can be upgraded; others stay plain TCP.
+    void setAcceptsTls(bool on) { acceptsTls_ = on; }
+    // Drops what the peer sent that is not yet read, then starts the
+    // server's handshake once everything written has gone out in clear.
+    bool startServerTls(const QSslConfiguration& config);
+    bool encrypted() const;
+    // "TLSv1.3 TLS_AES_256_GCM_SHA384" once encrypted.
+    std::string tlsSummary() const;
+
 signals:
     void connectionRequest(long requestId);
     void dataArrival(long bytes);
@@ -68,6 +79,7 @@ signals:
     void closed();
     void connected();
     void error(int number, const std::string& description);
+    void tlsReady();
 
 private:
     // The listening socket's accepting (SocketControlAccept.cpp).
@@ -80,6 +92,8 @@ private:
     void onDisconnected();
     void onBytesWritten();
     void releaseSocket();
+    void watchTls(QTcpSocket* socket);
+    void beginHandshake();
     static Failure failureOf(const QObject* socket);
 
     State state_ = Closed;
@@ -95,6 +109,8 @@ private:
     // How long a closed connection may take to write what it still holds.
     static constexpr int kLingerMs = 30000;
     long nextRequestId_ = 1;
+    bool acceptsTls_ = false;
+    bool handshakeWaits_ = false;   // for the clear reply to be written
 };
 
 // Winsock-style number for a Qt socket error, so log lines read as the

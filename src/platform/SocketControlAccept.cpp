@@ -2,6 +2,7 @@
 #include "SocketControl.h"
 
 #include <QSocketNotifier>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -59,7 +60,7 @@ void SocketControl::acceptPending()
             raiseAcceptError(acceptFailure(errno));
             return;
         }
-        auto* s = new QTcpSocket(this);
+        QTcpSocket* s = acceptsTls_ ? new QSslSocket(this) : new QTcpSocket(this);
         if (!s->setSocketDescriptor(fd)) {
             ::close(fd);
             delete s;

@@ -15,6 +15,7 @@ enum class SessionPhase {
     Data,            // after 354: lines are the mail, up to its end
     AfterEarlyEnd,   // the mail ended at its closing tag: the rest up to "." is counted and dropped
     Overflow,        // the mail outgrew its bound: the rest up to "." is dropped, then 552
+    Handshake,       // after STARTTLS's 220: nothing is read until TLS is up
     Closing,         // the last reply is out; nothing more is read
 };
 
@@ -53,6 +54,8 @@ struct SMTPSocketType {
     bool InHeader = false;
     // Where the mail's body starts in Body.
     size_t BodyStart = 0;
+    // EHLO came (not HELO): replies carry enhanced status codes.
+    bool Esmtp = false;
     // Replies 500, 501 and 502 so far; too many close the session.
     int Errors = 0;
     // Bytes dropped after the mail's early end, told at its ".".

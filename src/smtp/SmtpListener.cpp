@@ -67,12 +67,58 @@ void SmtpListener::loadSocket(int index)
     QObject::connect(c, &SocketControl::sendComplete, [this, index] { wskSMTP_SendComplete(index); });
     QObject::connect(c, &SocketControl::closed, [this, index] { wskSMTP_Close(index); });
     QObject::connect(c, &SocketControl::connected, [this, index] { wskSMTP_Connect(index); });
+    QObject::connect(c, &SocketControl::tlsReady, [this, index] { wskSMTP_TlsReady(index); });
     QObject::connect(c, &SocketControl::error,
                      [this, index](int n, const std::string& d) { wskSMTP_Error(index, n, d); });
     wskSMTP.push_back(std::move(control));
     SessionPort& port = *this;
     sessions_.push_back(
         std::make_unique<SmtpSession>(index, SMTPSockets.at(static_cast<size_t>(index)), port, view_.lbPETTicker, parser_));
+}
+
+void SmtpListener::setTls(std::optional<QSslConfiguration> config)
+{
+    Tls = std::move(config);
+    socket(0).setAcceptsTls(Tls.has_value());
+}
+
+SessionPort::Tls SmtpListener::tls(int index) const
+{
+    const SocketControl& sock = *wskSMTP.at(static_cast<size_t>(index));
+    SessionPort::Tls t;
+    t.active = sock.encrypted();
+    t.offered = Tls.has_value() && !t.active;
+    t.required = TlsRequired && !t.active && !TlsExempt.Allows(SMTPSockets[static_cast<size_t>(index)].RemoteIP);
+    return t;
+}
+
+void SmtpListener::StartTls(int index)
+{
+    SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
+    SocketControl& sock = socket(index);
+    // The 220 goes out whole, in clear, before the handshake.
+    if (!rec.SendQueue.empty())
+        sock.send(rec.SendQueue);
+    rec.SendQueue.clear();
+    if (!Tls || !sock.startServerTls(*Tls)) {
+        log("soc[" + std::to_string(index) + "] TLS: Handshake could not start, closing");
+        ++counters_.tlsFailures;
+        rec.Phase = SessionPhase::Closing;
+        ClosePort(index);
+    }
+}
+
+void SmtpListener::wskSMTP_TlsReady(int index)
+{
+    SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
+    if (rec.Phase != SessionPhase::Handshake)
+        return;
+    ++counters_.tlsSessions;
+    log("soc[" + std::to_string(index) + "] TLS: " + socket(index).tlsSummary());
+    session(index).TlsStarted();
+    rec.CanSend = true;
+    rec.LastLine = clock_.now();
+    rec.Deadline = rec.LastLine.addDays(SocketTimeout);
 }
 
 void SmtpListener::count(int replyCode)
@@ -162,6 +208,10 @@ void SmtpListener::walkSocket(int i)
         if (rec.SessionEnd < now)
             log(tick() + "SYS: TCP Timer: Session on email socket[" + std::to_string(i) +
                 "] open longer than SESSION_MAX, closing");
+        if (rec.Phase == SessionPhase::Handshake) {
+            ++counters_.tlsFailures;
+            log("soc[" + std::to_string(i) + "] TLS: Handshake not finished in time, closing");
+        }
         // Far ahead, so the same session is not closed twice.
         rec.Deadline = rec.SessionEnd = now.addDays(500);
         log(tick() + "SYS: TCP Timer: Initiated a close on email socket[" + std::to_string(i) + "]");
@@ -208,6 +258,7 @@ void SmtpListener::logState(int i, int s)
     case SocketControl::Connecting: log(sys + "Connecting " + n); break;
     case SocketControl::Connected:
         log(sys + "Connected to " + sock.remoteHostIP() + " port " + std::to_string(sock.remotePort()));
+        ++counters_.sessions;
         session(i).Greet();
         log(tick() + "SYS: Sent 220 SERVER READY");
         break;
@@ -362,6 +413,7 @@ bool SmtpListener::SendDataSocket(int index, const std::string& text)
     if (rec.SendQueue.size() + text.size() > SmtpSession::kMaxSendQueue) {
         // A client that never reads its replies would grow the queue without end.
         log("soc[" + std::to_string(index) + "] SMTP: Replies not read by client, session closed");
+        rec.Phase = SessionPhase::Closing;
         ClosePort(index);
         return true;
     }
@@ -482,6 +534,12 @@ void SmtpListener::wskSMTP_Connect(int index)
 void SmtpListener::wskSMTP_Error(int index, int number, const std::string& description)
 {
     const std::string n = "[" + std::to_string(index) + "]";
+    if (index > 0 && SMTPSockets[static_cast<size_t>(index)].Phase == SessionPhase::Handshake) {
+        // That connection only: the listener and other sessions go on.
+        ++counters_.tlsFailures;
+        SMTPSockets[static_cast<size_t>(index)].Phase = SessionPhase::Closing;
+        log("soc" + n + " TLS: Handshake failed: " + description);
+    }
     log("Event: Socket ERROR [" + std::to_string(number) + "] on socket " + n + " error is :- " + description);
     if (socket(index).state() != SocketControl::Closed)
         socket(index).close();

@@ -7,6 +7,7 @@
 #include "smtp/AllowList.h"
 #include "smtp/SmtpSession.h"
 
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,9 @@ public:
     struct Counters {
         std::uint64_t accepted = 0;
         std::map<int, std::uint64_t> refused;   // by reply code
+        std::uint64_t sessions = 0;        // greeted
+        std::uint64_t tlsSessions = 0;     // of those, upgraded to TLS
+        std::uint64_t tlsFailures = 0;     // handshakes failed or not finished in time
     };
 
     // Settings, from the start-up settings.
@@ -56,6 +61,15 @@ public:
     void setSessionMax(double days) { SessionMax = days; }
     void setListenerIdleTime(double days) { ListenerIdleTime = days; }
     void setAllowed(AllowList allowed) { Allowed = std::move(allowed); }
+    // STARTTLS: offered when there is a configuration; required of every
+    // sender but the exempt ones when asked.
+    void setTls(std::optional<QSslConfiguration> config);
+    void setTlsRequired(bool on, AllowList exempt)
+    {
+        TlsRequired = on;
+        TlsExempt = std::move(exempt);
+    }
+    bool tlsConfigured() const { return Tls.has_value(); }
     // Sessions one address may hold at once; 0: no limit.
     void setMaxPerClient(int n) { MaxPerClient = std::max(n, 0); }
     int maxPerClient() const { return MaxPerClient; }
@@ -114,6 +128,9 @@ signals:
 
 private:
     void count(int replyCode) override;
+    SessionPort::Tls tls(int index) const override;
+    void StartTls(int index) override;
+    void wskSMTP_TlsReady(int index);
     SmtpSession& session(int index) { return *sessions_.at(static_cast<size_t>(index)); }
     void loadSocket(int index);
     // Connected sessions from the address.
@@ -141,6 +158,9 @@ private:
     double ListenerIdleTime = 600.0 / 86400.0;
     AllowList Allowed;                      // who may connect ("ALLOWED_SENDERS")
     int MaxPerClient = 20;
+    std::optional<QSslConfiguration> Tls;
+    bool TlsRequired = false;
+    AllowList TlsExempt;
     Counters counters_;
     int SocketCount = 1;
     int LastSocket = 1;

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
+#include <vector>
 
 namespace smtpin {
 namespace {
@@ -55,7 +57,34 @@ void SmtpSession::Greet()
     rec_.Phase = SessionPhase::Command;
 }
 
-void SmtpSession::SendReply(const std::string& text) { port_.SendDataSocket(index_, text + "\r\n"); }
+namespace {
+
+// RFC 3463 codes by reply code, given after EHLO.
+constexpr std::pair<std::string_view, std::string_view> kEnhanced[] = {
+    {"250", "2.0.0"}, {"221", "2.0.0"}, {"252", "2.0.0"}, {"451", "4.3.0"}, {"421", "4.7.0"},
+    {"500", "5.5.2"}, {"501", "5.5.4"}, {"502", "5.5.1"}, {"503", "5.5.1"}, {"530", "5.7.0"},
+    {"552", "5.3.4"}, {"554", "5.6.0"}, {"555", "5.5.4"},
+};
+
+}  // namespace
+
+void SmtpSession::SendReply(const std::string& text, std::string_view enhanced)
+{
+    if (!rec_.Esmtp || text.size() < 4 || text[3] != ' ') {
+        port_.SendDataSocket(index_, text + "\r\n");
+        return;
+    }
+    const std::string_view code = std::string_view(text).substr(0, 3);
+    if (enhanced.empty())
+        for (const auto& [c, e] : kEnhanced)
+            if (c == code)
+                enhanced = e;
+    if (enhanced.empty()) {
+        port_.SendDataSocket(index_, text + "\r\n");
+        return;
+    }
+    port_.SendDataSocket(index_, std::string(code) + " " + std::string(enhanced) + text.substr(3) + "\r\n");
+}
 
 void SmtpSession::caption(const std::string& text) { lbPETTicker_.setCaption(text); }
 
@@ -73,7 +102,7 @@ bool SmtpSession::GetNextCommand()
     // A line ends at LF, with or without CR before it; a bare CR is data.
     bool progress = false;
     size_t pos = 0;
-    while (pos < text.size() && rec.Phase != SessionPhase::Closing) {
+    while (pos < text.size() && rec.Phase != SessionPhase::Closing && rec.Phase != SessionPhase::Handshake) {
         const size_t k = text.find('\n', pos);
         if (k == std::string::npos)
             break;
@@ -98,7 +127,7 @@ bool SmtpSession::GetNextCommand()
             acceptLine(text.substr(start, length), crlf);
         }
     }
-    if (rec.Phase == SessionPhase::Closing)
+    if (rec.Phase == SessionPhase::Closing || rec.Phase == SessionPhase::Handshake)
         return progress;
     if (rec.LineOverflow) {
         if (pos < text.size()) {
@@ -160,6 +189,7 @@ void SmtpSession::acceptLine(const std::string& raw, bool crlf)
     case SessionPhase::AfterEarlyEnd: afterEarlyEndLine(raw.size() + (crlf ? 2 : 1), terminator); return;
     case SessionPhase::Overflow: overflowLine(terminator); return;
     case SessionPhase::Greeting:
+    case SessionPhase::Handshake:
     case SessionPhase::Closing: return;
     }
 }
@@ -173,22 +203,22 @@ constexpr unsigned kInCommand = 1u << static_cast<unsigned>(SessionPhase::Comman
 // Every word this server knows. SMTP words it does not carry out get 502;
 // any other word is no command at all (500).
 const SmtpSession::Entry SmtpSession::kCommands[] = {
-    {"HELO", kInCommand, &SmtpSession::hello},
-    {"EHLO", kInCommand, &SmtpSession::hello},
-    {"MAIL", kInCommand, &SmtpSession::mail},
-    {"RCPT", kInCommand, &SmtpSession::rcpt},
-    {"DATA", kInCommand, &SmtpSession::data},
-    {"QUIT", kInCommand, &SmtpSession::quit},
-    {"RSET", kInCommand, &SmtpSession::rset},
-    {"NOOP", kInCommand, &SmtpSession::noop},
-    {"VRFY", kInCommand, &SmtpSession::vrfy},
-    {"HELP", kInCommand, &SmtpSession::notImplemented},
-    {"EXPN", kInCommand, &SmtpSession::notImplemented},
-    {"TURN", kInCommand, &SmtpSession::notImplemented},
-    {"ETRN", kInCommand, &SmtpSession::notImplemented},
-    {"BDAT", kInCommand, &SmtpSession::notImplemented},
-    {"AUTH", kInCommand, &SmtpSession::notImplemented},
-    {"STARTTLS", kInCommand, &SmtpSession::notImplemented},
+    {"HELO", kInCommand, true, &SmtpSession::hello},
+    {"EHLO", kInCommand, true, &SmtpSession::hello},
+    {"MAIL", kInCommand, false, &SmtpSession::mail},
+    {"RCPT", kInCommand, false, &SmtpSession::rcpt},
+    {"DATA", kInCommand, false, &SmtpSession::data},
+    {"QUIT", kInCommand, true, &SmtpSession::quit},
+    {"RSET", kInCommand, true, &SmtpSession::rset},
+    {"NOOP", kInCommand, true, &SmtpSession::noop},
+    {"VRFY", kInCommand, false, &SmtpSession::vrfy},
+    {"STARTTLS", kInCommand, true, &SmtpSession::starttls},
+    {"HELP", kInCommand, false, &SmtpSession::notImplemented},
+    {"EXPN", kInCommand, false, &SmtpSession::notImplemented},
+    {"TURN", kInCommand, false, &SmtpSession::notImplemented},
+    {"ETRN", kInCommand, false, &SmtpSession::notImplemented},
+    {"BDAT", kInCommand, false, &SmtpSession::notImplemented},
+    {"AUTH", kInCommand, false, &SmtpSession::notImplemented},
 };
 
 void SmtpSession::commandLine(const std::string& line)
@@ -202,7 +232,11 @@ void SmtpSession::commandLine(const std::string& line)
     const auto* e = std::find_if(std::begin(kCommands), std::end(kCommands),
                                  [&](const Entry& c) { return c.word == rec.Command; });
     const bool taken = e != std::end(kCommands) && (e->phases & (1u << static_cast<unsigned>(rec.Phase))) != 0;
-    if (taken)
+    if (taken && !e->beforeTls && port_.tls(index_).required) {
+        SendReply("530 Must issue a STARTTLS command first");
+        port_.log(port_.tick() + "CMD:  " + rec.Command + " refused: TLS required");
+        caption("Command: " + rec.Command + " Reply: 530 TLS REQUIRED");
+    } else if (taken)
         (this->*e->run)();
     else
         refuse("500 VORN_SMTP_Server Syntax error, command unrecognized", "Command: UNKNOWN Reply: 500 BAD", true);
@@ -240,9 +274,48 @@ void SmtpSession::Evict()
     closeWith("421 VORN_SMTP_Server Idle too long, closing");
 }
 
+// "FROM:<path> KEY=VALUE ...": the parameters relays send after EHLO.
+std::string SmtpSession::mailParameterFault(const std::string& argument)
+{
+    if (!text::Upper(argument.substr(0, 5)).starts_with("FROM:"))
+        return {};
+    std::string_view rest = text::Trim(std::string_view(argument).substr(5), " ");
+    const size_t pathEnd = rest.starts_with("<") ? rest.find('>') : rest.find(' ');
+    if (pathEnd == std::string_view::npos)
+        return {};
+    rest = rest.substr(pathEnd + 1);
+    while (!(rest = text::Trim(rest, " ")).empty()) {
+        const std::string_view param = rest.substr(0, rest.find(' '));
+        rest = rest.substr(param.size());
+        const size_t eq = param.find('=');
+        const std::string key = text::Upper(std::string(param.substr(0, eq)));
+        const std::string value = eq == std::string_view::npos ? std::string() : text::Upper(std::string(param.substr(eq + 1)));
+        if (key == "SIZE") {
+            const bool digits = !value.empty() && value.size() <= 18 &&
+                                std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (!digits)
+                return "501 VORN_SMTP_Server Syntax error in parameters or arguments";
+            if (std::stoull(value) > kMaxMail)
+                return "552 VORN_SMTP_Server Message size exceeds fixed maximum message size";
+        } else if (key != "BODY" || (value != "8BITMIME" && value != "7BIT")) {
+            return "555 VORN_SMTP_Server MAIL FROM/RCPT TO parameters not recognized or not implemented";
+        }
+    }
+    return {};
+}
+
 void SmtpSession::mail()
 {
-    SendReply("250 OK");
+    if (const std::string fault = mailParameterFault(rec_.Argument); !fault.empty()) {
+        port_.log(port_.tick() + "CMD:  MAIL " + rec_.Argument);
+        port_.log(fault);
+        if (fault.starts_with("501"))
+            refuse(fault, "Command: MAIL Reply: SYNTAX ERROR", false);
+        else
+            SendReply(fault), caption("Command: MAIL Reply: " + fault.substr(0, 3));
+        return;
+    }
+    SendReply("250 OK", "2.1.0");
     port_.log(port_.tick() + "CMD:  MAIL " + rec_.Argument);
     caption("Command: MAIL Reply: OK");
 }
@@ -250,7 +323,20 @@ void SmtpSession::mail()
 void SmtpSession::hello()
 {
     endMail();
-    SendReply("250 VORN_SMTP_Server");
+    rec_.Esmtp = rec_.Command == "EHLO";
+    if (rec_.Esmtp) {
+        std::vector<std::string> words = {"VORN_SMTP_Server", "PIPELINING", "SIZE " + std::to_string(kMaxMail),
+                                          "8BITMIME", "ENHANCEDSTATUSCODES"};
+        if (port_.tls(index_).offered)
+            words.emplace_back("STARTTLS");
+        // One write: a pipelining client reads the whole list at once.
+        std::string lines;
+        for (size_t i = 0; i < words.size(); ++i)
+            lines += (i + 1 < words.size() ? "250-" : "250 ") + words[i] + "\r\n";
+        port_.SendDataSocket(index_, lines);
+    } else {
+        SendReply("250 VORN_SMTP_Server");
+    }
     port_.log(port_.tick() + "CMD:  " + rec_.Command + " " + rec_.Argument);
     caption("Command: HELLO Reply: OK");
 }
@@ -264,7 +350,7 @@ void SmtpSession::rcpt()
         return;
     }
     port_.log(port_.tick() + "CMD:  RCPT TO: " + a.substr(3));
-    SendReply("250 OK");
+    SendReply("250 OK", "2.1.5");
     caption("Command: RCPT Reply: OK");
 }
 
@@ -306,6 +392,43 @@ void SmtpSession::vrfy()
     SendReply("252 VORN_SMTP_Server Cannot VRFY user");
     port_.log(port_.tick() + "CMD:  VRFY " + rec_.Argument);
     caption("Command: VRFY Reply: 252");
+}
+
+void SmtpSession::starttls()
+{
+    const SessionPort::Tls tls = port_.tls(index_);
+    if (tls.active) {
+        SendReply("503 VORN_SMTP_Server TLS already active");
+        caption("Command: STARTTLS Reply: 503 BAD SEQUENCE");
+        return;
+    }
+    if (!tls.offered) {
+        notImplemented();
+        return;
+    }
+    if (!rec_.Argument.empty()) {
+        refuse("501 VORN_SMTP_Server Syntax error in parameters or arguments", "Command: STARTTLS Reply: SYNTAX ERROR",
+               false);
+        return;
+    }
+    SendReply("220 VORN_SMTP_Server Ready to start TLS", "2.0.0");
+    port_.log(port_.tick() + "CMD:  STARTTLS");
+    caption("Command: STARTTLS Reply: OK");
+    // Nothing the client sent behind STARTTLS is ever read: what follows
+    // must come under TLS.
+    endMail();
+    std::string().swap(rec_.Pending);
+    std::string().swap(rec_.Received);
+    rec_.Phase = SessionPhase::Handshake;
+    port_.StartTls(index_);
+}
+
+void SmtpSession::TlsStarted()
+{
+    endMail();
+    rec_.Esmtp = false;
+    rec_.LastLineCrLf = true;
+    rec_.Phase = SessionPhase::Command;
 }
 
 void SmtpSession::notImplemented()

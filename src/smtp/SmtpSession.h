@@ -23,6 +23,15 @@ public:
     virtual void count(int replyCode) = 0;
     // Sends what the session still holds, then closes its socket.
     virtual void ClosePort(int index) = 0;
+    // Where the session stands with TLS.
+    struct Tls {
+        bool offered = false;    // STARTTLS can be given now
+        bool active = false;
+        bool required = false;   // and not yet active: most commands get 530
+    };
+    virtual Tls tls(int index) const = 0;
+    // After STARTTLS's reply: the handshake, once that reply is out.
+    virtual void StartTls(int index) = 0;
 };
 
 // The SMTP conversation of one socket: splits received text into lines,
@@ -44,14 +53,19 @@ public:
     void Greet();
     // Handles the complete lines received; true when there was at least one.
     bool GetNextCommand();
-    void SendReply(const std::string& text);
+    // The reply and CR LF; after EHLO with its enhanced code (by the reply
+    // code unless given).
+    void SendReply(const std::string& text, std::string_view enhanced = {});
     // Closed to make room for a new connection: said, then closed.
     void Evict();
+    // The handshake is done: the session starts afresh, EHLO first.
+    void TlsStarted();
 
     // A command word and what runs it.
     struct Entry {
         std::string_view word;
         unsigned phases;   // bits of SessionPhase in which the word is taken
+        bool beforeTls;    // taken while TLS is required and not yet active
         void (SmtpSession::*run)();
     };
 
@@ -78,6 +92,8 @@ private:
     void refuse(const std::string& reply, const std::string& captionText, bool logReply);
     void closeWith(const std::string& reply);
 
+    // What is wrong with MAIL's parameters, as the reply; empty: nothing.
+    static std::string mailParameterFault(const std::string& argument);
     // The commands.
     void mail();
     void hello();
@@ -87,6 +103,7 @@ private:
     void rset();
     void noop();
     void vrfy();
+    void starttls();
     void notImplemented();
 
     const int index_;

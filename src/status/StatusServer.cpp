@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <QString>
 #include <QTcpSocket>
 
@@ -51,6 +52,12 @@ std::string MetricsText(const Snapshot& s)
             out += "smtpin_mails_refused_total{code=\"" + std::to_string(code) + "\"} 0\n";
     for (const auto& [code, n] : s.refusedByCode)
         out += "smtpin_mails_refused_total{code=\"" + std::to_string(code) + "\"} " + std::to_string(n) + "\n";
+    out += "# HELP smtpin_smtp_sessions_total SMTP sessions greeted, by whether STARTTLS upgraded them.\n"
+           "# TYPE smtpin_smtp_sessions_total counter\n"
+           "smtpin_smtp_sessions_total{tls=\"yes\"} " + std::to_string(s.tlsSessions) + "\n"
+           "smtpin_smtp_sessions_total{tls=\"no\"} " + std::to_string(s.sessions - std::min(s.sessions, s.tlsSessions)) + "\n";
+    metric(out, "smtpin_tls_handshake_failures_total", "counter", "TLS handshakes that failed or did not finish in time.",
+           static_cast<double>(s.tlsFailures));
     metric(out, "smtpin_queue_depth", "gauge", "Messages in the input queue.", s.queueDepth);
     metric(out, "smtpin_queue_size", "gauge", "Slots of the input queue.", s.queueSize);
     metric(out, "smtpin_spool_depth", "gauge", "Pages in the spool, not yet deleted by the switch.", s.spoolDepth);

@@ -25,6 +25,9 @@ struct Snapshot {
     bool catalogueOpen = false;
     std::uint64_t mailsAccepted = 0;
     std::map<int, std::uint64_t> refusedByCode;   // 421, 451, 552, 554 ...
+    std::uint64_t sessions = 0;        // SMTP sessions greeted
+    std::uint64_t tlsSessions = 0;     // of those, upgraded by STARTTLS
+    std::uint64_t tlsFailures = 0;     // handshakes failed or not finished
     int queueDepth = 0;
     int queueSize = 0;
     int spoolDepth = 0;

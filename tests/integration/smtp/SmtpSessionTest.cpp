@@ -51,7 +51,7 @@ const std::vector<Dialogue> kDialogues = {
          "\r\nafter the tag\r\nQUIT\r\n.\r\n",
      {"250 VORN_SMTP_Server", "250 OK", "250 OK", "354 OK", "250 OK"}, false, 1},
     {"every command of the table",
-     "ehlo relay.example\r\nrcpt to:<ops@site>\r\nRCPT <b>\r\nNOOP\r\nRSET\r\nvrfy root\r\nMAIL FROM:<a>\r\n"
+     "helo relay.example\r\nrcpt to:<ops@site>\r\nRCPT <b>\r\nNOOP\r\nRSET\r\nvrfy root\r\nMAIL FROM:<a>\r\n"
      "MAIL\r\nQUIT\r\n",
      {"250 VORN_SMTP_Server", "250 OK", k501, "250 OK", "250 OK", "252 VORN_SMTP_Server Cannot VRFY user", "250 OK",
       "250 OK", k221},
@@ -77,6 +77,19 @@ const std::vector<Dialogue> kDialogues = {
      "HELO x\nMAIL FROM:<a>\nRCPT TO:<b>\nDATA\n" + kPage + "\n.\nQUIT\n",
      {"250 VORN_SMTP_Server", "250 OK", "250 OK", "354 OK", "250 OK", k221}, true, 1},
     {"a bare CR is part of the line", "HELO a\rb\r\nNOOP\r\n", {"250 VORN_SMTP_Server", "250 OK"}},
+    {"EHLO: the extensions, then enhanced codes; HELO: the plain replies again",
+     "EHLO relay\r\nMAIL FROM:<a> SIZE=1048577\r\nMAIL FROM:<a> AUTH=<>\r\nMAIL FROM:<a> SIZE=x\r\n"
+     "mail from:<a> size=1048576 body=8bitmime\r\nRCPT TO:<b>\r\nDATA\r\n" + kPage + "\r\n.\r\nVRFY x\r\nBOGUS\r\n"
+     "HELP\r\nSTARTTLS\r\nHELO relay\r\nMAIL FROM:<a> BODY=7BIT\r\nQUIT\r\n",
+     {"250-VORN_SMTP_Server", "250-PIPELINING", "250-SIZE 1048576", "250-8BITMIME", "250 ENHANCEDSTATUSCODES",
+      "552 5.3.4 VORN_SMTP_Server Message size exceeds fixed maximum message size",
+      "555 5.5.4 VORN_SMTP_Server MAIL FROM/RCPT TO parameters not recognized or not implemented",
+      "501 5.5.4 VORN_SMTP_Server Syntax error in parameters or arguments", "250 2.1.0 OK", "250 2.1.5 OK", "354 OK",
+      "250 2.0.0 OK", "252 2.0.0 VORN_SMTP_Server Cannot VRFY user",
+      "500 5.5.2 VORN_SMTP_Server Syntax error, command unrecognized",
+      "502 5.5.1 VORN_SMTP_Server [HELP] Command not implemented",
+      "502 5.5.1 VORN_SMTP_Server [STARTTLS] Command not implemented", "250 VORN_SMTP_Server", "250 OK", k221},
+     true, 1},
     {"too many errors end the session", repeat("BOGUS\r\n", 19) + "RCPT x\r\nNOOP\r\n",
      [] {
          std::vector<std::string> r(19, k500);

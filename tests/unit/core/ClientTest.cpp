@@ -48,6 +48,8 @@ protected:
 
     bool logged(const std::string& text) const
     {
+        // Lines wait in the log's ring until its timer writes them out.
+        client->log().ProcessSystemLogQueue();
         const auto& items = client->mainForm().lbxSystemLog.items();
         return std::any_of(items.begin(), items.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
     }

@@ -49,7 +49,7 @@ TEST(Status, MetricsInThePrometheusTextFormat)
         ++lines;
     for (size_t at = 0; (at = m.find("# TYPE ", at)) != std::string::npos; ++at)
         ++types;
-    EXPECT_EQ(lines, types * 3 + 4);   // the refused family has five series under one TYPE
+    EXPECT_EQ(lines, types * 3 + 5);   // five refused series under one TYPE, two session series under one
 }
 
 // The config command refuses exactly what start-up would not use as it
