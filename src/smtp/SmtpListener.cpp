@@ -383,15 +383,15 @@ int SmtpListener::sessionsFrom(const std::string& ip) const
     return n;
 }
 
-int SmtpListener::longestIdle() const
+int SmtpListener::longestIdle(const std::string& from, double quietDays) const
 {
-    const DateSerial quietSince = clock_.now().addDays(-kIdleEnough);
+    const DateSerial quietSince = clock_.now().addDays(-quietDays);
     int found = -1;
     for (int i = 1; i < SocketCount; ++i) {
         const SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(i)];
         // A session inside a mail is never cut short, however slow.
         if (wskSMTP[static_cast<size_t>(i)]->state() != SocketControl::Connected ||
-            rec.Phase != SessionPhase::Command || quietSince < rec.LastLine)
+            rec.Phase != SessionPhase::Command || quietSince < rec.LastLine || (!from.empty() && rec.RemoteIP != from))
             continue;
         if (found < 0 || rec.LastLine < SMTPSockets[static_cast<size_t>(found)].LastLine)
             found = i;
@@ -429,6 +429,11 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
         return;
     try {
         const std::string peer = socket(0).pendingPeer(requestId);
+        // A relay's cached connections count against its share: its own
+        // quietest session makes room before it is told to wait.
+        if (MaxPerClient > 0 && sessionsFrom(peer) >= MaxPerClient)
+            if (const int own = longestIdle(peer, 0.0); own > 0)
+                session(own).Evict();
         if (MaxPerClient > 0 && sessionsFrom(peer) >= MaxPerClient) {
             log("SMTP TCP: Refused request id [" + id + "] from " + peer + ": " + std::to_string(MaxPerClient) +
                 " sessions from that address already");
@@ -439,7 +444,7 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
         int n = GetNextSocket();
         if (n == -1) {
             // A session that has been quiet longest makes room for the new one.
-            if (const int idle = longestIdle(); idle > 0) {
+            if (const int idle = longestIdle({}, kIdleEnough); idle > 0) {
                 session(idle).Evict();
                 n = GetNextSocket();
             }

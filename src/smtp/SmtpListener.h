@@ -135,8 +135,9 @@ private:
     void loadSocket(int index);
     // Connected sessions from the address.
     int sessionsFrom(const std::string& ip) const;
-    // The session quiet longest that may be closed to make room; -1: none.
-    int longestIdle() const;
+    // The session quiet longest, for at least quietDays and from the
+    // address when one is given, that may be closed to make room; -1: none.
+    int longestIdle(const std::string& from, double quietDays) const;
     void walkSocket(int i);
     // The walk's state-change step for one socket.
     void observeState(int i);

@@ -260,12 +260,21 @@ TEST(SmtpListener, FullPoolClosesTheLongestIdleSession)
     EXPECT_EQ(h.listener.counters().refused.at(421), 3u);
 }
 
+// One address holds at most its share; its own quietest session makes room
+// (a relay's cached connections), else it is told to wait.
 TEST(SmtpListener, OneAddressHoldsAtMostItsShareOfThePool)
 {
     SmtpHarness h(10);
     h.listener.setMaxPerClient(2);
     auto a = h.connectGreeted();
     auto b = h.connectGreeted();
+    a->send("DATA\r\n");
+    ASSERT_TRUE(h.waitLines(*a, 2));
+    auto c = h.connectGreeted();   // b was idle: closed for it
+    ASSERT_TRUE(h.waitLines(*b, 2));
+    EXPECT_EQ(b->lines()[1], "421 VORN_SMTP_Server Idle too long, closing");
+    c->send("DATA\r\n");
+    ASSERT_TRUE(h.waitLines(*c, 2));
     TestClient third;
     ASSERT_TRUE(third.connectTo(h.port));
     ASSERT_TRUE(h.waitLines(third, 1));
@@ -277,10 +286,11 @@ TEST(SmtpListener, OneAddressHoldsAtMostItsShareOfThePool)
     ASSERT_TRUE(other.connectTo(h.port, "127.0.0.1", "127.0.0.2"));
     ASSERT_TRUE(h.waitLines(other, 1));
     EXPECT_EQ(other.lines()[0], "220 VORN_SMTP_Server Simple Mail Transfer Service Ready");
-    a->send("QUIT\r\n");
+    a->send(".\r\nQUIT\r\n");
     ASSERT_TRUE(pumpUntil([&] { return a->disconnected(); }, 3000, [&] { h.tick(); }));
     auto again = h.connectGreeted();
     EXPECT_EQ(again->lines()[0], "220 VORN_SMTP_Server Simple Mail Transfer Service Ready");
+    EXPECT_FALSE(c->disconnected());
 }
 
 // "::" is every address of both kinds; IPv4 clients keep their IPv4 address.
