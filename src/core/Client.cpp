@@ -44,8 +44,9 @@ Client::Client(const Clock& clock_, Options options_)
                      case messages::Taken::Queued: return MailOutcome::Queued;
                      case messages::Taken::LinkBusy: return MailOutcome::LinkBusy;
                      case messages::Taken::NoMessageId: return MailOutcome::NoMessageId;
+                     case messages::Taken::SpoolFailed: return MailOutcome::CannotStore;
                      case messages::Taken::QueueFull:
-                     case messages::Taken::SpoolRefused: break;
+                     case messages::Taken::SpoolFull: break;
                      }
                      return MailOutcome::QueueFull;
                  }),
@@ -58,7 +59,7 @@ Client::Client(const Clock& clock_, Options options_)
       hubSetup_(hubSetupForm_, shell_, registration_, dialogs_),
       setupLock_(shell_, tcpForm_, dialogs_),
       startup_({mainForm_, log_, dialogs_, db_, registration_, config_, queue_, creation_, watchdog_, listener_,
-                extraction_, backup_, spool_, dataLock_},
+                extraction_, backup_, spool_, dataLock_, healthMaxPageAge_},
               {logFolder_, spoolFile_, install_.lockFile(), install_.settingsValue("TLS/Cert").value_or(""),
                install_.settingsValue("TLS/Key").value_or("")},
               version()),
@@ -172,6 +173,11 @@ status::Snapshot Client::snapshot() const
     status::Snapshot s;
     s.listening = listener_.listenerReady();
     s.loggedIn = link_.isLoggedIn();
+    s.withoutOutput = link_.loggedInWithoutOutput();
+    s.pagesWaiting = spool_.Count();
+    if (const auto oldest = spool_.OldestTaken())
+        s.oldestPageAge = std::max(0.0, static_cast<double>(clock.now().toDateTime().toMSecsSinceEpoch() - *oldest) / 1000.0);
+    s.maxPageAge = healthMaxPageAge_;
     s.catalogueOpen = db_.isOpen();
     s.mailsAccepted = listener_.counters().accepted;
     s.refusedByCode = listener_.counters().refused;

@@ -132,6 +132,7 @@ private:
     db::ClientConfig config_;
     db::DatabaseLog dbLog_;
     spool::Spool spool_;
+    int healthMaxPageAge_ = 120;
     hub::SocketControlLink hubSocket_;
     hub::CommDisplay link_;
     messages::InputQueue queue_;

@@ -240,6 +240,7 @@ void MainWindow::mnuShowTCP_Click()
 void MainWindow::loadShell()
 {
     shell_.window.driver().setRetries(s_.registration.TCPVars.HubAttempts, s_.registration.TCPVars.HubWait);
+    shell_.link.SetBufferMax(s_.registration.TCPVars.HubMaxBuffer);
     shell_.window.Form_Load();
 }
 

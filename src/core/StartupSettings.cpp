@@ -43,6 +43,7 @@ const std::map<std::string_view, Apply> kApply = {
     {"MAX_SOCKETS_PER_CLIENT", [](Services& s, std::int32_t n) { s.listener.setMaxPerClient(n); }},
     {"SESSION_MAX", [](Services& s, std::int32_t n) { s.listener.setSessionMax(n / kDay); }},
     {"LOG_KEEP_DAYS", [](Services& s, std::int32_t n) { s.backup.KeepDays = n; }},
+    {"HEALTH_MAX_PAGE_AGE", [](Services& s, std::int32_t n) { s.healthMaxPageAge = n; }},
 };
 
 // A line of the table with its value and number put in; none for a setting without one.
@@ -209,7 +210,7 @@ void StartupSettings::openSpool()
     if (!s_.spool.Open(files_.spool, &why))
         throw StartupFault("the spool cannot be used: " + why);
     s_.log.ApplicationLine(
-        "  IV: Spool " + files_.spool + " holds " + std::to_string(s_.spool.Count()) + " messages", true);
+        "  IV: Spool " + files_.spool + " holds " + std::to_string(s_.spool.Count()) + " messages; its check found nothing wrong", true);
     s_.queue.RestoreFromSpool();
 }
 
@@ -236,7 +237,8 @@ void StartupSettings::readListenerSettings()
     const bool debug = text::EqualsNoCase(config("DEBUG"), "ON");
     s_.log.ApplicationLine(debug ? "  IV: DEBUG logging is ON" : "  IV: DEBUG logging is OFF", true);
     for (const char* name :
-         {"TCP_HUB_TIMEOUT", "TCPTIMEOUT", "MAX_SOCKETS", "MAX_SOCKETS_PER_CLIENT", "SESSION_MAX", "LOG_KEEP_DAYS"})
+         {"TCP_HUB_TIMEOUT", "TCPTIMEOUT", "MAX_SOCKETS", "MAX_SOCKETS_PER_CLIENT", "SESSION_MAX", "LOG_KEEP_DAYS",
+          "HEALTH_MAX_PAGE_AGE"})
         readNumber(name);
     if (listener.maxPerClient() > 0 && listener.maxPerClient() >= listener.maxSockets())
         s_.log.ApplicationLine("  IV: SMTP MAX SOCKETS PER CLIENT of " + std::to_string(listener.maxPerClient()) +

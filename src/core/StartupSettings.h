@@ -53,6 +53,7 @@ public:
         LogBackup& backup;
         spool::Spool& spool;
         FolderLock& dataLock;   // held while the program runs; names the row it claimed
+        int& healthMaxPageAge;  // seconds a page may wait before /healthz says so
     };
     struct Files {
         std::string logFolder;

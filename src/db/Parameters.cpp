@@ -108,6 +108,12 @@ std::vector<Parameter> build()
     codePage.emptyLine = "  IV: SWITCH_CODEPAGE is empty. Setting to {n}";
     codePage.setLine = "  IV: Text goes to the switch in code page {v}";
     all.push_back(codePage);
+    Parameter age = whole("HEALTH_MAX_PAGE_AGE", 0, 86400, "0 to 86400 seconds (0: not checked)", 120, "120",
+                          "/healthz says 503 when a page answered 250 waits longer for the switch",
+                          "  IV: HEALTH_MAX_PAGE_AGE is empty. Setting to {n} seconds",
+                          "  IV: /healthz fails when a page waits longer than {v} seconds");
+    age.zeroLine = "  IV: HEALTH_MAX_PAGE_AGE is 0. /healthz does not look at the age of pages";
+    all.push_back(age);
     Parameter keep = whole("LOG_KEEP_DAYS", 0, 36500, "0 to 36500 days (0: keep for ever)", 90, "90",
                            "log backups older than this are deleted",
                            "  IV: LOG_KEEP_DAYS is empty. Log backups are kept {n} days",

@@ -102,6 +102,12 @@ void CommDisplay::TLastRPacket(DateSerial v) { ThisMember.LastRPacket = v; view_
 void CommDisplay::TOPackets(std::int32_t v) { ThisMember.OPackets = v; view_.ShowCell(RowOPackets, std::to_string(v)); }
 void CommDisplay::TLastOPacket(DateSerial v) { ThisMember.LastOPacket = v; view_.ShowCell(RowLastOPacket, dateCell(v)); }
 void CommDisplay::TBufferSize() { view_.ShowCell(RowBufferSize, std::to_string(ThisMember.BufferSize())); }
+void CommDisplay::SetBufferMax(std::int16_t configured)
+{
+    configuredBufferMax_ = configured > 0 ? configured : CommMemberType::kDefaultBufferMax;
+    TBufferMax(configuredBufferMax_);
+}
+
 void CommDisplay::TBufferMax(std::int16_t v) { ThisMember.BufferMax = v; view_.ShowCell(RowBufferMax, std::to_string(v)); }
 void CommDisplay::TRemoteBuffer(std::int16_t v) { ThisMember.RemoteBuffer = v; view_.ShowCell(RowRemoteBuffer, std::to_string(v)); }
 void CommDisplay::TLastConnection(DateSerial v) { ThisMember.LastConnection = v; view_.ShowCell(RowLastConnection, dateCell(v)); }

@@ -70,6 +70,9 @@ public:
     bool Send(CommType& record) { return Send(record, messages::Traffic::Page); }
     bool Waiting(const std::string& message) const override;
     bool PageRoom() const override { return ThisMember.PagesWaiting() < ThisMember.PageLimit(); }
+    // The configured room for new pages, from start-up on, not only from
+    // the first connect.
+    void SetBufferMax(std::int16_t configured);
 
     // Receive: the socket's data, and whatever waits in the reader.
     void sckClient_DataArrival(long bytes);
@@ -80,6 +83,8 @@ public:
 
     // For the metrics, the health check and the tests.
     bool isLoggedIn() const { return linkStatus_ == "logged in"; }
+    // Logged in, but the switch's accept left OUT clear: nothing may be sent.
+    bool loggedInWithoutOutput() const { return isLoggedIn() && !(ThisMember.Mode & mode::OUT); }
     std::uint64_t logins() const { return logins_; }
     std::uint64_t recordsSent() const { return recordsSent_; }
     std::int32_t recordsTaken() const { return Incomingctr; }

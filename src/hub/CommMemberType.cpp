@@ -87,7 +87,7 @@ int CommMemberType::PagesWaiting() const
 {
     int n = 0;
     for (const Outgoing& o : OutputBuffer)
-        n += (o.traffic == messages::Traffic::Page || o.traffic == messages::Traffic::Resend) ? 1 : 0;
+        n += o.traffic == messages::Traffic::Page ? 1 : 0;
     return n;
 }
 

@@ -75,7 +75,8 @@ public:
     bool BufferRetrieve(CommType& record) const;
     bool BufferDelete(CommType& record);
     std::int16_t BufferSize() const { return static_cast<std::int16_t>(OutputBuffer.size()); }
-    // Pages (new and sent again) waiting; what BufferMax limits.
+    // New pages waiting; what BufferMax limits. Pages sent again after a
+    // login (already answered 250) never take the room of new ones.
     int PagesWaiting() const;
     // The limit new pages meet: BufferMax, or the default when that is not positive.
     int PageLimit() const { return BufferMax > 0 ? BufferMax : kDefaultBufferMax; }

@@ -51,8 +51,7 @@ bool CommDisplay::Connect(const CommMemberType& settings)
         TServerPort(settings.ServerPort);
         TMode(static_cast<std::int16_t>(settings.Mode | mode::OUT | mode::PEN));
         TRemoteBuffer(settings.RemoteBuffer);
-        configuredBufferMax_ = settings.BufferMax > 0 ? settings.BufferMax : CommMemberType::kDefaultBufferMax;
-        TBufferMax(configuredBufferMax_);
+        SetBufferMax(settings.BufferMax);
         loginCode_ = ThisMember.Identifier;
         TDescription(settings.Description);
         TSystemState(1);

@@ -166,6 +166,11 @@ void CommDisplay::takeAccept()
     InsertClientLog("RXD: ACCEPT CONN");
     ++logins_;
     announce("logged in");
+    if (!(ThisMember.Mode & mode::OUT)) {
+        // Output waits for OUT and CON: pages wait, and someone must be told.
+        log_.Echo("link: logged in without output");
+        log_.ApplicationLine("  HUB: The switch accepted the login without output; pages wait");
+    }
     lastHeard_ = clock_.now();
     // What goes again is queued in order first and then leaves in one flush.
     holdFlush_ = true;

@@ -303,10 +303,10 @@ void InputQueue::newMessFromSwitch(const std::string& text)
 
 namespace smtpin::messages {
 
-bool InputQueue::KeepInSpool(int index)
+InputQueue::Kept InputQueue::KeepInSpool(int index)
 {
     if (!spool_)
-        return true;
+        return Kept::Yes;
     const MessageType& m = InputQue[static_cast<std::size_t>(index)].Mess;
     const std::string id = std::to_string(m.MessId);
     if (spool_->Count() >= SpoolMax) {
@@ -316,15 +316,15 @@ bool InputQueue::KeepInSpool(int index)
             log_.UpdateSystemLog(-1, log_.ApplicationList, id,
                                  "  SP: Spool full (" + std::to_string(SpoolMax) + " messages), new mail refused");
         }
-        return false;
+        return Kept::Full;
     }
     std::string why;
     const auto taken = clock_.now().toDateTime().toMSecsSinceEpoch();
     if (!spool_->Keep(m.MessId, m.ConCatMe(), taken, &why)) {
         log_.UpdateSystemLog(-1, log_.ApplicationList, id, "  SP: Spool did not keep message " + id + ": " + why);
-        return false;
+        return Kept::Failed;
     }
-    return true;
+    return Kept::Yes;
 }
 
 void InputQueue::DropFromSpool(std::int32_t messId)

@@ -101,7 +101,8 @@ public:
     void AttachSpool(spool::Spool* spool) { spool_ = spool; }
     // Commits the slot's message to the spool; false (and logged) when the
     // spool is full or refused it: the caller must not answer 250.
-    bool KeepInSpool(int index);
+    enum class Kept { Yes, Full, Failed };
+    Kept KeepInSpool(int index);
     // Takes back a message kept and then refused before its reply.
     void DropFromSpool(std::int32_t messId);
     // At start-up: the spooled messages back into the queue, oldest first;

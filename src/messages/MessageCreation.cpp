@@ -63,9 +63,9 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
     const std::string text = record.ConCatMe();
     const std::string id = std::to_string(record.MessId);
     // On disk before anything answers 250; the spool logs why it would not.
-    if (!queue_.KeepInSpool(index)) {
+    if (const auto kept = queue_.KeepInSpool(index); kept != InputQueue::Kept::Yes) {
         queue_.InitQueueSlot(index);
-        return Taken::SpoolRefused;
+        return kept == InputQueue::Kept::Full ? Taken::SpoolFull : Taken::SpoolFailed;
     }
     if (!queue_.SendToSwitch(text, queue_.switchId(), Traffic::Page)) {
         // Refused, so the sender keeps the mail and tries again later.

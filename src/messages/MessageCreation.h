@@ -26,7 +26,8 @@ enum class Taken {
     Queued,      // in a slot and with the link, tracked until the switch deletes it
     QueueFull,   // no free slot
     LinkBusy,    // the link's buffer holds its limit of pages
-    SpoolRefused,   // the spool is full or could not commit it
+    SpoolFull,      // the spool holds SPOOL_MAX pages
+    SpoolFailed,    // the spool could not write or commit it
     NoMessageId,    // no reserved message id left and none could be drawn
 };
 

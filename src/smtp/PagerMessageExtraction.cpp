@@ -223,6 +223,10 @@ MailOutcome PagerMessageExtraction::hand()
         log(logTick_() + "\tXML: No message id available, message not processed");
         return taken;
     }
+    if (taken == MailOutcome::CannotStore) {
+        log(logTick_() + "\tXML: Page not stored, message not processed");
+        return taken;
+    }
     if (taken != MailOutcome::Queued) {
         log(logTick_() + "\tXML: Queue full, message not processed");
         return MailOutcome::QueueFull;

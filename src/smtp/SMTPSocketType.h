@@ -70,6 +70,7 @@ enum class MailOutcome {
     Queued,          // handed to the switch
     NoPagerNumber,   // nothing to page
     QueueFull,       // try again later
+    CannotStore,     // the spool could not write it: try again later
     LinkBusy,        // the switch link holds all the pages it may: try again later
     TryLater,        // the siren table could not be read: try again later
     NoMessageId,     // no message id can be had now: try again later

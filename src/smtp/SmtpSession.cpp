@@ -577,6 +577,7 @@ constexpr EndOfDataReply kEndOfData[] = {
     {MailOutcome::NoPagerNumber, 554, "554 VORN_SMTP_Server No pager number, message not processed"},
     {MailOutcome::BadField, 554, "554 VORN_SMTP_Server Markup in a field, message not processed"},
     {MailOutcome::QueueFull, 451, "451 VORN_SMTP_Server Queue full, try again later"},
+    {MailOutcome::CannotStore, 451, "451 VORN_SMTP_Server Cannot store the page, try again later"},
     {MailOutcome::LinkBusy, 451, "451 VORN_SMTP_Server Link buffer full, try again later"},
     {MailOutcome::TryLater, 451, "451 VORN_SMTP_Server Pager number cannot be checked, try again later"},
     {MailOutcome::NoMessageId, 451, "451 VORN_SMTP_Server No message number available, try again later"},

@@ -77,10 +77,21 @@ bool Spool::openFile(std::string* why)
                     std::to_string(kSchemaVersion));
     if (version == 0 && !createSchema(why))
         return false;
+    // A damaged file is never half restored in silence: it stops the start
+    // and stays as it is, for inspection.
+    const bool checked = q.exec(QStringLiteral("PRAGMA quick_check")) && q.next();
+    const std::string found = checked ? q.value(0).toString().left(300).toStdString() : errorOf(q);
+    if (found != "ok")
+        return fail(path_ + " is damaged (SQLite's quick_check: " + found +
+                    "); it is kept as it is: move it aside with its -wal file to start with an empty spool");
     if (!q.exec(QStringLiteral("SELECT COUNT(*), COALESCE(MAX(Seq), 0) FROM Spool")) || !q.next())
         return fail("cannot read " + path_ + ": " + errorOf(q));
     count_ = q.value(0).toInt();
     seq_ = q.value(1).toLongLong();
+    if (!q.exec(QStringLiteral("SELECT MessId, Taken FROM Spool")))
+        return fail("cannot read " + path_ + ": " + errorOf(q));
+    while (q.next())
+        track(q.value(0).toInt(), q.value(1).toLongLong());
     return true;
 }
 
@@ -109,6 +120,8 @@ void Spool::Close()
     open_ = false;
     count_ = 0;
     forgotten_.clear();
+    takenOf_.clear();
+    takenTimes_.clear();
     if (QSqlDatabase::contains(name_)) {
         QSqlDatabase::database(name_, false).close();
         QSqlDatabase::removeDatabase(name_);
@@ -170,6 +183,7 @@ bool Spool::Keep(std::int32_t messId, const std::string& record, std::int64_t ta
     forgotten_.clear();
     ++count_;
     ++seq_;
+    track(messId, taken);
     return true;
 }
 
@@ -177,6 +191,30 @@ void Spool::Forget(std::int32_t messId)
 {
     if (open_ && std::find(forgotten_.begin(), forgotten_.end(), messId) == forgotten_.end())
         forgotten_.push_back(messId);
+    untrack(messId);
+}
+
+void Spool::track(std::int32_t messId, std::int64_t taken)
+{
+    untrack(messId);
+    takenOf_[messId] = taken;
+    takenTimes_.insert(taken);
+}
+
+void Spool::untrack(std::int32_t messId)
+{
+    const auto it = takenOf_.find(messId);
+    if (it == takenOf_.end())
+        return;
+    takenTimes_.erase(takenTimes_.find(it->second));
+    takenOf_.erase(it);
+}
+
+std::optional<std::int64_t> Spool::OldestTaken() const
+{
+    if (takenTimes_.empty())
+        return std::nullopt;
+    return *takenTimes_.begin();
 }
 
 bool Spool::Drop(std::int32_t messId)
@@ -189,6 +227,7 @@ bool Spool::Drop(std::int32_t messId)
     if (!q.exec())
         return false;
     count_ -= q.numRowsAffected();
+    untrack(messId);
     return true;
 }
 

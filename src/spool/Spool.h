@@ -5,6 +5,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +55,8 @@ public:
     std::vector<SpooledMessage> All(std::string* why = nullptr);
     // Messages kept and not forgotten.
     int Count() const { return count_ - static_cast<int>(forgotten_.size()); }
+    // When the oldest page still waiting was taken (ms since the epoch).
+    std::optional<std::int64_t> OldestTaken() const;
 
 private:
     bool openFile(std::string* why);
@@ -65,6 +70,11 @@ private:
     int count_ = 0;
     std::int64_t seq_ = 0;
     std::vector<std::int32_t> forgotten_;
+    // When each page still waiting was taken, for the age of the oldest.
+    std::map<std::int32_t, std::int64_t> takenOf_;
+    std::multiset<std::int64_t> takenTimes_;
+    void track(std::int32_t messId, std::int64_t taken);
+    void untrack(std::int32_t messId);
     FolderLock lock_;   // spool.sqlite.lock, held while open
 };
 

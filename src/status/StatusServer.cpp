@@ -35,6 +35,10 @@ std::pair<int, std::string> Health(const Snapshot& s)
         failing += "smtp listener not listening\n";
     if (!s.loggedIn)
         failing += "switch link not logged in\n";
+    else if (s.withoutOutput)
+        failing += "switch accepted the login without output\n";
+    if (s.maxPageAge > 0 && s.oldestPageAge > s.maxPageAge)
+        failing += "oldest page " + std::to_string(static_cast<long long>(s.oldestPageAge)) + " s old\n";
     if (!s.catalogueOpen)
         failing += "catalogue not open\n";
     return failing.empty() ? std::pair{200, std::string("ok\n")} : std::pair{503, failing};
@@ -61,6 +65,10 @@ std::string MetricsText(const Snapshot& s)
     metric(out, "smtpin_queue_depth", "gauge", "Messages in the input queue.", s.queueDepth);
     metric(out, "smtpin_queue_size", "gauge", "Slots of the input queue.", s.queueSize);
     metric(out, "smtpin_spool_depth", "gauge", "Pages in the spool, not yet deleted by the switch.", s.spoolDepth);
+    metric(out, "smtpin_pages_waiting", "gauge", "Pages answered 250 and not yet deleted by the switch.",
+           s.pagesWaiting);
+    metric(out, "smtpin_oldest_page_age_seconds", "gauge",
+           "Age of the oldest page not yet deleted by the switch; -1 when none waits.", s.oldestPageAge);
     metric(out, "smtpin_listener_up", "gauge", "1 while the SMTP listener listens.", s.listening ? 1 : 0);
     metric(out, "smtpin_link_logged_in", "gauge", "1 while the switch link is logged in.", s.loggedIn ? 1 : 0);
     metric(out, "smtpin_link_logins_total", "counter", "Logins to the switch.", static_cast<double>(s.logins));

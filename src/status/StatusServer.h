@@ -22,6 +22,10 @@ namespace smtpin::status {
 struct Snapshot {
     bool listening = false;          // the SMTP listener listens
     bool loggedIn = false;           // the switch accepted this client
+    bool withoutOutput = false;      // ... with OUT clear: nothing can be sent
+    int pagesWaiting = 0;            // answered 250, not yet deleted by the switch
+    double oldestPageAge = -1;       // seconds; none waiting: -1
+    int maxPageAge = 120;            // HEALTH_MAX_PAGE_AGE; 0: not checked
     bool catalogueOpen = false;
     std::uint64_t mailsAccepted = 0;
     std::map<int, std::uint64_t> refusedByCode;   // 421, 451, 552, 554 ...

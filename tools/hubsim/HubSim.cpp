@@ -380,7 +380,10 @@ void HubSim::handleLogin(Connection& c, const std::string& source, const std::st
     const DateSerial now = clock_.now();
     hub::CommMemberType accept(now);
     accept.Identifier = c.code;
-    accept.Mode = static_cast<std::int16_t>((readable ? member.Mode : 0) | hub::mode::OUT);
+    // Some switches answer with a Mode word of their own, OUT clear.
+    accept.Mode = options_.acceptWithoutOutput
+                      ? static_cast<std::int16_t>((readable ? member.Mode : 0) & ~hub::mode::OUT)
+                      : static_cast<std::int16_t>((readable ? member.Mode : 0) | hub::mode::OUT);
     accept.Description = readable ? member.Description.substr(0, kMaxDescription) : std::string();
     accept.Address = c.socket->peerAddress().toString().toStdString();
     accept.port = c.socket->peerPort();

@@ -39,6 +39,7 @@ struct HubSimOptions {
     int watchdogMs = 20000;           // 0: the hub sends no watchdog
     int deleteDelayMs = 0;
     bool noDelete = false;
+    bool acceptWithoutOutput = false;   // the accept's Mode has OUT clear
     std::vector<messages::MessageType> sends;   // sent once, right after the first accept
     int maxConnections = 16;
     std::size_t receiveCap = 100000;  // characters kept per connection

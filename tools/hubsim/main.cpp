@@ -83,6 +83,8 @@ int main(int argc, char** argv)
                                            "Milliseconds before the DELETE answer to a NEWMESS record (default 0).",
                                            "MS", "0");
     const QCommandLineOption noDelete("no-delete", "Never answer NEWMESS records with DELETE.");
+    const QCommandLineOption acceptWithoutOutput("accept-without-output",
+                                                 "Accept logins with the OUT flag of the Mode word clear.");
     const QCommandLineOption send("send",
                                   "A record to send once, to the first client that logs in, in the same write as "
                                   "the accept: READY:<client>, UNAVAIL:<client> (the client name goes in Source) or "
@@ -108,7 +110,7 @@ int main(int argc, char** argv)
                                                "still knows them as repeats.", "FILE");
     const QCommandLineOption timestamps("timestamps", "Start each line on standard output with the wall-clock time "
                                                       "it was written, in seconds since 1970 with microseconds.");
-    cli.addOptions({port, address, bufferMax, watchdogMs, deleteDelayMs, noDelete, send, maxConnections,
+    cli.addOptions({port, address, bufferMax, watchdogMs, deleteDelayMs, noDelete, acceptWithoutOutput, send, maxConnections,
                     watchdogAfterAccept, dropAfter, freezeAfter, send1001After, dateFormat, idFile, timestamps});
     cli.process(app);
     if (!cli.positionalArguments().isEmpty()) {
@@ -135,6 +137,7 @@ int main(int argc, char** argv)
         return 2;
     options.maxConnections = static_cast<int>(v);
     options.noDelete = cli.isSet(noDelete);
+    options.acceptWithoutOutput = cli.isSet(acceptWithoutOutput);
     options.watchdogAfterAccept = cli.isSet(watchdogAfterAccept);
     for (auto [option, target] : {std::pair{&dropAfter, &options.dropAfter}, std::pair{&freezeAfter, &options.freezeAfter},
                                   std::pair{&send1001After, &options.send1001After}}) {

@@ -49,7 +49,7 @@ TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
         EXPECT_FALSE(c->config.GetClientConfig(p, "S01").empty()) << p;
     EXPECT_EQ(c->config.GetClientConfig("SMTPPORT", "S01"), "2525");
     EXPECT_EQ(c->config.GetClientConfig("SMTPIP", "S01"), "127.0.0.1");
-    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 21);
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 22);
 
     // The operator's changes survive reopening; nothing is seeded twice.
     exec("UPDATE HXSClientConfig SET Value = '2626' WHERE Parameter = 'SMTPPORT'");
@@ -57,7 +57,7 @@ TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
     EXPECT_FALSE(c->db.isOpen());
     ASSERT_TRUE(c->db.OpenSQLDatabase());
     EXPECT_EQ(c->config.GetClientConfig("SMTPPORT", "S01"), "2626");
-    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 21);
+    EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), 22);
     EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClient").toInt(), 1);
     EXPECT_EQ(c->drain(), (std::vector<std::string>{" OSD: ODBC Database closed", " OSD: SQL Database Connected"}));
 }

@@ -108,6 +108,72 @@ TEST_F(Service, HealthAndMetricsFollowTheMailsAndTheLink)
     EXPECT_EQ(app.terminate(), 0);
 }
 
+// A switch whose accept leaves OUT clear: the link is up and nothing can be
+// sent. Pages wait, safely, and the operator is told in every place.
+TEST_F(Service, ALoginWithoutOutputIsToldAndThePagesWaitingAreCounted)
+{
+    QProcess config;
+    config.start(SmtpinProcess::program(), {"--data-dir", QString::fromStdString(dir.path()), "config", "set",
+                                            "HEALTH_MAX_PAGE_AGE", "1"});
+    ASSERT_TRUE(config.waitForFinished(20000));
+    ASSERT_EQ(config.exitCode(), 0) << config.readAllStandardError().toStdString();
+    // Not even READY can reach this switch.
+    ASSERT_TRUE(hub.startOn(hubPort, {"--accept-without-output"}));
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(app.waitForLine("link: logged in without output")) << app.errorText();
+    EXPECT_TRUE(pumpUntil([&] {
+        return app.applicationLog().find("  HUB: The switch accepted the login without output; pages wait") !=
+               std::string::npos;
+    }, 5000));
+    EXPECT_EQ(httpGet(statusPort, "/healthz"), (std::pair<int, std::string>{503, "switch accepted the login without output\n"}));
+    for (const char* text : {"wait one", "wait two", "wait three"})
+        EXPECT_EQ(sendMail(smtpPort, pagerXml("7201", text)), "250 OK");
+    const std::string m = httpGet(statusPort, "/metrics").second;
+    EXPECT_EQ(metric(m, "smtpin_pages_waiting"), 3);
+    EXPECT_GE(metric(m, "smtpin_oldest_page_age_seconds"), 0);
+    EXPECT_EQ(metric(m, "smtpin_link_logged_in"), 1);
+    // Past HEALTH_MAX_PAGE_AGE the age is named as well.
+    EXPECT_TRUE(pumpUntil([&] { return httpGet(statusPort, "/healthz").second.find("oldest page ") != std::string::npos; },
+                          5000));
+    EXPECT_EQ(hub.count("RX NEWMESS"), 0);
+    EXPECT_EQ(app.terminate(), 0);
+}
+
+// Pages taken the moment the program starts, before its first connect to
+// the switch, meet the configured room, never a smaller default.
+TEST_F(Service, PagesTakenAtOnceAfterTheStartAreNotRefused)
+{
+    ASSERT_TRUE(hub.startOn(hubPort));
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(app.waitForLine("s01 listening on")) << app.errorText();
+    const Burst burst = sendBurst(smtpPort, 40, 4);
+    EXPECT_EQ(burst.refused, 0);
+    EXPECT_EQ(burst.accepted.size(), 40u);
+    EXPECT_EQ(app.count("451"), 0);
+    EXPECT_TRUE(hub.waitForCount("RX NEWMESS", 40, 20000));
+    EXPECT_EQ(app.terminate(), 0);
+}
+
+// A spool damaged on disk stops the start, named, and is left as it is.
+TEST_F(Service, ADamagedSpoolStopsTheStart)
+{
+    startBoth({"--no-delete"});
+    for (int i = 0; i < 30; ++i)
+        ASSERT_EQ(sendMail(smtpPort, pagerXml("7301", "kept " + std::to_string(i) + std::string(300, 'x'))), "250 OK");
+    EXPECT_EQ(app.terminate(), 0);
+    const std::string spool = dir.file("spool.sqlite");
+    std::string bytes = TempDir::read(spool);
+    ASSERT_GT(bytes.size(), 8192u + 2000u);
+    // A bad sector over the table's first leaf page.
+    for (size_t i = 8192; i < 8192 + 2000; ++i)
+        bytes[i] = static_cast<char>(0x5a);
+    TempDir::write(spool, bytes);
+    ASSERT_TRUE(app.start());
+    EXPECT_EQ(app.waitForExit(), 1);
+    EXPECT_NE(app.errorText().find(spool + " is damaged"), std::string::npos) << app.errorText();
+    EXPECT_EQ(TempDir::read(spool), bytes);
+}
+
 // The config command with the real binary against the embedded catalogue.
 TEST_F(Service, SettingsAreChangedFromTheCommandLineWithinTheirRanges)
 {

@@ -222,13 +222,22 @@ TEST_F(SessionTest, QuotedPrintableHeaderSetsMode)
 
 TEST_F(SessionTest, RefusalsOfTheMailAreReplied)
 {
+    const std::pair<MailOutcome, std::string> cases[] = {
+        {MailOutcome::NoPagerNumber, "554 VORN_SMTP_Server No pager number, message not processed"},
+        {MailOutcome::BadField, "554 VORN_SMTP_Server Markup in a field, message not processed"},
+        {MailOutcome::QueueFull, "451 VORN_SMTP_Server Queue full, try again later"},
+        {MailOutcome::CannotStore, "451 VORN_SMTP_Server Cannot store the page, try again later"},
+        {MailOutcome::LinkBusy, "451 VORN_SMTP_Server Link buffer full, try again later"},
+        {MailOutcome::TryLater, "451 VORN_SMTP_Server Pager number cannot be checked, try again later"},
+        {MailOutcome::NoMessageId, "451 VORN_SMTP_Server No message number available, try again later"},
+    };
     auto c = h.connectGreeted();
-    h.parser.outcome = MailOutcome::NoPagerNumber;
-    converse(*c, "DATA\r\nno page here\r\n.\r\n", 3);
-    h.parser.outcome = MailOutcome::QueueFull;
-    const auto lines = converse(*c, "DATA\r\n" + kPage + "\r\n.\r\n", 5);
-    EXPECT_EQ(lines[2], "554 VORN_SMTP_Server No pager number, message not processed");
-    EXPECT_EQ(lines[4], "451 VORN_SMTP_Server Queue full, try again later");
+    size_t n = 1;
+    for (const auto& [outcome, reply] : cases) {
+        h.parser.outcome = outcome;
+        n += 2;   // 354, then the reply
+        EXPECT_EQ(converse(*c, "DATA\r\n" + kPage + "\r\n.\r\n", n).at(n - 1), reply);
+    }
 }
 
 TEST_F(SessionTest, OversizedMailGets552AndSessionGoesOn)

@@ -88,7 +88,7 @@ TEST_P(QueueSpool, AMessageIsOnDiskBeforeItIsTakenAndOffOnlyAfterItsDelete)
 TEST_P(QueueSpool, ASpoolThatCannotCommitGives451AndFreesTheSlot)
 {
     spool.Close();
-    EXPECT_EQ(send("not on disk"), Taken::SpoolRefused);
+    EXPECT_EQ(send("not on disk"), Taken::SpoolFailed);
     for (int i = 0; i <= queue->queueSize(); ++i)
         EXPECT_TRUE(slot(i).Free) << i;
     EXPECT_TRUE(link.offered.empty());   // never reached the switch either
@@ -100,13 +100,13 @@ TEST_P(QueueSpool, AFullSpoolRefusesAndSaysSoOnceAMinute)
     queue->setSpoolMax(2);
     ASSERT_EQ(send("a"), Taken::Queued);
     ASSERT_EQ(send("b"), Taken::Queued);
-    EXPECT_EQ(send("c"), Taken::SpoolRefused);
-    EXPECT_EQ(send("d"), Taken::SpoolRefused);
+    EXPECT_EQ(send("c"), Taken::SpoolFull);
+    EXPECT_EQ(send("d"), Taken::SpoolFull);
     clock.advanceSeconds(30);
-    EXPECT_EQ(send("e"), Taken::SpoolRefused);
+    EXPECT_EQ(send("e"), Taken::SpoolFull);
     EXPECT_EQ(countContaining(c->drain(), "  SP: Spool full (2 messages), new mail refused"), 1);
     clock.advanceSeconds(31);
-    EXPECT_EQ(send("f"), Taken::SpoolRefused);
+    EXPECT_EQ(send("f"), Taken::SpoolFull);
     EXPECT_EQ(countContaining(c->drain(), "  SP: Spool full"), 1);
     EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"a", "b"}));
 }

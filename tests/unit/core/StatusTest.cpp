@@ -21,6 +21,17 @@ TEST(Status, HealthNamesEveryFailingPart)
     s.catalogueOpen = false;
     EXPECT_EQ(status::Health(s),
               (std::pair<int, std::string>{503, "switch link not logged in\ncatalogue not open\n"}));
+    // Logged in is not enough: the switch must let pages out, and they must leave.
+    s.loggedIn = s.catalogueOpen = true;
+    s.withoutOutput = true;
+    s.oldestPageAge = 120.5;
+    EXPECT_EQ(status::Health(s), (std::pair<int, std::string>{503, "switch accepted the login without output\noldest page 120 s old\n"}));
+    s.withoutOutput = false;
+    s.maxPageAge = 121;
+    EXPECT_EQ(status::Health(s).first, 200);
+    s.maxPageAge = 0;   // not checked
+    s.oldestPageAge = 1e6;
+    EXPECT_EQ(status::Health(s).first, 200);
 }
 
 // Each series once, with HELP and TYPE before it, in the text format.

@@ -287,7 +287,16 @@ TEST(OutputBuffer, EachKindOfRecordHasItsOwnRule)
     EXPECT_TRUE(m.BufferAdd(rec("w2"), Traffic::Watchdog));
     EXPECT_TRUE(m.BufferAdd(rec("UNAVAIL"), Traffic::StateWord));
     EXPECT_EQ(kinds(m), "r1 r2 p1 p2 w2 UNAVAIL ");
-    EXPECT_EQ(m.PagesWaiting(), 4);
+    EXPECT_EQ(m.PagesWaiting(), 2);
+
+    // Pages sent again after a login never take the room of new ones.
+    smtpin::hub::CommMemberType restored;
+    restored.BufferMax = 2;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(restored.BufferAdd(rec("r"), Traffic::Resend));
+    EXPECT_TRUE(restored.BufferAdd(rec("p1")));
+    EXPECT_TRUE(restored.BufferAdd(rec("p2")));
+    EXPECT_FALSE(restored.BufferAdd(rec("p3")));
 
     smtpin::hub::CommMemberType none;
     none.BufferMax = 0;   // as some switches grant it: the default limit
