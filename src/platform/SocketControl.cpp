@@ -291,6 +291,11 @@ void SocketControl::releaseSocket()
     }
     QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
     QObject::connect(s, &QAbstractSocket::errorOccurred, s, &QObject::deleteLater);
+    // A peer that never reads would keep the descriptor and its buffer for ever.
+    QTimer::singleShot(kLingerMs, s, [s] {
+        s->abort();
+        s->deleteLater();
+    });
     s->disconnectFromHost();
 }
 

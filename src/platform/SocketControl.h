@@ -68,6 +68,8 @@ public:
     // server's handshake once everything written has gone out in clear.
     bool startServerTls(const QSslConfiguration& config);
     bool encrypted() const;
+    // Accepted as a connection that can be upgraded, and not yet upgraded.
+    bool canStartTls() const;
     // "TLSv1.3 TLS_AES_256_GCM_SHA384" once encrypted.
     std::string tlsSummary() const;
 

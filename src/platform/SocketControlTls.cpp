@@ -37,6 +37,12 @@ void SocketControl::beginHandshake()
         ssl->startServerEncryption();
 }
 
+bool SocketControl::canStartTls() const
+{
+    const auto* ssl = qobject_cast<const QSslSocket*>(socket_);
+    return ssl && ssl->mode() == QSslSocket::UnencryptedMode && !handshakeWaits_;
+}
+
 bool SocketControl::encrypted() const
 {
     const auto* ssl = qobject_cast<const QSslSocket*>(socket_);

@@ -54,6 +54,8 @@ struct SMTPSocketType {
     bool InHeader = false;
     // Where the mail's body starts in Body.
     size_t BodyStart = 0;
+    // MAIL was answered and the mail's DATA has not ended: never evicted.
+    bool MailGiven = false;
     // EHLO came (not HELO): replies carry enhanced status codes.
     bool Esmtp = false;
     // Replies 500, 501 and 502 so far; too many close the session.

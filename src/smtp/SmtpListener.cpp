@@ -87,7 +87,7 @@ SessionPort::Tls SmtpListener::tls(int index) const
     const SocketControl& sock = *wskSMTP.at(static_cast<size_t>(index));
     SessionPort::Tls t;
     t.active = sock.encrypted();
-    t.offered = Tls.has_value() && !t.active;
+    t.offered = Tls.has_value() && !t.active && sock.canStartTls();
     t.required = TlsRequired && !t.active && !TlsExempt.Allows(SMTPSockets[static_cast<size_t>(index)].RemoteIP);
     return t;
 }
@@ -391,7 +391,8 @@ int SmtpListener::longestIdle(const std::string& from, double quietDays) const
         const SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(i)];
         // A session inside a mail is never cut short, however slow.
         if (wskSMTP[static_cast<size_t>(i)]->state() != SocketControl::Connected ||
-            rec.Phase != SessionPhase::Command || quietSince < rec.LastLine || (!from.empty() && rec.RemoteIP != from))
+            rec.Phase != SessionPhase::Command || rec.MailGiven || quietSince < rec.LastLine ||
+            (!from.empty() && rec.RemoteIP != from))
             continue;
         if (found < 0 || rec.LastLine < SMTPSockets[static_cast<size_t>(found)].LastLine)
             found = i;
@@ -429,10 +430,17 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
         return;
     try {
         const std::string peer = socket(0).pendingPeer(requestId);
+        // Refused before it can make anyone room.
+        if (!Allowed.Allows(peer)) {
+            log("SMTP TCP: Refused request id [" + id + "] SMTP: Access denied to " + peer);
+            socket(0).refuse(requestId, kAccessDenied);
+            count(554);
+            return;
+        }
         // A relay's cached connections count against its share: its own
         // quietest session makes room before it is told to wait.
         if (MaxPerClient > 0 && sessionsFrom(peer) >= MaxPerClient)
-            if (const int own = longestIdle(peer, 0.0); own > 0)
+            if (const int own = longestIdle(peer, kIdleEnough); own > 0)
                 session(own).Evict();
         if (MaxPerClient > 0 && sessionsFrom(peer) >= MaxPerClient) {
             log("SMTP TCP: Refused request id [" + id + "] from " + peer + ": " + std::to_string(MaxPerClient) +

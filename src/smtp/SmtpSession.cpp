@@ -291,11 +291,13 @@ std::string SmtpSession::mailParameterFault(const std::string& argument)
         const std::string key = text::Upper(std::string(param.substr(0, eq)));
         const std::string value = eq == std::string_view::npos ? std::string() : text::Upper(std::string(param.substr(eq + 1)));
         if (key == "SIZE") {
-            const bool digits = !value.empty() && value.size() <= 18 &&
+            const bool digits = !value.empty() && value.size() <= 20 &&
                                 std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
             if (!digits)
                 return "501 VORN_SMTP_Server Syntax error in parameters or arguments";
-            if (std::stoull(value) > kMaxMail)
+            // Up to 20 digits: compared as text once the leading zeros are gone.
+            const std::string_view n = std::string_view(value).substr(std::min(value.find_first_not_of('0'), value.size()));
+            if (n.size() > 7 || (!n.empty() && std::stoul(std::string(n)) > kMaxMail))
                 return "552 VORN_SMTP_Server Message size exceeds fixed maximum message size";
         } else if (key != "BODY" || (value != "8BITMIME" && value != "7BIT")) {
             return "555 VORN_SMTP_Server MAIL FROM/RCPT TO parameters not recognized or not implemented";
@@ -315,6 +317,7 @@ void SmtpSession::mail()
             SendReply(fault), caption("Command: MAIL Reply: " + fault.substr(0, 3));
         return;
     }
+    rec_.MailGiven = true;
     SendReply("250 OK", "2.1.0");
     port_.log(port_.tick() + "CMD:  MAIL " + rec_.Argument);
     caption("Command: MAIL Reply: OK");
@@ -512,6 +515,9 @@ void SmtpSession::endOfData(const std::string& logText, bool early)
     port_.log(logText);
     processDend();
     endMail();
+    rec_.MailGiven = false;
+    if (closing())
+        return;
     // After the early end, everything up to "." is still this mail's data:
     // no line in it is ever read as a command.
     rec_.Phase = early ? SessionPhase::AfterEarlyEnd : SessionPhase::Command;
@@ -528,6 +534,9 @@ void SmtpSession::endMail()
     rec.BodyStart = 0;
     rec.Base64Mode = rec.QPMode = rec.InHeader = false;
 }
+
+// What a reply may have ended: the socket is closed, nothing more is read.
+bool SmtpSession::closing() const { return rec_.Phase == SessionPhase::Closing; }
 
 void SmtpSession::afterEarlyEndLine(size_t bytes, bool terminator)
 {

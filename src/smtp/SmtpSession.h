@@ -86,6 +86,7 @@ private:
     void endOfData(const std::string& logText, bool early);
     void processDend();
     void endMail();
+    bool closing() const;
     void appendBody(SMTPSocketType& rec, const std::string& line);
     void caption(const std::string& text);
     // 500, 501 and 502: counted, and too many end the session.

@@ -270,11 +270,13 @@ TEST(SmtpListener, OneAddressHoldsAtMostItsShareOfThePool)
     auto b = h.connectGreeted();
     a->send("DATA\r\n");
     ASSERT_TRUE(h.waitLines(*a, 2));
+    h.clock.advanceSeconds(2);
     auto c = h.connectGreeted();   // b was idle: closed for it
     ASSERT_TRUE(h.waitLines(*b, 2));
     EXPECT_EQ(b->lines()[1], "421 VORN_SMTP_Server Idle too long, closing");
-    c->send("DATA\r\n");
+    c->send("MAIL FROM:<a>\r\n");   // a mail begun is never cut short
     ASSERT_TRUE(h.waitLines(*c, 2));
+    h.clock.advanceSeconds(2);
     TestClient third;
     ASSERT_TRUE(third.connectTo(h.port));
     ASSERT_TRUE(h.waitLines(third, 1));
@@ -291,6 +293,23 @@ TEST(SmtpListener, OneAddressHoldsAtMostItsShareOfThePool)
     auto again = h.connectGreeted();
     EXPECT_EQ(again->lines()[0], "220 VORN_SMTP_Server Simple Mail Transfer Service Ready");
     EXPECT_FALSE(c->disconnected());
+}
+
+// A sender the allow list refuses is refused before it can make room.
+TEST(SmtpListener, ARefusedSenderClosesNobody)
+{
+    SmtpHarness h(1);
+    std::string why;
+    h.listener.setAllowed(*AllowList::Parse("127.0.0.1", &why));
+    auto idle = h.connectGreeted();
+    h.clock.advanceSeconds(2);
+    TestClient stranger;
+    ASSERT_TRUE(stranger.connectTo(h.port, "127.0.0.1", "127.0.0.2"));
+    ASSERT_TRUE(h.waitLines(stranger, 1));
+    EXPECT_EQ(stranger.lines()[0], "554 VORN_SMTP_Server Access denied");
+    idle->send("NOOP\r\n");
+    ASSERT_TRUE(h.waitLines(*idle, 2));
+    EXPECT_EQ(idle->lines()[1], "250 OK");
 }
 
 // "::" is every address of both kinds; IPv4 clients keep their IPv4 address.

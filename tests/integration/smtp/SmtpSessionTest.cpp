@@ -90,6 +90,10 @@ const std::vector<Dialogue> kDialogues = {
       "502 5.5.1 VORN_SMTP_Server [HELP] Command not implemented",
       "502 5.5.1 VORN_SMTP_Server [STARTTLS] Command not implemented", "250 VORN_SMTP_Server", "250 OK", k221},
      true, 1},
+    {"SIZE as RFC 1870 writes it, up to 20 digits",
+     "EHLO relay\r\nMAIL FROM:<a> SIZE=00000000000000000001\r\nMAIL FROM:<a> SIZE=99999999999999999999\r\n",
+     {"250-VORN_SMTP_Server", "250-PIPELINING", "250-SIZE 1048576", "250-8BITMIME", "250 ENHANCEDSTATUSCODES",
+      "250 2.1.0 OK", "552 5.3.4 VORN_SMTP_Server Message size exceeds fixed maximum message size"}},
     {"too many errors end the session", repeat("BOGUS\r\n", 19) + "RCPT x\r\nNOOP\r\n",
      [] {
          std::vector<std::string> r(19, k500);
