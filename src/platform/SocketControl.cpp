@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTcpServer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -296,7 +297,12 @@ void SocketControl::releaseSocket()
         s->abort();
         s->deleteLater();
     });
-    s->disconnectFromHost();
+    // A TLS socket may be inside its own error signal (a failed handshake):
+    // its TLS layer must be left before the close reaches it.
+    if (qobject_cast<QSslSocket*>(s))
+        QMetaObject::invokeMethod(s, [s] { s->disconnectFromHost(); }, Qt::QueuedConnection);
+    else
+        s->disconnectFromHost();
 }
 
 std::string SocketControl::pendingPeer(long requestId) const

@@ -14,6 +14,7 @@ import sys
 import tempfile
 import time
 import traceback
+import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 BUILD = os.path.join(ROOT, os.environ.get("BUILD_DIR", "build"))
@@ -92,27 +93,44 @@ class Rig:
         self.work = work
         self.data = os.path.join(work, "data")
         self.smtp_port, self.hub_port = free_port(), free_port()
-        for name, value in [("SMTPPORT", self.smtp_port), ("SWITCH_PORT", self.hub_port),
-                            ("STATUS_LISTEN", "")] + list(settings):
-            r = subprocess.run([SMTPIN, "--data-dir", self.data, "config", "set", name, str(value)],
-                               capture_output=True, text=True)
-            if r.returncode != 0:
-                raise Broken("config set %s %s: %s" % (name, value, (r.stdout + r.stderr).strip()))
+        self.configure([("SMTPPORT", self.smtp_port), ("SWITCH_PORT", self.hub_port),
+                        ("STATUS_LISTEN", "")] + list(settings))
         self.hub_out = os.path.join(work, "hubsim.out")
         self.app_out = os.path.join(work, "smtpin.out")
         with open(self.hub_out, "wb") as out:
             self.hub = subprocess.Popen([HUBSIM, "--port", str(self.hub_port), "--timestamps"],
                                         stdout=out, stderr=subprocess.STDOUT)
         on_exit(lambda: stop_process(self.hub, 5))
-        with open(self.app_out, "wb") as out:
+        self.app = None
+        on_exit(lambda: self.app and stop_process(self.app))
+        self.start_app()
+
+    def configure(self, settings):
+        for name, value in settings:
+            r = subprocess.run([SMTPIN, "--data-dir", self.data, "config", "set", name, str(value)],
+                               capture_output=True, text=True)
+            if r.returncode != 0:
+                raise Broken("config set %s %s: %s" % (name, value, (r.stdout + r.stderr).strip()))
+
+    def start_app(self):
+        """Starts smtpin and waits until it listens and has logged in to hubsim."""
+        listening = read_text(self.app_out).count("listening on")
+        ready = read_text(self.hub_out).count("RX READY")
+        with open(self.app_out, "ab") as out:
             self.app = subprocess.Popen([SMTPIN, "--headless", "--data-dir", self.data],
                                         stdout=out, stderr=subprocess.STDOUT)
-        on_exit(lambda: stop_process(self.app))
         end = time.time() + 30
-        while not ("listening on" in read_text(self.app_out) and "RX READY" in read_text(self.hub_out)):
+        while not (read_text(self.app_out).count("listening on") > listening
+                   and read_text(self.hub_out).count("RX READY") > ready):
             if time.time() > end or self.app.poll() is not None:
                 raise Broken("smtpin did not start and log in to hubsim:\n" + read_text(self.app_out)[-3000:])
             time.sleep(0.05)
+
+    def restart(self, settings=()):
+        """Stops smtpin, sets `settings` and starts it again on the same data folder."""
+        stop_process(self.app)
+        self.configure(settings)
+        self.start_app()
 
     def pages(self):
         """(time, kind, id, text) of every page record hubsim received."""
@@ -149,6 +167,24 @@ class Rig:
 
     def alive(self):
         return self.app.poll() is None and self.hub.poll() is None
+
+
+def metrics(port):
+    """The counters and gauges of smtpin's /metrics, by name with its labels."""
+    direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))  # no http_proxy for loopback
+    with direct.open("http://127.0.0.1:%d/metrics" % port, timeout=5) as r:
+        text = r.read().decode()
+    return {m.group(1): float(m.group(2)) for m in re.finditer(r"^(\w+(?:\{[^}]*\})?) (\S+)$", text, re.M)}
+
+
+def make_pair(folder, name, cn):
+    """A self-signed RSA certificate for `cn` and its key, as PEM files."""
+    cert, key = os.path.join(folder, name + ".crt"), os.path.join(folder, name + ".key")
+    r = subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                        "/CN=" + cn, "-keyout", key, "-out", cert], capture_output=True, text=True)
+    if r.returncode != 0:
+        raise Broken("openssl req: " + r.stderr)
+    return cert, key
 
 
 def page_xml(text, pin="9000000"):

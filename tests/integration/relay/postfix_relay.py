@@ -85,12 +85,17 @@ retry     unix  -       -       n       -       -       error
 discard   unix  -       -       n       -       -       discard
 anvil     unix  -       -       n       -       1       anvil
 scache    unix  -       -       n       -       1       scache
+tlsmgr    unix  -       -       n       1000?   1       tlsmgr
+tlsproxy  unix  -       -       n       -       0       tlsproxy
 postlog   unix-dgram n  -       n       -       1       postlogd
 """
 
 
 class Postfix:
-    def __init__(self, work, relay_port):
+    """Started from its own folder; `extra` is added to main.cf and `tables`
+    (name: text) written beside it."""
+
+    def __init__(self, work, relay_port, extra="", tables=None):
         postfix = shutil.which("postfix", path=SBIN)
         self.dir = os.path.join(work, "postfix")
         self.conf = os.path.join(self.dir, "conf")
@@ -101,7 +106,10 @@ class Postfix:
         shutil.chown(os.path.join(self.dir, "data"), "postfix")
         self.port = harness.free_port()
         with open(os.path.join(self.conf, "main.cf"), "w") as f:
-            f.write(MAIN_CF.format(dir=self.dir, smtpin=relay_port))
+            f.write(MAIN_CF.format(dir=self.dir, smtpin=relay_port) + extra.format(conf=self.conf))
+        for name, text in (tables or {}).items():
+            with open(os.path.join(self.conf, name), "w") as f:
+                f.write(text)
         with open(os.path.join(self.conf, "master.cf"), "w") as f:
             f.write(MASTER_CF.format(port=self.port))
         self.cmd = [postfix, "-c", self.conf]
@@ -229,7 +237,7 @@ def quit_in_body(rig, postfix, run):
     return failures
 
 
-def test():
+def need_postfix():
     if os.geteuid() != 0:
         raise Skip("the private Postfix needs root")
     if not shutil.which("postfix", path=SBIN):
@@ -238,6 +246,10 @@ def test():
         pwd.getpwnam("postfix")
     except KeyError:
         raise Skip("Postfix's user is missing")
+
+
+def test():
+    need_postfix()
     work = harness.temp_dir("smtpin-relay-")
     rig = harness.Rig(work)
     postfix = Postfix(work, rig.smtp_port)

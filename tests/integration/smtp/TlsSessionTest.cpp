@@ -187,8 +187,10 @@ TEST_F(TlsTest, AFailedOrStalledHandshakeClosesThatConnectionOnly)
 
 TEST(TlsCredentials, WhatCannotBeUsedIsNamed)
 {
-    TestCertificate rsa;
+    TestCertificate rsa, other;
     std::string why;
+    EXPECT_FALSE(TlsCredentials::Load(rsa.cert, other.key, &why));
+    EXPECT_EQ(why, other.key + " is not the key of the certificate in " + rsa.cert);
     EXPECT_FALSE(TlsCredentials::Load(rsa.cert + ".missing", rsa.key, &why));
     EXPECT_NE(why.find(rsa.cert + ".missing cannot be read"), std::string::npos) << why;
     EXPECT_FALSE(TlsCredentials::Load(rsa.key, rsa.key, &why));
