@@ -29,18 +29,31 @@ struct Port final : SessionPort {
     void ClosePort(int) override { closed = true; }
     Tls tls(int) const override { return {true, false, tlsRequired}; }
     void StartTls(int) override {}
+    bool connected(int) const override { return !closed; }
+    void resume(int) override { resumed = true; }
+    void senderGone(int, const std::string&) override {}
     bool tlsRequired = false;
+    bool resumed = false;
 };
 
 // Reads the finished mail as the program does.
+// Reads the finished mail as the program does; a page waits for its
+// commit when the input says so.
 struct Parser final : PagerMessageParser {
-    MailOutcome ParsePagerMessage(int, SMTPSocketType& record) override
+    MailOutcome ParsePagerMessage(int, SMTPSocketType& record, Done done) override
     {
         const PagerText found = FindPagerText(record.Body, codePage);
         record.Base64Mode = record.QPMode = false;
-        return found.text.empty() ? MailOutcome::NoPagerNumber : MailOutcome::Queued;
+        if (found.text.empty())
+            return MailOutcome::NoPagerNumber;
+        if (!deferred)
+            return MailOutcome::Queued;
+        waiting = std::move(done);
+        return MailOutcome::Pending;
     }
     CodePage codePage;
+    bool deferred = false;
+    Done waiting;
 };
 
 void check(bool ok)
@@ -56,6 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2)
         return 0;
     static Parser parser;
+    parser.deferred = (data[1] & 1) != 0;
+    parser.waiting = nullptr;
     Port port;
     port.tlsRequired = (data[0] & 0x80) != 0;
     Label ticker;
@@ -67,10 +82,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t at = 1; at < size && !port.closed; at += piece) {
         record.Received.append(reinterpret_cast<const char*>(data + at), std::min(piece, size - at));
         session.GetNextCommand();
+        // The commit comes between two reads: the reply, then what waited.
+        if (Parser::Done done = std::move(parser.waiting)) {
+            parser.waiting = nullptr;
+            done(MailOutcome::Queued);
+            if (port.resumed)
+                session.GetNextCommand();
+            port.resumed = false;
+        }
         if (record.Phase == SessionPhase::Handshake)
             session.TlsStarted();
         // What one session may hold stays bounded, whatever it is sent.
-        check(record.Pending.size() <= SmtpSession::kMaxLine);
+        check(record.Pending.size() <= 2 * SmtpSession::kMaxLine);
         check(record.Body.size() <= SmtpSession::kMaxMail);
         check(record.Decoded.size() <= SmtpSession::kMaxMail);
         check(record.Errors <= SmtpSession::kMaxErrors);

@@ -8,6 +8,24 @@
 #include <iostream>
 
 namespace smtpin::core {
+namespace {
+
+// What the session answers for what message creation did with the page.
+MailOutcome outcomeOf(messages::Taken taken)
+{
+    switch (taken) {
+    case messages::Taken::Queued: return MailOutcome::Queued;
+    case messages::Taken::Staged: return MailOutcome::Pending;
+    case messages::Taken::LinkBusy: return MailOutcome::LinkBusy;
+    case messages::Taken::NoMessageId: return MailOutcome::NoMessageId;
+    case messages::Taken::SpoolFailed: return MailOutcome::CannotStore;
+    case messages::Taken::QueueFull:
+    case messages::Taken::SpoolFull: break;
+    }
+    return MailOutcome::QueueFull;
+}
+
+}  // namespace
 
 SystemLog::Version Client::version() { return {version::kMajor, version::kMinor, version::kRevision}; }
 
@@ -39,16 +57,12 @@ Client::Client(const Clock& clock_, Options options_)
       watchdog_(clock, registration_, queue_, link_),
       extraction_(clock, log_, db_, [this] { return listener_.tick(); },
                  [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
-                        const std::string& machine, const std::string& address) {
-                     switch (creation_.SendMessage(message, pin, hash, requested, machine, address)) {
-                     case messages::Taken::Queued: return MailOutcome::Queued;
-                     case messages::Taken::LinkBusy: return MailOutcome::LinkBusy;
-                     case messages::Taken::NoMessageId: return MailOutcome::NoMessageId;
-                     case messages::Taken::SpoolFailed: return MailOutcome::CannotStore;
-                     case messages::Taken::QueueFull:
-                     case messages::Taken::SpoolFull: break;
-                     }
-                     return MailOutcome::QueueFull;
+                        const std::string& machine, const std::string& address, PagerMessageParser::Done done) {
+                     return outcomeOf(creation_.Submit(message, pin, hash, requested, machine, address,
+                                                       [done = std::move(done)](messages::Taken late) {
+                                                           if (done)
+                                                               done(outcomeOf(late));
+                                                       }));
                  }),
       listener_(clock, log_,
                {mainForm_.lbPETTicker, mainForm_.lbSocsLoaded, mainForm_.txbServerAddress, mainForm_.txbServerPort},
@@ -187,6 +201,9 @@ status::Snapshot Client::snapshot() const
     s.queueDepth = queue_.Depth();
     s.queueSize = queue_.queueSize() + 1;
     s.spoolDepth = static_cast<int>(spool_.Count());
+    s.spoolCommits = spool_.Commits();
+    s.pagesCommitted = spool_.MessagesCommitted();
+    s.senderGone = listener_.counters().senderGone;
     s.logins = link_.logins();
     s.recordsSent = link_.recordsSent();
     s.recordsDeleted = queue_.recordsDeleted();

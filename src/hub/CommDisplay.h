@@ -69,7 +69,12 @@ public:
     bool Send(CommType& record, messages::Traffic traffic) override;
     bool Send(CommType& record) { return Send(record, messages::Traffic::Page); }
     bool Waiting(const std::string& message) const override;
-    bool PageRoom() const override { return ThisMember.PagesWaiting() < ThisMember.PageLimit(); }
+    // Staged pages only wait here while output is closed; open, they leave as they come.
+    bool PageRoom(int staged) const override
+    {
+        const bool flowing = (ThisMember.Mode & mode::OUT) && (ThisMember.Mode & mode::CON);
+        return ThisMember.PagesWaiting() + (flowing ? 0 : staged) < ThisMember.PageLimit();
+    }
     // The configured room for new pages, from start-up on, not only from
     // the first connect.
     void SetBufferMax(std::int16_t configured);

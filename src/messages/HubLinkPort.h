@@ -23,8 +23,9 @@ public:
     virtual ~HubLinkPort() = default;
     // True when the link took the record (queued or sent).
     virtual bool Send(CommType& record, Traffic traffic) = 0;
-    // True when a new page would be taken now.
-    virtual bool PageRoom() const = 0;
+    // True when a new page would be taken now, beside the pages staged for
+    // the link and not yet handed to it.
+    virtual bool PageRoom(int staged) const = 0;
     // True when a record with this text waits in the output buffer.
     virtual bool Waiting(const std::string& message) const = 0;
     virtual void KillConnection() = 0;

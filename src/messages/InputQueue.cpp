@@ -60,6 +60,7 @@ void InputQueue::InitQueueSlot(int index)
         return;
     QueueSlot& slot = InputQue[static_cast<std::size_t>(index)];
     slot.Free = true;
+    slot.Staged = false;
     slot.Mess.Clear();
     slot.QueueName = words::NOT_Qued;
     slot.Group = words::NULL_WORD;
@@ -195,7 +196,7 @@ int InputQueue::ResendAfterLogin()
     std::vector<int> again;
     for (int i = 0; i <= QueueSize; ++i) {
         const QueueSlot& slot = InputQue[static_cast<std::size_t>(i)];
-        if (!slot.Free && slot.Group == words::GROUPCHECK && slot.Mess.ComChannel == words::NEWMESS &&
+        if (!slot.Free && !slot.Staged && slot.Group == words::GROUPCHECK && slot.Mess.ComChannel == words::NEWMESS &&
             !link_.Waiting(slot.Mess.ConCatMe()))
             again.push_back(i);
     }
@@ -303,28 +304,31 @@ void InputQueue::newMessFromSwitch(const std::string& text)
 
 namespace smtpin::messages {
 
-InputQueue::Kept InputQueue::KeepInSpool(int index)
+bool InputQueue::SpoolRoom(int staged, std::int32_t messId)
+{
+    if (!spool_ || spool_->Count() + staged < SpoolMax)
+        return true;
+    // Said once a minute, not once a mail.
+    if (lastFullLog_.isZero() || clock_.now().days() - lastFullLog_.days() >= 60.0 / 86400.0) {
+        lastFullLog_ = clock_.now();
+        log_.UpdateSystemLog(-1, log_.ApplicationList, std::to_string(messId),
+                             "  SP: Spool full (" + std::to_string(SpoolMax) + " messages), new mail refused");
+    }
+    return false;
+}
+
+bool InputQueue::KeepInSpool(const std::vector<spool::SpooledMessage>& batch)
 {
     if (!spool_)
-        return Kept::Yes;
-    const MessageType& m = InputQue[static_cast<std::size_t>(index)].Mess;
-    const std::string id = std::to_string(m.MessId);
-    if (spool_->Count() >= SpoolMax) {
-        // Said once a minute, not once a mail.
-        if (lastFullLog_.isZero() || clock_.now().days() - lastFullLog_.days() >= 60.0 / 86400.0) {
-            lastFullLog_ = clock_.now();
-            log_.UpdateSystemLog(-1, log_.ApplicationList, id,
-                                 "  SP: Spool full (" + std::to_string(SpoolMax) + " messages), new mail refused");
-        }
-        return Kept::Full;
-    }
+        return true;
     std::string why;
-    const auto taken = clock_.now().toDateTime().toMSecsSinceEpoch();
-    if (!spool_->Keep(m.MessId, m.ConCatMe(), taken, &why)) {
+    if (spool_->KeepAll(batch, &why))
+        return true;
+    for (const spool::SpooledMessage& m : batch) {
+        const std::string id = std::to_string(m.messId);
         log_.UpdateSystemLog(-1, log_.ApplicationList, id, "  SP: Spool did not keep message " + id + ": " + why);
-        return Kept::Failed;
     }
-    return Kept::Yes;
+    return false;
 }
 
 void InputQueue::DropFromSpool(std::int32_t messId)

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace smtpin {
 class Clock;
@@ -33,6 +34,8 @@ struct QueueSlot {
     std::string LastStatus;
     // When the slot was taken, in the queue's own count: sends again go oldest first.
     std::uint64_t Taken = 0;
+    // Its page waits for the spool's next commit: not on disk, never sent.
+    bool Staged = false;
 };
 
 // The messages handed to the switch and not yet deleted by it, and the
@@ -99,10 +102,12 @@ public:
     // The spool that keeps every message created here until its DELETE;
     // without one (tests of the queue alone) nothing is kept on disk.
     void AttachSpool(spool::Spool* spool) { spool_ = spool; }
-    // Commits the slot's message to the spool; false (and logged) when the
-    // spool is full or refused it: the caller must not answer 250.
-    enum class Kept { Yes, Full, Failed };
-    Kept KeepInSpool(int index);
+    // Room in the spool for one more message beside those staged for the
+    // next commit; false (said once a minute) when SPOOL_MAX is reached.
+    bool SpoolRoom(int staged, std::int32_t messId);
+    // Commits the batch to the spool at one sync; false (and logged for
+    // each) when the spool refused it: none of them may be answered 250.
+    bool KeepInSpool(const std::vector<spool::SpooledMessage>& batch);
     // Takes back a message kept and then refused before its reply.
     void DropFromSpool(std::int32_t messId);
     // At start-up: the spooled messages back into the queue, oldest first;

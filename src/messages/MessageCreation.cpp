@@ -18,18 +18,23 @@ MessageCreation::MessageCreation(const Clock& clock, SystemLog& log, db::Catalog
                                  db::ClientRegistration& registration, InputQueue& queue, HubLinkPort& link)
     : clock_(clock), log_(log), db_(db), registration_(registration), queue_(queue), link_(link)
 {
+    // Zero time: the mails that ended in this pass of the event loop go
+    // together, once it has handled what was pending.
+    commitTimer_.setSingleShot(true);
+    commitTimer_.setInterval(0);
+    QObject::connect(&commitTimer_, &QTimer::timeout, [this] { commitPending(); });
 }
 
-Taken MessageCreation::SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
-                                  DateSerial requested, const std::string& machine,
-                                  const std::string& interfaceAddress)
+Taken MessageCreation::Submit(std::string& message, const std::string& pagerNumber, const std::string& hash,
+                              DateSerial requested, const std::string& machine, const std::string& interfaceAddress,
+                              Done done)
 {
     if (message.size() > kMaxMessageLength) {
         log_.ApplicationLine("  SM: Message of " + std::to_string(message.size()) + " characters cut to " +
                              std::to_string(kMaxMessageLength));
         message.resize(kMaxMessageLength);
     }
-    if (!link_.PageRoom()) {
+    if (!link_.PageRoom(staged())) {
         log_.ApplicationLine("  SM: Link buffer full, message refused");
         return Taken::LinkBusy;
     }
@@ -40,6 +45,7 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
     }
     QueueSlot& slot = queue_.slot(index);
     slot.Free = false;
+    slot.Staged = true;
     slot.Group = words::GROUPCHECK;
     slot.QueueName = words::INPUTQ;
 
@@ -60,22 +66,73 @@ Taken MessageCreation::SendMessage(std::string& message, const std::string& page
         queue_.InitQueueSlot(index);
         return Taken::NoMessageId;
     }
-    const std::string text = record.ConCatMe();
-    const std::string id = std::to_string(record.MessId);
-    // On disk before anything answers 250; the spool logs why it would not.
-    if (const auto kept = queue_.KeepInSpool(index); kept != InputQueue::Kept::Yes) {
+    if (!queue_.SpoolRoom(staged(), record.MessId)) {
         queue_.InitQueueSlot(index);
-        return kept == InputQueue::Kept::Full ? Taken::SpoolFull : Taken::SpoolFailed;
+        return Taken::SpoolFull;
     }
-    if (!queue_.SendToSwitch(text, queue_.switchId(), Traffic::Page)) {
+    staged_.push_back({index, {record.MessId, record.ConCatMe(), clock_.now().toDateTime().toMSecsSinceEpoch()},
+                       std::move(done)});
+    // Started once per batch: started again, it would wait behind every new event.
+    if (!commitTimer_.isActive())
+        commitTimer_.start();
+    return Taken::Staged;
+}
+
+Taken MessageCreation::SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
+                                   DateSerial requested, const std::string& machine,
+                                   const std::string& interfaceAddress)
+{
+    Taken answer = Taken::SpoolFailed;
+    const Taken now = Submit(message, pagerNumber, hash, requested, machine, interfaceAddress,
+                             [&answer](Taken t) { answer = t; });
+    if (now != Taken::Staged)
+        return now;
+    commitPending();
+    return answer;
+}
+
+void MessageCreation::commitPending()
+{
+    commitTimer_.stop();
+    if (staged_.empty())
+        return;
+    // Answers may start new mails on their sessions: those form the next batch.
+    std::vector<StagedPage> batch;
+    batch.swap(staged_);
+    std::vector<spool::SpooledMessage> kept;
+    kept.reserve(batch.size());
+    for (const StagedPage& page : batch)
+        kept.push_back(page.kept);
+    // On disk before anything goes to the switch or answers 250; the spool
+    // logs why it would not.
+    const bool onDisk = queue_.KeepInSpool(kept);
+    std::vector<Taken> answers;
+    answers.reserve(batch.size());
+    for (const StagedPage& page : batch)
+        answers.push_back(handOver(page, onDisk));
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        if (batch[i].done)
+            batch[i].done(answers[i]);
+}
+
+Taken MessageCreation::handOver(const StagedPage& page, bool kept)
+{
+    QueueSlot& slot = queue_.slot(page.slot);
+    slot.Staged = false;
+    if (!kept) {
+        queue_.InitQueueSlot(page.slot);
+        return Taken::SpoolFailed;
+    }
+    const std::string id = std::to_string(page.kept.messId);
+    if (!queue_.SendToSwitch(page.kept.record, queue_.switchId(), Traffic::Page)) {
         // Refused, so the sender keeps the mail and tries again later.
-        queue_.DropFromSpool(record.MessId);
-        queue_.InitQueueSlot(index);
+        queue_.DropFromSpool(page.kept.messId);
+        queue_.InitQueueSlot(page.slot);
         log_.UpdateSystemLog(-1, log_.ApplicationList, id, "  SM: Link buffer full, message refused and slot freed");
         return Taken::LinkBusy;
     }
     link_.AddToClientLogRing("-->MSG");
-    queue_.LogForSlot(index, id, "  SM: Adding new mess " + text);
+    queue_.LogForSlot(page.slot, id, "  SM: Adding new mess " + page.kept.record);
     return Taken::Queued;
 }
 

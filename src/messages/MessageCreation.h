@@ -1,11 +1,16 @@
 #pragma once
 
 #include "platform/DateSerial.h"
+#include "spool/Spool.h"
+
+#include <QTimer>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace smtpin {
 class Clock;
@@ -21,9 +26,10 @@ namespace smtpin::messages {
 class HubLinkPort;
 class InputQueue;
 
-// What became of a message handed to SendMessage.
+// What became of a message handed to SendMessage or Submit.
 enum class Taken {
-    Queued,      // in a slot and with the link, tracked until the switch deletes it
+    Queued,      // on disk, in a slot and with the link, tracked until the switch deletes it
+    Staged,      // waits for the next commit; the answer comes then
     QueueFull,   // no free slot
     LinkBusy,    // the link's buffer holds its limit of pages
     SpoolFull,      // the spool holds SPOOL_MAX pages
@@ -46,16 +52,37 @@ public:
     MessageCreation(const Clock& clock, SystemLog& log, db::CatalogueConnection& db,
                     db::ClientRegistration& registration, InputQueue& queue, HubLinkPort& link);
 
-    // Queued when the message got a slot and the link took its record; the
-    // caller's text is cut to 160 characters either way.
+    // The answer for a staged page, once its commit is done: Queued,
+    // SpoolFailed or LinkBusy.
+    using Done = std::function<void(Taken)>;
+
+    // Takes a slot and stages the page for the next commit (Staged; done
+    // is called after that commit), or refuses it now (done is never
+    // called). The caller's text is cut to 160 characters either way.
+    Taken Submit(std::string& message, const std::string& pagerNumber, const std::string& hash, DateSerial requested,
+                 const std::string& machine, const std::string& interfaceAddress, Done done);
+    // Submit and its commit at once: the final answer.
     Taken SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
-                     DateSerial requested, const std::string& machine, const std::string& interfaceAddress);
+                      DateSerial requested, const std::string& machine, const std::string& interfaceAddress);
+    // Every staged page to disk in one transaction and one sync, then to
+    // the link, then its answer, in the order staged. Runs by itself once
+    // the event loop has handled what was pending.
+    void commitPending();
+    int staged() const { return static_cast<int>(staged_.size()); }
     std::int32_t GetDefMessId();
 
     // Set by start-up from GetDefMessId.
     std::int32_t DefaultStartMessId = 0;
 
 private:
+    struct StagedPage {
+        std::int16_t slot;
+        spool::SpooledMessage kept;
+        Done done;
+    };
+    // After the commit: the page to the link, or its slot back.
+    Taken handOver(const StagedPage& page, bool kept);
+
     // Uniform over [0, 864000], drawn from a generator seeded from the clock now.
     std::int32_t randomOffset();
 
@@ -66,6 +93,8 @@ private:
     InputQueue& queue_;
     HubLinkPort& link_;
     std::mt19937_64 random_;
+    std::vector<StagedPage> staged_;
+    QTimer commitTimer_;
 };
 
 }  // namespace smtpin::messages

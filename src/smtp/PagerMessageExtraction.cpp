@@ -150,7 +150,7 @@ void PagerMessageExtraction::logDecoding(const PagerText& found)
             (found.charset.empty() || found.unknownCharset ? codePage_.name() : found.charset) + ", read as ?");
 }
 
-MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& record)
+MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& record, Done done)
 {
     // The session's own decoding only finds the early end; the mail is read whole here.
     record.Base64Mode = false;
@@ -196,7 +196,7 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
     }
     if (MailMessage == kNull)
         MailMessage.clear();
-    return hand();
+    return hand(std::move(done));
 }
 
 MailOutcome PagerMessageExtraction::refuse(const Fields& fields)
@@ -210,29 +210,30 @@ MailOutcome PagerMessageExtraction::refuse(const Fields& fields)
     return MailOutcome::NoPagerNumber;
 }
 
-MailOutcome PagerMessageExtraction::hand()
+MailOutcome PagerMessageExtraction::hand(Done done)
 {
-    const MailOutcome taken = send_ ? send_(MailMessage, MailPagerPin, MailMessageHash, MailTimeRequested,
-                                            MailMachineName, MailInterfaceAddress)
-                                    : MailOutcome::QueueFull;
-    if (taken == MailOutcome::LinkBusy) {
-        log(logTick_() + "\tXML: Link buffer full, message not processed");
-        return taken;
+    if (!send_)
+        return tell(MailOutcome::QueueFull);
+    const MailOutcome taken = send_(MailMessage, MailPagerPin, MailMessageHash, MailTimeRequested, MailMachineName,
+                                    MailInterfaceAddress, [this, done = std::move(done)](MailOutcome late) {
+                                        const MailOutcome outcome = tell(late);
+                                        if (done)
+                                            done(outcome);
+                                    });
+    return taken == MailOutcome::Pending ? taken : tell(taken);
+}
+
+MailOutcome PagerMessageExtraction::tell(MailOutcome taken)
+{
+    switch (taken) {
+    case MailOutcome::Queued: log(logTick_() + "\tXML: Mail Processed OK"); return taken;
+    case MailOutcome::LinkBusy: log(logTick_() + "\tXML: Link buffer full, message not processed"); return taken;
+    case MailOutcome::NoMessageId: log(logTick_() + "\tXML: No message id available, message not processed"); return taken;
+    case MailOutcome::CannotStore: log(logTick_() + "\tXML: Page not stored, message not processed"); return taken;
+    default: break;
     }
-    if (taken == MailOutcome::NoMessageId) {
-        log(logTick_() + "\tXML: No message id available, message not processed");
-        return taken;
-    }
-    if (taken == MailOutcome::CannotStore) {
-        log(logTick_() + "\tXML: Page not stored, message not processed");
-        return taken;
-    }
-    if (taken != MailOutcome::Queued) {
-        log(logTick_() + "\tXML: Queue full, message not processed");
-        return MailOutcome::QueueFull;
-    }
-    log(logTick_() + "\tXML: Mail Processed OK");
-    return MailOutcome::Queued;
+    log(logTick_() + "\tXML: Queue full, message not processed");
+    return MailOutcome::QueueFull;
 }
 
 }  // namespace smtpin

@@ -24,11 +24,12 @@ namespace db { class CatalogueConnection; }
 // message creation.
 class PagerMessageExtraction final : public PagerMessageParser {
 public:
-    // Message creation's SendMessage: Queued, QueueFull or LinkBusy. It may
-    // shorten the message text it is given.
+    // Message creation's Submit: Queued, Pending (done gets the outcome
+    // after the commit) or a refusal. It may shorten the message text it is given.
     using SendFunction = std::function<MailOutcome(std::string& message, const std::string& pagerPin,
-                                            const std::string& hash, DateSerial requested,
-                                            const std::string& machine, const std::string& interfaceAddress)>;
+                                                   const std::string& hash, DateSerial requested,
+                                                   const std::string& machine, const std::string& interfaceAddress,
+                                                   Done done)>;
 
     // Longest pager number, hash, machine name and interface address passed on.
     static constexpr std::size_t kMaxFieldLength = 255;
@@ -37,7 +38,7 @@ public:
     PagerMessageExtraction(const Clock& clock, SystemLog& log, db::CatalogueConnection& db,
                            std::function<std::string()> logTick, SendFunction send);
 
-    MailOutcome ParsePagerMessage(int index, SMTPSocketType& record) override;
+    MailOutcome ParsePagerMessage(int index, SMTPSocketType& record, Done done) override;
 
     // Text between the first start tag that has an end tag after it, or "NULL".
     static std::string GetTagValue(std::string_view text, std::string_view name);
@@ -66,7 +67,9 @@ private:
     void readFields(std::string_view mailText, Fields& fields);
     void logDecoding(const PagerText& found);
     MailOutcome refuse(const Fields& fields);
-    MailOutcome hand();
+    MailOutcome hand(Done done);
+    // The log line of what became of the page; the outcome as the session takes it.
+    MailOutcome tell(MailOutcome taken);
     // Keeps a field from breaking the record text or the hub stream.
     void cleanField(std::string& value, const char* field, std::size_t limit);
 

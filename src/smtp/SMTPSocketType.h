@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace smtpin {
@@ -62,6 +63,12 @@ struct SMTPSocketType {
     int Errors = 0;
     // Bytes dropped after the mail's early end, told at its ".".
     std::uint64_t Discarded = 0;
+    // The mail's page waits for its commit: no further line is handled
+    // until its reply is out, and the session is never closed as idle.
+    bool AwaitingCommit = false;
+    // This connection among all the listener took: an answer that comes
+    // after its sender left must not reach the next one on the socket.
+    std::uint64_t Serial = 0;
 
     bool inMail() const { return Phase == SessionPhase::Data || Phase == SessionPhase::AfterEarlyEnd ||
                                  Phase == SessionPhase::Overflow; }
@@ -77,13 +84,16 @@ enum class MailOutcome {
     TryLater,        // the siren table could not be read: try again later
     NoMessageId,     // no message id can be had now: try again later
     BadField,        // a field holds markup: never
+    Pending,         // waits for the spool's next commit; the outcome comes then
 };
 
 // Turns a finished mail into a pager message.
 class PagerMessageParser {
 public:
+    // The outcome of a mail answered Pending, once its commit is done.
+    using Done = std::function<void(MailOutcome)>;
     virtual ~PagerMessageParser() = default;
-    virtual MailOutcome ParsePagerMessage(int index, SMTPSocketType& record) = 0;
+    virtual MailOutcome ParsePagerMessage(int index, SMTPSocketType& record, Done done) = 0;
 };
 
 }  // namespace smtpin

@@ -204,7 +204,8 @@ void SmtpListener::walkSocket(int i)
         ReOPENPort(0);
     }
     SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(i)];
-    if (i > 0 && socket(i).state() == SocketControl::Connected && (rec.Deadline < now || rec.SessionEnd < now)) {
+    if (i > 0 && socket(i).state() == SocketControl::Connected && !rec.AwaitingCommit &&
+        (rec.Deadline < now || rec.SessionEnd < now)) {
         if (rec.SessionEnd < now)
             log(tick() + "SYS: TCP Timer: Session on email socket[" + std::to_string(i) +
                 "] open longer than SESSION_MAX, closing");
@@ -391,7 +392,7 @@ int SmtpListener::longestIdle(const std::string& from, double quietDays) const
         const SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(i)];
         // A session inside a mail is never cut short, however slow.
         if (wskSMTP[static_cast<size_t>(i)]->state() != SocketControl::Connected ||
-            rec.Phase != SessionPhase::Command || rec.MailGiven || quietSince < rec.LastLine ||
+            rec.Phase != SessionPhase::Command || rec.MailGiven || rec.AwaitingCommit || quietSince < rec.LastLine ||
             (!from.empty() && rec.RemoteIP != from))
             continue;
         if (found < 0 || rec.LastLine < SMTPSockets[static_cast<size_t>(found)].LastLine)
@@ -474,6 +475,7 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
             return;
         }
         SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(n)];
+        rec.Serial = ++connections_;
         rec.RemoteIP = sock.remoteHostIP();
         rec.RemotePort = std::to_string(sock.remotePort());
         log("Accept request id [" + id + "] Socket " + std::to_string(n) + "  Remote IP " + rec.RemoteIP +
@@ -497,14 +499,32 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
     }
 }
 
-void SmtpListener::wskSMTP_DataArrival(int index, long)
+void SmtpListener::wskSMTP_DataArrival(int index, long) { readLines(index, false); }
+
+bool SmtpListener::connected(int index) const
+{
+    return wskSMTP.at(static_cast<size_t>(index))->state() == SocketControl::Connected;
+}
+
+void SmtpListener::resume(int index) { readLines(index, true); }
+
+void SmtpListener::senderGone(int index, const std::string& reply)
+{
+    ++counters_.senderGone;
+    log("soc[" + std::to_string(index) + "] SMTP: Sender left before its reply: " + reply);
+}
+
+void SmtpListener::readLines(int index, bool held)
 {
     SocketControl& sock = socket(index);
     SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(index)];
     bool progress = false;
     try {
-        // In pieces, so a burst never sits in memory whole.
-        while (sock.bytesReceived() > 0) {
+        if (held)
+            progress = session(index).GetNextCommand();
+        // In pieces, so a burst never sits in memory whole; a session whose
+        // mail waits for its commit leaves the rest in the socket.
+        while (!rec.AwaitingCommit && sock.bytesReceived() > 0) {
             rec.Received += sock.receive(static_cast<long>(SmtpSession::kMaxLine));
             progress = session(index).GetNextCommand() || progress;
         }

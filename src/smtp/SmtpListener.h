@@ -53,6 +53,7 @@ public:
         std::uint64_t sessions = 0;        // greeted
         std::uint64_t tlsSessions = 0;     // of those, upgraded to TLS
         std::uint64_t tlsFailures = 0;     // handshakes failed or not finished in time
+        std::uint64_t senderGone = 0;      // mails whose sender left before their reply
     };
 
     // Settings, from the start-up settings.
@@ -130,6 +131,12 @@ private:
     void count(int replyCode) override;
     SessionPort::Tls tls(int index) const override;
     void StartTls(int index) override;
+    bool connected(int index) const override;
+    void resume(int index) override;
+    void senderGone(int index, const std::string& reply) override;
+    // Hands what the socket received to its session; held: the lines it
+    // already holds first.
+    void readLines(int index, bool held);
     void wskSMTP_TlsReady(int index);
     SmtpSession& session(int index) { return *sessions_.at(static_cast<size_t>(index)); }
     void loadSocket(int index);
@@ -167,6 +174,7 @@ private:
     int LastSocket = 1;
     int HighestSocket = 0;
     long LogTick = 0;
+    std::uint64_t connections_ = 0;   // accepted so far: each session's serial
     bool ListenerReady = false;
     DateSerial ListenerRestartTime;
     std::array<SMTPSocketType, kRecords> SMTPSockets;

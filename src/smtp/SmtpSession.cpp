@@ -102,7 +102,8 @@ bool SmtpSession::GetNextCommand()
     // A line ends at LF, with or without CR before it; a bare CR is data.
     bool progress = false;
     size_t pos = 0;
-    while (pos < text.size() && rec.Phase != SessionPhase::Closing && rec.Phase != SessionPhase::Handshake) {
+    while (pos < text.size() && rec.Phase != SessionPhase::Closing && rec.Phase != SessionPhase::Handshake &&
+           !rec.AwaitingCommit) {
         const size_t k = text.find('\n', pos);
         if (k == std::string::npos)
             break;
@@ -129,6 +130,11 @@ bool SmtpSession::GetNextCommand()
     }
     if (rec.Phase == SessionPhase::Closing || rec.Phase == SessionPhase::Handshake)
         return progress;
+    if (rec.AwaitingCommit) {
+        // Handled once the reply is out, in the order they came.
+        rec.Pending = text.substr(pos);
+        return progress;
+    }
     if (rec.LineOverflow) {
         if (pos < text.size()) {
             discardLongLine(text.size() - pos);
@@ -596,19 +602,51 @@ constexpr EndOfDataReply kEndOfData[] = {
 
 void SmtpSession::processDend()
 {
-    const MailOutcome outcome = parser_.ParsePagerMessage(index_, rec_);
+    const std::uint64_t serial = rec_.Serial;
+    const MailOutcome outcome = parser_.ParsePagerMessage(
+        index_, rec_, [this, serial](MailOutcome late) { Answered(serial, late); });
+    if (outcome == MailOutcome::Pending) {
+        rec_.AwaitingCommit = true;
+        return;
+    }
+    answer(outcome);
+}
+
+namespace {
+
+const EndOfDataReply& replyFor(MailOutcome outcome)
+{
     const auto* r = std::find_if(std::begin(kEndOfData), std::end(kEndOfData),
                                  [&](const EndOfDataReply& e) { return e.outcome == outcome; });
-    if (r == std::end(kEndOfData))
-        r = &kEndOfData[3];   // an outcome without a reply of its own: try again later
-    SendReply(r->reply);
-    if (r->code == 250) {
-        port_.count(250);
+    // An outcome without a reply of its own: try again later.
+    return r == std::end(kEndOfData) ? kEndOfData[3] : *r;
+}
+
+}  // namespace
+
+void SmtpSession::answer(MailOutcome outcome)
+{
+    const EndOfDataReply& r = replyFor(outcome);
+    SendReply(r.reply);
+    port_.count(r.code);
+    if (r.code == 250)
         caption("Command: DEND Reply: OK");
-    } else {
-        port_.count(r->code);
-        caption(r->code == 554 ? "Command: DEND Reply: 554 NOT PROCESSED" : "Command: DEND Reply: 451 TRY LATER");
+    else
+        caption(r.code == 554 ? "Command: DEND Reply: 554 NOT PROCESSED" : "Command: DEND Reply: 451 TRY LATER");
+}
+
+void SmtpSession::Answered(std::uint64_t serial, MailOutcome outcome)
+{
+    if (rec_.Serial != serial || !rec_.AwaitingCommit || !port_.connected(index_)) {
+        // The page went on as any other; only its reply has nowhere to go.
+        port_.senderGone(index_, replyFor(outcome).reply);
+        if (rec_.Serial == serial)
+            rec_.AwaitingCommit = false;
+        return;
     }
+    rec_.AwaitingCommit = false;
+    answer(outcome);
+    port_.resume(index_);
 }
 
 }  // namespace smtpin

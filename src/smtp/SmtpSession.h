@@ -3,6 +3,7 @@
 #include "smtp/SMTPSocketType.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,12 @@ public:
     virtual Tls tls(int index) const = 0;
     // After STARTTLS's reply: the handshake, once that reply is out.
     virtual void StartTls(int index) = 0;
+    // The socket still carries the session's connection.
+    virtual bool connected(int index) const = 0;
+    // A mail's late reply is out: the lines already read are handled, then the socket.
+    virtual void resume(int index) = 0;
+    // A sender left before the reply to its mail; what that reply was.
+    virtual void senderGone(int index, const std::string& reply) = 0;
 };
 
 // The SMTP conversation of one socket: splits received text into lines,
@@ -60,6 +67,9 @@ public:
     void Evict();
     // The handshake is done: the session starts afresh, EHLO first.
     void TlsStarted();
+    // The outcome of the mail whose page waited for its commit, for the
+    // connection serial names.
+    void Answered(std::uint64_t serial, MailOutcome outcome);
 
     // A command word and what runs it.
     struct Entry {
@@ -85,6 +95,8 @@ private:
     void startMailOverflow();
     void endOfData(const std::string& logText, bool early);
     void processDend();
+    // The one reply to the end of a mail's data.
+    void answer(MailOutcome outcome);
     void endMail();
     bool closing() const;
     void appendBody(SMTPSocketType& rec, const std::string& line);

@@ -149,41 +149,49 @@ bool Spool::deleteForgotten(std::string* why)
 
 bool Spool::Keep(std::int32_t messId, const std::string& record, std::int64_t taken, std::string* why)
 {
-    if (!open_) {
-        if (why)
-            *why = "the spool is not open";
+    return KeepAll({{messId, record, taken}}, why);
+}
+
+bool Spool::KeepAll(const std::vector<SpooledMessage>& batch, std::string* why)
+{
+    auto fail = [&](const std::string& text) {
+        if (why && why->empty())
+            *why = text;
         return false;
-    }
+    };
+    if (why)
+        why->clear();
+    if (!open_)
+        return fail("the spool is not open");
     QSqlDatabase db = QSqlDatabase::database(name_, false);
-    if (!db.transaction()) {
-        if (why)
-            *why = db.lastError().text().toStdString();
-        return false;
-    }
+    if (!db.transaction())
+        return fail(db.lastError().text().toStdString());
     const int before = count_;
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO Spool (MessId, Seq, Taken, Record) VALUES (?, ?, ?, ?)"));
-    q.addBindValue(messId);
-    q.addBindValue(static_cast<qint64>(seq_ + 1));
-    q.addBindValue(static_cast<qint64>(taken));
-    q.addBindValue(QByteArray(record.data(), static_cast<qsizetype>(record.size())));
     bool ok = deleteForgotten(why);
-    if (ok && !q.exec()) {
-        ok = false;
-        if (why)
-            *why = errorOf(q);
+    std::int64_t seq = seq_;
+    for (std::size_t i = 0; ok && i < batch.size(); ++i) {
+        const SpooledMessage& m = batch[i];
+        q.bindValue(0, m.messId);
+        q.bindValue(1, static_cast<qint64>(++seq));
+        q.bindValue(2, static_cast<qint64>(m.taken));
+        q.bindValue(3, QByteArray(m.record.data(), static_cast<qsizetype>(m.record.size())));
+        ok = q.exec() || fail(errorOf(q));
     }
     if (!ok || !db.commit()) {
-        if (why && why->empty())
-            *why = db.lastError().text().toStdString();
+        fail(db.lastError().text().toStdString());
         db.rollback();
         count_ = before;
         return false;
     }
     forgotten_.clear();
-    ++count_;
-    ++seq_;
-    track(messId, taken);
+    count_ += static_cast<int>(batch.size());
+    seq_ = seq;
+    ++commits_;
+    messagesCommitted_ += batch.size();
+    for (const SpooledMessage& m : batch)
+        track(m.messId, m.taken);
     return true;
 }
 

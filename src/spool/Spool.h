@@ -43,6 +43,12 @@ public:
     // Committed to disk when true; why says what failed otherwise. Messages
     // forgotten since the last commit go in the same transaction.
     bool Keep(std::int32_t messId, const std::string& record, std::int64_t taken, std::string* why);
+    // Every message of the batch in one transaction and one sync, in its
+    // order; none of them when false.
+    bool KeepAll(const std::vector<SpooledMessage>& batch, std::string* why);
+    // Transactions committed by Keep and KeepAll, and the messages they held.
+    std::uint64_t Commits() const { return commits_; }
+    std::uint64_t MessagesCommitted() const { return messagesCommitted_; }
     // Deleted by the switch: removed with the next commit (a crash before it
     // only sends the message again, which the switch knows by its id).
     void Forget(std::int32_t messId);
@@ -69,6 +75,8 @@ private:
     bool open_ = false;
     int count_ = 0;
     std::int64_t seq_ = 0;
+    std::uint64_t commits_ = 0;
+    std::uint64_t messagesCommitted_ = 0;
     std::vector<std::int32_t> forgotten_;
     // When each page still waiting was taken, for the age of the oldest.
     std::map<std::int32_t, std::int64_t> takenOf_;

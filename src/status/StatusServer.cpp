@@ -65,6 +65,12 @@ std::string MetricsText(const Snapshot& s)
     metric(out, "smtpin_queue_depth", "gauge", "Messages in the input queue.", s.queueDepth);
     metric(out, "smtpin_queue_size", "gauge", "Slots of the input queue.", s.queueSize);
     metric(out, "smtpin_spool_depth", "gauge", "Pages in the spool, not yet deleted by the switch.", s.spoolDepth);
+    metric(out, "smtpin_spool_commits_total", "counter", "Commits that put new pages on disk, one sync each.",
+           static_cast<double>(s.spoolCommits));
+    metric(out, "smtpin_spool_pages_committed_total", "counter", "New pages those commits put on disk.",
+           static_cast<double>(s.pagesCommitted));
+    metric(out, "smtpin_smtp_sender_gone_total", "counter", "Mails whose sender left before their reply.",
+           static_cast<double>(s.senderGone));
     metric(out, "smtpin_pages_waiting", "gauge", "Pages answered 250 and not yet deleted by the switch.",
            s.pagesWaiting);
     metric(out, "smtpin_oldest_page_age_seconds", "gauge",

@@ -35,6 +35,9 @@ struct Snapshot {
     int queueDepth = 0;
     int queueSize = 0;
     int spoolDepth = 0;
+    std::uint64_t spoolCommits = 0;    // transactions that put pages on disk
+    std::uint64_t pagesCommitted = 0;  // pages they held
+    std::uint64_t senderGone = 0;      // mails whose sender left before their reply
     std::uint64_t logins = 0;
     std::uint64_t recordsSent = 0;
     std::uint64_t recordsDeleted = 0;

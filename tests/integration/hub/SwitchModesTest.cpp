@@ -75,8 +75,19 @@ TEST_P(SwitchModes, AfterAnOutageUnderLoadTheLinkComesBackOnceAndDrains)
         tick();
     ASSERT_FALSE(link->Connected());
 
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 98; ++i)
         ASSERT_EQ(page("outage " + std::to_string(i)), messages::Taken::Queued) << i;
+    // Pages staged for the next commit wait here too while the link is down.
+    std::vector<messages::Taken> answers;
+    const auto stage = [&](std::string text) {
+        return creation->Submit(text, "4711", "hash", clock.now(), "MAILHOST", "10.0.0.5",
+                                [&](messages::Taken t) { answers.push_back(t); });
+    };
+    ASSERT_EQ(stage("outage 98"), messages::Taken::Staged);
+    ASSERT_EQ(stage("outage 99"), messages::Taken::Staged);
+    EXPECT_EQ(stage("one too many"), messages::Taken::LinkBusy);
+    creation->commitPending();
+    EXPECT_EQ(answers, std::vector<messages::Taken>(2, messages::Taken::Queued));
     EXPECT_EQ(page("one too many"), messages::Taken::LinkBusy);
     EXPECT_EQ(busySlots(), 100);
 

@@ -24,13 +24,28 @@ struct RecordingParser : PagerMessageParser {
     };
     std::vector<Mail> mails;
     MailOutcome outcome = MailOutcome::Queued;
+    // Each mail waits for a commit the test makes with commit().
+    bool deferred = false;
+    std::vector<Done> waiting;
 
-    MailOutcome ParsePagerMessage(int index, SMTPSocketType& r) override
+    MailOutcome ParsePagerMessage(int index, SMTPSocketType& r, Done done) override
     {
         mails.push_back({index, r.Body, r.Decoded, r.Base64Mode, r.QPMode});
         r.Base64Mode = false;
         r.QPMode = false;
-        return outcome;
+        if (!deferred)
+            return outcome;
+        waiting.push_back(std::move(done));
+        return MailOutcome::Pending;
+    }
+
+    // The commit of every mail waiting: each told the outcome, in order.
+    void commit()
+    {
+        std::vector<Done> batch;
+        batch.swap(waiting);
+        for (Done& done : batch)
+            done(outcome);
     }
 };
 

@@ -260,6 +260,38 @@ TEST(SmtpListener, FullPoolClosesTheLongestIdleSession)
     EXPECT_EQ(h.listener.counters().refused.at(421), 3u);
 }
 
+// A session whose mail waits for its commit is never closed as idle nor to
+// make room; a reply whose sender left never reaches the next connection.
+TEST(SmtpListener, ASessionWaitingForItsCommitIsKeptAndItsReplyNeverStrays)
+{
+    SmtpHarness h(1);
+    h.parser.deferred = true;
+    const std::string mail = "DATA\r\n<PagerMessage><PagerPin>1</PagerPin></PagerMessage>\r\n.\r\n";
+    auto a = h.connectGreeted();
+    a->send(mail);
+    ASSERT_TRUE(h.waitLines(*a, 2));
+    h.clock.advanceSeconds(20);
+    h.tick();
+    TestClient b;
+    ASSERT_TRUE(b.connectTo(h.port));
+    ASSERT_TRUE(h.waitLines(b, 1));
+    EXPECT_EQ(b.lines()[0], "421 VORN_SMTP_Server Service not available, closing transmission channel");
+    h.parser.commit();
+    ASSERT_TRUE(h.waitLines(*a, 3));
+    EXPECT_EQ(a->lines()[2], "250 OK");
+
+    a->send(mail);
+    ASSERT_TRUE(h.waitLines(*a, 4));
+    a->close();
+    h.settle();
+    auto c = h.connectGreeted();   // the same socket, a new connection
+    h.parser.commit();
+    h.settle();
+    EXPECT_EQ(c->lines().size(), 1u);
+    EXPECT_TRUE(h.loggedContaining("SMTP: Sender left before its reply: 250 OK"));
+    EXPECT_EQ(h.listener.counters().senderGone, 1u);
+}
+
 // One address holds at most its share; its own quietest session makes room
 // (a relay's cached connections), else it is told to wait.
 TEST(SmtpListener, OneAddressHoldsAtMostItsShareOfThePool)

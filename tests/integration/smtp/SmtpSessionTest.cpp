@@ -244,6 +244,50 @@ TEST_F(SessionTest, RefusalsOfTheMailAreReplied)
     }
 }
 
+// A mail whose page waits for its commit: the replies before any commit,
+// then after each commit in turn.
+struct CommitDialogue {
+    const char* name;
+    std::string sent;
+    MailOutcome outcome;
+    std::vector<std::vector<std::string>> stages;
+};
+
+TEST_F(SessionTest, AMailWaitingForItsCommitHoldsTheLinesAfterIt)
+{
+    const std::string mail = "DATA\r\n" + kPage + "\r\n.\r\n";
+    const std::string k252 = "252 VORN_SMTP_Server Cannot VRFY user";
+    const CommitDialogue dialogues[] = {
+        {"pipelined commands are answered after the mail's reply, in order",
+         "HELO x\r\nMAIL FROM:<a>\r\nRCPT TO:<b>\r\n" + mail + "VRFY x\r\nNOOP\r\n", MailOutcome::Queued,
+         {{"250 VORN_SMTP_Server", "250 OK", "250 OK", "354 OK"}, {"250 OK", k252, "250 OK"}}},
+        {"the early end waits too, and what follows up to its dot stays data",
+         "DATA\r\n" + kPage + "\r\nQUIT\r\n.\r\nVRFY x\r\n", MailOutcome::Queued,
+         {{"354 OK"}, {"250 OK", k252}}},
+        {"a commit that failed answers 451 and the session goes on", mail + "NOOP\r\n", MailOutcome::CannotStore,
+         {{"354 OK"}, {"451 VORN_SMTP_Server Cannot store the page, try again later", "250 OK"}}},
+        {"a second mail in the same write waits for a commit of its own", mail + mail + "NOOP\r\n",
+         MailOutcome::Queued, {{"354 OK"}, {"250 OK", "354 OK"}, {"250 OK", "250 OK"}}},
+    };
+    h.parser.deferred = true;
+    for (const CommitDialogue& d : dialogues) {
+        SCOPED_TRACE(d.name);
+        h.parser.outcome = d.outcome;
+        auto c = h.connectGreeted();
+        c->send(d.sent);
+        std::vector<std::string> expected{c->lines().front()};
+        for (size_t stage = 0; stage < d.stages.size(); ++stage) {
+            if (stage > 0)
+                h.parser.commit();
+            expected.insert(expected.end(), d.stages[stage].begin(), d.stages[stage].end());
+            EXPECT_TRUE(h.waitLines(*c, expected.size()));
+            h.settle();
+            EXPECT_EQ(c->lines(), expected) << "after commit " << stage;
+        }
+        EXPECT_TRUE(h.parser.waiting.empty());
+    }
+}
+
 TEST_F(SessionTest, OversizedMailGets552AndSessionGoesOn)
 {
     h.listener.setSocketTimeout(60.0 / 86400.0);

@@ -162,6 +162,84 @@ TEST_P(QueueSpool, ARestartRestoresIdsAndTextsOldestFirstAndOverflowsAsSlotsFree
     EXPECT_EQ(countContaining(c->drain(), "AIQF: Request DELETE message 1000005 (still in the spool"), 1);
 }
 
+// Pages staged in one pass go to disk in one commit, then to the link, then
+// their answers, each in the order staged.
+class GroupCommit : public QueueSpool {
+protected:
+    Taken submit(const std::string& text)
+    {
+        std::string t = text;
+        return creation->Submit(t, "4711", "h", clock.now(), "M", "1.2.3.4", [this, text](Taken answer) {
+            events.push_back("answer " + text + (answer == Taken::Queued ? "" : " refused"));
+            if (text == "first" && answerStagesAnother) {
+                EXPECT_EQ(submit("late"), Taken::Staged);
+            }
+        });
+    }
+
+    std::vector<std::string> events;
+    bool answerStagesAnother = false;
+};
+
+TEST_P(GroupCommit, OneCommitThenTheLinkThenTheAnswers)
+{
+    link.onSend = [&](const messages::CommType& r) {
+        messages::MessageType m;
+        m.ConvertIntoMtype(r.Message);
+        events.push_back("link " + m.Message + (spooledTexts().size() == 3 ? " on disk" : ""));
+    };
+    answerStagesAnother = true;
+    for (const char* text : {"first", "second", "third"})
+        ASSERT_EQ(submit(text), Taken::Staged);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(queue->ResendAfterLogin(), 0);   // a login before the commit sends nothing staged
+    EXPECT_TRUE(spool.All().empty());
+
+    creation->commitPending();
+    EXPECT_EQ(events, (std::vector<std::string>{"link first on disk", "link second on disk", "link third on disk",
+                                                "answer first", "answer second", "answer third"}));
+    EXPECT_EQ(spool.Commits(), 1u);
+    EXPECT_EQ(spool.MessagesCommitted(), 3u);
+    // Staged by an answer: the next batch, with a commit of its own.
+    EXPECT_EQ(creation->staged(), 1);
+    creation->commitPending();
+    EXPECT_EQ(spool.Commits(), 2u);
+    EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"first", "second", "third", "late"}));
+    creation->commitPending();
+    EXPECT_EQ(spool.Commits(), 2u);
+}
+
+TEST_P(GroupCommit, AFailedCommitSendsNothingAndRefusesItsWholeBatch)
+{
+    ASSERT_EQ(submit("a"), Taken::Staged);
+    ASSERT_EQ(submit("b"), Taken::Staged);
+    spool.Close();
+    creation->commitPending();
+    EXPECT_EQ(events, (std::vector<std::string>{"answer a refused", "answer b refused"}));
+    EXPECT_TRUE(link.offered.empty());
+    for (int i = 0; i <= queue->queueSize(); ++i)
+        EXPECT_TRUE(slot(i).Free) << i;
+    EXPECT_EQ(countContaining(c->drain(), "  SP: Spool did not keep message "), 2);
+}
+
+TEST_P(GroupCommit, StagedPagesTakeTheirRoomInTheSpoolAndOnTheLink)
+{
+    queue->setSpoolMax(3);
+    ASSERT_EQ(send("on disk"), Taken::Queued);
+    ASSERT_EQ(submit("a"), Taken::Staged);
+    ASSERT_EQ(submit("b"), Taken::Staged);
+    EXPECT_EQ(submit("c"), Taken::SpoolFull);
+    creation->commitPending();
+    queue->setSpoolMax(100);
+    link.room = 1;
+    ASSERT_EQ(submit("d"), Taken::Staged);
+    EXPECT_EQ(submit("e"), Taken::LinkBusy);
+    creation->commitPending();
+    EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"on disk", "a", "b", "d"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(SQLite, GroupCommit, ::testing::Values(Backend::SQLite), backendName);
+
 INSTANTIATE_TEST_SUITE_P(SQLite, QueueSpool, ::testing::Values(Backend::SQLite), backendName);
 
 }  // namespace

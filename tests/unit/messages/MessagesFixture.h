@@ -24,7 +24,7 @@ public:
             onSend(record);
         return accept && !roomButRefuse;
     }
-    bool PageRoom() const override { return accept; }
+    bool PageRoom(int staged) const override { return accept && staged < room; }
     bool Waiting(const std::string& message) const override
     {
         for (const auto& w : waiting)
@@ -46,6 +46,7 @@ public:
 
     bool accept = true;
     bool roomButRefuse = false;   // says it has room, then refuses the record
+    int room = 1000;              // pages staged beside those it holds
     std::function<void(const messages::CommType&)> onSend;
     std::vector<messages::CommType> offered;
     std::vector<messages::Traffic> traffics;

@@ -155,8 +155,9 @@ protected:
         x = std::make_unique<X>(
             clock, c->log, c->db, [] { return std::string("[7]"); },
             [this](std::string& m, const std::string& pin, const std::string& hash, DateSerial t,
-                   const std::string& machine, const std::string& iface) {
+                   const std::string& machine, const std::string& iface, X::Done done) {
                 sent.push_back({m, pin, hash, t, machine, iface});
+                later = std::move(done);
                 return answer;
             });
     }
@@ -177,7 +178,7 @@ protected:
     {
         SMTPSocketType rec;
         rec.Body = body;
-        return x->ParsePagerMessage(1, rec);
+        return x->ParsePagerMessage(1, rec, [this](MailOutcome o) { finally.push_back(o); });
     }
 
     // SMTP log texts written since the last call.
@@ -196,6 +197,8 @@ protected:
     std::unique_ptr<X> x;
     std::vector<Sent> sent;
     MailOutcome answer = MailOutcome::Queued;
+    X::Done later;                      // message creation's answer after the commit
+    std::vector<MailOutcome> finally;   // what the session was told after it
 
 private:
     size_t seen_ = 0;
@@ -294,6 +297,23 @@ TEST_P(ExtractionTest, ARefusedSendSaysWhyTheMailWasNotTaken)
     EXPECT_EQ(lines.back(), "[7]\tXML: Link buffer full, message not processed");
     EXPECT_EQ(countContaining(lines, "Mail Processed OK"), 0);
     EXPECT_EQ(sent.size(), 2u);
+}
+
+// A page waiting for its commit is told about when the commit is done, in
+// the words it would have had at once.
+TEST_P(ExtractionTest, APageWaitingForItsCommitIsToldWhenItIsDone)
+{
+    const std::string page = mail(el("PagerPin", "0412") + el("IsDispatchMessage", "True"));
+    answer = MailOutcome::Pending;
+    EXPECT_EQ(parse(page), MailOutcome::Pending);
+    EXPECT_EQ(countContaining(newLines(), "Mail Processed OK"), 0);
+    EXPECT_TRUE(finally.empty());
+    later(MailOutcome::Queued);
+    EXPECT_EQ(newLines().back(), "[7]\tXML: Mail Processed OK");
+    ASSERT_EQ(parse(page), MailOutcome::Pending);
+    later(MailOutcome::CannotStore);
+    EXPECT_EQ(newLines().back(), "[7]\tXML: Page not stored, message not processed");
+    EXPECT_EQ(finally, (std::vector<MailOutcome>{MailOutcome::Queued, MailOutcome::CannotStore}));
 }
 
 TEST_P(ExtractionTest, SeparatorAndControlCharactersBecomeBlanks)
