@@ -10,19 +10,23 @@ namespace {
 
 const qint64 kEpochJulian = QDate(1899, 12, 30).toJulianDay();
 
-std::string two(int v)
+// Zero-padded to width digits, as "%0*d" writes it; every log line's
+// stamp goes through here, so no formatted printing for the usual case.
+std::string padded(int v, int width)
 {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02d", v);
-    return buf;
+    if (v < 0 || v >= (width == 2 ? 100 : 10000)) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%0*d", width, v);
+        return buf;
+    }
+    std::string out(static_cast<std::size_t>(width), '0');
+    for (int i = width - 1; i >= 0 && v > 0; --i, v /= 10)
+        out[static_cast<std::size_t>(i)] = static_cast<char>('0' + v % 10);
+    return out;
 }
 
-std::string four(int v)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d", v);
-    return buf;
-}
+std::string two(int v) { return padded(v, 2); }
+std::string four(int v) { return padded(v, 4); }
 
 }  // namespace
 

@@ -113,10 +113,22 @@ bool Spool::createSchema(std::string* why)
     return true;
 }
 
+QSqlQuery& Spool::prepared(std::unique_ptr<QSqlQuery>& slot, const char* sql)
+{
+    if (!slot) {
+        slot = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
+        slot->prepare(QString::fromLatin1(sql));
+    }
+    return *slot;
+}
+
 void Spool::Close()
 {
     if (open_)
         FlushForgotten();
+    // Statements go before the connection they were prepared on.
+    insert_.reset();
+    delete_.reset();
     open_ = false;
     count_ = 0;
     forgotten_.clear();
@@ -131,8 +143,7 @@ void Spool::Close()
 
 bool Spool::deleteForgotten(std::string* why)
 {
-    QSqlQuery q(QSqlDatabase::database(name_, false));
-    q.prepare(QStringLiteral("DELETE FROM Spool WHERE MessId = ?"));
+    QSqlQuery& q = prepared(delete_, "DELETE FROM Spool WHERE MessId = ?");
     int removed = 0;
     for (const std::int32_t id : forgotten_) {
         q.bindValue(0, id);
@@ -167,8 +178,7 @@ bool Spool::KeepAll(const std::vector<SpooledMessage>& batch, std::string* why)
     if (!db.transaction())
         return fail(db.lastError().text().toStdString());
     const int before = count_;
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO Spool (MessId, Seq, Taken, Record) VALUES (?, ?, ?, ?)"));
+    QSqlQuery& q = prepared(insert_, "INSERT INTO Spool (MessId, Seq, Taken, Record) VALUES (?, ?, ?, ?)");
     bool ok = deleteForgotten(why);
     std::int64_t seq = seq_;
     for (std::size_t i = 0; ok && i < batch.size(); ++i) {

@@ -2,10 +2,12 @@
 
 #include "platform/FolderLock.h"
 
+#include <QSqlQuery>
 #include <QString>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -69,6 +71,10 @@ private:
     bool exec(const QString& sql, std::string* why);
     bool createSchema(std::string* why);
     bool deleteForgotten(std::string* why);
+    // A statement prepared once per open file, not once per commit.
+    QSqlQuery& prepared(std::unique_ptr<QSqlQuery>& slot, const char* sql);
+    std::unique_ptr<QSqlQuery> insert_;
+    std::unique_ptr<QSqlQuery> delete_;
 
     QString name_;
     std::string path_;
