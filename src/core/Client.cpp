@@ -1,5 +1,6 @@
 #include "Client.h"
 
+#include "StatusStrip.h"
 #include "smtp/TlsCredentials.h"
 
 #include "Version.h"
@@ -23,6 +24,21 @@ MailOutcome outcomeOf(messages::Taken taken)
     case messages::Taken::SpoolFull: break;
     }
     return MailOutcome::QueueFull;
+}
+
+// The link's state as the status strip and the metrics tell it.
+status::Snapshot::Link linkOf(hub::CommDisplay::LinkState state)
+{
+    using L = hub::CommDisplay::LinkState;
+    using S = status::Snapshot::Link;
+    switch (state) {
+    case L::LoggedIn: return S::LoggedIn;
+    case L::LoggedInWithoutOutput: return S::WithoutOutput;
+    case L::Connecting: return S::Connecting;
+    case L::TakenDownByOperator: return S::TakenDown;
+    case L::Down: break;
+    }
+    return S::Down;
 }
 
 }  // namespace
@@ -124,6 +140,8 @@ Client::Client(const Clock& clock_, Options options_)
             finished_();
     });
     shell_.SetBanners();
+    statusTimer_.setInterval(1000);
+    QObject::connect(&statusTimer_, &QTimer::timeout, [this] { refreshStatusStrip(); });
 }
 
 Client::~Client()
@@ -139,7 +157,12 @@ void Client::start()
     main_.Form_Load();
     if (running())
         openStatusEndpoint();
+    refreshStatusStrip();
+    if (options.timers)
+        statusTimer_.start();
 }
+
+void Client::refreshStatusStrip() { ShowStatusStrip(snapshot(), mainForm_); }
 
 // SIGHUP: a renewed certificate is taken without a restart; sessions
 // already running keep theirs.
@@ -188,6 +211,14 @@ status::Snapshot Client::snapshot() const
     s.listening = listener_.listenerReady();
     s.loggedIn = link_.isLoggedIn();
     s.withoutOutput = link_.loggedInWithoutOutput();
+    s.link = linkOf(link_.linkState());
+    s.linkSince = link_.linkSince();
+    s.lastPageSent = link_.lastPageSent();
+    s.lastDelete = queue_.lastDelete();
+    s.linkLosses = link_.losses();
+    s.spoolFailures = spool_.Failures();
+    if (!link_.lastPageSent().isZero())
+        s.secondsSincePageSent = (clock.now().days() - link_.lastPageSent().days()) * 86400.0;
     s.pagesWaiting = spool_.Count();
     if (const auto oldest = spool_.OldestTaken())
         s.oldestPageAge = std::max(0.0, static_cast<double>(clock.now().toDateTime().toMSecsSinceEpoch() - *oldest) / 1000.0);

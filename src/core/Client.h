@@ -30,6 +30,8 @@
 #include "status/StatusServer.h"
 #include "testtraffic/TestTraffic.h"
 
+#include <QTimer>
+
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -71,6 +73,8 @@ public:
     std::string failure() const;
     // What /healthz and /metrics report.
     status::Snapshot snapshot() const;
+    // The main window's status strip from the same figures (once a second).
+    void refreshStatusStrip();
 
     const std::string& logFolder() const { return logFolder_; }
     const std::string& spoolFile() const { return spoolFile_; }
@@ -149,6 +153,7 @@ private:
     MainWindow main_;
     testtraffic::TestTraffic testTraffic_;
     std::unique_ptr<status::StatusServer> statusServer_;
+    QTimer statusTimer_;
 };
 
 }  // namespace smtpin::core

@@ -144,8 +144,11 @@ bool MainWindow::Form_QueryUnload(int)
         const std::string text = " SYS: *************************** Application has initiated a close.";
         s_.log.UpdateSMTPLog(text);
         s_.log.SystemLogFile().AddLog(s_.clock.now().generalDate() + "\t " + text);
-        if (shell_.link.Connected())
+        if (shell_.link.Connected()) {
+            // The logoff takes a few seconds: the window says what it waits for.
+            UpdateTCPMain("Logging off the switch ...");
             unloadShell();
+        }
         s_.registration.SetUserIdInactive();
         tmrDummyPkts.stop();
         CloseStage = 1;

@@ -29,6 +29,14 @@ struct FrmSMTP {
         Command2.setCaption("Syn Grp SMS");
     }
 
+    // The status strip at the top: the state at a glance, from the figures
+    // /metrics gives.
+    Label lbLinkState;      // "Switch link: logged in since hh:mm:ss", in the state's colour
+    Label lbPagesWaiting;   // pages answered 250 and not yet deleted, and the oldest's age
+    Label lbLastSent;       // when a page last went to the switch
+    Label lbLastDelete;     // when the switch last deleted one
+    Label lbErrors;         // errors since start
+
     ListBox lbxSystemLog;   // application log, newest first
     ListBox lbxSMTPLOG;     // SMTP log, newest first
     Label lbPETTicker;      // last SMTP activity

@@ -8,8 +8,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableWidget>
+
+#include <algorithm>
+#include <memory>
 
 namespace smtpin::gui {
 
@@ -70,6 +74,13 @@ void Binder::label(Label& c, QLabel* w)
     watch(c, [&c, w] {
         common(c, w);
         w->setText(qs(c.caption()));
+        // A state's colour, readable in any theme.
+        static const char* const kTones[] = {"", "QLabel { background: #2e7d32; color: white; padding: 2px 6px; }",
+                                             "QLabel { background: #f9a825; color: black; padding: 2px 6px; }",
+                                             "QLabel { background: #c62828; color: white; padding: 2px 6px; }"};
+        const QString sheet = QString::fromLatin1(kTones[static_cast<int>(c.tone())]);
+        if (w->styleSheet() != sheet)
+            w->setStyleSheet(sheet);
         shown(c, w);
     });
 }
@@ -115,15 +126,48 @@ void Binder::check(CheckBox& c, QCheckBox* w)
 
 void Binder::list(ListBox& c, QListWidget* w, std::function<void()> clicked)
 {
-    watch(c, [&c, w] {
+    // Newest first. Scrolled away from the newest line, the list keeps the
+    // lines in view and says how many came above; back at the top, it
+    // follows new lines again.
+    auto* news = new QLabel(w);
+    news->setObjectName("newLines");
+    news->setStyleSheet("QLabel { background: #f9a825; color: black; padding: 1px 6px; }");
+    news->hide();
+    struct Reading {
+        int unseen = 0;
+        bool rebuilding = false;
+    };
+    auto reading = std::make_shared<Reading>();
+    QObject::connect(w->verticalScrollBar(), &QScrollBar::valueChanged, news, [news, reading](int value) {
+        if (value == 0 && !reading->rebuilding) {
+            reading->unseen = 0;
+            news->hide();
+        }
+    });
+    watch(c, [&c, w, news, reading] {
         common(c, w);
+        const int top = w->verticalScrollBar()->value() > 0 ? w->indexAt(QPoint(1, 1)).row() : -1;
+        const QString topText = top >= 0 ? w->item(top)->text() : QString();
+        reading->rebuilding = true;
         w->setUpdatesEnabled(false);
         w->clear();
         for (const auto& line : c.items())
             w->addItem(qs(line));
-        if (c.listIndex() >= 0 && c.listIndex() < w->count())
+        int row = top;
+        while (row >= 0 && row < w->count() && w->item(row)->text() != topText)
+            ++row;
+        if (row >= 0 && row < w->count()) {
+            reading->unseen += row - top;
+            w->scrollToItem(w->item(row), QAbstractItemView::PositionAtTop);
+            news->setText(QString("%1 new lines above").arg(reading->unseen));
+            news->adjustSize();
+            news->move(std::max(0, w->viewport()->width() - news->width() - 4), 2);
+            news->setVisible(reading->unseen > 0);
+        } else if (c.listIndex() >= 0 && c.listIndex() < w->count()) {
             w->setCurrentRow(c.listIndex());
+        }
         w->setUpdatesEnabled(true);
+        reading->rebuilding = false;
     });
     QObject::connect(w, &QListWidget::itemClicked, w, [&c, w, clicked](QListWidgetItem*) {
         c.setListIndex(w->currentRow());

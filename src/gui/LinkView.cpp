@@ -3,10 +3,12 @@
 #include "core/Client.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -38,13 +40,11 @@ LinkView::LinkView(core::Client& client) : client_(client)
         if (f.grdMember.cols() > 0)
             if (const int w = f.grdMember.colWidth(0) / 15 + 40; grid_->columnWidth(0) != w)
                 grid_->setColumnWidth(0, w);
-        // Every row in sight: the grid is as tall as its rows.
-        const int height = std::max(f.grdMember.rows(), 1) * kRowHeight + 2 * grid_->frameWidth();
-        if (grid_->minimumHeight() != height)
-            grid_->setMinimumHeight(height);
     });
-    grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    layout->addWidget(grid_);
+    // The grid and the log share the height and scroll inside the window,
+    // so it fits a 768-pixel screen with the Hide button in reach.
+    grid_->setMinimumHeight(kVisibleRows * kRowHeight + 2 * grid_->frameWidth());
+    layout->addWidget(grid_, 2);
 
     auto* log = new QListWidget;
     log->setFont(QFont("Monospace", 9));
@@ -55,7 +55,10 @@ LinkView::LinkView(core::Client& client) : client_(client)
     QObject::connect(hide, &QPushButton::clicked, this, [&client] { client.link().cmdHide_Click(); });
     layout->addWidget(hide, 0, Qt::AlignRight);
     bind_.window(f.window, this, "Hub Link");
-    resize(640, 31 * kRowHeight + 260);
+    // Every row in sight where the screen has room for them.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int room = screen ? screen->availableGeometry().height() - 60 : 700;
+    resize(640, std::min(31 * kRowHeight + 260, std::max(room, 400)));
 }
 
 void LinkView::closeEvent(QCloseEvent* event)

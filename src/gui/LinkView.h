@@ -15,6 +15,8 @@ namespace smtpin::gui {
 class LinkView : public QWidget {
 public:
     static constexpr int kRowHeight = 22;
+    // Rows of the member grid always in sight; the rest scroll.
+    static constexpr int kVisibleRows = 8;
 
     explicit LinkView(core::Client& client);
     QTableWidget* grid() const { return grid_; }

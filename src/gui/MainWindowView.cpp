@@ -46,6 +46,7 @@ MainWindowView::MainWindowView(core::Client& client) : client_(client)
     auto* bannerFrame = new QVBoxLayout;
     bannerFrame->addWidget(banner);
     top->addWidget(frame("", bannerFrame));
+    top->addLayout(statusStrip());
 
     auto* status = new QGridLayout;
     const std::pair<const char*, Label*> rows[] = {{"Hub link", &f.lbTCPProgress}, {"Sockets", &f.lbSocsLoaded},
@@ -77,6 +78,23 @@ MainWindowView::MainWindowView(core::Client& client) : client_(client)
     bind_.action(f.mnuExit, system->addAction(""), [&client] { client.main().mnuExit_Click(); });
     bind_.window(f.window, this);
     resize(980, 680);
+}
+
+QHBoxLayout* MainWindowView::statusStrip()
+{
+    auto& f = client_.mainForm();
+    auto* strip = new QHBoxLayout;
+    const std::pair<const char*, Label*> parts[] = {{"linkState", &f.lbLinkState}, {"pagesWaiting", &f.lbPagesWaiting},
+                                                    {"lastSent", &f.lbLastSent}, {"lastDelete", &f.lbLastDelete},
+                                                    {"errors", &f.lbErrors}};
+    for (const auto& [name, control] : parts) {
+        auto* value = newLabel();
+        value->setObjectName(QString::fromLatin1(name));
+        bind_.label(*control, value);
+        strip->addWidget(value);
+    }
+    strip->addStretch(1);
+    return strip;
 }
 
 QWidget* MainWindowView::logsPage()

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+class QHBoxLayout;
+
 namespace smtpin::core { class Client; }
 
 namespace smtpin::gui {
@@ -20,6 +22,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QHBoxLayout* statusStrip();
     QWidget* logsPage();
     QWidget* settingsPage();
     QWidget* testPage();

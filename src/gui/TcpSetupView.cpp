@@ -154,10 +154,11 @@ QWidget* TcpSetupView::lockPage()
 
 void TcpSetupView::closeEvent(QCloseEvent* event)
 {
-    // Closing unloads the shell, and while connected the driver logs off
-    // first and then closes it; the widget follows the form's visibility.
+    // Closing unloads the shell (asked first while connected), and the
+    // driver logs off first and then closes it; the widget follows the
+    // form's visibility.
     event->ignore();
-    client_.tcpHub().Unload();
+    client_.tcpHub().OperatorClose();
 }
 
 }  // namespace smtpin::gui

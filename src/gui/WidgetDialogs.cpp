@@ -20,13 +20,14 @@ void WidgetDialogs::MsgBox(const std::string& text, const std::string& title)
     QMessageBox::information(nullptr, QString::fromLatin1(title.c_str()), QString::fromLatin1(text.c_str()));
 }
 
+// No is the default: Enter never says yes to what a question warns about.
 bool WidgetDialogs::AskYesNo(const std::string& text, const std::string& title)
 {
     tell(text);
     if (dismissed_)
         return false;
     return QMessageBox::question(nullptr, QString::fromLatin1(title.c_str()), QString::fromLatin1(text.c_str()),
-                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void WidgetDialogs::dismiss()

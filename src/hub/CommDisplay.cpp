@@ -143,14 +143,32 @@ void CommDisplay::announce(const std::string& wanted)
     if (status != "logged in" && linkStatus_ == "logged in") {
         if (loggingOff_) {
             log_.ApplicationLine("  HUB: Logged off from the switch");
+            if (takenDownByOperator_)
+                log_.ApplicationLine("  HUB: The operator took the link to the switch down");
         } else {
             linkStatus_ = "lost";
+            ++losses_;
+            lostSinceLogin_ = true;
             log_.Echo("link: lost");
             log_.ApplicationLine("  HUB: Link to the switch lost");
         }
     }
+    if (status == "logged in" && lostSinceLogin_) {
+        lostSinceLogin_ = false;
+        log_.ApplicationLine("  HUB: Link to the switch restored");
+    }
     linkStatus_ = status;
+    linkSince_ = clock_.now();
     log_.Echo("link: " + status);
+}
+
+CommDisplay::LinkState CommDisplay::linkState() const
+{
+    if (isLoggedIn())
+        return loggedInWithoutOutput() ? LinkState::LoggedInWithoutOutput : LinkState::LoggedIn;
+    if (linkStatus_.starts_with("connecting") || linkStatus_ == "retrying")
+        return LinkState::Connecting;
+    return takenDownByOperator_ ? LinkState::TakenDownByOperator : LinkState::Down;
 }
 
 void CommDisplay::SetLatch()

@@ -91,6 +91,17 @@ public:
     // Logged in, but the switch's accept left OUT clear: nothing may be sent.
     bool loggedInWithoutOutput() const { return isLoggedIn() && !(ThisMember.Mode & mode::OUT); }
     std::uint64_t logins() const { return logins_; }
+    // Logins that ended without this client asking.
+    std::uint64_t losses() const { return losses_; }
+    // The link at a glance, and since when it stands so.
+    enum class LinkState { Down, Connecting, LoggedIn, LoggedInWithoutOutput, TakenDownByOperator };
+    LinkState linkState() const;
+    DateSerial linkSince() const { return linkSince_; }
+    // When a page last went to the switch (zero: none yet).
+    DateSerial lastPageSent() const { return lastPageSent_; }
+    // The operator closed the setup window and chose to disconnect: the
+    // logoff that follows is told as the operator's.
+    void markTakenDownByOperator() { takenDownByOperator_ = true; }
     std::uint64_t recordsSent() const { return recordsSent_; }
     std::int32_t recordsTaken() const { return Incomingctr; }
     std::size_t bytesWaiting() const { return reader_.pending(); }
@@ -190,6 +201,11 @@ private:
     std::string loginCode_;
     std::int16_t configuredBufferMax_ = CommMemberType::kDefaultBufferMax;
     std::string linkStatus_;
+    DateSerial linkSince_;
+    DateSerial lastPageSent_;
+    bool takenDownByOperator_ = false;
+    bool lostSinceLogin_ = false;   // "restored" is said at the next login
+    std::uint64_t losses_ = 0;
     std::uint64_t logins_ = 0;
     std::uint64_t recordsSent_ = 0;
 };

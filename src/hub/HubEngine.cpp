@@ -44,6 +44,7 @@ bool CommDisplay::Connect(const CommMemberType& settings)
     bool result = false;
     if (!Connected() && SetLocalIdentifier(settings.Identifier)) {
         loggingOff_ = false;
+        takenDownByOperator_ = false;
         TServerAddress(settings.ServerAddress.empty() ? LocalIp() : settings.ServerAddress);
         RequestRecord.Clear();
         TAddress(LocalIp());

@@ -50,10 +50,13 @@ int CommDisplay::FlushOutput()
             result = 1;
             continue;
         }
+        const messages::Traffic traffic = ThisMember.outputBuffer().front().traffic;
         if (!SendCommPacket(socket_, head)) {
             result = 2;
             break;
         }
+        if (traffic == messages::Traffic::Page || traffic == messages::Traffic::Resend)
+            lastPageSent_ = clock_.now();
         head.Copy(LastSent);
         ThisMember.BufferDelete(head);
         ++recordsSent_;

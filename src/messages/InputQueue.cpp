@@ -43,7 +43,8 @@ bool InputQueue::ResetInputQueue()
     } else {
         log_.ApplicationLine("  RIQ: QUEUE_SIZE '" + value + "' is not valid, the queue has no slots");
     }
-    view_.lbQueSize.setCaption("Input Queue Size = " + std::to_string(QueueSize));
+    // The slots a page can take, 0 to QUEUE_SIZE: the figure /metrics gives too.
+    view_.lbQueSize.setCaption("Input Queue Size = " + std::to_string(QueueSize + 1));
     // Every slot, not only those in use: a size read later must not uncover
     // messages left from before.
     for (int i = 0; i < kSlotCount; ++i) {

@@ -50,11 +50,17 @@ private:
 
 class Label : public Control {
 public:
+    // A state's colour: good, in between, bad.
+    enum class Tone { Plain, Good, Warning, Bad };
+
     const std::string& caption() const { return caption_; }
     void setCaption(std::string c) { assign(caption_, std::move(c)); }
+    Tone tone() const { return tone_; }
+    void setTone(Tone t) { assign(tone_, t); }
 
 private:
     std::string caption_;
+    Tone tone_ = Tone::Plain;
 };
 
 class TextBox : public Control {

@@ -39,6 +39,8 @@ Window& FrmTCPHubWindow::ownerWindow() { return form_.window; }
 void FrmTCPHubWindow::Form_Load()
 {
     loaded_ = true;
+    // A load after a close starts its output afresh, not below the last one's.
+    form_.lstOutput.clear();
     if (!InitialiseShell()) {
         shell_.ShellLoaded = false;
         return;
@@ -89,6 +91,20 @@ bool FrmTCPHubWindow::Unload()
     form_.window.setVisible(false);
     loaded_ = false;
     return true;
+}
+
+void FrmTCPHubWindow::OperatorClose()
+{
+    // While the link is up, closing takes it down: asked first, and No
+    // keeps the link and only hides the window.
+    if (client_.Connected()) {
+        if (!dialogs_.AskYesNo("Closing this window disconnects the switch link. Disconnect?", shell_.Title)) {
+            cmdHideTCP_Click();
+            return;
+        }
+        client_.markTakenDownByOperator();
+    }
+    Unload();
 }
 
 bool FrmTCPHubWindow::InitialiseShell()

@@ -38,6 +38,9 @@ public:
     // Unload as the window system does it: ask, then unload and hide.
     // False when the close was refused.
     bool Unload();
+    // The operator closes the window (its close button, Alt+F4): asked
+    // first while the link is up; the program's own close asks nothing.
+    void OperatorClose();
     bool Loaded() const { return loaded_; }
 
     bool InitialiseShell();

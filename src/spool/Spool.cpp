@@ -172,6 +172,7 @@ bool Spool::KeepAll(const std::vector<SpooledMessage>& batch, std::string* why)
     };
     if (why)
         why->clear();
+    ++failures_;   // taken back once the commit is done
     if (!open_)
         return fail("the spool is not open");
     QSqlDatabase db = QSqlDatabase::database(name_, false);
@@ -198,6 +199,7 @@ bool Spool::KeepAll(const std::vector<SpooledMessage>& batch, std::string* why)
     forgotten_.clear();
     count_ += static_cast<int>(batch.size());
     seq_ = seq;
+    --failures_;
     ++commits_;
     messagesCommitted_ += batch.size();
     for (const SpooledMessage& m : batch)

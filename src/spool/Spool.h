@@ -51,6 +51,8 @@ public:
     // Transactions committed by Keep and KeepAll, and the messages they held.
     std::uint64_t Commits() const { return commits_; }
     std::uint64_t MessagesCommitted() const { return messagesCommitted_; }
+    // Batches KeepAll could not commit.
+    std::uint64_t Failures() const { return failures_; }
     // Deleted by the switch: removed with the next commit (a crash before it
     // only sends the message again, which the switch knows by its id).
     void Forget(std::int32_t messId);
@@ -83,6 +85,7 @@ private:
     std::int64_t seq_ = 0;
     std::uint64_t commits_ = 0;
     std::uint64_t messagesCommitted_ = 0;
+    std::uint64_t failures_ = 0;
     std::vector<std::int32_t> forgotten_;
     // When each page still waiting was taken, for the age of the oldest.
     std::map<std::int32_t, std::int64_t> takenOf_;

@@ -84,6 +84,12 @@ std::string MetricsText(const Snapshot& s)
            static_cast<double>(s.recordsDeleted));
     metric(out, "smtpin_seconds_since_last_delete", "gauge",
            "Seconds since the switch last deleted a message; -1 before the first.", s.secondsSinceDelete);
+    metric(out, "smtpin_seconds_since_last_page_sent", "gauge",
+           "Seconds since a page last went to the switch; -1 before the first.", s.secondsSincePageSent);
+    metric(out, "smtpin_link_losses_total", "counter", "Logins to the switch that ended without this client asking.",
+           static_cast<double>(s.linkLosses));
+    metric(out, "smtpin_spool_commit_failures_total", "counter", "Commits of new pages the spool refused.",
+           static_cast<double>(s.spoolFailures));
     metric(out, "smtpin_catalogue_up", "gauge", "1 while the catalogue is open.", s.catalogueOpen ? 1 : 0);
     metric(out, "smtpin_database_errors_total", "counter", "Catalogue errors reported.",
            static_cast<double>(s.databaseErrors));

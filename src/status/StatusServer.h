@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/DateSerial.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -23,6 +24,13 @@ struct Snapshot {
     bool listening = false;          // the SMTP listener listens
     bool loggedIn = false;           // the switch accepted this client
     bool withoutOutput = false;      // ... with OUT clear: nothing can be sent
+    enum class Link { Down, Connecting, LoggedIn, WithoutOutput, TakenDown };
+    Link link = Link::Down;          // the link's state, as the status strip shows it
+    DateSerial linkSince;            // since when it stands so
+    DateSerial lastPageSent;         // zero: none yet
+    DateSerial lastDelete;           // zero: none yet
+    std::uint64_t linkLosses = 0;    // logins that ended without this client asking
+    std::uint64_t spoolFailures = 0; // commits of new pages that failed
     int pagesWaiting = 0;            // answered 250, not yet deleted by the switch
     double oldestPageAge = -1;       // seconds; none waiting: -1
     int maxPageAge = 120;            // HEALTH_MAX_PAGE_AGE; 0: not checked
@@ -42,6 +50,7 @@ struct Snapshot {
     std::uint64_t recordsSent = 0;
     std::uint64_t recordsDeleted = 0;
     double secondsSinceDelete = -1;  // none yet: -1
+    double secondsSincePageSent = -1;  // none yet: -1
     std::uint64_t databaseErrors = 0;
 };
 

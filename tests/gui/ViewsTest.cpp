@@ -6,7 +6,9 @@
 #include "gui/MainWindowView.h"
 #include "gui/TcpSetupView.h"
 #include "platform/Clock.h"
+#include "support/HubSimProcess.h"
 #include "support/RecordingDialogs.h"
+#include "support/TestClient.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -25,6 +27,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <utility>
@@ -209,8 +212,16 @@ TEST_F(Views, TcpWindowStartsHiddenAndClosingItUnloadsTheShellOnceOffline)
     EXPECT_TRUE(tcp->isVisible());
     EXPECT_FALSE(tcp->windowTitle().isEmpty());
 
-    // Connected: the close waits for the driver's logoff.
+    // Connected: the operator is asked first; No only hides the window.
     client->link().TMode(static_cast<std::int16_t>(client->link().member().Mode | 0x0080));
+    tcp->close();
+    EXPECT_EQ(dialogs.asked, std::vector<std::string>{"Closing this window disconnects the switch link. Disconnect?"});
+    EXPECT_FALSE(tcp->isVisible());
+    EXPECT_TRUE(client->tcpHub().Loaded());
+    EXPECT_EQ(client->tcpHub().driver().disconnectRequest(), 0);
+    // Yes: the close waits for the driver's logoff.
+    client->main().mnuShowTCP_Click();
+    dialogs.answer = true;
     tcp->close();
     EXPECT_TRUE(tcp->isVisible());
     EXPECT_TRUE(client->tcpHub().Loaded());
@@ -262,7 +273,9 @@ TEST_F(Views, LinkWindowShowsEveryRowItsStatusAndACaption)
     ASSERT_TRUE(link->isVisible());
     QCoreApplication::processEvents();
     QTableWidget* grid = link->grid();
-    EXPECT_FALSE(grid->verticalScrollBar()->isVisible());
+    // Every row reachable: in sight, or by the grid's own scroll bar.
+    grid->scrollToItem(grid->item(30, 0));
+    QCoreApplication::processEvents();
     EXPECT_LE(grid->rowViewportPosition(30) + grid->rowHeight(30), grid->viewport()->height());
     EXPECT_EQ(link->windowTitle(), "Hub Link");
 
@@ -273,6 +286,123 @@ TEST_F(Views, LinkWindowShowsEveryRowItsStatusAndACaption)
     client->link().cmdHide_Click();
     EXPECT_FALSE(link->isVisible());
     EXPECT_EQ(link->windowTitle(), "Hub Link");
+}
+
+// Every window fits a 1366x768 screen with a title bar above it: the member
+// grid and the logs scroll inside their windows.
+TEST_F(Views, EveryWindowFitsA1366x768Screen)
+{
+    client->main().mnuShowTCP_Click();
+    client->tcpHub().mnuCommsShowCC_Click();
+    const std::pair<const char*, QWidget*> windows[] = {
+        {"main", main.get()}, {"tcp", tcp.get()}, {"link", link.get()}, {"setup", setup.get()}};
+    for (const auto& [name, w] : windows) {
+        SCOPED_TRACE(name);
+        const QSize least = w->minimumSizeHint().expandedTo(w->minimumSize());
+        EXPECT_LE(least.width(), 1366);
+        EXPECT_LE(least.height(), 768 - 40);
+        EXPECT_LE(w->width(), 1366);
+        EXPECT_LE(w->height(), 768 - 40);
+    }
+}
+
+// Scrolled away from the newest line, a log list keeps its lines in view
+// and says how many came; back at the newest line it follows them again.
+TEST_F(Views, ALogListBeingReadKeepsItsPlace)
+{
+    main->show();
+    auto* list = main->findChildren<QListWidget*>().at(0);   // the application log
+    const auto add = [this](const std::string& text) {
+        client->log().ApplicationLine(text);
+        client->log().ProcessWholeSystemLogQueue(false);
+    };
+    for (int i = 0; i < 40; ++i)
+        add("before " + std::to_string(i));
+    QCoreApplication::processEvents();
+    list->verticalScrollBar()->setValue(10);
+    const QString reading = list->item(list->indexAt(QPoint(1, 1)).row())->text();
+    for (int i = 0; i < 50; ++i)
+        add("new " + std::to_string(i));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->item(list->indexAt(QPoint(1, 1)).row())->text(), reading);
+    auto* news = list->findChild<QLabel*>("newLines");
+    ASSERT_NE(news, nullptr);
+    EXPECT_TRUE(news->isVisible());
+    EXPECT_EQ(news->text(), "50 new lines above");
+
+    list->verticalScrollBar()->setValue(0);
+    EXPECT_FALSE(news->isVisible());
+    add("newest");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(list->item(0)->text().endsWith("newest"));
+}
+
+// With a real switch: the strip shows the pages waiting while it is down
+// and the link once it is back; a return after a loss is logged. Closing
+// the setup window from its title bar asks: No keeps the link, Yes logs off
+// and the strip says the operator took it down.
+TEST_F(Views, TheStatusStripAndTheSetupWindowsCloseMeetARealSwitch)
+{
+    const int port = HubSimProcess::freePort();
+    client->hubSetupForm().txtHubSetup[0].setText("S01");
+    client->hubSetupForm().txtHubSetup[1].setText("127.0.0.1");
+    client->hubSetupForm().txtHubSetup[2].setText(std::to_string(port));
+    client->hubSetup().cmdControl_Click(0);
+    client->tcpHub().mnuComms_Click(0);
+    const auto drive = [this] {
+        clock.advanceSeconds(0.5);
+        client->tcpHub().driver().DriveHubConnection();
+        client->link().Engine_Timer();
+        client->tcpHub().tmrTCP_Timer();
+    };
+    const auto strip = [this](Label& label) {
+        client->refreshStatusStrip();
+        return label.caption();
+    };
+    auto& f = client->mainForm();
+    std::string text = "while the switch is down";
+    ASSERT_EQ(client->creation().SendMessage(text, "77", "h", clock.now(), "M", "1.2.3.4"), messages::Taken::Queued);
+    for (int i = 0; i < 4; ++i)
+        drive();
+    EXPECT_EQ(strip(f.lbPagesWaiting).rfind("Pages waiting: 1, the oldest ", 0), 0u) << f.lbPagesWaiting.caption();
+    EXPECT_NE(f.lbLinkState.tone(), Label::Tone::Good);
+    EXPECT_EQ(f.lbLastSent.caption(), "Last page sent: none yet");
+
+    HubSimProcess hub;
+    ASSERT_TRUE(hub.startOn(port));
+    ASSERT_TRUE(pumpUntil([&] { drive(); return client->queue().Depth() == 0; }, 20000));
+    EXPECT_EQ(strip(f.lbLinkState).rfind("Switch link: logged in since ", 0), 0u) << f.lbLinkState.caption();
+    EXPECT_EQ(f.lbLinkState.tone(), Label::Tone::Good);
+    EXPECT_EQ(f.lbPagesWaiting.caption(), "Pages waiting: 0");
+    EXPECT_NE(f.lbLastSent.caption(), "Last page sent: none yet");
+    EXPECT_NE(f.lbLastDelete.caption(), "Last DELETE: none yet");
+
+    hub.kill();
+    ASSERT_TRUE(pumpUntil([&] { drive(); return !client->link().isLoggedIn(); }, 10000));
+    EXPECT_EQ(strip(f.lbErrors), "Errors since start: 1");
+    ASSERT_TRUE(hub.startOn(port));
+    ASSERT_TRUE(pumpUntil([&] { drive(); return client->link().isLoggedIn(); }, 20000));
+    client->log().ProcessWholeSystemLogQueue(false);
+    const auto& lines = f.lbxSystemLog.items();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.ends_with("  HUB: Link to the switch restored");
+    }));
+
+    client->main().mnuShowTCP_Click();
+    tcp->close();
+    for (int i = 0; i < 10; ++i)
+        drive();
+    EXPECT_TRUE(client->link().isLoggedIn());
+    EXPECT_EQ(hub.count("logoff"), 0);
+    client->main().mnuShowTCP_Click();
+    dialogs.answer = true;
+    tcp->close();
+    EXPECT_TRUE(hub.waitForLine("RX 1002 logoff", 10000, drive));
+    ASSERT_TRUE(pumpUntil([&] { drive(); return !client->tcpHub().Loaded(); }, 10000));
+    EXPECT_EQ(strip(f.lbLinkState).rfind("Switch link: taken down by the operator since ", 0), 0u)
+        << f.lbLinkState.caption();
+    EXPECT_EQ(f.lbLinkState.tone(), Label::Tone::Bad);
 }
 
 // Records every widget shown as a window of its own.

@@ -4,11 +4,11 @@
 
 namespace smtpin::test {
 
-XvfbDisplay::XvfbDisplay()
+XvfbDisplay::XvfbDisplay(const QString& screen)
 {
     // -displayfd: the server picks a free display and writes its number
     // when it is ready for clients.
-    server_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    server_.start("Xvfb", {"-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"});
     if (!server_.waitForStarted(10000)) {
         error_ = "Xvfb did not start: " + server_.errorString();
         return;

@@ -10,7 +10,8 @@ namespace smtpin::test {
 // of the threads a display connection does.
 class XvfbDisplay {
 public:
-    XvfbDisplay();
+    // screen: width x height x depth, as Xvfb takes it.
+    explicit XvfbDisplay(const QString& screen = "1280x1024x24");
     ~XvfbDisplay();
     XvfbDisplay(const XvfbDisplay&) = delete;
     XvfbDisplay& operator=(const XvfbDisplay&) = delete;

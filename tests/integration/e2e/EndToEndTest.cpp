@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QProcess>
 #include <QTcpServer>
 
@@ -250,16 +251,21 @@ TEST_F(EndToEnd, TheWindowedProgramServesAndClosesLikeTheService)
     EXPECT_EQ(app.waitForExit(), 2);
     EXPECT_NE(app.errorText().find("--screenshots-delay takes milliseconds"), std::string::npos) << app.errorText();
 
-    // Pictures at once, then the window closes itself.
-    const QString pictures = QString::fromStdString(dir.file("pictures"));
-    ASSERT_TRUE(app.startWindowed({"--screenshots", pictures, "--screenshots-delay", "0"}));
-    EXPECT_EQ(app.waitForExit(30000), 0) << app.errorText();
-    for (const char* name : {"main", "main-settings", "main-testing", "tcp-setup", "hub-link"})
-        EXPECT_TRUE(QDir(pictures).exists(QString(name) + ".png")) << name;
-
-    // On a real X server, whose connection starts threads of its own.
-    XvfbDisplay x;
+    // On a real X server of a small laptop's size, whose connection starts
+    // threads of its own: pictures at once, then the window closes itself.
+    // Each window, with its caption above it, fits the screen.
+    XvfbDisplay x("1366x768x24");
     ASSERT_FALSE(x.display().isEmpty()) << x.errorText().toStdString();
+    const QString pictures = QString::fromStdString(dir.file("pictures"));
+    ASSERT_TRUE(app.startWindowed({"--screenshots", pictures, "--screenshots-delay", "0"}, x.display()));
+    EXPECT_EQ(app.waitForExit(30000), 0) << app.errorText();
+    for (const char* name : {"main", "main-settings", "main-testing", "tcp-setup", "hub-link"}) {
+        const QImage picture(QDir(pictures).absoluteFilePath(QString(name) + ".png"));
+        ASSERT_FALSE(picture.isNull()) << name;
+        EXPECT_LE(picture.width(), 1366) << name;
+        EXPECT_LE(picture.height(), 768) << name;
+    }
+
     ASSERT_TRUE(hub.startOn(hubPort));
     ASSERT_TRUE(app.startWindowed({}, x.display()));
     ASSERT_TRUE(hub.waitForLine("RX READY", 20000)) << app.errorText();

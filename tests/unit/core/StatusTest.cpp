@@ -1,5 +1,6 @@
 #include "core/ParameterChecks.h"
 #include "core/StartupSettings.h"
+#include "core/StatusStrip.h"
 #include "db/Parameters.h"
 #include "status/StatusServer.h"
 #include "support/TestClient.h"
@@ -43,6 +44,7 @@ TEST(Status, MetricsInThePrometheusTextFormat)
     s.queueDepth = 4;
     s.queueSize = 301;
     s.secondsSinceDelete = 2.5;
+    s.linkLosses = 2;
     const std::string m = status::MetricsText(s);
     EXPECT_NE(m.find("# HELP smtpin_mails_accepted_total "), std::string::npos);
     EXPECT_NE(m.find("# TYPE smtpin_mails_accepted_total counter\nsmtpin_mails_accepted_total 12\n"),
@@ -53,6 +55,8 @@ TEST(Status, MetricsInThePrometheusTextFormat)
     EXPECT_NE(m.find("# TYPE smtpin_queue_depth gauge\nsmtpin_queue_depth 4\n"), std::string::npos);
     EXPECT_NE(m.find("\nsmtpin_seconds_since_last_delete 2.5\n"), std::string::npos);
     EXPECT_NE(m.find("\nsmtpin_link_logged_in 0\n"), std::string::npos);
+    EXPECT_NE(m.find("\nsmtpin_link_losses_total 2\n"), std::string::npos);
+    EXPECT_NE(m.find("\nsmtpin_seconds_since_last_page_sent -1\n"), std::string::npos);
     EXPECT_EQ(m.back(), '\n');
     // No series twice.
     size_t lines = 0, types = 0;
@@ -61,6 +65,50 @@ TEST(Status, MetricsInThePrometheusTextFormat)
     for (size_t at = 0; (at = m.find("# TYPE ", at)) != std::string::npos; ++at)
         ++types;
     EXPECT_EQ(lines, types * 3 + 5);   // five refused series under one TYPE, two session series under one
+}
+
+// The main window's strip, from the figures /metrics gives: one row per
+// state of the link, what it reads and its colour.
+TEST(Status, TheStripTellsTheStateAtAGlance)
+{
+    using L = status::Snapshot::Link;
+    using T = Label::Tone;
+    const struct {
+        L link;
+        const char* caption;
+        T tone;
+    } links[] = {
+        {L::LoggedIn, "Switch link: logged in since 10:15:30", T::Good},
+        {L::WithoutOutput, "Switch link: logged in without output since 10:15:30", T::Warning},
+        {L::Connecting, "Switch link: connecting since 10:15:30", T::Warning},
+        {L::Down, "Switch link: down since 10:15:30", T::Bad},
+        {L::TakenDown, "Switch link: taken down by the operator since 10:15:30", T::Bad},
+    };
+    forms::FrmSMTP form;
+    status::Snapshot s;
+    s.linkSince = DateSerial::fromParts(2026, 12, 9, 10, 15, 30);
+    for (const auto& row : links) {
+        s.link = row.link;
+        core::ShowStatusStrip(s, form);
+        EXPECT_EQ(form.lbLinkState.caption(), row.caption);
+        EXPECT_EQ(form.lbLinkState.tone(), row.tone) << row.caption;
+    }
+    EXPECT_EQ(form.lbPagesWaiting.caption(), "Pages waiting: 0");
+    EXPECT_EQ(form.lbLastSent.caption(), "Last page sent: none yet");
+    EXPECT_EQ(form.lbErrors.caption(), "Errors since start: 0");
+
+    s.pagesWaiting = 3;
+    s.oldestPageAge = 130.7;
+    s.maxPageAge = 120;
+    s.lastPageSent = DateSerial::fromParts(2026, 12, 9, 10, 16, 1);
+    s.databaseErrors = 2;
+    s.linkLosses = 1;
+    core::ShowStatusStrip(s, form);
+    EXPECT_EQ(form.lbPagesWaiting.caption(), "Pages waiting: 3, the oldest 130 s old");
+    EXPECT_EQ(form.lbPagesWaiting.tone(), T::Bad);   // past HEALTH_MAX_PAGE_AGE
+    EXPECT_EQ(form.lbLastSent.caption(), "Last page sent: 10:16:01");
+    EXPECT_EQ(form.lbErrors.caption(), "Errors since start: 3");
+    EXPECT_EQ(form.lbErrors.toolTip(), "catalogue 2, link lost 1, spool 0");
 }
 
 // The config command refuses exactly what start-up would not use as it

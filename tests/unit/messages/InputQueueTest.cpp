@@ -23,7 +23,7 @@ TEST_P(QueueRules, ResetReadsTheSizeAndForgetsEveryMessage)
 {
     resetTo(301);
     resetTo(5);
-    EXPECT_EQ(c->form.lbQueSize.caption(), "Input Queue Size = 5");
+    EXPECT_EQ(c->form.lbQueSize.caption(), "Input Queue Size = 6");   // slots 0 to 5
     for (int id : {11, 12})
         queue->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
     ASSERT_TRUE(queue->ResetInputQueue());
