@@ -64,6 +64,7 @@ void CommDisplay::Form_Load()
 {
     view_.BuildMemberGrid(ThisMember);
     TIdentifier("NOTINIT");
+    linkSince_ = clock_.now();
     TMode(static_cast<std::int16_t>(ThisMember.Mode & ~mode::CON));
     if (timersEnabled_)
         Engine.start();
@@ -140,6 +141,7 @@ void CommDisplay::announce(const std::string& wanted)
     const std::string status = loggingOff_ && wanted == "retrying" ? "logged off" : wanted;
     if (status == linkStatus_)
         return;
+    const LinkState before = linkState();
     if (status != "logged in" && linkStatus_ == "logged in") {
         if (loggingOff_) {
             log_.ApplicationLine("  HUB: Logged off from the switch");
@@ -158,7 +160,9 @@ void CommDisplay::announce(const std::string& wanted)
         log_.ApplicationLine("  HUB: Link to the switch restored");
     }
     linkStatus_ = status;
-    linkSince_ = clock_.now();
+    // Retries one after another are one stretch of "connecting".
+    if (linkState() != before)
+        linkSince_ = clock_.now();
     log_.Echo("link: " + status);
 }
 
