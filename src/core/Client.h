@@ -117,7 +117,9 @@ public:
 private:
     void openStatusEndpoint();
 
-    // In the order they are built: each part is handed those before it.
+    // In the order they are built: each part is handed those before it, but
+    // for the main window, which keeps a reference to the test traffic made
+    // after it.
     Installation install_;
     std::string logFolder_;
     std::string spoolFile_;

@@ -33,7 +33,6 @@ public:
     static constexpr const char* kDatabaseKey = "Software\\VORN\\HXS\\Database";
     static constexpr const char* kDefaultDataSource = "192.168.1.10";
     static constexpr const char* kDefaultInitialCatalog = "HXSMKII";
-    static constexpr const char* kApplicationName = "HXS-SMTP";
     static constexpr const char* kDefaultOdbcConnection =
         "Driver=FreeTDS;Server=%DataSource%;Port=1433;Database=%InitialCatalog%;APP=HXS-SMTP;Trusted_Connection=Yes";
     static constexpr std::size_t kMaxConnectionString = 4096;

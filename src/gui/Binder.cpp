@@ -134,37 +134,52 @@ void Binder::list(ListBox& c, QListWidget* w, std::function<void()> clicked)
     news->setStyleSheet("QLabel { background: #f9a825; color: black; padding: 1px 6px; }");
     news->hide();
     struct Reading {
-        int unseen = 0;
+        std::uint64_t added = 0;   // the list's count of lines added at the top, at the last rebuild
+        std::uint64_t unseen = 0;
+        int anchor = -1;           // the row the reader keeps at the top; -1: following the newest
         bool rebuilding = false;
     };
     auto reading = std::make_shared<Reading>();
+    reading->added = c.addedAtTop();
     QObject::connect(w->verticalScrollBar(), &QScrollBar::valueChanged, news, [news, reading](int value) {
-        if (value == 0 && !reading->rebuilding) {
+        if (reading->rebuilding)
+            return;
+        // The reader moved: the row at the top is read afresh at the next line.
+        reading->anchor = -1;
+        if (value == 0) {
             reading->unseen = 0;
             news->hide();
         }
     });
     watch(c, [&c, w, news, reading] {
         common(c, w);
-        const int top = w->verticalScrollBar()->value() > 0 ? w->indexAt(QPoint(1, 1)).row() : -1;
-        const QString topText = top >= 0 ? w->item(top)->text() : QString();
+        const std::uint64_t added = c.addedAtTop() - reading->added;
+        reading->added = c.addedAtTop();
+        if (w->verticalScrollBar()->value() == 0)
+            reading->anchor = -1;
+        else if (reading->anchor < 0)
+            reading->anchor = w->indexAt(QPoint(1, 1)).row();
+        const std::uint64_t row = reading->anchor >= 0 ? static_cast<std::uint64_t>(reading->anchor) + added : 0;
         reading->rebuilding = true;
         w->setUpdatesEnabled(false);
         w->clear();
         for (const auto& line : c.items())
             w->addItem(qs(line));
-        int row = top;
-        while (row >= 0 && row < w->count() && w->item(row)->text() != topText)
-            ++row;
-        if (row >= 0 && row < w->count()) {
-            reading->unseen += row - top;
-            w->scrollToItem(w->item(row), QAbstractItemView::PositionAtTop);
+        if (reading->anchor >= 0 && row < static_cast<std::uint64_t>(w->count())) {
+            reading->anchor = static_cast<int>(row);
+            reading->unseen += added;
+            w->scrollToItem(w->item(reading->anchor), QAbstractItemView::PositionAtTop);
             news->setText(QString("%1 new lines above").arg(reading->unseen));
             news->adjustSize();
             news->move(std::max(0, w->viewport()->width() - news->width() - 4), 2);
             news->setVisible(reading->unseen > 0);
-        } else if (c.listIndex() >= 0 && c.listIndex() < w->count()) {
-            w->setCurrentRow(c.listIndex());
+        } else {
+            // Following the newest line, or the lines read have gone off the end.
+            reading->anchor = -1;
+            reading->unseen = 0;
+            news->hide();
+            if (c.listIndex() >= 0 && c.listIndex() < w->count())
+                w->setCurrentRow(c.listIndex());
         }
         w->setUpdatesEnabled(true);
         reading->rebuilding = false;

@@ -73,6 +73,7 @@ void CommDisplay::Form_Load()
 void CommDisplay::StopCommDisplay()
 {
     Engine.stop();
+    StoppedTrying();
     LinkSocket::Failure failure;
     socket_.close(&failure);
     form().window.setVisible(false);
@@ -164,6 +165,16 @@ void CommDisplay::announce(const std::string& wanted)
     if (linkState() != before)
         linkSince_ = clock_.now();
     log_.Echo("link: " + status);
+}
+
+void CommDisplay::StoppedTrying()
+{
+    if (isLoggedIn() || linkStatus_ == "stopped")
+        return;
+    const LinkState before = linkState();
+    linkStatus_ = "stopped";
+    if (linkState() != before)
+        linkSince_ = clock_.now();
 }
 
 CommDisplay::LinkState CommDisplay::linkState() const

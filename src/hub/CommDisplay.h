@@ -102,6 +102,9 @@ public:
     // The operator closed the setup window and chose to disconnect: the
     // logoff that follows is told as the operator's.
     void markTakenDownByOperator() { takenDownByOperator_ = true; }
+    // Nothing tries to connect any more (unloaded, or out of retries): the
+    // link is down, not connecting.
+    void StoppedTrying();
     std::uint64_t recordsSent() const { return recordsSent_; }
     std::int32_t recordsTaken() const { return Incomingctr; }
     std::size_t bytesWaiting() const { return reader_.pending(); }

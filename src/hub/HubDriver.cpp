@@ -146,6 +146,7 @@ void HubDriver::countFailedAttempt()
             ConnectWanted = false;
             RetryCountdown = 0;
             RetriesLeft = HubRetries;
+            client_.StoppedTrying();
         }
     }
     HubDriverState = 1;

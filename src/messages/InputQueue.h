@@ -120,12 +120,6 @@ public:
     // At the close: says how many messages stay for the next start.
     void CloseSpool();
 
-    // Control words travel on a record of their own, so a message queued in
-    // the control slot is never touched by them.
-    const MessageType& ControlRecord() const { return controlRecord_; }
-    // The one request record reused for every send.
-    const CommType& SharedRequest() const { return request_; }
-
     // An application log entry about a slot; the slot remembers it as its LastLog.
     void LogForSlot(int slot, const std::string& messageId, const std::string& text);
 
@@ -157,8 +151,10 @@ private:
     db::ClientRegistration& registration_;
     db::ClientConfig& config_;
     HubLinkPort& link_;
+    // Control words travel on a record of their own, so a message queued in
+    // the control slot is never touched by them.
     MessageType controlRecord_;
-    CommType request_;
+    CommType request_;   // the one request record reused for every send
     std::uint64_t taken_ = 0;
     std::string lastWord_;   // the state word the switch should know
     spool::Spool* spool_ = nullptr;

@@ -99,17 +99,27 @@ void MessageCreation::commitPending()
     // Answers may start new mails on their sessions: those form the next batch.
     std::vector<StagedPage> batch;
     batch.swap(staged_);
+    // A link lost since the pages were staged has room for fewer: those
+    // beyond it are refused before anything is written.
+    std::vector<Taken> answers(batch.size(), Taken::Queued);
     std::vector<spool::SpooledMessage> kept;
     kept.reserve(batch.size());
-    for (const StagedPage& page : batch)
-        kept.push_back(page.kept);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (link_.PageRoom(static_cast<int>(kept.size()))) {
+            kept.push_back(batch[i].kept);
+            continue;
+        }
+        answers[i] = Taken::LinkBusy;
+        queue_.InitQueueSlot(batch[i].slot);
+        log_.UpdateSystemLog(-1, log_.ApplicationList, std::to_string(batch[i].kept.messId),
+                             "  SM: Link buffer full, message refused and slot freed");
+    }
     // On disk before anything goes to the switch or answers 250; the spool
     // logs why it would not.
-    const bool onDisk = queue_.KeepInSpool(kept);
-    std::vector<Taken> answers;
-    answers.reserve(batch.size());
-    for (const StagedPage& page : batch)
-        answers.push_back(handOver(page, onDisk));
+    const bool onDisk = kept.empty() || queue_.KeepInSpool(kept);
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        if (answers[i] == Taken::Queued)
+            answers[i] = handOver(batch[i], onDisk);
     for (std::size_t i = 0; i < batch.size(); ++i)
         if (batch[i].done)
             batch[i].done(answers[i]);

@@ -31,7 +31,6 @@ public:
     // In days: half of the client row's WPeriod.
     double WatchdogPeriod = 0.0;
 
-    void SetWatchdogPeriod(double days) { WatchdogPeriod = days; }
     // Start-up's setting: half the WPeriod seconds.
     void SetWPeriod(std::int32_t seconds) { WatchdogPeriod = seconds / 2.0 / 86400.0; }
 

@@ -24,6 +24,8 @@ void Control::changed()
 
 void ListBox::addItem(std::string text, int index)
 {
+    if (index == 0)
+        ++addedAtTop_;
     if (index < 0 || index >= listCount())
         items_.push_back(std::move(text));
     else

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
@@ -109,10 +110,13 @@ public:
     void clear();
     int listIndex() const { return listIndex_; }
     void setListIndex(int index) { assign(listIndex_, index); }
+    // Items added at the top so far: how far the lines below have moved.
+    std::uint64_t addedAtTop() const { return addedAtTop_; }
 
 private:
     std::deque<std::string> items_;
     int listIndex_ = -1;
+    std::uint64_t addedAtTop_ = 0;
 };
 
 // A window's own caption, visibility and minimised state.

@@ -97,13 +97,15 @@ void FrmTCPHubWindow::OperatorClose()
 {
     // While the link is up, closing takes it down: asked first, and No
     // keeps the link and only hides the window.
-    if (client_.Connected()) {
-        if (!dialogs_.AskYesNo("Closing this window disconnects the switch link. Disconnect?", shell_.Title)) {
-            cmdHideTCP_Click();
-            return;
-        }
-        client_.markTakenDownByOperator();
+    if (client_.Connected() &&
+        !dialogs_.AskYesNo("Closing this window disconnects the switch link. Disconnect?", shell_.Title)) {
+        cmdHideTCP_Click();
+        return;
     }
+    // Up, or still trying (perhaps lost while the question was open): the
+    // close stops it, and that is the operator's doing.
+    if (client_.Connected() || client_.linkState() == hub::CommDisplay::LinkState::Connecting)
+        client_.markTakenDownByOperator();
     Unload();
 }
 

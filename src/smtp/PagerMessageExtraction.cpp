@@ -18,8 +18,6 @@ namespace {
 
 constexpr const char* kNull = "NULL";
 
-
-
 }  // namespace
 
 PagerMessageExtraction::PagerMessageExtraction(const Clock& clock, SystemLog& log, db::CatalogueConnection& db,

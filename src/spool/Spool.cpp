@@ -115,11 +115,14 @@ bool Spool::createSchema(std::string* why)
 
 QSqlQuery& Spool::prepared(std::unique_ptr<QSqlQuery>& slot, const char* sql)
 {
-    if (!slot) {
-        slot = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
-        slot->prepare(QString::fromLatin1(sql));
-    }
-    return *slot;
+    if (slot)
+        return *slot;
+    auto q = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
+    // One that would not prepare is used once, so its exec reports why,
+    // and prepared again next time.
+    std::unique_ptr<QSqlQuery>& keep = q->prepare(QString::fromLatin1(sql)) ? slot : unprepared_;
+    keep = std::move(q);
+    return *keep;
 }
 
 void Spool::Close()
@@ -129,6 +132,7 @@ void Spool::Close()
     // Statements go before the connection they were prepared on.
     insert_.reset();
     delete_.reset();
+    unprepared_.reset();
     open_ = false;
     count_ = 0;
     forgotten_.clear();

@@ -77,6 +77,7 @@ private:
     QSqlQuery& prepared(std::unique_ptr<QSqlQuery>& slot, const char* sql);
     std::unique_ptr<QSqlQuery> insert_;
     std::unique_ptr<QSqlQuery> delete_;
+    std::unique_ptr<QSqlQuery> unprepared_;
 
     QString name_;
     std::string path_;

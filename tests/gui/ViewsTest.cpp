@@ -338,6 +338,17 @@ TEST_F(Views, ALogListBeingReadKeepsItsPlace)
     EXPECT_TRUE(news->isVisible());
     EXPECT_EQ(news->text(), "50 new lines above");
 
+    // The lines read gone off the end: it follows the newest again.
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    for (int i = 0; i < 100; ++i)
+        add("more " + std::to_string(i));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(news->isVisible());
+    list->verticalScrollBar()->setValue(5);
+    add("one more");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(news->text(), "1 new lines above");
+
     list->verticalScrollBar()->setValue(0);
     EXPECT_FALSE(news->isVisible());
     add("newest");
@@ -353,11 +364,14 @@ TEST_F(Views, ALogListBeingReadKeepsItsPlace)
 TEST_F(Views, TheStatusStripAndTheSetupWindowsCloseMeetARealSwitch)
 {
     const int port = HubSimProcess::freePort();
-    client->hubSetupForm().txtHubSetup[0].setText("S01");
-    client->hubSetupForm().txtHubSetup[1].setText("127.0.0.1");
-    client->hubSetupForm().txtHubSetup[2].setText(std::to_string(port));
-    client->hubSetup().cmdControl_Click(0);
-    client->tcpHub().mnuComms_Click(0);
+    const auto connect = [this, port] {
+        client->hubSetupForm().txtHubSetup[0].setText("S01");
+        client->hubSetupForm().txtHubSetup[1].setText("127.0.0.1");
+        client->hubSetupForm().txtHubSetup[2].setText(std::to_string(port));
+        client->hubSetup().cmdControl_Click(0);
+        client->tcpHub().mnuComms_Click(0);
+    };
+    connect();
     const auto drive = [this] {
         clock.advanceSeconds(0.5);
         client->tcpHub().driver().DriveHubConnection();
@@ -369,6 +383,16 @@ TEST_F(Views, TheStatusStripAndTheSetupWindowsCloseMeetARealSwitch)
         return label.caption();
     };
     auto& f = client->mainForm();
+    for (int i = 0; i < 4; ++i)
+        drive();
+    EXPECT_EQ(strip(f.lbLinkState).rfind("Switch link: connecting since ", 0), 0u) << f.lbLinkState.caption();
+    // Closed while still trying: nothing to ask, and the link stays down as the operator's doing.
+    tcp->close();
+    EXPECT_TRUE(dialogs.asked.empty());
+    EXPECT_EQ(strip(f.lbLinkState).rfind("Switch link: taken down by the operator since ", 0), 0u)
+        << f.lbLinkState.caption();
+    client->main().mnuShowTCP_Click();
+    connect();
     std::string text = "while the switch is down";
     ASSERT_EQ(client->creation().SendMessage(text, "77", "h", clock.now(), "M", "1.2.3.4"), messages::Taken::Queued);
     for (int i = 0; i < 4; ++i)

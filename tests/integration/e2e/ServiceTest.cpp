@@ -149,7 +149,7 @@ TEST_F(Service, PagesTakenAtOnceAfterTheStartAreNotRefused)
     const Burst burst = sendBurst(smtpPort, 40, 4);
     EXPECT_EQ(burst.refused, 0);
     EXPECT_EQ(burst.accepted.size(), 40u);
-    EXPECT_EQ(app.count("451"), 0);
+    EXPECT_EQ(app.count("message not processed"), 0);   // "451" alone may be in a port number
     EXPECT_TRUE(hub.waitForCount("RX NEWMESS", 40, 20000));
     EXPECT_EQ(app.terminate(), 0);
 }

@@ -222,6 +222,19 @@ TEST_P(GroupCommit, AFailedCommitSendsNothingAndRefusesItsWholeBatch)
     EXPECT_EQ(countContaining(c->drain(), "  SP: Spool did not keep message "), 2);
 }
 
+// A link lost between the stage and the commit has room for fewer: the
+// rest are refused before anything is written.
+TEST_P(GroupCommit, PagesBeyondTheLinksRoomAtTheCommitAreNeverWritten)
+{
+    for (const char* text : {"a", "b", "c"})
+        ASSERT_EQ(submit(text), Taken::Staged);
+    link.room = 2;
+    creation->commitPending();
+    EXPECT_EQ(events, (std::vector<std::string>{"answer a", "answer b", "answer c refused"}));
+    EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(queue->Depth(), 2);
+}
+
 TEST_P(GroupCommit, StagedPagesTakeTheirRoomInTheSpoolAndOnTheLink)
 {
     queue->setSpoolMax(3);
