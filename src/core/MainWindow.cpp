@@ -37,8 +37,8 @@ std::string MainWindow::versionText() const
 
 void MainWindow::Form_Load()
 {
-    CloseStage = 0;
-    ClosePending = 0;
+    CloseStage = Closing::NotBegun;
+    ClosePending = false;
     s_.form.window.setCaption("Initialising variables");
     s_.form.window.setVisible(true);
     if (timersEnabled_)
@@ -109,7 +109,7 @@ bool MainWindow::loadSequence()
 
 void MainWindow::tmrSystem_Timer()
 {
-    if (ClosePending != 1)
+    if (!ClosePending)
         return;
     if (!shell_.link.Connected())
         unloadWindow();
@@ -140,7 +140,7 @@ void MainWindow::unloadWindow()
 
 bool MainWindow::Form_QueryUnload(int)
 {
-    if (CloseStage == 0) {
+    if (CloseStage == Closing::NotBegun) {
         const std::string text = " SYS: *************************** Application has initiated a close.";
         s_.log.UpdateSMTPLog(text);
         s_.log.SystemLogFile().AddLog(s_.clock.now().generalDate() + "\t " + text);
@@ -151,8 +151,8 @@ bool MainWindow::Form_QueryUnload(int)
         }
         s_.registration.SetUserIdInactive();
         tmrDummyPkts.stop();
-        CloseStage = 1;
-        ClosePending = 1;
+        CloseStage = Closing::Begun;
+        ClosePending = true;
         phase_ = phase_ == Phase::Inert ? Phase::Inert : Phase::Closing;
         s_.listener.Form_Unload();
         s_.log.FlushSMTPLog();
@@ -161,9 +161,9 @@ bool MainWindow::Form_QueryUnload(int)
             tmrSystem.start();
         return false;
     }
-    if (CloseStage == 1 && shell_.window.Loaded()) {
+    if (CloseStage == Closing::Begun && shell_.window.Loaded()) {
         shell_.window.Unload();
-        CloseStage = 2;
+        CloseStage = Closing::ShellUnloading;
         return false;
     }
     return true;

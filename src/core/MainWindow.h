@@ -90,8 +90,14 @@ public:
     void mnuMinimise_Click();
     void mnuExit_Click();
 
-    std::int16_t CloseStage = 0;
-    std::int16_t ClosePending = 0;
+    // The staged close, numbered as the original's stage word.
+    enum class Closing : std::int16_t {
+        NotBegun = 0,
+        Begun = 1,            // sessions closed, the row given back; the setup window next
+        ShellUnloading = 2,   // the setup window logs off and closes
+    };
+    Closing CloseStage = Closing::NotBegun;
+    bool ClosePending = false;   // the system timer carries the close on
     std::int32_t ContinuousElapsed = 0;
     long RecordsProcessed = 0;
     Phase phase() const { return phase_; }

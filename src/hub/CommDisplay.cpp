@@ -28,14 +28,14 @@ CommDisplay::~CommDisplay() { Engine.stop(); }
 
 void CommDisplay::onSocketConnected()
 {
-    TSystemState(3);
+    TSystemState(Step::TcpConnected);
     TTimeOut(0);
     stepSoon();
 }
 
 void CommDisplay::onSocketClosed()
 {
-    TSystemState(10);
+    TSystemState(Step::ClosePort);
     TTimeOut(0);
     stepSoon();
 }
@@ -44,13 +44,13 @@ void CommDisplay::onSocketError(int number, const std::string& description)
 {
     // The connection is opened in the background: an unknown host or a
     // refused port arrives here, and is told as a failed connect.
-    if (ThisMember.SystemState == 1 || ThisMember.SystemState == 2) {
+    if (at(Step::Open) || at(Step::WaitForConnection)) {
         const std::string message =
             "Socket: Failed to connect - [" + std::to_string(number) + "] : " + description;
         InsertClientLog(message);
         TSystemStateDES(message);
         ShowLinkStatus(message);
-        TSystemState(10);
+        TSystemState(Step::ClosePort);
         TTimeOut(3);
         setFlag(mode::CON, false);
         stepSoon();
@@ -123,9 +123,9 @@ void CommDisplay::TSystemState(std::int16_t v)
 {
     ThisMember.SystemState = v;
     view_.ShowCell(RowSystemState, std::to_string(v));
-    if (v == 1)
+    if (v == number(Step::Open))
         announce("connecting to " + ThisMember.ServerAddress + ":" + std::to_string(ThisMember.ServerPort));
-    else if (v == 10)
+    else if (v == number(Step::ClosePort))
         announce("retrying");
 }
 void CommDisplay::TTimeOut(std::int16_t v) { ThisMember.TimeOut = v; view_.ShowCell(RowTimeOut, std::to_string(v)); }

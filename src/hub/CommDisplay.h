@@ -88,6 +88,10 @@ public:
 
     // For the metrics, the health check and the tests.
     bool isLoggedIn() const { return linkStatus_ == "logged in"; }
+    // The engine stands at this step.
+    bool at(Step s) const { return ThisMember.SystemState == number(s); }
+    // Steps that need no wait: run at once rather than on the next tick.
+    bool stepsAtOnce() const;
     // Logged in, but the switch's accept left OUT clear: nothing may be sent.
     bool loggedInWithoutOutput() const { return isLoggedIn() && !(ThisMember.Mode & mode::OUT); }
     std::uint64_t logins() const { return logins_; }
@@ -144,6 +148,7 @@ private:
     void TExpWatchDog(DateSerial v);
     void Tsocket(std::int16_t v);
     void TSystemState(std::int16_t v);
+    void TSystemState(Step s) { TSystemState(number(s)); }
     void TTimeOut(std::int16_t v);
     void setFlag(std::int16_t flag, bool on);
     void InsertClientLog(const std::string& text) { view_.InsertClientLog(text); }

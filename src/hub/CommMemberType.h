@@ -26,6 +26,24 @@ inline constexpr std::int16_t NWT = 0x0002;
 inline constexpr std::int16_t SYN = 0x0001;
 }  // namespace mode
 
+// The link engine's steps. Their numbers are what the member record carries
+// and its grid shows.
+enum class Step : std::int16_t {
+    Idle = 0,
+    Open = 1,                // connect
+    WaitForConnection = 2,
+    TcpConnected = 3,
+    WaitForLogin = 4,
+    LoggedIn = 5,
+    CloseNotice = 8,         // logoff: tell the switch
+    WaitForClose = 9,
+    ClosePort = 10,          // close, then try again
+    SendLogin = 11,
+    RequestingData = 30,     // the waiting request mode asked for the next record
+    WaitingForData = 31,
+};
+constexpr std::int16_t number(Step s) { return static_cast<std::int16_t>(s); }
+
 // Ten bracketed 3-letter slots, highest flag on the left.
 std::string ModeText(std::int16_t mode);
 

@@ -71,32 +71,32 @@ void HubDriver::ConnectToHub()
 void HubDriver::DriveHubConnection()
 {
     switch (HubDriverState) {
-    case 0:
+    case DriverStep::Start:
         RetryCountdown = 0;
         RetriesLeft = HubRetries;
         ShowHubStatus("Initialize");
-        HubDriverState = 1;
+        HubDriverState = DriverStep::Watch;
         break;
-    case 1: watch(); break;
-    case 2:
+    case DriverStep::Watch: watch(); break;
+    case DriverStep::Connect:
         ShowHubStatus("Attempting Connection");
         showLinkWindow(true);
         ConnectToHub();
         RetryCountdown = HubRetryWait;
-        HubDriverState = 8;
+        HubDriverState = DriverStep::WaitForEngine;
         break;
-    case 8:
+    case DriverStep::WaitForEngine:
         // A refused Connect leaves the engine resting, which ends the wait at once.
-        if (client_.member().SystemState == 0)
-            HubDriverState = 3;
+        if (client_.at(Step::Idle))
+            HubDriverState = DriverStep::WaitForLogin;
         break;
-    case 3: waitForLogin(); break;
-    case 4: countFailedAttempt(); break;
-    case 5:
+    case DriverStep::WaitForLogin: waitForLogin(); break;
+    case DriverStep::CountFailure: countFailedAttempt(); break;
+    case DriverStep::Disconnect:
         client_.Disconnect();
-        HubDriverState = 6;
+        HubDriverState = DriverStep::WaitForDisconnect;
         break;
-    case 6: waitForDisconnect(); break;
+    case DriverStep::WaitForDisconnect: waitForDisconnect(); break;
     default:
         break;
     }
@@ -109,13 +109,13 @@ void HubDriver::watch()
         ShowHubStatus("Disconnecting");
         ConnectWanted = false;
         showLinkWindow(true);
-        HubDriverState = 5;
+        HubDriverState = DriverStep::Disconnect;
     } else if (!client_.Connected() && ConnectWanted) {
         if (RetryCountdown > 0) {
             --RetryCountdown;
             ShowHubStatus("Retry in " + twoDigits(RetryCountdown) + " seconds");
         } else {
-            HubDriverState = 2;
+            HubDriverState = DriverStep::Connect;
         }
     } else {
         RetryCountdown = 0;
@@ -128,11 +128,11 @@ void HubDriver::waitForLogin()
     if (client_.Connected()) {
         ShowHubStatus("Connected");
         showLinkWindow(false);
-        HubDriverState = 1;
+        HubDriverState = DriverStep::Watch;
     } else if (RetryCountdown < 1) {
         ShowHubStatus("Failed to Connect");
         RetryCountdown = HubRetryWait;
-        HubDriverState = 4;
+        HubDriverState = DriverStep::CountFailure;
     } else {
         --RetryCountdown;
     }
@@ -149,15 +149,15 @@ void HubDriver::countFailedAttempt()
             client_.StoppedTrying();
         }
     }
-    HubDriverState = 1;
+    HubDriverState = DriverStep::Watch;
 }
 
 void HubDriver::waitForDisconnect()
 {
-    if (client_.member().SystemState != 0)
+    if (!client_.at(Step::Idle))
         return;
     showLinkWindow(false);
-    HubDriverState = 1;
+    HubDriverState = DriverStep::Watch;
     if (DisconnectRequest == 2) {
         DisconnectRequest = 0;
         ShowHubStatus("Terminating");

@@ -58,7 +58,8 @@ public:
     bool connectWanted() const { return ConnectWanted; }
     // 0 none, 1 disconnect, 2 disconnect and close the owner.
     std::int16_t disconnectRequest() const { return DisconnectRequest; }
-    std::int16_t state() const { return HubDriverState; }
+    // The step as a number, as the original's state word.
+    std::int16_t state() const { return static_cast<std::int16_t>(HubDriverState); }
     // The settings the last attempt connected with.
     const CommMemberType& settings() const { return HubSettings; }
 
@@ -76,7 +77,18 @@ private:
     const db::ClientRegistration& registration_;
     Owner& owner_;
     bool timersEnabled_ = true;
-    std::int16_t HubDriverState = 0;
+    // The driver's steps, numbered as the original's state word.
+    enum class DriverStep : std::int16_t {
+        Start = 0,
+        Watch = 1,               // idle: a disconnect asked for, or a connection wanted
+        Connect = 2,
+        WaitForLogin = 3,
+        CountFailure = 4,
+        Disconnect = 5,
+        WaitForDisconnect = 6,
+        WaitForEngine = 8,       // the connect was asked; the engine still works on it
+    };
+    DriverStep HubDriverState = DriverStep::Start;
     bool ConnectWanted = false;
     std::int16_t DisconnectRequest = 0;
     std::int16_t RetryCountdown = 0;

@@ -55,7 +55,7 @@ bool CommDisplay::Connect(const CommMemberType& settings)
         SetBufferMax(settings.BufferMax);
         loginCode_ = ThisMember.Identifier;
         TDescription(settings.Description);
-        TSystemState(1);
+        TSystemState(Step::Open);
         stepSoon();
         TWatchDog(settings.WatchDog);
         if (ThisMember.Mode & mode::FLH) {
@@ -73,7 +73,7 @@ bool CommDisplay::Disconnect()
     setFlag(mode::PEN, true);
     if (Connected()) {
         loggingOff_ = true;
-        TSystemState(8);
+        TSystemState(Step::CloseNotice);
         TTimeOut(0);
     }
     setFlag(mode::PEN, false);
@@ -82,7 +82,7 @@ bool CommDisplay::Disconnect()
 
 void CommDisplay::KillConnection()
 {
-    TSystemState(10);
+    TSystemState(Step::ClosePort);
     InsertClientLog("Kill TCP Connection");
 }
 
@@ -102,8 +102,7 @@ void CommDisplay::stepSoon()
     stepQueued_ = true;
     QTimer::singleShot(0, &Engine, [this] {
         stepQueued_ = false;
-        const auto s = ThisMember.SystemState;
-        if (Engine.isActive() && (s == 1 || s == 3 || s == 10 || s == 11))
+        if (Engine.isActive() && stepsAtOnce())
             Engine_Timer();
     });
 }
@@ -117,14 +116,14 @@ void CommDisplay::Engine_Timer()
     if (Connected() && ThisMember.WatchDog.days() > 0 && !WatchdogFailed) {
         if (!CheckHubWatchDog()) {
             WatchdogFailed = true;
-            ThisMember.SystemState = 8;
+            ThisMember.SystemState = number(Step::CloseNotice);
         }
     }
-    if (SwitchSilent() && ThisMember.SystemState != 10) {
+    if (SwitchSilent() && !at(Step::ClosePort)) {
         message = "APPL: Switch silent since " + lastHeard_.timeText() + ", closing the link";
         log_.ApplicationLine("  HUB: The switch has sent nothing since " + lastHeard_.timeText() +
                              " while records wait for it; the link is closed and logged in again");
-        TSystemState(10);
+        TSystemState(Step::ClosePort);
         TTimeOut(0);
     }
     if (!message.empty()) {
@@ -132,36 +131,40 @@ void CommDisplay::Engine_Timer()
         TSystemStateDES(message);
     }
     view_.drainClientLogRing();
-    const auto s = ThisMember.SystemState;
-    if (s == 1 || s == 3 || s == 10 || s == 11)
+    if (stepsAtOnce())
         stepSoon();
+}
+
+bool CommDisplay::stepsAtOnce() const
+{
+    return at(Step::Open) || at(Step::TcpConnected) || at(Step::ClosePort) || at(Step::SendLogin);
 }
 
 void CommDisplay::runState(std::string& message)
 {
     const std::string server = ThisMember.ServerAddress + "," + std::to_string(ThisMember.ServerPort);
-    switch (ThisMember.SystemState) {
-    case 0: stateIdle(); break;
-    case 1: stateOpen(message, server); break;
-    case 2: stateWaitForConnection(message); break;
-    case 3: stateTcpConnected(message); break;
-    case 4: stateWaitForLogin(message); break;
-    case 5:
+    switch (static_cast<Step>(ThisMember.SystemState)) {
+    case Step::Idle: stateIdle(); break;
+    case Step::Open: stateOpen(message, server); break;
+    case Step::WaitForConnection: stateWaitForConnection(message); break;
+    case Step::TcpConnected: stateTcpConnected(message); break;
+    case Step::WaitForLogin: stateWaitForLogin(message); break;
+    case Step::LoggedIn:
         message = "APPL: Connected to " + server;
         ShowLinkStatus("Connected to " + server);
-        TSystemState(0);
+        TSystemState(Step::Idle);
         TTimeOut(2);
         setFlag(mode::CON, true);
         WatchdogFailed = false;
         break;
-    case 8: stateCloseNotice(message); break;
-    case 9: stateWaitForClose(message); break;
-    case 10: stateClosePort(message, server); break;
-    case 11: stateSendLogin(message); break;
-    case 30:
+    case Step::CloseNotice: stateCloseNotice(message); break;
+    case Step::WaitForClose: stateWaitForClose(message); break;
+    case Step::ClosePort: stateClosePort(message, server); break;
+    case Step::SendLogin: stateSendLogin(message); break;
+    case Step::RequestingData:
         message = "APPL: Requesting data ....";
         ShowLinkStatus("");
-        TSystemState(0);
+        TSystemState(Step::Idle);
         TTimeOut(0);
         break;
     default:
@@ -174,7 +177,7 @@ void CommDisplay::stateIdle()
     if (ThisMember.TimeOut == 1)
         TSystemStateDES("APPL: Idle");
     if (ThisMember.BufferSize() > 0 && FlushOutput() == 2)
-        ThisMember.SystemState = 10;
+        ThisMember.SystemState = number(Step::ClosePort);
     if (ThisMember.Mode & mode::WDG)
         setFlag(mode::WDG, false);
 }
@@ -188,11 +191,11 @@ void CommDisplay::stateOpen(std::string& message, const std::string& server)
         socket_.close(&failure);
     if (!socket_.connectTo(ThisMember.ServerAddress, ThisMember.ServerPort, &failure)) {
         message = "Socket: Failed to connect - [" + std::to_string(failure.number) + "] : " + failure.description;
-        TSystemState(10);
+        TSystemState(Step::ClosePort);
         TTimeOut(3);
         setFlag(mode::CON, false);
     } else {
-        TSystemState(2);
+        TSystemState(Step::WaitForConnection);
         TTimeOut(5);
     }
 }
@@ -203,7 +206,7 @@ void CommDisplay::stateWaitForConnection(std::string& message)
     if (ThisMember.TimeOut == 0) {
         message = "Failed to connect - Server failed to connect";
         ShowLinkStatus(message);
-        TSystemState(10);
+        TSystemState(Step::ClosePort);
         TTimeOut(1);
         setFlag(mode::CON, false);
     }
@@ -212,7 +215,7 @@ void CommDisplay::stateWaitForConnection(std::string& message)
 void CommDisplay::stateTcpConnected(std::string& message)
 {
     message = "Socket: TCP Connect";
-    TSystemState(11);
+    TSystemState(Step::SendLogin);
     TTimeOut(0);
     TAddress(LocalIp());
     TPort(socket_.localPort());
@@ -225,7 +228,7 @@ void CommDisplay::stateWaitForLogin(std::string& message)
     if (ThisMember.TimeOut == 0) {
         message = "Failed to connect - Never received Login Packet";
         ShowLinkStatus(message);
-        TSystemState(10);
+        TSystemState(Step::ClosePort);
         TTimeOut(0);
     }
 }
@@ -233,7 +236,7 @@ void CommDisplay::stateWaitForLogin(std::string& message)
 void CommDisplay::stateCloseNotice(std::string& message)
 {
     message = "APPL: Sending Disconnection notice (server)";
-    TSystemState(9);
+    TSystemState(Step::WaitForClose);
     TTimeOut(10);
     sendControl(packet::ClientLogoff);
 }
@@ -244,7 +247,7 @@ void CommDisplay::stateWaitForClose(std::string& message)
     if (ThisMember.TimeOut == 0) {
         message = "Failed to Disconnect - Remote host did not close port";
         ShowLinkStatus("Failed to Disconnect - Local will attempt to close port");
-        TSystemState(10);
+        TSystemState(Step::ClosePort);
         TTimeOut(0);
     }
 }
@@ -263,7 +266,7 @@ void CommDisplay::stateClosePort(std::string& message, const std::string& server
     // What the switch granted held for its connection; while none is up,
     // pages wait up to the configured buffer.
     TBufferMax(configuredBufferMax_);
-    TSystemState(0);
+    TSystemState(Step::Idle);
     TTimeOut(2);
 }
 
@@ -272,12 +275,12 @@ void CommDisplay::stateSendLogin(std::string& message)
     std::string packet;
     if (ThisMember.CreatePacket(packet)) {
         message = "APPL: Sending Connected Request Packet";
-        TSystemState(4);
+        TSystemState(Step::WaitForLogin);
         TTimeOut(10);
         sendControl(packet::ConnectRequest, packet);
     } else {
         message = "APPL: Could not create Connection Request Packet";
-        TSystemState(10);
+        TSystemState(Step::ClosePort);
         TTimeOut(0);
     }
 }

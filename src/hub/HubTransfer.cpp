@@ -26,7 +26,7 @@ bool CommDisplay::Send(CommType& record, messages::Traffic traffic)
         return false;
     }
     if (!holdFlush_ && FlushOutput() == 2)
-        ThisMember.SystemState = 10;
+        ThisMember.SystemState = number(Step::ClosePort);
     // Queued is taken: a record that could not go out now stays at the
     // head of the buffer and leaves first after the next login.
     return true;
@@ -112,18 +112,18 @@ bool CommDisplay::handleControl(int code)
     case packet::RequestNext:
         return true;
     case packet::ServerLogoff:
-        TSystemState(8);
+        TSystemState(Step::CloseNotice);
         TTimeOut(0);
         InsertClientLog("RXD: DISCONNECT RQST");
         return true;
     case packet::ConnectAccept: {
-        if (ThisMember.SystemState != 4)
+        if (!at(Step::WaitForLogin))
             return true;
         std::string unreadable;
         if (!RemoteMember.ExtractPacket(CurrentPacket.Message, &unreadable)) {
             if (unreadable.empty()) {
                 TSystemStateDES("Returned Packet Extraction failed");
-                TSystemState(8);
+                TSystemState(Step::CloseNotice);
                 TTimeOut(0);
                 return true;
             }
@@ -136,8 +136,8 @@ bool CommDisplay::handleControl(int code)
     }
     case packet::BufferEmpty:
         InsertClientLog("RXD: BUFFER EMPTY");
-        if (ThisMember.SystemState == 30 || ThisMember.SystemState == 31) {
-            TSystemState(0);
+        if (at(Step::RequestingData) || at(Step::WaitingForData)) {
+            TSystemState(Step::Idle);
             TTimeOut(2);
             DataWaiting = false;
         }
@@ -160,7 +160,7 @@ void CommDisplay::takeAccept()
     grantBuffer(RemoteMember.BufferMax);
     TRemoteBuffer(RemoteMember.RemoteBuffer);
     TLastConnection(RemoteMember.LastConnection);
-    TSystemState(5);
+    TSystemState(Step::LoggedIn);
     TTimeOut(0);
     // Logged in from here: a packet that follows at once (the switch's own
     // watchdog, a record) is handled, and cannot undo the login.
@@ -180,7 +180,7 @@ void CommDisplay::takeAccept()
     emit loginAccepted();
     holdFlush_ = false;
     if (ThisMember.BufferSize() > 0 && FlushOutput() == 2)
-        ThisMember.SystemState = 10;
+        ThisMember.SystemState = number(Step::ClosePort);
 }
 
 // A buffer of 0 or less would refuse every page while the link looks healthy.
@@ -202,9 +202,8 @@ void CommDisplay::handleData()
     DataWaiting = true;
     // Data ends a wait for data; it must not undo a login, a close or a
     // connection in progress.
-    const auto state = ThisMember.SystemState;
-    if (state == 0 || state == 30 || state == 31) {
-        TSystemState(0);
+    if (at(Step::Idle) || at(Step::RequestingData) || at(Step::WaitingForData)) {
+        TSystemState(Step::Idle);
         TTimeOut(2);
     }
     TRPackets(bump(ThisMember.RPackets));
@@ -227,7 +226,7 @@ void CommDisplay::takeReceived(const CommType& record)
     emit receivedData(record);
     if ((ThisMember.Mode & mode::SYN) && (ThisMember.Mode & mode::NWT) && Connected()) {
         Request(record, true);
-        TSystemState(30);
+        TSystemState(Step::RequestingData);
         TTimeOut(0);
     }
 }

@@ -366,7 +366,7 @@ TEST_F(ClientTest, CloseWithTheLinkDownReleasesTheRowAndEnds)
     c.onFinished([&] { finished = true; });
     c.requestClose();
     EXPECT_FALSE(finished);
-    EXPECT_EQ(c.main().CloseStage, 1);
+    EXPECT_EQ(c.main().CloseStage, core::MainWindow::Closing::Begun);
     EXPECT_FALSE(c.listener().listenerReady() && c.listener().socket(0).state() == 2);
     c.main().tmrSystem_Timer();   // the TCP setup window closes first
     c.main().tmrSystem_Timer();
