@@ -88,6 +88,13 @@ void PagerMessageExtraction::cleanField(std::string& value, const char* field, s
 
 // Each element as the pager gets it, and what made the mail unusable.
 struct PagerMessageExtraction::Fields {
+    std::string pin;
+    std::string hash;
+    std::string message;
+    DateSerial requested;
+    std::string machine;
+    std::string address;
+    bool dispatch = false;
     std::string markup;   // the first field holding a nested tag
     bool badPin = false;  // a pager number with a blank, separator, control or non-ASCII character
     int replaced = 0;     // characters the switch's code page lacks
@@ -120,21 +127,21 @@ void PagerMessageExtraction::readFields(std::string_view mailText, Fields& field
         fields.replaced += out.replaced;
         return std::move(out.text);
     };
-    MailPagerPin = field("PagerPin");
-    MailMessageHash = field("MessageHash");
-    MailMessage = field("Message");
+    fields.pin = field("PagerPin");
+    fields.hash = field("MessageHash");
+    fields.message = field("Message");
     // A mail without a readable time or flag must not carry the last mail's.
-    MailTimeRequested = DateSerial::parse(field("TimeRequested")).value_or(clock_.now());
-    MailMachineName = field("MachineName");
-    MailInterfaceAddress = field("InterfaceAddress");
-    MailIsDispatch = text::ToBool(field("IsDispatchMessage")).value_or(false);
+    fields.requested = DateSerial::parse(field("TimeRequested")).value_or(clock_.now());
+    fields.machine = field("MachineName");
+    fields.address = field("InterfaceAddress");
+    fields.dispatch = text::ToBool(field("IsDispatchMessage")).value_or(false);
 
-    cleanField(MailPagerPin, "PagerPin", kMaxFieldLength);
-    cleanField(MailMessageHash, "MessageHash", kMaxFieldLength);
+    cleanField(fields.pin, "PagerPin", kMaxFieldLength);
+    cleanField(fields.hash, "MessageHash", kMaxFieldLength);
     // Message creation cuts the text itself.
-    cleanField(MailMessage, "Message", std::string::npos);
-    cleanField(MailMachineName, "MachineName", kMaxFieldLength);
-    cleanField(MailInterfaceAddress, "InterfaceAddress", kMaxFieldLength);
+    cleanField(fields.message, "Message", std::string::npos);
+    cleanField(fields.machine, "MachineName", kMaxFieldLength);
+    cleanField(fields.address, "InterfaceAddress", kMaxFieldLength);
 }
 
 void PagerMessageExtraction::logDecoding(const PagerText& found)
@@ -159,12 +166,12 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
     readFields(found.text, fields);
     const bool refused = !fields.markup.empty() || fields.badPin;
 
-    if (MailIsDispatch) {
+    if (fields.dispatch) {
         log("\tXML: Dispatch flag is True");
     } else {
         log("\tXML: Dispatch flag is False");
         bool failed = false;
-        std::string swapped = refused ? std::string(kNull) : CheckForTranslation(MailPagerPin, &failed);
+        std::string swapped = refused ? std::string(kNull) : CheckForTranslation(fields.pin, &failed);
         if (failed) {
             // The number may be a siren's: paging it unswapped could reach the wrong one.
             log(logTick_() + "\tXML: Siren table cannot be read, message not processed");
@@ -172,29 +179,29 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
         }
         if (swapped != kNull) {
             cleanField(swapped, "PagerPin", kMaxFieldLength);
-            MailPagerPin = std::move(swapped);
-            log("\tXML: Siren table match: Pager number swapped to " + MailPagerPin);
+            fields.pin = std::move(swapped);
+            log("\tXML: Siren table match: Pager number swapped to " + fields.pin);
         }
     }
 
-    log("\tXML:  Pager Number:      \t" + MailPagerPin);
-    log("\tXML:  Message Hash:      \t" + MailMessageHash);
-    log("\tXML:  Pager Message:      \t" + MailMessage);
-    log("\tXML:  Time Requsted:      \t" + MailTimeRequested.generalDate());
-    log("\tXML:  Client Machine:      \t" + MailMachineName);
-    log("\tXML:  Interface Address:      \t" + MailInterfaceAddress);
+    log("\tXML:  Pager Number:      \t" + fields.pin);
+    log("\tXML:  Message Hash:      \t" + fields.hash);
+    log("\tXML:  Pager Message:      \t" + fields.message);
+    log("\tXML:  Time Requsted:      \t" + fields.requested.generalDate());
+    log("\tXML:  Client Machine:      \t" + fields.machine);
+    log("\tXML:  Interface Address:      \t" + fields.address);
     if (fields.replaced > 0)
         log("\tXML:  " + std::to_string(fields.replaced) + " characters not in " + codePage_.name() + " sent as ?");
 
     if (refused)
         return refuse(fields);
-    if (MailPagerPin == kNull) {
+    if (fields.pin == kNull) {
         log(logTick_() + "\tXML:  Bad Pager Number message not processed");
         return MailOutcome::NoPagerNumber;
     }
-    if (MailMessage == kNull)
-        MailMessage.clear();
-    return hand(std::move(done));
+    if (fields.message == kNull)
+        fields.message.clear();
+    return hand(fields, std::move(done));
 }
 
 MailOutcome PagerMessageExtraction::refuse(const Fields& fields)
@@ -208,12 +215,12 @@ MailOutcome PagerMessageExtraction::refuse(const Fields& fields)
     return MailOutcome::NoPagerNumber;
 }
 
-MailOutcome PagerMessageExtraction::hand(Done done)
+MailOutcome PagerMessageExtraction::hand(Fields& fields, Done done)
 {
     if (!send_)
         return tell(MailOutcome::QueueFull);
-    const MailOutcome taken = send_(MailMessage, MailPagerPin, MailMessageHash, MailTimeRequested, MailMachineName,
-                                    MailInterfaceAddress, [this, done = std::move(done)](MailOutcome late) {
+    const MailOutcome taken = send_(fields.message, fields.pin, fields.hash, fields.requested, fields.machine,
+                                    fields.address, [this, done = std::move(done)](MailOutcome late) {
                                         const MailOutcome outcome = tell(late);
                                         if (done)
                                             done(outcome);

@@ -52,14 +52,6 @@ public:
     // that could not be made from a pager that is no siren.
     std::string CheckForTranslation(const std::string& pager, bool* failed = nullptr);
 
-    // The last mail's fields.
-    std::string MailPagerPin;
-    std::string MailMessageHash;
-    std::string MailMessage;
-    DateSerial MailTimeRequested;
-    std::string MailMachineName;
-    std::string MailInterfaceAddress;
-    bool MailIsDispatch = false;
 
 private:
     struct Fields;
@@ -67,7 +59,7 @@ private:
     void readFields(std::string_view mailText, Fields& fields);
     void logDecoding(const PagerText& found);
     MailOutcome refuse(const Fields& fields);
-    MailOutcome hand(Done done);
+    MailOutcome hand(Fields& fields, Done done);
     // The log line of what became of the page; the outcome as the session takes it.
     MailOutcome tell(MailOutcome taken);
     // Keeps a field from breaking the record text or the hub stream.
