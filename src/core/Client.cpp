@@ -72,13 +72,11 @@ Client::Client(const Clock& clock_, Options options_)
       creation_(clock, log_, db_, registration_, queue_, link_),
       watchdog_(clock, registration_, queue_, link_),
       extraction_(clock, log_, db_, [this] { return listener_.tick(); },
-                 [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
-                        const std::string& machine, const std::string& address, PagerMessageParser::Done done) {
-                     return outcomeOf(creation_.Submit(message, pin, hash, requested, machine, address,
-                                                       [done = std::move(done)](messages::Taken late) {
-                                                           if (done)
-                                                               done(outcomeOf(late));
-                                                       }));
+                 [this](PageRequest& page, PagerMessageParser::Done done) {
+                     return outcomeOf(creation_.Submit(page, [done = std::move(done)](messages::Taken late) {
+                         if (done)
+                             done(outcomeOf(late));
+                     }));
                  }),
       listener_(clock, log_,
                {mainForm_.lbPETTicker, mainForm_.lbSocsLoaded, mainForm_.txbServerAddress, mainForm_.txbServerPort},
@@ -97,11 +95,7 @@ Client::Client(const Clock& clock_, Options options_)
            MainWindow::Shell{tcpHub_, tcpForm_, shell_, link_, testTraffic_},
            version()),
       testTraffic_(clock, mainForm_, main_.ContinuousElapsed,
-                  [this](std::string& message, const std::string& pin, const std::string& hash, DateSerial requested,
-                         const std::string& machine, const std::string& address) {
-                      return creation_.SendMessage(message, pin, hash, requested, machine, address) ==
-                             messages::Taken::Queued;
-                  })
+                  [this](PageRequest& page) { return creation_.SendMessage(page) == messages::Taken::Queued; })
 {
     mainForm_.cbxErrorLogging.setValue(1);
     dbLog_.attachTo(log_);

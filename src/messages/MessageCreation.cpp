@@ -25,10 +25,9 @@ MessageCreation::MessageCreation(const Clock& clock, SystemLog& log, db::Catalog
     QObject::connect(&commitTimer_, &QTimer::timeout, [this] { commitPending(); });
 }
 
-Taken MessageCreation::Submit(std::string& message, const std::string& pagerNumber, const std::string& hash,
-                              DateSerial requested, const std::string& machine, const std::string& interfaceAddress,
-                              Done done)
+Taken MessageCreation::Submit(PageRequest& page, Done done)
 {
+    std::string& message = page.message;
     if (message.size() > kMaxMessageLength) {
         log_.ApplicationLine("  SM: Message of " + std::to_string(message.size()) + " characters cut to " +
                              std::to_string(kMaxMessageLength));
@@ -54,12 +53,12 @@ Taken MessageCreation::Submit(std::string& message, const std::string& pagerNumb
     record.ComChannel = words::NEWMESS;
     record.EventLog = clock_.now().timeText() + " CREATED ";
     record.Message = message;
-    record.Number = pagerNumber;
+    record.Number = page.pagerNumber;
     record.status = words::PORTASSIG;
-    record.Hash = hash;
-    record.Created = requested;
-    record.Machine = machine;
-    record.InterfaceAddress = interfaceAddress;
+    record.Hash = page.hash;
+    record.Created = page.requested;
+    record.Machine = page.machine;
+    record.InterfaceAddress = page.interfaceAddress;
 
     if (record.MessId == 0) {
         // An id that may repeat is never used: the sender tries again later.
@@ -78,13 +77,10 @@ Taken MessageCreation::Submit(std::string& message, const std::string& pagerNumb
     return Taken::Staged;
 }
 
-Taken MessageCreation::SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
-                                   DateSerial requested, const std::string& machine,
-                                   const std::string& interfaceAddress)
+Taken MessageCreation::SendMessage(PageRequest& page)
 {
     Taken answer = Taken::SpoolFailed;
-    const Taken now = Submit(message, pagerNumber, hash, requested, machine, interfaceAddress,
-                             [&answer](Taken t) { answer = t; });
+    const Taken now = Submit(page, [&answer](Taken t) { answer = t; });
     if (now != Taken::Staged)
         return now;
     commitPending();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DateSerial.h"
+#include "platform/PageRequest.h"
 #include "spool/Spool.h"
 
 #include <QTimer>
@@ -59,11 +60,9 @@ public:
     // Takes a slot and stages the page for the next commit (Staged; done
     // is called after that commit), or refuses it now (done is never
     // called). The caller's text is cut to 160 characters either way.
-    Taken Submit(std::string& message, const std::string& pagerNumber, const std::string& hash, DateSerial requested,
-                 const std::string& machine, const std::string& interfaceAddress, Done done);
+    Taken Submit(PageRequest& page, Done done);
     // Submit and its commit at once: the final answer.
-    Taken SendMessage(std::string& message, const std::string& pagerNumber, const std::string& hash,
-                      DateSerial requested, const std::string& machine, const std::string& interfaceAddress);
+    Taken SendMessage(PageRequest& page);
     // Every staged page to disk in one transaction and one sync, then to
     // the link, then its answer, in the order staged. Runs by itself once
     // the event loop has handled what was pending.

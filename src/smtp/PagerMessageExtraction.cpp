@@ -219,8 +219,9 @@ MailOutcome PagerMessageExtraction::hand(Fields& fields, Done done)
 {
     if (!send_)
         return tell(MailOutcome::QueueFull);
-    const MailOutcome taken = send_(fields.message, fields.pin, fields.hash, fields.requested, fields.machine,
-                                    fields.address, [this, done = std::move(done)](MailOutcome late) {
+    PageRequest page{std::move(fields.message), fields.pin, fields.hash, fields.requested, fields.machine,
+                     fields.address};
+    const MailOutcome taken = send_(page, [this, done = std::move(done)](MailOutcome late) {
                                         const MailOutcome outcome = tell(late);
                                         if (done)
                                             done(outcome);

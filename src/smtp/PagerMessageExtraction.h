@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/DateSerial.h"
+#include "platform/PageRequest.h"
 #include "smtp/CodePage.h"
 #include "smtp/SMTPSocketType.h"
 
@@ -26,10 +27,7 @@ class PagerMessageExtraction final : public PagerMessageParser {
 public:
     // Message creation's Submit: Queued, Pending (done gets the outcome
     // after the commit) or a refusal. It may shorten the message text it is given.
-    using SendFunction = std::function<MailOutcome(std::string& message, const std::string& pagerPin,
-                                                   const std::string& hash, DateSerial requested,
-                                                   const std::string& machine, const std::string& interfaceAddress,
-                                                   Done done)>;
+    using SendFunction = std::function<MailOutcome(PageRequest& page, Done done)>;
 
     // Longest pager number, hash, machine name and interface address passed on.
     static constexpr std::size_t kMaxFieldLength = 255;

@@ -20,8 +20,10 @@ std::string TestTraffic::numberedText() const
 
 void TestTraffic::send(std::string text, const std::string& pagerNumber)
 {
+    PageRequest page{std::move(text), pagerNumber, kHash, clock_.now(), form_.txbMachineName.text(),
+                     form_.txbAckSocket.text()};
     if (send_)
-        send_(text, pagerNumber, kHash, clock_.now(), form_.txbMachineName.text(), form_.txbAckSocket.text());
+        send_(page);
 }
 
 void TestTraffic::cmdSEND_Click()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DateSerial.h"
+#include "platform/PageRequest.h"
 
 #include <cstdint>
 #include <functional>
@@ -18,9 +19,7 @@ namespace smtpin::testtraffic {
 class TestTraffic {
 public:
     // Message creation's SendMessage; may cut the text it is given.
-    using SendMessage = std::function<bool(std::string& message, const std::string& pagerNumber,
-                                           const std::string& hash, DateSerial requested,
-                                           const std::string& machine, const std::string& interfaceAddress)>;
+    using SendMessage = std::function<bool(PageRequest& page)>;
 
     static constexpr const char* kHash = "Hash";
     static constexpr const char* kPaused = "Continuous";

@@ -393,8 +393,8 @@ TEST_F(Views, TheStatusStripAndTheSetupWindowsCloseMeetARealSwitch)
         << f.lbLinkState.caption();
     client->main().mnuShowTCP_Click();
     connect();
-    std::string text = "while the switch is down";
-    ASSERT_EQ(client->creation().SendMessage(text, "77", "h", clock.now(), "M", "1.2.3.4"), messages::Taken::Queued);
+    PageRequest page{"while the switch is down", "77", "h", clock.now(), "M", "1.2.3.4"};
+    ASSERT_EQ(client->creation().SendMessage(page), messages::Taken::Queued);
     for (int i = 0; i < 4; ++i)
         drive();
     EXPECT_EQ(strip(f.lbPagesWaiting).rfind("Pages waiting: 1, the oldest ", 0), 0u) << f.lbPagesWaiting.caption();

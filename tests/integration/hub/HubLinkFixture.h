@@ -89,9 +89,9 @@ protected:
 
     bool sendPage(int i)
     {
-        std::string text = "Test page " + std::to_string(i);
-        return creation->SendMessage(text, "12345", "hash" + std::to_string(i), clock.now(), "MAILHOST", "10.0.0.5") ==
-               messages::Taken::Queued;
+        PageRequest page{"Test page " + std::to_string(i), "12345", "hash" + std::to_string(i), clock.now(),
+                         "MAILHOST", "10.0.0.5"};
+        return creation->SendMessage(page) == messages::Taken::Queued;
     }
 
     std::unique_ptr<CatalogueClient> c;

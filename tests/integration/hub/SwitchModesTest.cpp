@@ -14,8 +14,8 @@ class SwitchModes : public HubLinkFixture {
 protected:
     messages::Taken page(const std::string& text)
     {
-        std::string t = text;
-        return creation->SendMessage(t, "4711", "hash", clock.now(), "MAILHOST", "10.0.0.5");
+        PageRequest page{text, "4711", "hash", clock.now(), "MAILHOST", "10.0.0.5"};
+        return creation->SendMessage(page);
     }
 
     // How often the switch printed this exact text as a new message.
@@ -80,8 +80,8 @@ TEST_P(SwitchModes, AfterAnOutageUnderLoadTheLinkComesBackOnceAndDrains)
     // Pages staged for the next commit wait here too while the link is down.
     std::vector<messages::Taken> answers;
     const auto stage = [&](std::string text) {
-        return creation->Submit(text, "4711", "hash", clock.now(), "MAILHOST", "10.0.0.5",
-                                [&](messages::Taken t) { answers.push_back(t); });
+        PageRequest page{std::move(text), "4711", "hash", clock.now(), "MAILHOST", "10.0.0.5"};
+        return creation->Submit(page, [&](messages::Taken t) { answers.push_back(t); });
     };
     ASSERT_EQ(stage("outage 98"), messages::Taken::Staged);
     ASSERT_EQ(stage("outage 99"), messages::Taken::Staged);

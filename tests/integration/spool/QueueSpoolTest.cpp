@@ -26,8 +26,8 @@ protected:
 
     Taken send(const std::string& text)
     {
-        std::string t = text;
-        return creation->SendMessage(t, "4711", "h", clock.now(), "M", "1.2.3.4");
+        PageRequest page{text, "4711", "h", clock.now(), "M", "1.2.3.4"};
+        return creation->SendMessage(page);
     }
 
     std::vector<std::string> spooledTexts()
@@ -168,8 +168,8 @@ class GroupCommit : public QueueSpool {
 protected:
     Taken submit(const std::string& text)
     {
-        std::string t = text;
-        return creation->Submit(t, "4711", "h", clock.now(), "M", "1.2.3.4", [this, text](Taken answer) {
+        PageRequest page{text, "4711", "h", clock.now(), "M", "1.2.3.4"};
+        return creation->Submit(page, [this, text](Taken answer) {
             events.push_back("answer " + text + (answer == Taken::Queued ? "" : " refused"));
             if (text == "first" && answerStagesAnother) {
                 EXPECT_EQ(submit("late"), Taken::Staged);

@@ -267,8 +267,8 @@ TEST_F(ClientTest, DeletesReachAClientWhoseIdentifierWasTypedInCapitals)
     };
     ASSERT_TRUE(pumpUntil([&] { drive(); return c.link().Connected(); }, 20000));
     EXPECT_TRUE(hub.waitForLine("RX 1000 login s01"));
-    std::string text = "capitals";
-    ASSERT_EQ(c.creation().SendMessage(text, "77", "h", clock.now(), "M", "1.2.3.4"), messages::Taken::Queued);
+    PageRequest page{"capitals", "77", "h", clock.now(), "M", "1.2.3.4"};
+    ASSERT_EQ(c.creation().SendMessage(page), messages::Taken::Queued);
     const auto id = c.queue().slot(c.queue().queuePointer()).Mess.MessId;
     EXPECT_TRUE(pumpUntil([&] { drive(); return c.queue().FindQueuedMessage(id) < 0; }, 10000));
     EXPECT_TRUE(hub.waitForLine("TX DELETE " + std::to_string(id) + " to s01"));

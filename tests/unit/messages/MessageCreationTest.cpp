@@ -22,7 +22,10 @@ protected:
     bool send(std::string& text) { return sendFor(text) == Taken::Queued; }
     Taken sendFor(std::string& text)
     {
-        return creation->SendMessage(text, "5551234", "h4sh", requested, "DISPATCH7", "10.1.2.3");
+        PageRequest page{text, "5551234", "h4sh", requested, "DISPATCH7", "10.1.2.3"};
+        const Taken taken = creation->SendMessage(page);
+        text = page.message;   // as cut
+        return taken;
     }
     MessageType lastSent()
     {

@@ -154,9 +154,8 @@ protected:
         c = openClient();
         x = std::make_unique<X>(
             clock, c->log, c->db, [] { return std::string("[7]"); },
-            [this](std::string& m, const std::string& pin, const std::string& hash, DateSerial t,
-                   const std::string& machine, const std::string& iface, X::Done done) {
-                sent.push_back({m, pin, hash, t, machine, iface});
+            [this](PageRequest& p, X::Done done) {
+                sent.push_back({p.message, p.pagerNumber, p.hash, p.requested, p.machine, p.interfaceAddress});
                 later = std::move(done);
                 return answer;
             });

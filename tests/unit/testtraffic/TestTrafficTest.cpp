@@ -61,9 +61,9 @@ protected:
     std::int32_t continuousElapsed = 0;
     std::vector<Sent> sent;
     TestTraffic traffic{clock, form, continuousElapsed,
-                        [this](std::string& m, const std::string& pin, const std::string& hash, DateSerial when,
-                               const std::string& machine, const std::string& address) {
-                            sent.push_back({m, pin, hash, when, machine, address});
+                        [this](PageRequest& p) {
+                            sent.push_back({p.message, p.pagerNumber, p.hash, p.requested, p.machine,
+                                            p.interfaceAddress});
                             return true;
                         }};
 };
