@@ -88,7 +88,11 @@ void CommDisplay::TMode(std::int16_t v)
 {
     if (ThisMember.Mode != v)
         view_.ShowMode(v);
+    // Output granted or taken away while logged in changes the link's state too.
+    const LinkState before = linkState();
     ThisMember.Mode = v;
+    if (linkState() != before)
+        linkSince_ = clock_.now();
 }
 
 void CommDisplay::TSystemStateDES(const std::string& v) { ThisMember.SystemStateDES = v; view_.ShowCell(RowSystemStateDES, v); }
