@@ -94,7 +94,7 @@ Client::Client(const Clock& clock_, Options options_)
       main_({clock, mainForm_, log_, dialogs_, db_, registration_, queue_, watchdog_, listener_, backup_, startup_},
            MainWindow::Shell{tcpHub_, tcpForm_, shell_, link_, testTraffic_},
            version()),
-      testTraffic_(clock, mainForm_, main_.ContinuousElapsed,
+      testTraffic_(clock, mainForm_,
                   [this](PageRequest& page) { return creation_.SendMessage(page) == messages::Taken::Queued; })
 {
     mainForm_.cbxErrorLogging.setValue(1);

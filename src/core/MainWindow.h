@@ -98,7 +98,6 @@ public:
     };
     Closing CloseStage = Closing::NotBegun;
     bool ClosePending = false;   // the system timer carries the close on
-    std::int32_t ContinuousElapsed = 0;
     long RecordsProcessed = 0;
     Phase phase() const { return phase_; }
     // Why start-up failed, for a one-line report.

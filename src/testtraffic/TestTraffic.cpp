@@ -8,8 +8,8 @@
 
 namespace smtpin::testtraffic {
 
-TestTraffic::TestTraffic(const Clock& clock, forms::FrmSMTP& form, std::int32_t& continuousElapsed, SendMessage send)
-    : clock_(clock), form_(form), continuousElapsed_(continuousElapsed), send_(std::move(send))
+TestTraffic::TestTraffic(const Clock& clock, forms::FrmSMTP& form, SendMessage send)
+    : clock_(clock), form_(form), send_(std::move(send))
 {
 }
 

@@ -31,8 +31,7 @@ public:
     static constexpr std::int32_t kContinuousMs = 15000;
     static constexpr std::int32_t kCounterLimit = 1000000;
 
-    // continuousElapsed is the main window's ContinuousElapsed.
-    TestTraffic(const Clock& clock, forms::FrmSMTP& form, std::int32_t& continuousElapsed, SendMessage send);
+    TestTraffic(const Clock& clock, forms::FrmSMTP& form, SendMessage send);
 
     void cmdSEND_Click();
     void cmdPause_Click();
@@ -42,6 +41,8 @@ public:
     // Runs on every tick of the main window's housekeeping timer.
     void ContinuousTest(std::int32_t intervalMs);
 
+    // Milliseconds since the last continuous test message.
+    std::int32_t continuousElapsed() const { return continuousElapsed_; }
     std::int32_t TestMessageCounter = 0;
 
 private:
@@ -51,7 +52,7 @@ private:
 
     const Clock& clock_;
     forms::FrmSMTP& form_;
-    std::int32_t& continuousElapsed_;
+    std::int32_t continuousElapsed_ = 0;   // ms since the last continuous test message
     SendMessage send_;
 };
 

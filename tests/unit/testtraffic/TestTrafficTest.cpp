@@ -58,9 +58,8 @@ protected:
     const std::string text = "This is a test message from SMTP CLient";
     ManualClock clock;
     forms::FrmSMTP form;
-    std::int32_t continuousElapsed = 0;
     std::vector<Sent> sent;
-    TestTraffic traffic{clock, form, continuousElapsed,
+    TestTraffic traffic{clock, form,
                         [this](PageRequest& p) {
                             sent.push_back({p.message, p.pagerNumber, p.hash, p.requested, p.machine,
                                             p.interfaceAddress});
@@ -167,9 +166,9 @@ TEST_F(TestTrafficTest, ContinuousSendsASingleEveryThirtyTwoTicksWhileRunning)
     traffic.cmdPause_Click();
     EXPECT_EQ(form.cmdPause.caption(), "Pause");
     EXPECT_EQ(ticks(31), 0u);
-    EXPECT_EQ(continuousElapsed, 15500);
+    EXPECT_EQ(traffic.continuousElapsed(), 15500);
     EXPECT_EQ(ticks(1), 1u);
-    EXPECT_EQ(continuousElapsed, 0);
+    EXPECT_EQ(traffic.continuousElapsed(), 0);
     EXPECT_EQ(ticks(32), 1u);
     EXPECT_EQ(ticks(64), 2u);
 
@@ -177,7 +176,7 @@ TEST_F(TestTrafficTest, ContinuousSendsASingleEveryThirtyTwoTicksWhileRunning)
     traffic.cmdPause_Click();
     EXPECT_EQ(form.cmdPause.caption(), "Continuous");
     EXPECT_EQ(ticks(20), 0u);
-    EXPECT_EQ(continuousElapsed, 10000);
+    EXPECT_EQ(traffic.continuousElapsed(), 10000);
     traffic.cmdPause_Click();
     EXPECT_EQ(ticks(11), 0u);
     EXPECT_EQ(ticks(1), 1u);
