@@ -169,14 +169,18 @@ bool Spool::Keep(std::int32_t messId, const std::string& record, std::int64_t ta
 
 bool Spool::KeepAll(const std::vector<SpooledMessage>& batch, std::string* why)
 {
-    auto fail = [&](const std::string& text) {
+    // The first reason found is the one told; each refused batch is counted once.
+    auto note = [&](const std::string& text) {
         if (why && why->empty())
             *why = text;
+    };
+    auto fail = [&](const std::string& text) {
+        note(text);
+        ++failures_;
         return false;
     };
     if (why)
         why->clear();
-    ++failures_;   // taken back once the commit is done
     if (!open_)
         return fail("the spool is not open");
     QSqlDatabase db = QSqlDatabase::database(name_, false);
@@ -192,18 +196,20 @@ bool Spool::KeepAll(const std::vector<SpooledMessage>& batch, std::string* why)
         q.bindValue(1, static_cast<qint64>(++seq));
         q.bindValue(2, static_cast<qint64>(m.taken));
         q.bindValue(3, QByteArray(m.record.data(), static_cast<qsizetype>(m.record.size())));
-        ok = q.exec() || fail(errorOf(q));
+        if (!q.exec()) {
+            note(errorOf(q));
+            ok = false;
+        }
     }
     if (!ok || !db.commit()) {
-        fail(db.lastError().text().toStdString());
+        const std::string error = db.lastError().text().toStdString();
         db.rollback();
         count_ = before;
-        return false;
+        return fail(error);
     }
     forgotten_.clear();
     count_ += static_cast<int>(batch.size());
     seq_ = seq;
-    --failures_;
     ++commits_;
     messagesCommitted_ += batch.size();
     for (const SpooledMessage& m : batch)

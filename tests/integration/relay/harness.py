@@ -201,6 +201,20 @@ def tally(sent, got):
     return missing, twice
 
 
+def relay_failures(missing, twice, deadline, postfix_log, prefix=""):
+    """What a relay's delivery got wrong: pages lost or doubled, and a relay
+    that never reused its connection to smtpin."""
+    failures = []
+    if missing:
+        failures.append("%s%d pages taken by Postfix never reached the switch within %d s, e.g. %s"
+                        % (prefix, len(missing), deadline, missing[:5]))
+    if twice:
+        failures.append("%s%d pages reached the switch more than once, e.g. %s" % (prefix, len(twice), twice[:5]))
+    if not re.search(r"conn_use=\d+", postfix_log):
+        failures.append("%sPostfix never reused a connection to smtpin (no conn_use= in its log)" % prefix)
+    return failures
+
+
 def main(test):
     """Runs test() (a list of failure texts back) and exits with its status."""
     name = os.path.basename(sys.argv[0])

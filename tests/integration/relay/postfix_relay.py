@@ -189,15 +189,7 @@ def bulk(rig, postfix, run):
         "Postfix: %d sent, %d over a reused connection, %d deferred, %d bounced"
         % (len(got), BULK, last - start, len(missing), len(twice), sent, reuse, plog.count("status=deferred"),
            plog.count("status=bounced")))
-    failures = []
-    if missing:
-        failures.append("check 1: %d pages taken by Postfix never reached the switch within %d s, e.g. %s"
-                        % (len(missing), BULK_DEADLINE, missing[:5]))
-    if twice:
-        failures.append("check 1: %d pages reached the switch more than once, e.g. %s" % (len(twice), twice[:5]))
-    if reuse == 0:
-        failures.append("check 1: Postfix never reused a connection to smtpin (no conn_use= in its log)")
-    return failures
+    return harness.relay_failures(missing, twice, BULK_DEADLINE, plog, "check 1: ")
 
 
 def quit_in_body(rig, postfix, run):

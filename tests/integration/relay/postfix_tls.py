@@ -69,14 +69,7 @@ def test():
         "smtpin logged; smtpin: %d sessions with TLS, %d without"
         % (len(taken), max(taken.values()) - start, len(got), last - start, len(missing), len(twice),
            plog.count("status=sent"), reuse, deferred, tls_logged, counts[yes], counts[no]))
-    failures = []
-    if missing:
-        failures.append("%d pages taken by Postfix never reached the switch within %d s, e.g. %s"
-                        % (len(missing), DEADLINE, missing[:5]))
-    if twice:
-        failures.append("%d pages reached the switch more than once, e.g. %s" % (len(twice), twice[:5]))
-    if reuse == 0:
-        failures.append("Postfix never reused a connection to smtpin (no conn_use= in its log)")
+    failures = harness.relay_failures(missing, twice, DEADLINE, plog)
     if deferred:
         failures.append("Postfix deferred %d deliveries, e.g. %s" % (
             deferred, [line for line in plog.splitlines() if "status=deferred" in line][:3]))

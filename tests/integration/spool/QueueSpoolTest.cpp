@@ -220,6 +220,7 @@ TEST_P(GroupCommit, AFailedCommitSendsNothingAndRefusesItsWholeBatch)
     for (int i = 0; i <= queue->queueSize(); ++i)
         EXPECT_TRUE(slot(i).Free) << i;
     EXPECT_EQ(countContaining(c->drain(), "  SP: Spool did not keep message "), 2);
+    EXPECT_EQ(spool.Failures(), 1u);   // one refused commit, however many pages it held
 }
 
 // A link lost between the stage and the commit has room for fewer: the
