@@ -40,16 +40,16 @@ struct Port final : SessionPort {
 // Reads the finished mail as the program does; a page waits for its
 // commit when the input says so.
 struct Parser final : PagerMessageParser {
-    MailOutcome ParsePagerMessage(int, SMTPSocketType& record, Done done) override
+    PageOutcome ParsePagerMessage(int, SMTPSocketType& record, Done done) override
     {
         const PagerText found = FindPagerText(record.Body, codePage);
         record.Base64Mode = record.QPMode = false;
         if (found.text.empty())
-            return MailOutcome::NoPagerNumber;
+            return PageOutcome::NoPagerNumber;
         if (!deferred)
-            return MailOutcome::Queued;
+            return PageOutcome::Queued;
         waiting = std::move(done);
-        return MailOutcome::Pending;
+        return PageOutcome::Pending;
     }
     CodePage codePage;
     bool deferred = false;
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The commit comes between two reads: the reply, then what waited.
         if (Parser::Done done = std::move(parser.waiting)) {
             parser.waiting = nullptr;
-            done(MailOutcome::Queued);
+            done(PageOutcome::Queued);
             if (port.resumed)
                 session.GetNextCommand();
             port.resumed = false;

@@ -132,8 +132,8 @@ int Command::openCatalogue()
              << "\n";
         return 1;
     }
-    catalogue.registration.ClientId = device_.empty() ? whichClient(install_, why) : device_;
-    if (catalogue.registration.ClientId.empty()) {
+    catalogue.registration.setClientId(device_.empty() ? whichClient(install_, why) : device_);
+    if (catalogue.registration.clientId().empty()) {
         err_ << "smtpin: " << why << "\n";
         return 1;
     }
@@ -153,7 +153,7 @@ std::string Command::read(const Parameter& p)
 int Command::set(const Parameter& p, const std::string& value)
 {
     auto& catalogue = install_.catalogue();
-    const std::string& client = catalogue.registration.ClientId;
+    const std::string& client = catalogue.registration.clientId();
     switch (p.home) {
     case Home::ClientRow:
         if (!catalogue.config.SaveClientConfig(p.key, value)) {
@@ -199,7 +199,7 @@ int Command::run(const std::string& verb, const Parameter* p, const std::string&
         if (const int failed = openCatalogue())
             return failed;
     if (verb == "list") {
-        out_ << "# client " << install_.catalogue().registration.ClientId << "\n";
+        out_ << "# client " << install_.catalogue().registration.clientId() << "\n";
         for (const Parameter& each : db::Parameters())
             describe(out_, each, read(each));
         return 0;

@@ -186,7 +186,7 @@ void printStatus(const core::Client& client)
     const std::string where = form.txbServerAddress.text() + ":" + form.txbServerPort.text();
     const auto& reg = client.registration();
     const auto& listener = client.listener();
-    std::cout << "smtpin: client " << reg.ClientId;
+    std::cout << "smtpin: client " << reg.clientId();
     if (listener.listenerReady())
         std::cout << " listening on " << where;
     else if (listener.canRetry())
@@ -196,7 +196,7 @@ void printStatus(const core::Client& client)
     else
         std::cout << " cannot listen on " << where << ": " << listener.loadFailure()
                   << "; the switch is told UNAVAIL; mend SMTPIP or SMTPPORT and start again";
-    std::cout << ", switch at " << reg.RemoteAddress << ":" << reg.RemotePort << ", logs in " << client.logFolder()
+    std::cout << ", switch at " << reg.remoteAddress() << ":" << reg.remotePort() << ", logs in " << client.logFolder()
               << std::endl;
 }
 

@@ -11,21 +11,6 @@
 namespace smtpin::core {
 namespace {
 
-// What the session answers for what message creation did with the page.
-MailOutcome outcomeOf(messages::Taken taken)
-{
-    switch (taken) {
-    case messages::Taken::Queued: return MailOutcome::Queued;
-    case messages::Taken::Staged: return MailOutcome::Pending;
-    case messages::Taken::LinkBusy: return MailOutcome::LinkBusy;
-    case messages::Taken::NoMessageId: return MailOutcome::NoMessageId;
-    case messages::Taken::SpoolFailed: return MailOutcome::CannotStore;
-    case messages::Taken::QueueFull:
-    case messages::Taken::SpoolFull: break;
-    }
-    return MailOutcome::QueueFull;
-}
-
 // The link's state as the status strip and the metrics tell it.
 status::Snapshot::Link linkOf(hub::CommDisplay::LinkState state)
 {
@@ -69,15 +54,11 @@ Client::Client(const Clock& clock_, Options options_)
       dbLog_(db_, registration_),
       link_(clock, log_, linkForm_, mainForm_.lbTCPProgress, hubSocket_),
       queue_(clock, log_, {mainForm_.lbQueSize, mainForm_.txbOutgoingPkts}, registration_, config_, link_),
-      creation_(clock, log_, db_, registration_, queue_, link_),
+      store_(clock, log_, queue_),
+      inbox_(clock, registration_, queue_, store_),
+      creation_(clock, log_, db_, registration_, queue_, store_, link_),
       watchdog_(clock, registration_, queue_, link_),
-      extraction_(clock, log_, db_, [this] { return listener_.tick(); },
-                 [this](PageRequest& page, PagerMessageParser::Done done) {
-                     return outcomeOf(creation_.Submit(page, [done = std::move(done)](messages::Taken late) {
-                         if (done)
-                             done(outcomeOf(late));
-                     }));
-                 }),
+      extraction_(clock, log_, db_, [this] { return listener_.tick(); }, creation_),
       listener_(clock, log_,
                {mainForm_.lbPETTicker, mainForm_.lbSocsLoaded, mainForm_.txbServerAddress, mainForm_.txbServerPort},
                extraction_),
@@ -86,16 +67,17 @@ Client::Client(const Clock& clock_, Options options_)
       tcpHub_(shell_, tcpForm_, link_, registration_, dialogs_),
       hubSetup_(hubSetupForm_, shell_, registration_, dialogs_),
       setupLock_(shell_, tcpForm_, dialogs_),
-      startup_({mainForm_, log_, dialogs_, db_, registration_, config_, queue_, creation_, watchdog_, listener_,
+      startup_({mainForm_, log_, dialogs_, db_, registration_, config_, queue_, store_, creation_, watchdog_, listener_,
                 extraction_, backup_, spool_, dataLock_, healthMaxPageAge_},
               {logFolder_, spoolFile_, install_.lockFile(), install_.settingsValue("TLS/Cert").value_or(""),
                install_.settingsValue("TLS/Key").value_or("")},
               version()),
-      main_({clock, mainForm_, log_, dialogs_, db_, registration_, queue_, watchdog_, listener_, backup_, startup_},
+      main_({clock, mainForm_, log_, dialogs_, db_, registration_, queue_, inbox_, store_, watchdog_, listener_,
+             backup_, startup_},
            MainWindow::Shell{tcpHub_, tcpForm_, shell_, link_, testTraffic_},
            version()),
       testTraffic_(clock, mainForm_,
-                  [this](PageRequest& page) { return creation_.SendMessage(page) == messages::Taken::Queued; })
+                  [this](PageRequest& page) { return creation_.SendMessage(page) == PageOutcome::Queued; })
 {
     mainForm_.cbxErrorLogging.setValue(1);
     dbLog_.attachTo(log_);
@@ -103,9 +85,9 @@ Client::Client(const Clock& clock_, Options options_)
     QObject::connect(&link_, &hub::CommDisplay::loginAccepted, [this] { queue_.ResendAfterLogin(); });
     QObject::connect(&tcpHub_.ring(), &hub::HubMessageRing::hubMessage,
                      [this](const std::string& text) { main_.DoRecievedData(text); });
-    queue_.AttachSpool(&spool_);
+    store_.AttachSpool(&spool_);
     QObject::connect(&backup_, &LogBackup::backedUp,
-                     [this] { registration_.UpdateLastBackUp(registration_.ClientId); });
+                     [this] { registration_.UpdateLastBackUp(registration_.clientId()); });
     QObject::connect(&backup_, &LogBackup::reconnectWanted, [this] {
         db_.CloseSQLDatabase();
         db_.OpenSQLDatabase();
@@ -208,7 +190,7 @@ status::Snapshot Client::snapshot() const
     s.link = linkOf(link_.linkState());
     s.linkSince = link_.linkSince();
     s.lastPageSent = link_.lastPageSent();
-    s.lastDelete = queue_.lastDelete();
+    s.lastDelete = inbox_.lastDelete();
     s.linkLosses = link_.losses();
     s.spoolFailures = spool_.Failures();
     if (!link_.lastPageSent().isZero())
@@ -231,9 +213,9 @@ status::Snapshot Client::snapshot() const
     s.senderGone = listener_.counters().senderGone;
     s.logins = link_.logins();
     s.recordsSent = link_.recordsSent();
-    s.recordsDeleted = queue_.recordsDeleted();
-    if (queue_.recordsDeleted() > 0)
-        s.secondsSinceDelete = (clock.now().days() - queue_.lastDelete().days()) * 86400.0;
+    s.recordsDeleted = inbox_.recordsDeleted();
+    if (inbox_.recordsDeleted() > 0)
+        s.secondsSinceDelete = (clock.now().days() - inbox_.lastDelete().days()) * 86400.0;
     s.databaseErrors = db_.ErrorsReported();
     return s;
 }

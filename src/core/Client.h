@@ -16,6 +16,8 @@
 #include "log/SystemLog.h"
 #include "messages/InputQueue.h"
 #include "messages/MessageCreation.h"
+#include "messages/PageStore.h"
+#include "messages/SwitchInbox.h"
 #include "messages/SwitchWatchdog.h"
 #include "platform/Dialogs.h"
 #include "platform/FolderLock.h"
@@ -107,6 +109,8 @@ public:
     db::ClientConfig& config() { return config_; }
     spool::Spool& spool() { return spool_; }
     messages::InputQueue& queue() { return queue_; }
+    messages::PageStore& store() { return store_; }
+    messages::SwitchInbox& inbox() { return inbox_; }
     messages::MessageCreation& creation() { return creation_; }
     const PagerMessageExtraction& extraction() const { return extraction_; }
     SmtpListener& listener() { return listener_; }
@@ -142,6 +146,8 @@ private:
     hub::SocketControlLink hubSocket_;
     hub::CommDisplay link_;
     messages::InputQueue queue_;
+    messages::PageStore store_;
+    messages::SwitchInbox inbox_;
     messages::MessageCreation creation_;
     messages::Watchdog watchdog_;
     PagerMessageExtraction extraction_;

@@ -8,6 +8,8 @@
 #include "hub/CommDisplay.h"
 #include "log/LogBackup.h"
 #include "messages/InputQueue.h"
+#include "messages/PageStore.h"
+#include "messages/SwitchInbox.h"
 #include "messages/SwitchWatchdog.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
@@ -77,7 +79,7 @@ void MainWindow::abandonStartUp()
     // another instance's row when the claim never happened.
     if (s_.registration.HoldsRow())
         s_.registration.SetUserIdInactive();
-    s_.queue.CloseSpool();
+    s_.store.CloseSpool();
     s_.log.FlushSMTPLog();
     s_.log.ProcessWholeSystemLogQueue();
     s_.db.CloseSQLDatabase();
@@ -94,7 +96,7 @@ bool MainWindow::loadSequence()
     loadShell();
     cmdDatabaseRESET_Click();
     s_.form.lbClientStart.setCaption(s_.clock.now().generalDate());
-    const auto& id = s_.registration.ClientId;
+    const auto& id = s_.registration.clientId();
     s_.log.ApplicationLine("Main: SMTP " + id + " now operational using version  " + versionText() + " 2022", true);
     if (timersEnabled_)
         tmrDummyPkts.start();
@@ -124,7 +126,7 @@ void MainWindow::tmrDummyPkts_Timer()
     shell_.settings.RotateBanner();
     s_.backup.TimeForBackUp();
     s_.watchdog.SwitchWatchdog();
-    s_.queue.FlushSpool();
+    s_.store.FlushSpool();
     s_.db.CheckWhileIdle();
     s_.log.ProcessSystemLogQueue();
     shell_.testTraffic.ContinuousTest(kDummyPktsMs);
@@ -183,7 +185,7 @@ void MainWindow::Form_Unload()
 {
     tmrSystem.stop();
     tmrDummyPkts.stop();
-    s_.queue.CloseSpool();
+    s_.store.CloseSpool();
     drainLogInOneCommit();
     s_.db.CloseSQLDatabase();
     s_.log.ProcessWholeSystemLogQueue(false);
@@ -194,7 +196,7 @@ void MainWindow::Form_Unload()
 
 void MainWindow::DoRecievedData(const std::string& text)
 {
-    s_.queue.AddInputQueFromSwitch(text);
+    s_.inbox.AddInputQueFromSwitch(text);
     shell_.settings.AddOutputLine(shell_.form.lstOutput, text);
     RecordsProcessed = (RecordsProcessed + 1) % kRecordsWrap;
     shell_.form.labRecordsProcessed[0].setCaption(std::to_string(RecordsProcessed));
@@ -242,8 +244,8 @@ void MainWindow::mnuShowTCP_Click()
 // start-up, before the shell starts the link.
 void MainWindow::loadShell()
 {
-    shell_.window.driver().setRetries(s_.registration.TCPVars.HubAttempts, s_.registration.TCPVars.HubWait);
-    shell_.link.SetBufferMax(s_.registration.TCPVars.HubMaxBuffer);
+    shell_.window.driver().setRetries(s_.registration.tcpVars().HubAttempts, s_.registration.tcpVars().HubWait);
+    shell_.link.SetBufferMax(s_.registration.tcpVars().HubMaxBuffer);
     shell_.window.Form_Load();
 }
 

@@ -28,6 +28,8 @@ class ClientRegistration;
 }
 namespace messages {
 class InputQueue;
+class PageStore;
+class SwitchInbox;
 class Watchdog;
 }
 }  // namespace smtpin
@@ -58,6 +60,8 @@ public:
         db::CatalogueConnection& db;
         db::ClientRegistration& registration;
         messages::InputQueue& queue;
+        messages::SwitchInbox& inbox;
+        messages::PageStore& store;
         messages::Watchdog& watchdog;
         SmtpListener& listener;
         LogBackup& backup;

@@ -7,6 +7,7 @@
 #include "forms/FrmSMTP.h"
 #include "log/LogBackup.h"
 #include "messages/InputQueue.h"
+#include "messages/PageStore.h"
 #include "messages/MessageCreation.h"
 #include "messages/SwitchWatchdog.h"
 #include "platform/Dialogs.h"
@@ -34,8 +35,8 @@ using Apply = void (*)(Services&, std::int32_t);
 // What each whole-number setting sets; its range, default and lines are the
 // parameter table's.
 const std::map<std::string_view, Apply> kApply = {
-    {"SPOOL_MAX", [](Services& s, std::int32_t n) { s.queue.setSpoolMax(n); }},
-    {"MESSID_BLOCK", [](Services& s, std::int32_t n) { s.registration.MessIdBlock = n; }},
+    {"SPOOL_MAX", [](Services& s, std::int32_t n) { s.store.setSpoolMax(n); }},
+    {"MESSID_BLOCK", [](Services& s, std::int32_t n) { s.registration.setMessIdBlock(n); }},
     {"SMTPPORT", [](Services& s, std::int32_t n) { s.form.txbServerPort.setText(std::to_string(n)); }},
     {"TCP_HUB_TIMEOUT", [](Services& s, std::int32_t n) { s.listener.setListenerIdleTime(n / kDay); }},
     {"TCPTIMEOUT", [](Services& s, std::int32_t n) { s.listener.setSocketTimeout(n / kDay); }},
@@ -102,7 +103,7 @@ StartupSettings::StartupSettings(Services services, Files files, SystemLog::Vers
 
 std::string StartupSettings::config(const char* parameter)
 {
-    return s_.config.GetClientConfig(parameter, s_.registration.ClientId);
+    return s_.config.GetClientConfig(parameter, s_.registration.clientId());
 }
 
 bool StartupSettings::InitialiseSystem()
@@ -130,7 +131,7 @@ bool StartupSettings::run()
     if (!identify())
         return false;
     auto& reg = s_.registration;
-    s_.log.OpenSystemLogs(files_.logFolder, reg.ClientId, version_);
+    s_.log.OpenSystemLogs(files_.logFolder, reg.clientId(), version_);
     s_.creation.DefaultStartMessId = s_.creation.GetDefMessId();
     s_.form.lbDefaultMessID.setCaption("Default Start MessID = " + std::to_string(s_.creation.DefaultStartMessId));
     reg.LoadTCPVariables();
@@ -144,14 +145,14 @@ bool StartupSettings::run()
     if (!s_.queue.ResetInputQueue())
         throw StartupFault("setting QUEUE_SIZE is not a queue size from 0 to 301");
     openSpool();
-    const auto ports = reg.GetPortSettings(reg.ClientId);
+    const auto ports = reg.GetPortSettings(reg.clientId());
     if (ports.PortClass.empty()) {
-        failure_ = "Unable to locate the port class for this user type " + reg.ClientId;
+        failure_ = "Unable to locate the port class for this user type " + reg.clientId();
         s_.dialogs.MsgBox(failure_, db::ClientRegistration::kDialogTitle);
         reg.SetUserIdInactive();
         return false;
     }
-    const auto backup = reg.LoadLastBackUp(reg.ClientId);
+    const auto backup = reg.LoadLastBackUp(reg.clientId());
     s_.backup.setSchedule(backup.BackUpPeriod, backup.LastBackUp);
     s_.watchdog.SetWPeriod(backup.WPeriod);
     readListenerSettings();
@@ -168,17 +169,17 @@ bool StartupSettings::identify()
     if (!s_.dataLock.Acquire(files_.lock, &why))
         throw StartupFault(why);
     auto& reg = s_.registration;
-    reg.ClientId = reg.IdentifyTitleModule(kClientType);
+    reg.setClientId(reg.IdentifyTitleModule(kClientType));
     // "<row>\t<stamp>": the row this installation holds and the stamp it left on it.
     const std::string note = s_.dataLock.Recorded();
     const auto tab = note.find('\t');
     const std::string own = note.substr(0, tab);
     const std::string stamp = tab == std::string::npos ? std::string() : note.substr(tab + 1);
-    if (!own.empty() && reg.TakeBackOwnRow(own, stamp, reg.ClientId))
-        reg.ClientId = own;
+    if (!own.empty() && reg.TakeBackOwnRow(own, stamp, reg.clientId()))
+        reg.setClientId(own);
     else
-        reg.ClientId = reg.LoadWhoAmI();
-    if (reg.ClientId == db::ClientRegistration::kNoClient) {
+        reg.setClientId(reg.LoadWhoAmI());
+    if (reg.clientId() == db::ClientRegistration::kNoClient) {
         failure_ = std::string("Unable to locate the user id for this client type ") + kClientType;
         s_.dialogs.MsgBox(failure_, db::ClientRegistration::kDialogTitle);
         return false;
@@ -193,13 +194,13 @@ void StartupSettings::readSwitch()
     auto& reg = s_.registration;
     reg.GetSystemSettings();
     const db::Parameter& port = db::ParameterNamed("SWITCH_PORT");
-    if (reg.RemotePort < port.lo || reg.RemotePort > port.hi)
-        throw StartupFault("the switch's port (" + std::string(port.key) + ") is " + std::to_string(reg.RemotePort) +
+    if (reg.remotePort() < port.lo || reg.remotePort() > port.hi)
+        throw StartupFault("the switch's port (" + std::string(port.key) + ") is " + std::to_string(reg.remotePort()) +
                            ", not a port from 1 to 65535");
     const db::Parameter& address = db::ParameterNamed("SWITCH_ADDRESS");
-    s_.log.ApplicationLine(withValues(reg.RemoteAddress.empty() ? address.emptyLine : address.setLine, reg.RemoteAddress, ""),
+    s_.log.ApplicationLine(withValues(reg.remoteAddress().empty() ? address.emptyLine : address.setLine, reg.remoteAddress(), ""),
                            true);
-    s_.log.ApplicationLine(withValues(port.setLine, std::to_string(reg.RemotePort), ""), true);
+    s_.log.ApplicationLine(withValues(port.setLine, std::to_string(reg.remotePort()), ""), true);
 }
 
 // No spool, no 250: a spool that cannot be opened stops start-up.
@@ -211,7 +212,7 @@ void StartupSettings::openSpool()
         throw StartupFault("the spool cannot be used: " + why);
     s_.log.ApplicationLine(
         "  IV: Spool " + files_.spool + " holds " + std::to_string(s_.spool.Count()) + " messages; its check found nothing wrong", true);
-    s_.queue.RestoreFromSpool();
+    s_.store.RestoreFromSpool();
 }
 
 void StartupSettings::readCodePage()

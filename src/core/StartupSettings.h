@@ -22,6 +22,7 @@ class ClientRegistration;
 }
 namespace messages {
 class InputQueue;
+class PageStore;
 class MessageCreation;
 class Watchdog;
 }
@@ -46,6 +47,7 @@ public:
         db::ClientRegistration& registration;
         db::ClientConfig& config;
         messages::InputQueue& queue;
+        messages::PageStore& store;
         messages::MessageCreation& creation;
         messages::Watchdog& watchdog;
         SmtpListener& listener;

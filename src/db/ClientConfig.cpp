@@ -13,7 +13,7 @@ ClientConfig::ClientConfig(CatalogueConnection& db, SystemLog& log, const Client
 {
 }
 
-const std::string& ClientConfig::clientId() const { return registration_.ClientId; }
+const std::string& ClientConfig::clientId() const { return registration_.clientId(); }
 
 std::string ClientConfig::GetClientConfig(const std::string& parameter, const std::string& device)
 {

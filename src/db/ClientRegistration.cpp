@@ -44,7 +44,7 @@ bool ClientRegistration::drawBlock(std::int64_t& first, std::int64_t& last)
         return false;
     }
     db_.CountDatabaseHit();
-    const std::int32_t block = std::clamp(MessIdBlock, 1, kMaxMessIdBlock);
+    const std::int32_t block = std::clamp(messIdBlock_, 1, kMaxMessIdBlock);
     try {
         // Moved and read back in one transaction, so clients sharing the
         // catalogue never reserve the same ids.
@@ -91,7 +91,7 @@ std::int32_t ClientRegistration::GetSystemMessageId()
     const auto id = static_cast<std::int32_t>(next_++);
     // The next block is drawn while a fifth of this one is left, so a short
     // outage of the catalogue does not stop intake.
-    const std::int64_t reserve = std::max<std::int64_t>(1, std::clamp(MessIdBlock, 1, kMaxMessIdBlock) / 5);
+    const std::int64_t reserve = std::max<std::int64_t>(1, std::clamp(messIdBlock_, 1, kMaxMessIdBlock) / 5);
     if (nextBlockFirst_ > nextBlockLast_ && last_ - next_ + 1 <= reserve)
         drawBlock(nextBlockFirst_, nextBlockLast_);
     return id;
@@ -99,8 +99,8 @@ std::int32_t ClientRegistration::GetSystemMessageId()
 
 void ClientRegistration::GetSystemSettings()
 {
-    RemotePort = 6000;
-    RemoteAddress.clear();
+    remotePort_ = 6000;
+    remoteAddress_.clear();
     if (!db_.EnsureSQLDatabase()) {
         log_.ApplicationLine(" GSS: Unable to access database for next message id.");
         return;
@@ -110,11 +110,11 @@ void ClientRegistration::GetSystemSettings()
         {
             Recordset rs = db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'Remote Port') ");
             if (rs.next())
-                RemotePort = rs.int32("Value");
+                remotePort_ = rs.int32("Value");
         }
         Recordset rs = db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'Remote Address') ");
         if (rs.next())
-            RemoteAddress = rs.text("Value");
+            remoteAddress_ = rs.text("Value");
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" GSS: Unable to access connection to database for next message id.", f);
     }
@@ -135,7 +135,7 @@ bool ClientRegistration::claim(const std::string& device, bool override)
 
 std::string ClientRegistration::LoadWhoAmI()
 {
-    const std::string request = ClientId;
+    const std::string request = clientId_;
     if (request.size() >= 2 && request.compare(request.size() - 2, 2, "**") == 0)
         return whoAmIPattern(request);
     return whoAmIComplete(request);
@@ -274,11 +274,11 @@ void ClientRegistration::SetUserIdInactive()
         log_.ApplicationLine("SUII: Unable to access database for next message id.");
         return;
     }
-    if (NoIdentity(ClientId))
+    if (NoIdentity(clientId_))
         return;
     db_.CountDatabaseHit();
     try {
-        db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)", {qs(std::string(text::Trim(ClientId, text::kSpace)))});
+        db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)", {qs(std::string(text::Trim(clientId_, text::kSpace)))});
         holdsRow_ = false;
         emit claimChanged("", "");
     } catch (const DatabaseFault& f) {
@@ -300,8 +300,8 @@ void ClientRegistration::SetClientAvailability(const std::string& identifier, st
                     {QString::number(available), qs(identifier)});
         // Our own row's stamp moved: the note of it follows.
         if (holdsRow_ && QString::fromStdString(std::string(text::Trim(identifier, text::kSpace)))
-                                 .compare(QString::fromStdString(std::string(text::Trim(ClientId, text::kSpace))), Qt::CaseInsensitive) == 0)
-            tellClaim(std::string(text::Trim(ClientId, text::kSpace)));
+                                 .compare(QString::fromStdString(std::string(text::Trim(clientId_, text::kSpace))), Qt::CaseInsensitive) == 0)
+            tellClaim(std::string(text::Trim(clientId_, text::kSpace)));
         log_.UpdateSystemLog(-1, log_.StatusList, "", available == 1 ? " SCA: Client Ready" : " SCA: Client Unavailable ");
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" SCA: Unable to set client availability", f);
@@ -365,25 +365,31 @@ std::string ClientRegistration::IdentifyTitleModule(const std::string& title)
     return group;
 }
 
+void ClientRegistration::SetRemoteHub(std::string address, std::int32_t port)
+{
+    remoteAddress_ = std::move(address);
+    remotePort_ = port;
+}
+
 void ClientRegistration::LoadTCPVariables()
 {
     if (!db_.EnsureSQLDatabase()) {
-        TCPVars = TCPVariables{};
+        tcpVars_ = TCPVariables{};
         return;
     }
     db_.CountDatabaseHit();
     try {
-        Recordset rs = db_.OpenRecordset("SELECT * FROM HXSTCPClient WHERE ([Device] = ?)", {qs(ClientId)});
+        Recordset rs = db_.OpenRecordset("SELECT * FROM HXSTCPClient WHERE ([Device] = ?)", {qs(clientId_)});
         if (!rs.next()) {
-            log_.ApplicationLine(" LTV: Unable to find TCP Module Title." + ClientId);
+            log_.ApplicationLine(" LTV: Unable to find TCP Module Title." + clientId_);
             return;
         }
-        log_.ApplicationLine(" LTV: Found User id TCP Vars " + ClientId);
-        TCPVars.HubAttempts = rs.int16("HubAttempts");
-        TCPVars.HubWait = rs.int16("HubWait");
-        TCPVars.HubMaxBuffer = rs.int16("HubMaxBuffer");
-        TCPVars.RemoteBuffer = rs.int16("RemoteBuffer");
-        TCPVars.CCWatchdog = rs.int32("CCWatchdog") / 86400.0;
+        log_.ApplicationLine(" LTV: Found User id TCP Vars " + clientId_);
+        tcpVars_.HubAttempts = rs.int16("HubAttempts");
+        tcpVars_.HubWait = rs.int16("HubWait");
+        tcpVars_.HubMaxBuffer = rs.int16("HubMaxBuffer");
+        tcpVars_.RemoteBuffer = rs.int16("RemoteBuffer");
+        tcpVars_.CCWatchdog = rs.int32("CCWatchdog") / 86400.0;
     } catch (const DatabaseFault& f) {
         db_.ReportDatabaseError(" LTV: Unable to access connection to database for TCP variables.", f);
     }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace smtpin {
 class Dialogs;
@@ -57,17 +58,20 @@ public:
 
     // The client identifier: a request (complete or a pattern ending "**")
     // before LoadWhoAmI, the claimed row after; "xxx" means no identity.
-    std::string ClientId = kNoClient;
-    // Fallback message numbers when the catalogue cannot give one; start-up
-    // sets it to the default start message id.
+    const std::string& clientId() const { return clientId_; }
+    void setClientId(std::string identifier) { clientId_ = std::move(identifier); }
     // Message ids are reserved from the catalogue's counter in blocks of
     // this many ("MESSID_BLOCK") and handed out here, so a short outage does
     // not stop intake and no two clients ever hand out the same id.
-    std::int32_t MessIdBlock = 100;
+    std::int32_t messIdBlock() const { return messIdBlock_; }
+    void setMessIdBlock(std::int32_t size) { messIdBlock_ = size; }
     static constexpr std::int32_t kMaxMessIdBlock = 100000;
-    std::int32_t RemotePort = 6000;
-    std::string RemoteAddress;
-    TCPVariables TCPVars;
+    // The switch's address, from the settings table or the hub setup window.
+    const std::string& remoteAddress() const { return remoteAddress_; }
+    std::int32_t remotePort() const { return remotePort_; }
+    void SetRemoteHub(std::string address, std::int32_t port);
+    // The link's settings from this client's TCP row (LoadTCPVariables).
+    const TCPVariables& tcpVars() const { return tcpVars_; }
 
     // The next reserved id; 0 when none is left and none can be drawn (the
     // caller must not use one that may repeat).
@@ -121,6 +125,11 @@ private:
     SystemLog& log_;
     Dialogs& dialogs_;
     bool holdsRow_ = false;
+    std::string clientId_ = kNoClient;
+    std::int32_t messIdBlock_ = 100;
+    std::int32_t remotePort_ = 6000;
+    std::string remoteAddress_;
+    TCPVariables tcpVars_;
 };
 
 }  // namespace smtpin::db

@@ -112,7 +112,7 @@ void DatabaseLog::attachTo(SystemLog& log)
 {
     log_ = &log;
     log.SetDatabaseLog([this](const std::string& messageId, std::string& text) {
-        return InsertLogRecord("SMTP" + registration_.ClientId, messageId, text);
+        return InsertLogRecord("SMTP" + registration_.clientId(), messageId, text);
     });
     log.SetDatabaseBatch([this](bool start) {
         if (start)

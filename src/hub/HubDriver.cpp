@@ -60,11 +60,11 @@ void HubDriver::ConnectToHub()
     HubSettings.Identifier = owner_.userIdentifier();
     HubSettings.Mode = static_cast<std::int16_t>(mode::OUT | mode::BUF | mode::STC);
     HubSettings.Description = "SMTP Client on machine \"" + client_.LocalHostName() + "\" (ASYNC)";
-    HubSettings.BufferMax = registration_.TCPVars.HubMaxBuffer;
-    HubSettings.RemoteBuffer = registration_.TCPVars.RemoteBuffer;
-    HubSettings.ServerAddress = registration_.RemoteAddress;
-    HubSettings.ServerPort = registration_.RemotePort;
-    HubSettings.WatchDog = DateSerial(registration_.TCPVars.CCWatchdog);
+    HubSettings.BufferMax = registration_.tcpVars().HubMaxBuffer;
+    HubSettings.RemoteBuffer = registration_.tcpVars().RemoteBuffer;
+    HubSettings.ServerAddress = registration_.remoteAddress();
+    HubSettings.ServerPort = registration_.remotePort();
+    HubSettings.WatchDog = DateSerial(registration_.tcpVars().CCWatchdog);
     client_.Connect(HubSettings);
 }
 

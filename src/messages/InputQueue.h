@@ -5,13 +5,10 @@
 #include "MessageType.h"
 #include "StatusWords.h"
 #include "platform/Controls.h"
-#include "spool/Spool.h"
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <string>
-#include <vector>
 
 namespace smtpin {
 class Clock;
@@ -38,8 +35,9 @@ struct QueueSlot {
     bool Staged = false;
 };
 
-// The messages handed to the switch and not yet deleted by it, and the
-// exchange of records with the switch (the gMessageCntrl and gSWITCH routines).
+// The slots of the messages handed to the switch and not yet deleted by
+// it, and the records that go to the switch (the gMessageCntrl routines).
+// Only the queue changes a slot.
 class InputQueue {
 public:
     static constexpr int kSlotCount = 302;
@@ -61,7 +59,6 @@ public:
 
     static constexpr std::int16_t ControlSlot = 0;
 
-    QueueSlot& slot(int index) { return InputQue.at(static_cast<std::size_t>(index)); }
     const QueueSlot& slot(int index) const { return InputQue.at(static_cast<std::size_t>(index)); }
     // Highest slot index in use; -1 until a valid "QUEUE_SIZE" was read.
     std::int16_t queueSize() const { return QueueSize; }
@@ -73,12 +70,6 @@ public:
     // The switch's member code, set by start-up.
     const std::string& switchId() const { return SwitchId; }
     void setSwitchId(std::string id) { SwitchId = std::move(id); }
-    // Messages the switch deleted, and when it last did (for the metrics).
-    std::uint64_t recordsDeleted() const { return RecordsDeleted; }
-    DateSerial lastDelete() const { return LastDelete; }
-    // Most messages the spool may hold ("SPOOL_MAX").
-    int spoolMax() const { return SpoolMax; }
-    void setSpoolMax(int n) { SpoolMax = n; }
 
     // Forgets every message. False when "QUEUE_SIZE" is not a size from 0
     // to 301: the previous size is kept (none before the first valid read).
@@ -90,35 +81,29 @@ public:
     void InitQueueSlot(int index);
     std::int16_t FindQueuedMessage(std::int32_t messId) const;
     void SetQueueStatus(int index, const std::string& word);
+
+    // What may become of a slot GetFreeQueueSlot handed out.
+    // A page created here waits in it for its commit: never sent till then.
+    void StagePage(int index, const MessageType& record);
+    // Its commit is done: it may go, and go again after each login.
+    void Unstage(int index);
+    // A message the switch sent.
+    void PlaceRecord(int index, const MessageType& record);
+    // One that would not convert: the slot is free again, its status says why.
+    void RefuseRecord(int index, const MessageType& record);
+    // A page created before, back from the spool; false when its record
+    // text does not read back as that message (the slot stays free).
+    bool RestorePage(int index, const std::string& record, std::int32_t messId);
+    // The switch deleted the slot's message: free, and no longer one of ours.
+    void FreeDeleted(int index);
+
     static void IncCounter(std::int32_t& counter);
     bool SendToSwitch(const std::string& text, const std::string& target, Traffic traffic = Traffic::Page);
     void SendUpdate(bool logIt, const std::string& word);
-    std::string AddInputQueFromSwitch(const std::string& text);
     // After a login: every message created here and not yet deleted by the
     // switch goes again with its own id and text, oldest first, and so does
     // the last state word. Answers how many messages went again.
     int ResendAfterLogin();
-
-    // The spool that keeps every message created here until its DELETE;
-    // without one (tests of the queue alone) nothing is kept on disk.
-    void AttachSpool(spool::Spool* spool) { spool_ = spool; }
-    // Room in the spool for one more message beside those staged for the
-    // next commit; false (said once a minute) when SPOOL_MAX is reached.
-    bool SpoolRoom(int staged, std::int32_t messId);
-    // Commits the batch to the spool at one sync; false (and logged for
-    // each) when the spool refused it: none of them may be answered 250.
-    bool KeepInSpool(const std::vector<spool::SpooledMessage>& batch);
-    // Takes back a message kept and then refused before its reply.
-    void DropFromSpool(std::int32_t messId);
-    // At start-up: the spooled messages back into the queue, oldest first;
-    // those without a free slot enter as slots free. Answers how many.
-    int RestoreFromSpool();
-    // Spooled messages still waiting for a free slot.
-    int WaitingForSlot() const { return static_cast<int>(waitingForSlot_.size()); }
-    // Commits the DELETEs the spool collected (a periodic step).
-    void FlushSpool();
-    // At the close: says how many messages stay for the next start.
-    void CloseSpool();
 
     // An application log entry about a slot; the slot remembers it as its LastLog.
     void LogForSlot(int slot, const std::string& messageId, const std::string& text);
@@ -130,20 +115,13 @@ private:
     std::int16_t QueuePointer = 0;
     std::int32_t OutgoingCount = 0;
     std::string SwitchId;
-    std::uint64_t RecordsDeleted = 0;
-    DateSerial LastDelete;
-    int SpoolMax;   // the parameter table's default until start-up reads SPOOL_MAX
 
     // One application log line each time the queue passes 80% full.
     void watchFill();
     bool nearlyFull_ = false;
 
-    void deleteFromSwitch(const MessageType& received);
-    void newMessFromSwitch(const std::string& text);
+    QueueSlot& at(int index) { return InputQue[static_cast<std::size_t>(index)]; }
     void markTaken(int index);
-    bool restoreInto(int index, const spool::SpooledMessage& message);
-    void refillFromSpool();
-    bool forgetWaiting(std::int32_t messId);
 
     const Clock& clock_;
     SystemLog& log_;
@@ -157,9 +135,6 @@ private:
     CommType request_;   // the one request record reused for every send
     std::uint64_t taken_ = 0;
     std::string lastWord_;   // the state word the switch should know
-    spool::Spool* spool_ = nullptr;
-    std::deque<spool::SpooledMessage> waitingForSlot_;
-    DateSerial lastFullLog_;
 };
 
 }  // namespace smtpin::messages

@@ -2,6 +2,7 @@
 
 #include "HubLinkPort.h"
 #include "InputQueue.h"
+#include "PageStore.h"
 #include "StatusWords.h"
 #include "db/CatalogueConnection.h"
 #include "db/ClientRegistration.h"
@@ -15,8 +16,9 @@
 namespace smtpin::messages {
 
 MessageCreation::MessageCreation(const Clock& clock, SystemLog& log, db::CatalogueConnection& db,
-                                 db::ClientRegistration& registration, InputQueue& queue, HubLinkPort& link)
-    : clock_(clock), log_(log), db_(db), registration_(registration), queue_(queue), link_(link)
+                                 db::ClientRegistration& registration, InputQueue& queue, PageStore& store,
+                                 HubLinkPort& link)
+    : clock_(clock), log_(log), db_(db), registration_(registration), queue_(queue), store_(store), link_(link)
 {
     // Zero time: the mails that ended in this pass of the event loop go
     // together, once it has handled what was pending.
@@ -25,7 +27,7 @@ MessageCreation::MessageCreation(const Clock& clock, SystemLog& log, db::Catalog
     QObject::connect(&commitTimer_, &QTimer::timeout, [this] { commitPending(); });
 }
 
-Taken MessageCreation::Submit(PageRequest& page, Done done)
+PageOutcome MessageCreation::Submit(PageRequest& page, Done done)
 {
     std::string& message = page.message;
     if (message.size() > kMaxMessageLength) {
@@ -35,20 +37,14 @@ Taken MessageCreation::Submit(PageRequest& page, Done done)
     }
     if (!link_.PageRoom(staged())) {
         log_.ApplicationLine("  SM: Link buffer full, message refused");
-        return Taken::LinkBusy;
+        return PageOutcome::LinkBusy;
     }
     const std::int16_t index = queue_.GetFreeQueueSlot();
     if (index < 0) {
         log_.ApplicationLine("  SM: Que full");
-        return Taken::QueueFull;
+        return PageOutcome::QueueFull;
     }
-    QueueSlot& slot = queue_.slot(index);
-    slot.Free = false;
-    slot.Staged = true;
-    slot.Group = words::GROUPCHECK;
-    slot.QueueName = words::INPUTQ;
-
-    MessageType& record = slot.Mess;
+    MessageType record;
     record.NewMessage(registration_, clock_);
     record.ComChannel = words::NEWMESS;
     record.EventLog = clock_.now().timeText() + " CREATED ";
@@ -63,25 +59,26 @@ Taken MessageCreation::Submit(PageRequest& page, Done done)
     if (record.MessId == 0) {
         // An id that may repeat is never used: the sender tries again later.
         queue_.InitQueueSlot(index);
-        return Taken::NoMessageId;
+        return PageOutcome::NoMessageId;
     }
-    if (!queue_.SpoolRoom(staged(), record.MessId)) {
+    if (!store_.SpoolRoom(staged(), record.MessId)) {
         queue_.InitQueueSlot(index);
-        return Taken::SpoolFull;
+        return PageOutcome::SpoolFull;
     }
+    queue_.StagePage(index, record);
     staged_.push_back({index, {record.MessId, record.ConCatMe(), clock_.now().toDateTime().toMSecsSinceEpoch()},
                        std::move(done)});
     // Started once per batch: started again, it would wait behind every new event.
     if (!commitTimer_.isActive())
         commitTimer_.start();
-    return Taken::Staged;
+    return PageOutcome::Pending;
 }
 
-Taken MessageCreation::SendMessage(PageRequest& page)
+PageOutcome MessageCreation::SendMessage(PageRequest& page)
 {
-    Taken answer = Taken::SpoolFailed;
-    const Taken now = Submit(page, [&answer](Taken t) { answer = t; });
-    if (now != Taken::Staged)
+    PageOutcome answer = PageOutcome::CannotStore;
+    const PageOutcome now = Submit(page, [&answer](PageOutcome t) { answer = t; });
+    if (now != PageOutcome::Pending)
         return now;
     commitPending();
     return answer;
@@ -97,7 +94,7 @@ void MessageCreation::commitPending()
     batch.swap(staged_);
     // A link lost since the pages were staged has room for fewer: those
     // beyond it are refused before anything is written.
-    std::vector<Taken> answers(batch.size(), Taken::Queued);
+    std::vector<PageOutcome> answers(batch.size(), PageOutcome::Queued);
     std::vector<spool::SpooledMessage> kept;
     kept.reserve(batch.size());
     for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -105,41 +102,40 @@ void MessageCreation::commitPending()
             kept.push_back(batch[i].kept);
             continue;
         }
-        answers[i] = Taken::LinkBusy;
+        answers[i] = PageOutcome::LinkBusy;
         queue_.InitQueueSlot(batch[i].slot);
         log_.UpdateSystemLog(-1, log_.ApplicationList, std::to_string(batch[i].kept.messId),
                              "  SM: Link buffer full, message refused and slot freed");
     }
     // On disk before anything goes to the switch or answers 250; the spool
     // logs why it would not.
-    const bool onDisk = kept.empty() || queue_.KeepInSpool(kept);
+    const bool onDisk = kept.empty() || store_.KeepInSpool(kept);
     for (std::size_t i = 0; i < batch.size(); ++i)
-        if (answers[i] == Taken::Queued)
+        if (answers[i] == PageOutcome::Queued)
             answers[i] = handOver(batch[i], onDisk);
     for (std::size_t i = 0; i < batch.size(); ++i)
         if (batch[i].done)
             batch[i].done(answers[i]);
 }
 
-Taken MessageCreation::handOver(const StagedPage& page, bool kept)
+PageOutcome MessageCreation::handOver(const StagedPage& page, bool kept)
 {
-    QueueSlot& slot = queue_.slot(page.slot);
-    slot.Staged = false;
+    queue_.Unstage(page.slot);
     if (!kept) {
         queue_.InitQueueSlot(page.slot);
-        return Taken::SpoolFailed;
+        return PageOutcome::CannotStore;
     }
     const std::string id = std::to_string(page.kept.messId);
     if (!queue_.SendToSwitch(page.kept.record, queue_.switchId(), Traffic::Page)) {
         // Refused, so the sender keeps the mail and tries again later.
-        queue_.DropFromSpool(page.kept.messId);
+        store_.DropFromSpool(page.kept.messId);
         queue_.InitQueueSlot(page.slot);
         log_.UpdateSystemLog(-1, log_.ApplicationList, id, "  SM: Link buffer full, message refused and slot freed");
-        return Taken::LinkBusy;
+        return PageOutcome::LinkBusy;
     }
     link_.AddToClientLogRing("-->MSG");
     queue_.LogForSlot(page.slot, id, "  SM: Adding new mess " + page.kept.record);
-    return Taken::Queued;
+    return PageOutcome::Queued;
 }
 
 std::int32_t MessageCreation::randomOffset()

@@ -59,7 +59,7 @@ void MessageType::NewMessage(db::ClientRegistration& registration, const Clock& 
     Clear();
     MessId = registration.GetSystemMessageId();
     Created = clock.now();
-    Source = registration.ClientId;
+    Source = registration.clientId();
 }
 
 std::string MessageType::ConCatMe() const
@@ -160,7 +160,7 @@ bool MessageType::ConvertIntoMtype(const std::string& source)
     return true;
 }
 
-bool MessageType::ReadAllFields(const std::string& source, std::string& unreadable)
+bool MessageType::ReadAllFields(const std::string& source, std::string& unreadable, bool* converts)
 {
     static constexpr const char* kNames[kFieldCount] = {
         "MessId", "Created", "Source", "destination", "Priority", "status", "Number", "SrceNumber", "Message",
@@ -170,16 +170,22 @@ bool MessageType::ReadAllFields(const std::string& source, std::string& unreadab
     FieldCursor = 1;
     const std::size_t length = source.size();
     int counter = 0;
+    bool all = true;
     do {
         const std::string field = NextField(source, length);
         // An empty field stays cleared; only text that does not convert is told.
-        if (!storeField(counter, field) && counter < kFieldCount && !field.empty()) {
-            if (!unreadable.empty())
-                unreadable += ", ";
-            unreadable += std::string(kNames[counter]) + " '" + field.substr(0, 40) + "'";
+        if (!storeField(counter, field)) {
+            all = false;
+            if (counter < kFieldCount && !field.empty()) {
+                if (!unreadable.empty())
+                    unreadable += ", ";
+                unreadable += std::string(kNames[counter]) + " '" + field.substr(0, 40) + "'";
+            }
         }
         ++counter;
     } while (FieldCursor <= length);
+    if (converts)
+        *converts = all;
     return counter >= kFieldCount;
 }
 

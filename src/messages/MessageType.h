@@ -48,8 +48,10 @@ public:
     bool ConvertIntoMtype(const std::string& source);
     // Reads every field, leaving one that does not convert at its cleared
     // value and naming it in unreadable ("Created '12/8/2026 6:00:00 PM'").
-    // False when the text ends before the command word.
-    bool ReadAllFields(const std::string& source, std::string& unreadable);
+    // False when the text ends before the command word. converts, when
+    // given, tells whether every field converted, empty ones included, as
+    // ConvertIntoMtype requires.
+    bool ReadAllFields(const std::string& source, std::string& unreadable, bool* converts = nullptr);
 
 private:
     std::string NextField(const std::string& source, std::size_t length);

@@ -34,7 +34,7 @@ bool Watchdog::SendSwitchWatchdog()
     record.Clear();
     record.MessId = kWatchdogMessId;
     record.Created = now;
-    record.Source = registration_.ClientId;
+    record.Source = registration_.clientId();
     record.ComChannel = words::WATCHDOG;
     record.EventLog = now.timeText() + " CREATED ";
     record.Message.clear();

@@ -25,8 +25,8 @@ void FrmHubSetupWindow::Show()
 void FrmHubSetupWindow::Form_Load()
 {
     form_.txtHubSetup[0].setText(shell_.UserIdentifier);
-    form_.txtHubSetup[1].setText(registration_.RemoteAddress);
-    form_.txtHubSetup[2].setText(std::to_string(registration_.RemotePort));
+    form_.txtHubSetup[1].setText(registration_.remoteAddress());
+    form_.txtHubSetup[2].setText(std::to_string(registration_.remotePort()));
 }
 
 std::optional<int> FrmHubSetupWindow::portOf(const std::string& text)
@@ -52,8 +52,7 @@ void FrmHubSetupWindow::cmdControl_Click(int index)
             dialogs_.MsgBox(kBadPort, db::ClientRegistration::kDialogTitle);
             return;
         }
-        registration_.RemoteAddress = form_.txtHubSetup[1].text();
-        registration_.RemotePort = *port;
+        registration_.SetRemoteHub(form_.txtHubSetup[1].text(), *port);
         shell_.UserIdentifier = form_.txtHubSetup[0].text();
     } else if (index != 1) {
         return;

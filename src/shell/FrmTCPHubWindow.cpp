@@ -10,7 +10,7 @@ namespace smtpin::shell {
 
 FrmTCPHubWindow::FrmTCPHubWindow(ShellSettings& shell, forms::FrmTCPHub& form, hub::CommDisplay& client,
                                  db::ClientRegistration& registration, Dialogs& dialogs)
-    : shell_(shell), form_(form), client_(client), dialogs_(dialogs), ring_(client),
+    : shell_(shell), form_(form), client_(client), registration_(registration), dialogs_(dialogs), ring_(client),
       driver_(client, registration, *this)
 {
     tmrTCP.setInterval(kTickMs);
@@ -121,11 +121,13 @@ bool FrmTCPHubWindow::InitialiseShell()
         shell_.Title = std::string(ShellSettings::kShellName) + " - V" + version;
         form_.window.setCaption(shell_.Title);
         mnuComms_Click(2);
-        shell_.ClientId() = shell_.UserIdentifier;
+        registration_.setClientId(shell_.UserIdentifier);
     }
     const std::string asClaimed = shell_.ClientId();
-    if (!ShellSettings::NormaliseClientId(shell_.ClientId()))
+    std::string normalised = asClaimed;
+    if (!ShellSettings::NormaliseClientId(normalised))
         return false;
+    registration_.setClientId(normalised);
     // The hub addresses this client by its normalised identifier, so the
     // login identifier follows it unless the operator set another one.
     if (shell_.UserIdentifier.empty() || shell_.UserIdentifier == asClaimed)

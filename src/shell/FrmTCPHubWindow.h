@@ -73,6 +73,7 @@ private:
     ShellSettings& shell_;
     forms::FrmTCPHub& form_;
     hub::CommDisplay& client_;
+    db::ClientRegistration& registration_;
     Dialogs& dialogs_;
     hub::HubMessageRing ring_;
     hub::HubDriver driver_;

@@ -30,8 +30,7 @@ ShellSettings::ShellSettings(const Clock& clock, db::ClientRegistration& registr
 {
 }
 
-std::string& ShellSettings::ClientId() { return registration_.ClientId; }
-const std::string& ShellSettings::ClientId() const { return registration_.ClientId; }
+const std::string& ShellSettings::ClientId() const { return registration_.clientId(); }
 
 std::string ShellSettings::registryKey(const std::string& application, const std::string& section) const
 {

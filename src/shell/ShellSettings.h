@@ -43,7 +43,6 @@ public:
     void ResetPasswordState() { emit passwordStateWanted(0); }
 
     // The client identifier lives with the registration, which claims it.
-    std::string& ClientId();
     const std::string& ClientId() const;
 
     // Settings.

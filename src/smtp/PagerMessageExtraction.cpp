@@ -21,8 +21,8 @@ constexpr const char* kNull = "NULL";
 }  // namespace
 
 PagerMessageExtraction::PagerMessageExtraction(const Clock& clock, SystemLog& log, db::CatalogueConnection& db,
-                                               std::function<std::string()> logTick, SendFunction send)
-    : clock_(clock), log_(log), db_(db), logTick_(std::move(logTick)), send_(std::move(send))
+                                               std::function<std::string()> logTick, PageSink& sink)
+    : clock_(clock), log_(log), db_(db), logTick_(std::move(logTick)), sink_(sink)
 {
 }
 
@@ -155,7 +155,7 @@ void PagerMessageExtraction::logDecoding(const PagerText& found)
             (found.charset.empty() || found.unknownCharset ? codePage_.name() : found.charset) + ", read as ?");
 }
 
-MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& record, Done done)
+PageOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& record, Done done)
 {
     // The session's own decoding only finds the early end; the mail is read whole here.
     record.Base64Mode = false;
@@ -175,7 +175,7 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
         if (failed) {
             // The number may be a siren's: paging it unswapped could reach the wrong one.
             log(logTick_() + "\tXML: Siren table cannot be read, message not processed");
-            return MailOutcome::TryLater;
+            return PageOutcome::TryLater;
         }
         if (swapped != kNull) {
             cleanField(swapped, "PagerPin", kMaxFieldLength);
@@ -197,49 +197,48 @@ MailOutcome PagerMessageExtraction::ParsePagerMessage(int, SMTPSocketType& recor
         return refuse(fields);
     if (fields.pin == kNull) {
         log(logTick_() + "\tXML:  Bad Pager Number message not processed");
-        return MailOutcome::NoPagerNumber;
+        return PageOutcome::NoPagerNumber;
     }
     if (fields.message == kNull)
         fields.message.clear();
     return hand(fields, std::move(done));
 }
 
-MailOutcome PagerMessageExtraction::refuse(const Fields& fields)
+PageOutcome PagerMessageExtraction::refuse(const Fields& fields)
 {
     if (!fields.markup.empty()) {
         log(logTick_() + "\tXML: Markup in field " + fields.markup + ", message not processed");
-        return MailOutcome::BadField;
+        return PageOutcome::BadField;
     }
     log(logTick_() + "\tXML: Blank, separator, control or non-ASCII character inside field PagerPin, message not "
                      "processed");
-    return MailOutcome::NoPagerNumber;
+    return PageOutcome::NoPagerNumber;
 }
 
-MailOutcome PagerMessageExtraction::hand(Fields& fields, Done done)
+PageOutcome PagerMessageExtraction::hand(Fields& fields, Done done)
 {
-    if (!send_)
-        return tell(MailOutcome::QueueFull);
     PageRequest page{std::move(fields.message), fields.pin, fields.hash, fields.requested, fields.machine,
                      fields.address};
-    const MailOutcome taken = send_(page, [this, done = std::move(done)](MailOutcome late) {
-                                        const MailOutcome outcome = tell(late);
-                                        if (done)
-                                            done(outcome);
-                                    });
-    return taken == MailOutcome::Pending ? taken : tell(taken);
+    const PageOutcome taken = sink_.Submit(page, [this, done = std::move(done)](PageOutcome late) {
+        const PageOutcome outcome = tell(late);
+        if (done)
+            done(outcome);
+    });
+    return taken == PageOutcome::Pending ? taken : tell(taken);
 }
 
-MailOutcome PagerMessageExtraction::tell(MailOutcome taken)
+PageOutcome PagerMessageExtraction::tell(PageOutcome taken)
 {
     switch (taken) {
-    case MailOutcome::Queued: log(logTick_() + "\tXML: Mail Processed OK"); return taken;
-    case MailOutcome::LinkBusy: log(logTick_() + "\tXML: Link buffer full, message not processed"); return taken;
-    case MailOutcome::NoMessageId: log(logTick_() + "\tXML: No message id available, message not processed"); return taken;
-    case MailOutcome::CannotStore: log(logTick_() + "\tXML: Page not stored, message not processed"); return taken;
+    case PageOutcome::Queued: log(logTick_() + "\tXML: Mail Processed OK"); return taken;
+    case PageOutcome::LinkBusy: log(logTick_() + "\tXML: Link buffer full, message not processed"); return taken;
+    case PageOutcome::NoMessageId: log(logTick_() + "\tXML: No message id available, message not processed"); return taken;
+    case PageOutcome::CannotStore: log(logTick_() + "\tXML: Page not stored, message not processed"); return taken;
     default: break;
     }
+    // A full spool is told as a full queue: the sender's answer is the same.
     log(logTick_() + "\tXML: Queue full, message not processed");
-    return MailOutcome::QueueFull;
+    return PageOutcome::QueueFull;
 }
 
 }  // namespace smtpin

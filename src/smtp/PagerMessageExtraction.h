@@ -25,18 +25,14 @@ namespace db { class CatalogueConnection; }
 // message creation.
 class PagerMessageExtraction final : public PagerMessageParser {
 public:
-    // Message creation's Submit: Queued, Pending (done gets the outcome
-    // after the commit) or a refusal. It may shorten the message text it is given.
-    using SendFunction = std::function<MailOutcome(PageRequest& page, Done done)>;
-
     // Longest pager number, hash, machine name and interface address passed on.
     static constexpr std::size_t kMaxFieldLength = 255;
 
-    // logTick gives the listener's "[n]".
+    // logTick gives the listener's "[n]"; sink takes the page (message creation).
     PagerMessageExtraction(const Clock& clock, SystemLog& log, db::CatalogueConnection& db,
-                           std::function<std::string()> logTick, SendFunction send);
+                           std::function<std::string()> logTick, PageSink& sink);
 
-    MailOutcome ParsePagerMessage(int index, SMTPSocketType& record, Done done) override;
+    PageOutcome ParsePagerMessage(int index, SMTPSocketType& record, Done done) override;
 
     // Text between the first start tag that has an end tag after it, or "NULL".
     static std::string GetTagValue(std::string_view text, std::string_view name);
@@ -56,10 +52,10 @@ private:
     void log(const std::string& text);
     void readFields(std::string_view mailText, Fields& fields);
     void logDecoding(const PagerText& found);
-    MailOutcome refuse(const Fields& fields);
-    MailOutcome hand(Fields& fields, Done done);
+    PageOutcome refuse(const Fields& fields);
+    PageOutcome hand(Fields& fields, Done done);
     // The log line of what became of the page; the outcome as the session takes it.
-    MailOutcome tell(MailOutcome taken);
+    PageOutcome tell(PageOutcome taken);
     // Keeps a field from breaking the record text or the hub stream.
     void cleanField(std::string& value, const char* field, std::size_t limit);
 
@@ -67,7 +63,7 @@ private:
     SystemLog& log_;
     db::CatalogueConnection& db_;
     std::function<std::string()> logTick_;
-    SendFunction send_;
+    PageSink& sink_;
     CodePage codePage_;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DateSerial.h"
+#include "platform/PageRequest.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -74,26 +75,13 @@ struct SMTPSocketType {
                                  Phase == SessionPhase::Overflow; }
 };
 
-// What became of a finished mail; decides the reply to the end of data.
-enum class MailOutcome {
-    Queued,          // handed to the switch
-    NoPagerNumber,   // nothing to page
-    QueueFull,       // try again later
-    CannotStore,     // the spool could not write it: try again later
-    LinkBusy,        // the switch link holds all the pages it may: try again later
-    TryLater,        // the siren table could not be read: try again later
-    NoMessageId,     // no message id can be had now: try again later
-    BadField,        // a field holds markup: never
-    Pending,         // waits for the spool's next commit; the outcome comes then
-};
-
 // Turns a finished mail into a pager message.
 class PagerMessageParser {
 public:
     // The outcome of a mail answered Pending, once its commit is done.
-    using Done = std::function<void(MailOutcome)>;
+    using Done = PageSink::Done;
     virtual ~PagerMessageParser() = default;
-    virtual MailOutcome ParsePagerMessage(int index, SMTPSocketType& record, Done done) = 0;
+    virtual PageOutcome ParsePagerMessage(int index, SMTPSocketType& record, Done done) = 0;
 };
 
 }  // namespace smtpin

@@ -582,20 +582,20 @@ namespace {
 
 // The reply to the end of a mail's data, by what became of the mail.
 struct EndOfDataReply {
-    MailOutcome outcome;
+    PageOutcome outcome;
     int code;
     const char* reply;
 };
 
 constexpr EndOfDataReply kEndOfData[] = {
-    {MailOutcome::Queued, 250, "250 OK"},
-    {MailOutcome::NoPagerNumber, 554, "554 VORN_SMTP_Server No pager number, message not processed"},
-    {MailOutcome::BadField, 554, "554 VORN_SMTP_Server Markup in a field, message not processed"},
-    {MailOutcome::QueueFull, 451, "451 VORN_SMTP_Server Queue full, try again later"},
-    {MailOutcome::CannotStore, 451, "451 VORN_SMTP_Server Cannot store the page, try again later"},
-    {MailOutcome::LinkBusy, 451, "451 VORN_SMTP_Server Link buffer full, try again later"},
-    {MailOutcome::TryLater, 451, "451 VORN_SMTP_Server Pager number cannot be checked, try again later"},
-    {MailOutcome::NoMessageId, 451, "451 VORN_SMTP_Server No message number available, try again later"},
+    {PageOutcome::Queued, 250, "250 OK"},
+    {PageOutcome::NoPagerNumber, 554, "554 VORN_SMTP_Server No pager number, message not processed"},
+    {PageOutcome::BadField, 554, "554 VORN_SMTP_Server Markup in a field, message not processed"},
+    {PageOutcome::QueueFull, 451, "451 VORN_SMTP_Server Queue full, try again later"},
+    {PageOutcome::CannotStore, 451, "451 VORN_SMTP_Server Cannot store the page, try again later"},
+    {PageOutcome::LinkBusy, 451, "451 VORN_SMTP_Server Link buffer full, try again later"},
+    {PageOutcome::TryLater, 451, "451 VORN_SMTP_Server Pager number cannot be checked, try again later"},
+    {PageOutcome::NoMessageId, 451, "451 VORN_SMTP_Server No message number available, try again later"},
 };
 
 }  // namespace
@@ -603,9 +603,9 @@ constexpr EndOfDataReply kEndOfData[] = {
 void SmtpSession::processDend()
 {
     const std::uint64_t serial = rec_.Serial;
-    const MailOutcome outcome = parser_.ParsePagerMessage(
-        index_, rec_, [this, serial](MailOutcome late) { Answered(serial, late); });
-    if (outcome == MailOutcome::Pending) {
+    const PageOutcome outcome = parser_.ParsePagerMessage(
+        index_, rec_, [this, serial](PageOutcome late) { Answered(serial, late); });
+    if (outcome == PageOutcome::Pending) {
         rec_.AwaitingCommit = true;
         return;
     }
@@ -614,7 +614,7 @@ void SmtpSession::processDend()
 
 namespace {
 
-const EndOfDataReply& replyFor(MailOutcome outcome)
+const EndOfDataReply& replyFor(PageOutcome outcome)
 {
     const auto* r = std::find_if(std::begin(kEndOfData), std::end(kEndOfData),
                                  [&](const EndOfDataReply& e) { return e.outcome == outcome; });
@@ -624,7 +624,7 @@ const EndOfDataReply& replyFor(MailOutcome outcome)
 
 }  // namespace
 
-void SmtpSession::answer(MailOutcome outcome)
+void SmtpSession::answer(PageOutcome outcome)
 {
     const EndOfDataReply& r = replyFor(outcome);
     SendReply(r.reply);
@@ -635,7 +635,7 @@ void SmtpSession::answer(MailOutcome outcome)
         caption(r.code == 554 ? "Command: DEND Reply: 554 NOT PROCESSED" : "Command: DEND Reply: 451 TRY LATER");
 }
 
-void SmtpSession::Answered(std::uint64_t serial, MailOutcome outcome)
+void SmtpSession::Answered(std::uint64_t serial, PageOutcome outcome)
 {
     if (rec_.Serial != serial || !rec_.AwaitingCommit || !port_.connected(index_)) {
         // The page went on as any other; only its reply has nowhere to go.

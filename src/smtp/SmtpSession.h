@@ -69,7 +69,7 @@ public:
     void TlsStarted();
     // The outcome of the mail whose page waited for its commit, for the
     // connection serial names.
-    void Answered(std::uint64_t serial, MailOutcome outcome);
+    void Answered(std::uint64_t serial, PageOutcome outcome);
 
     // A command word and what runs it.
     struct Entry {
@@ -96,7 +96,7 @@ private:
     void endOfData(const std::string& logText, bool early);
     void processDend();
     // The one reply to the end of a mail's data.
-    void answer(MailOutcome outcome);
+    void answer(PageOutcome outcome);
     void endMail();
     bool closing() const;
     void appendBody(SMTPSocketType& rec, const std::string& line);

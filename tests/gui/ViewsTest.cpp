@@ -160,7 +160,7 @@ TEST_F(Views, HubSetupRefusesABadPortAndStaysOpen)
     client->hubSetupForm().txtHubSetup[2].setText("6001");
     setup->okButton()->click();
     EXPECT_FALSE(setup->isVisible());
-    EXPECT_EQ(client->registration().RemotePort, 6001);
+    EXPECT_EQ(client->registration().remotePort(), 6001);
 }
 
 TEST_F(Views, ShowCommsClassTogglesTheLinkWindow)
@@ -394,7 +394,7 @@ TEST_F(Views, TheStatusStripAndTheSetupWindowsCloseMeetARealSwitch)
     client->main().mnuShowTCP_Click();
     connect();
     PageRequest page{"while the switch is down", "77", "h", clock.now(), "M", "1.2.3.4"};
-    ASSERT_EQ(client->creation().SendMessage(page), messages::Taken::Queued);
+    ASSERT_EQ(client->creation().SendMessage(page), PageOutcome::Queued);
     for (int i = 0; i < 4; ++i)
         drive();
     EXPECT_EQ(strip(f.lbPagesWaiting).rfind("Pages waiting: 1, the oldest ", 0), 0u) << f.lbPagesWaiting.caption();

@@ -72,7 +72,7 @@ std::unique_ptr<CatalogueClient> CatalogueTest::openClient(const std::string& cl
 {
     auto c = client();
     EXPECT_TRUE(c->db.OpenSQLDatabase()) << c->db.LastDatabaseErrorText;
-    c->reg.ClientId = clientId;
+    c->reg.setClientId(clientId);
     c->drain();
     return c;
 }

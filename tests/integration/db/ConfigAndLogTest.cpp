@@ -67,7 +67,7 @@ TEST_P(Config, WithoutAnIdentityNothingIsReadOrWritten)
     exec("INSERT INTO HXSClientConfig (Device, Parameter, Value) VALUES ('xxx', 'SMTPPORT', '1')");
     EXPECT_EQ(c->config.ReadClientConfig("SMTPPORT"), "");
     EXPECT_FALSE(c->config.SaveClientConfig("SMTPPORT", "99"));
-    c->reg.ClientId = "";
+    c->reg.setClientId("");
     EXPECT_FALSE(c->config.SaveClientConfig("NEW", "99"));
     EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig").toInt(), seeded + 1);
 }

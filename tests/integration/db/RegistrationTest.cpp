@@ -32,7 +32,7 @@ protected:
     }
     std::string whoAmI(CatalogueClient& c, const std::string& request)
     {
-        c.reg.ClientId = request;
+        c.reg.setClientId(request);
         return c.reg.LoadWhoAmI();
     }
 
@@ -152,7 +152,7 @@ TEST_P(Registration, QuotesInIdentifiersAndTitlesCannotAlterAStatement)
     EXPECT_EQ(state("O''Brien"), "1");
 
     EXPECT_EQ(whoAmI(*a, "x') OR ('1' = '1"), "xxx");
-    a->reg.ClientId = "x') OR ('1' = '1";
+    a->reg.setClientId("x') OR ('1' = '1");
     a->reg.SetUserIdInactive();
     a->reg.SetClientAvailability("S01') OR ('1' = '1", 1);
     EXPECT_EQ(state("O''Brien"), "1");
@@ -211,8 +211,8 @@ TEST_P(Registration, MessageNumbersDrawnByTwoClientsAreAllDistinct)
 {
     auto a = openClient();
     auto b = openClient("S02");
-    a->reg.MessIdBlock = 10;
-    b->reg.MessIdBlock = 10;
+    a->reg.setMessIdBlock(10);
+    b->reg.setMessIdBlock(10);
     std::set<std::int32_t> drawn;
     for (int i = 0; i < 25; ++i) {
         drawn.insert(a->reg.GetSystemMessageId());
@@ -232,7 +232,7 @@ TEST_P(Registration, MessageNumbersDrawnByTwoClientsAreAllDistinct)
 TEST_P(Registration, WithoutTheCatalogueOnlyReservedIdsAreHandedOut)
 {
     auto a = openClient();
-    a->reg.MessIdBlock = 5;
+    a->reg.setMessIdBlock(5);
     EXPECT_EQ(a->reg.GetSystemMessageId(), 1000001);
     exec("DELETE FROM HXSSystem WHERE Description = 'MessIdSystem'");
     a->drain();
@@ -251,13 +251,13 @@ TEST_P(Registration, SettingsAreReadFromTheClientsRows)
 {
     auto a = openClient("s01");
     a->reg.GetSystemSettings();
-    EXPECT_EQ(a->reg.RemotePort, 6000);
-    EXPECT_EQ(a->reg.RemoteAddress, "127.0.0.1");
+    EXPECT_EQ(a->reg.remotePort(), 6000);
+    EXPECT_EQ(a->reg.remoteAddress(), "127.0.0.1");
     exec("UPDATE HXSSystem SET Value = '7001' WHERE Description = 'Remote Port'");
     exec("UPDATE HXSSystem SET Value = '10.0.0.9' WHERE Description = 'Remote Address'");
     a->reg.GetSystemSettings();
-    EXPECT_EQ(a->reg.RemotePort, 7001);
-    EXPECT_EQ(a->reg.RemoteAddress, "10.0.0.9");
+    EXPECT_EQ(a->reg.remotePort(), 7001);
+    EXPECT_EQ(a->reg.remoteAddress(), "10.0.0.9");
 
     EXPECT_EQ(a->reg.IdentifyTitleModule("smtpin"), "S**");
     EXPECT_EQ(a->reg.IdentifyTitleModule("SWITCH"), "h01");
@@ -265,14 +265,14 @@ TEST_P(Registration, SettingsAreReadFromTheClientsRows)
 
     exec("UPDATE HXSTCPClient SET HubAttempts = 3, HubWait = 4, HubMaxBuffer = 5, RemoteBuffer = 6, CCWatchdog = 120");
     a->reg.LoadTCPVariables();
-    EXPECT_EQ(a->reg.TCPVars.HubAttempts, 3);
-    EXPECT_EQ(a->reg.TCPVars.HubWait, 4);
-    EXPECT_EQ(a->reg.TCPVars.HubMaxBuffer, 5);
-    EXPECT_EQ(a->reg.TCPVars.RemoteBuffer, 6);
-    EXPECT_DOUBLE_EQ(a->reg.TCPVars.CCWatchdog, 120.0 / 86400.0);
-    a->reg.ClientId = "S77";
+    EXPECT_EQ(a->reg.tcpVars().HubAttempts, 3);
+    EXPECT_EQ(a->reg.tcpVars().HubWait, 4);
+    EXPECT_EQ(a->reg.tcpVars().HubMaxBuffer, 5);
+    EXPECT_EQ(a->reg.tcpVars().RemoteBuffer, 6);
+    EXPECT_DOUBLE_EQ(a->reg.tcpVars().CCWatchdog, 120.0 / 86400.0);
+    a->reg.setClientId("S77");
     a->reg.LoadTCPVariables();
-    EXPECT_EQ(a->reg.TCPVars.HubAttempts, 3);   // kept
+    EXPECT_EQ(a->reg.tcpVars().HubAttempts, 3);   // kept
 
     db::PortSettings ps = a->reg.GetPortSettings("s01");
     EXPECT_EQ(ps.PortClass, "TCP");
@@ -296,8 +296,8 @@ TEST_P(Registration, AnUnreadableValueIsReportedWithTheRoutinesText)
     auto a = openClient();
     exec("UPDATE HXSSystem SET Value = 'abc' WHERE Description = 'Remote Port'");
     a->reg.GetSystemSettings();
-    EXPECT_EQ(a->reg.RemotePort, 6000);
-    EXPECT_EQ(a->reg.RemoteAddress, "");
+    EXPECT_EQ(a->reg.remotePort(), 6000);
+    EXPECT_EQ(a->reg.remoteAddress(), "");
     const auto lines = a->drain();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], " GSS: Unable to access connection to database for next message id.Windows reports: Type mismatch");

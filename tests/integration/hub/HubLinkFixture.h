@@ -7,6 +7,8 @@
 #include "hub/SocketControlLink.h"
 #include "messages/InputQueue.h"
 #include "messages/MessageCreation.h"
+#include "messages/PageStore.h"
+#include "messages/SwitchInbox.h"
 #include "messages/SwitchWatchdog.h"
 #include "support/HubSimProcess.h"
 #include "support/TestClient.h"
@@ -25,14 +27,18 @@ protected:
     {
         c = openClient("S01");
         link = std::make_unique<hub::CommDisplay>(clock, c->log, linkForm, c->form.lbTCPProgress, socket);
-        queue = std::make_unique<messages::InputQueue>(clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, *link);
+        queue = std::make_unique<messages::InputQueue>(
+            clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg,
+            c->config, *link);
         queue->setSwitchId("h01");
         ASSERT_TRUE(queue->ResetInputQueue());
-        creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, *link);
+        store = std::make_unique<messages::PageStore>(clock, c->log, *queue);
+        inbox = std::make_unique<messages::SwitchInbox>(clock, c->reg, *queue, *store);
+        creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, *store, *link);
         watchdog = std::make_unique<messages::Watchdog>(clock, c->reg, *queue, *link);
         ring = std::make_unique<hub::HubMessageRing>(*link);
         QObject::connect(ring.get(), &hub::HubMessageRing::hubMessage,
-                         [this](const std::string& text) { queue->AddInputQueFromSwitch(text); });
+                         [this](const std::string& text) { inbox->AddInputQueFromSwitch(text); });
         link->setTimersEnabled(false);
         QObject::connect(link.get(), &hub::CommDisplay::tcpConnected, [this] { watchdog->SendSwitchWatchdog(); });
         QObject::connect(link.get(), &hub::CommDisplay::loginAccepted, [this] { queue->ResendAfterLogin(); });
@@ -91,7 +97,7 @@ protected:
     {
         PageRequest page{"Test page " + std::to_string(i), "12345", "hash" + std::to_string(i), clock.now(),
                          "MAILHOST", "10.0.0.5"};
-        return creation->SendMessage(page) == messages::Taken::Queued;
+        return creation->SendMessage(page) == PageOutcome::Queued;
     }
 
     std::unique_ptr<CatalogueClient> c;
@@ -99,6 +105,8 @@ protected:
     hub::SocketControlLink socket;
     std::unique_ptr<hub::CommDisplay> link;
     std::unique_ptr<messages::InputQueue> queue;
+    std::unique_ptr<messages::PageStore> store;
+    std::unique_ptr<messages::SwitchInbox> inbox;
     std::unique_ptr<messages::MessageCreation> creation;
     std::unique_ptr<messages::Watchdog> watchdog;
     std::unique_ptr<hub::HubMessageRing> ring;

@@ -12,7 +12,7 @@ namespace {
 
 class SwitchModes : public HubLinkFixture {
 protected:
-    messages::Taken page(const std::string& text)
+    PageOutcome page(const std::string& text)
     {
         PageRequest page{text, "4711", "hash", clock.now(), "MAILHOST", "10.0.0.5"};
         return creation->SendMessage(page);
@@ -55,7 +55,7 @@ TEST_P(SwitchModes, AWatchdogRightAfterTheAcceptDoesNotUndoTheLogin)
     EXPECT_TRUE(link->Connected());
     EXPECT_EQ(hubsim.count("RX 1000 login"), 1);
     EXPECT_GE(queue->FindQueuedMessage(424242), 0);   // the record in the same write was handled
-    ASSERT_EQ(page("after the accept"), messages::Taken::Queued);
+    ASSERT_EQ(page("after the accept"), PageOutcome::Queued);
     EXPECT_TRUE(drained());
     EXPECT_EQ(arrived(hubsim, "after the accept"), 1);
 }
@@ -76,19 +76,19 @@ TEST_P(SwitchModes, AfterAnOutageUnderLoadTheLinkComesBackOnceAndDrains)
     ASSERT_FALSE(link->Connected());
 
     for (int i = 0; i < 98; ++i)
-        ASSERT_EQ(page("outage " + std::to_string(i)), messages::Taken::Queued) << i;
+        ASSERT_EQ(page("outage " + std::to_string(i)), PageOutcome::Queued) << i;
     // Pages staged for the next commit wait here too while the link is down.
-    std::vector<messages::Taken> answers;
+    std::vector<PageOutcome> answers;
     const auto stage = [&](std::string text) {
         PageRequest page{std::move(text), "4711", "hash", clock.now(), "MAILHOST", "10.0.0.5"};
-        return creation->Submit(page, [&](messages::Taken t) { answers.push_back(t); });
+        return creation->Submit(page, [&](PageOutcome t) { answers.push_back(t); });
     };
-    ASSERT_EQ(stage("outage 98"), messages::Taken::Staged);
-    ASSERT_EQ(stage("outage 99"), messages::Taken::Staged);
-    EXPECT_EQ(stage("one too many"), messages::Taken::LinkBusy);
+    ASSERT_EQ(stage("outage 98"), PageOutcome::Pending);
+    ASSERT_EQ(stage("outage 99"), PageOutcome::Pending);
+    EXPECT_EQ(stage("one too many"), PageOutcome::LinkBusy);
     creation->commitPending();
-    EXPECT_EQ(answers, std::vector<messages::Taken>(2, messages::Taken::Queued));
-    EXPECT_EQ(page("one too many"), messages::Taken::LinkBusy);
+    EXPECT_EQ(answers, std::vector<PageOutcome>(2, PageOutcome::Queued));
+    EXPECT_EQ(page("one too many"), PageOutcome::LinkBusy);
     EXPECT_EQ(busySlots(), 100);
 
     ASSERT_TRUE(hubsim.startOn(port, {"--buffer-max", "10", "--watchdog-after-accept"}));
@@ -105,7 +105,7 @@ TEST_P(SwitchModes, AfterAnOutageUnderLoadTheLinkComesBackOnceAndDrains)
     ASSERT_EQ(order.size(), 100u);
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(order[static_cast<std::size_t>(i)], "outage " + std::to_string(i));
-    EXPECT_EQ(page("after the outage"), messages::Taken::Queued);
+    EXPECT_EQ(page("after the outage"), PageOutcome::Queued);
     EXPECT_TRUE(drained());
 }
 
@@ -117,7 +117,7 @@ TEST_P(SwitchModes, PagesAFrozenSwitchNeverReadGoAgainAfterItFallsSilent)
     ASSERT_TRUE(hubsim.start({"--freeze-after", "4", "--watchdog-ms", "5000"}));
     ASSERT_TRUE(login(hubsim.port()));
     for (int i = 0; i < 5; ++i)
-        ASSERT_EQ(page("frozen " + std::to_string(i)), messages::Taken::Queued);
+        ASSERT_EQ(page("frozen " + std::to_string(i)), PageOutcome::Queued);
     ASSERT_TRUE(hubsim.waitForLine("FREEZE"));
     // The watchdog and two pages were answered before the freeze.
     ASSERT_TRUE(pumpUntil([this] { return busySlots() == 3; }, 5000));
@@ -146,7 +146,7 @@ TEST_P(SwitchModes, ADroppedOrEndedLinkLosesNothing)
         ASSERT_TRUE(tickUntil([this] { return link->Connected(); }));
         const std::string tag = mode.first().toStdString();
         for (int i = 0; i < 4; ++i)
-            ASSERT_EQ(page(tag + " " + std::to_string(i)), messages::Taken::Queued);
+            ASSERT_EQ(page(tag + " " + std::to_string(i)), PageOutcome::Queued);
         ASSERT_TRUE(tickUntil([this] { return !link->Connected() && link->member().SystemState == 0; }));
         ASSERT_TRUE(link->Connect(settings(hub.port())));
         ASSERT_TRUE(tickUntil([this] { return link->Connected(); })) << tag;
@@ -168,7 +168,7 @@ TEST_P(SwitchModes, ABufferOfZeroGrantedFallsBackToTheConfiguredOne)
     ASSERT_TRUE(tickUntil([this] { return link->Connected(); }));
     EXPECT_EQ(link->member().BufferMax, 30);
     EXPECT_EQ(countContaining(c->drain(), "  HUB: The switch granted a link buffer of 0, using 30"), 1);
-    ASSERT_EQ(page("granted nothing"), messages::Taken::Queued);
+    ASSERT_EQ(page("granted nothing"), PageOutcome::Queued);
     EXPECT_TRUE(drained());
 }
 
@@ -181,7 +181,7 @@ TEST_P(SwitchModes, DeletesWithDatesWrittenAnotherWayFreeTheirSlots)
         ASSERT_TRUE(link->Connect(settings(hub.port())));
         ASSERT_TRUE(tickUntil([this] { return link->Connected(); })) << format;
         for (int i = 0; i < 3; ++i)
-            ASSERT_EQ(page(std::string(format) + std::to_string(i)), messages::Taken::Queued);
+            ASSERT_EQ(page(std::string(format) + std::to_string(i)), PageOutcome::Queued);
         EXPECT_TRUE(drained()) << format;
         EXPECT_EQ(hub.count("TX DELETE"), 3);
         ASSERT_TRUE(link->Disconnect());

@@ -23,12 +23,12 @@ struct RecordingParser : PagerMessageParser {
         bool base64, qp;
     };
     std::vector<Mail> mails;
-    MailOutcome outcome = MailOutcome::Queued;
+    PageOutcome outcome = PageOutcome::Queued;
     // Each mail waits for a commit the test makes with commit().
     bool deferred = false;
     std::vector<Done> waiting;
 
-    MailOutcome ParsePagerMessage(int index, SMTPSocketType& r, Done done) override
+    PageOutcome ParsePagerMessage(int index, SMTPSocketType& r, Done done) override
     {
         mails.push_back({index, r.Body, r.Decoded, r.Base64Mode, r.QPMode});
         r.Base64Mode = false;
@@ -36,7 +36,7 @@ struct RecordingParser : PagerMessageParser {
         if (!deferred)
             return outcome;
         waiting.push_back(std::move(done));
-        return MailOutcome::Pending;
+        return PageOutcome::Pending;
     }
 
     // The commit of every mail waiting: each told the outcome, in order.

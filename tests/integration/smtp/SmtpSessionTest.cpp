@@ -226,14 +226,14 @@ TEST_F(SessionTest, QuotedPrintableHeaderSetsMode)
 
 TEST_F(SessionTest, RefusalsOfTheMailAreReplied)
 {
-    const std::pair<MailOutcome, std::string> cases[] = {
-        {MailOutcome::NoPagerNumber, "554 VORN_SMTP_Server No pager number, message not processed"},
-        {MailOutcome::BadField, "554 VORN_SMTP_Server Markup in a field, message not processed"},
-        {MailOutcome::QueueFull, "451 VORN_SMTP_Server Queue full, try again later"},
-        {MailOutcome::CannotStore, "451 VORN_SMTP_Server Cannot store the page, try again later"},
-        {MailOutcome::LinkBusy, "451 VORN_SMTP_Server Link buffer full, try again later"},
-        {MailOutcome::TryLater, "451 VORN_SMTP_Server Pager number cannot be checked, try again later"},
-        {MailOutcome::NoMessageId, "451 VORN_SMTP_Server No message number available, try again later"},
+    const std::pair<PageOutcome, std::string> cases[] = {
+        {PageOutcome::NoPagerNumber, "554 VORN_SMTP_Server No pager number, message not processed"},
+        {PageOutcome::BadField, "554 VORN_SMTP_Server Markup in a field, message not processed"},
+        {PageOutcome::QueueFull, "451 VORN_SMTP_Server Queue full, try again later"},
+        {PageOutcome::CannotStore, "451 VORN_SMTP_Server Cannot store the page, try again later"},
+        {PageOutcome::LinkBusy, "451 VORN_SMTP_Server Link buffer full, try again later"},
+        {PageOutcome::TryLater, "451 VORN_SMTP_Server Pager number cannot be checked, try again later"},
+        {PageOutcome::NoMessageId, "451 VORN_SMTP_Server No message number available, try again later"},
     };
     auto c = h.connectGreeted();
     size_t n = 1;
@@ -249,7 +249,7 @@ TEST_F(SessionTest, RefusalsOfTheMailAreReplied)
 struct CommitDialogue {
     const char* name;
     std::string sent;
-    MailOutcome outcome;
+    PageOutcome outcome;
     std::vector<std::vector<std::string>> stages;
 };
 
@@ -259,15 +259,15 @@ TEST_F(SessionTest, AMailWaitingForItsCommitHoldsTheLinesAfterIt)
     const std::string k252 = "252 VORN_SMTP_Server Cannot VRFY user";
     const CommitDialogue dialogues[] = {
         {"pipelined commands are answered after the mail's reply, in order",
-         "HELO x\r\nMAIL FROM:<a>\r\nRCPT TO:<b>\r\n" + mail + "VRFY x\r\nNOOP\r\n", MailOutcome::Queued,
+         "HELO x\r\nMAIL FROM:<a>\r\nRCPT TO:<b>\r\n" + mail + "VRFY x\r\nNOOP\r\n", PageOutcome::Queued,
          {{"250 VORN_SMTP_Server", "250 OK", "250 OK", "354 OK"}, {"250 OK", k252, "250 OK"}}},
         {"the early end waits too, and what follows up to its dot stays data",
-         "DATA\r\n" + kPage + "\r\nQUIT\r\n.\r\nVRFY x\r\n", MailOutcome::Queued,
+         "DATA\r\n" + kPage + "\r\nQUIT\r\n.\r\nVRFY x\r\n", PageOutcome::Queued,
          {{"354 OK"}, {"250 OK", k252}}},
-        {"a commit that failed answers 451 and the session goes on", mail + "NOOP\r\n", MailOutcome::CannotStore,
+        {"a commit that failed answers 451 and the session goes on", mail + "NOOP\r\n", PageOutcome::CannotStore,
          {{"354 OK"}, {"451 VORN_SMTP_Server Cannot store the page, try again later", "250 OK"}}},
         {"a second mail in the same write waits for a commit of its own", mail + mail + "NOOP\r\n",
-         MailOutcome::Queued, {{"354 OK"}, {"250 OK", "354 OK"}, {"250 OK", "250 OK"}}},
+         PageOutcome::Queued, {{"354 OK"}, {"250 OK", "354 OK"}, {"250 OK", "250 OK"}}},
     };
     h.parser.deferred = true;
     for (const CommitDialogue& d : dialogues) {

@@ -9,7 +9,6 @@
 namespace smtpin::test {
 namespace {
 
-using messages::Taken;
 using messages::Traffic;
 
 class QueueSpool : public MessagesTest {
@@ -17,14 +16,14 @@ protected:
     void SetUp() override
     {
         MessagesTest::SetUp();
-        creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, link);
+        creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, *store, link);
         std::string why;
         ASSERT_TRUE(spool.Open(dir.file("spool.sqlite"), &why)) << why;
-        queue->AttachSpool(&spool);
+        store->AttachSpool(&spool);
         resetTo(5);
     }
 
-    Taken send(const std::string& text)
+    PageOutcome send(const std::string& text)
     {
         PageRequest page{text, "4711", "h", clock.now(), "M", "1.2.3.4"};
         return creation->SendMessage(page);
@@ -42,18 +41,18 @@ protected:
     }
 
     // A new start: another queue over the same spool file.
-    std::unique_ptr<messages::InputQueue> restart(int queueSize)
+    void restart(int queueSize)
     {
-        queue->CloseSpool();
+        store->CloseSpool();
         std::string why;
         EXPECT_TRUE(spool.Open(dir.file("spool.sqlite"), &why)) << why;
-        auto next = std::make_unique<messages::InputQueue>(clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, link);
-        next->setSwitchId("h01");
-        next->AttachSpool(&spool);
+        creation.reset();
+        makeQueue();
+        store->AttachSpool(&spool);
         setQueueSize(std::to_string(queueSize));
-        EXPECT_TRUE(next->ResetInputQueue());
+        EXPECT_TRUE(queue->ResetInputQueue());
         c->drain();
-        return next;
+        creation = std::make_unique<messages::MessageCreation>(clock, c->log, c->db, c->reg, *queue, *store, link);
     }
 
     spool::Spool spool;
@@ -69,26 +68,26 @@ TEST_P(QueueSpool, AMessageIsOnDiskBeforeItIsTakenAndOffOnlyAfterItsDelete)
             if (m.record == r.Message)
                 onDiskAtSend.push_back(m.record);
     };
-    ASSERT_EQ(send("one"), Taken::Queued);
+    ASSERT_EQ(send("one"), PageOutcome::Queued);
     EXPECT_EQ(onDiskAtSend.size(), 1u);
-    ASSERT_EQ(send("two"), Taken::Queued);
+    ASSERT_EQ(send("two"), PageOutcome::Queued);
     EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"one", "two"}));
     const auto first = queue->slot(1).Mess.MessId;
 
     queue->ResetInputQueue();   // a queue cleared for any reason forgets nothing on disk
     EXPECT_EQ(spool.Count(), 2);
 
-    queue = restart(5);
-    EXPECT_EQ(queue->RestoreFromSpool(), 2);
-    queue->AddInputQueFromSwitch(fromSwitch(first, "DELETE"));
-    queue->FlushSpool();
+    restart(5);
+    EXPECT_EQ(store->RestoreFromSpool(), 2);
+    inbox->AddInputQueFromSwitch(fromSwitch(first, "DELETE"));
+    store->FlushSpool();
     EXPECT_EQ(spooledTexts(), std::vector<std::string>{"two"});
 }
 
 TEST_P(QueueSpool, ASpoolThatCannotCommitGives451AndFreesTheSlot)
 {
     spool.Close();
-    EXPECT_EQ(send("not on disk"), Taken::SpoolFailed);
+    EXPECT_EQ(send("not on disk"), PageOutcome::CannotStore);
     for (int i = 0; i <= queue->queueSize(); ++i)
         EXPECT_TRUE(slot(i).Free) << i;
     EXPECT_TRUE(link.offered.empty());   // never reached the switch either
@@ -97,16 +96,16 @@ TEST_P(QueueSpool, ASpoolThatCannotCommitGives451AndFreesTheSlot)
 
 TEST_P(QueueSpool, AFullSpoolRefusesAndSaysSoOnceAMinute)
 {
-    queue->setSpoolMax(2);
-    ASSERT_EQ(send("a"), Taken::Queued);
-    ASSERT_EQ(send("b"), Taken::Queued);
-    EXPECT_EQ(send("c"), Taken::SpoolFull);
-    EXPECT_EQ(send("d"), Taken::SpoolFull);
+    store->setSpoolMax(2);
+    ASSERT_EQ(send("a"), PageOutcome::Queued);
+    ASSERT_EQ(send("b"), PageOutcome::Queued);
+    EXPECT_EQ(send("c"), PageOutcome::SpoolFull);
+    EXPECT_EQ(send("d"), PageOutcome::SpoolFull);
     clock.advanceSeconds(30);
-    EXPECT_EQ(send("e"), Taken::SpoolFull);
+    EXPECT_EQ(send("e"), PageOutcome::SpoolFull);
     EXPECT_EQ(countContaining(c->drain(), "  SP: Spool full (2 messages), new mail refused"), 1);
     clock.advanceSeconds(31);
-    EXPECT_EQ(send("f"), Taken::SpoolFull);
+    EXPECT_EQ(send("f"), PageOutcome::SpoolFull);
     EXPECT_EQ(countContaining(c->drain(), "  SP: Spool full"), 1);
     EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"a", "b"}));
 }
@@ -116,7 +115,7 @@ TEST_P(QueueSpool, AFullSpoolRefusesAndSaysSoOnceAMinute)
 TEST_P(QueueSpool, APageTheLinkRefusesAfterTheSpoolIsTakenBackOut)
 {
     link.roomButRefuse = true;
-    EXPECT_EQ(send("refused"), Taken::LinkBusy);
+    EXPECT_EQ(send("refused"), PageOutcome::LinkBusy);
     EXPECT_EQ(spool.Count(), 0);
     EXPECT_TRUE(spool.All().empty());
 }
@@ -128,13 +127,13 @@ TEST_P(QueueSpool, ARestartRestoresIdsAndTextsOldestFirstAndOverflowsAsSlotsFree
     std::vector<std::string> sent;
     for (int i = 0; i < 5; ++i) {
         clock.advanceSeconds(1);
-        ASSERT_EQ(send("page " + std::to_string(i)), Taken::Queued);
+        ASSERT_EQ(send("page " + std::to_string(i)), PageOutcome::Queued);
         sent.push_back(link.offered.back().Message);
     }
-    queue = restart(2);   // three slots now
+    restart(2);   // three slots now
     link.offered.clear();
-    EXPECT_EQ(queue->RestoreFromSpool(), 3);
-    EXPECT_EQ(queue->WaitingForSlot(), 2);
+    EXPECT_EQ(store->RestoreFromSpool(), 3);
+    EXPECT_EQ(store->WaitingForSlot(), 2);
     const auto lines = c->drain();
     EXPECT_EQ(countContaining(lines, "  SP: Restored message "), 3);
     EXPECT_EQ(countContaining(lines, "  SP: 3 messages restored from the spool, 2 waiting for a free slot"), 1);
@@ -146,17 +145,17 @@ TEST_P(QueueSpool, ARestartRestoresIdsAndTextsOldestFirstAndOverflowsAsSlotsFree
     EXPECT_EQ(queue->ResendAfterLogin(), 3);
 
     link.offered.clear();
-    queue->AddInputQueFromSwitch(fromSwitch(1000002, "DELETE"));
+    inbox->AddInputQueFromSwitch(fromSwitch(1000002, "DELETE"));
     ASSERT_EQ(link.offered.size(), 1u);
     EXPECT_EQ(link.offered[0].Message, sent[3]);
     EXPECT_EQ(link.traffics.back(), Traffic::Resend);
-    EXPECT_EQ(queue->WaitingForSlot(), 1);
+    EXPECT_EQ(store->WaitingForSlot(), 1);
     EXPECT_EQ(countContaining(c->drain(), "  SP: Message 1000004 from the spool takes a freed slot"), 1);
 
     // The run before had sent the last one: its DELETE needs no slot.
-    queue->AddInputQueFromSwitch(fromSwitch(1000005, "DELETE"));
-    EXPECT_EQ(queue->WaitingForSlot(), 0);
-    queue->FlushSpool();
+    inbox->AddInputQueFromSwitch(fromSwitch(1000005, "DELETE"));
+    EXPECT_EQ(store->WaitingForSlot(), 0);
+    store->FlushSpool();
     for (const auto& m : spool.All())
         EXPECT_NE(m.messId, 1000005);
     EXPECT_EQ(countContaining(c->drain(), "AIQF: Request DELETE message 1000005 (still in the spool"), 1);
@@ -166,13 +165,13 @@ TEST_P(QueueSpool, ARestartRestoresIdsAndTextsOldestFirstAndOverflowsAsSlotsFree
 // their answers, each in the order staged.
 class GroupCommit : public QueueSpool {
 protected:
-    Taken submit(const std::string& text)
+    PageOutcome submit(const std::string& text)
     {
         PageRequest page{text, "4711", "h", clock.now(), "M", "1.2.3.4"};
-        return creation->Submit(page, [this, text](Taken answer) {
-            events.push_back("answer " + text + (answer == Taken::Queued ? "" : " refused"));
+        return creation->Submit(page, [this, text](PageOutcome answer) {
+            events.push_back("answer " + text + (answer == PageOutcome::Queued ? "" : " refused"));
             if (text == "first" && answerStagesAnother) {
-                EXPECT_EQ(submit("late"), Taken::Staged);
+                EXPECT_EQ(submit("late"), PageOutcome::Pending);
             }
         });
     }
@@ -190,7 +189,7 @@ TEST_P(GroupCommit, OneCommitThenTheLinkThenTheAnswers)
     };
     answerStagesAnother = true;
     for (const char* text : {"first", "second", "third"})
-        ASSERT_EQ(submit(text), Taken::Staged);
+        ASSERT_EQ(submit(text), PageOutcome::Pending);
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(queue->ResendAfterLogin(), 0);   // a login before the commit sends nothing staged
     EXPECT_TRUE(spool.All().empty());
@@ -211,8 +210,8 @@ TEST_P(GroupCommit, OneCommitThenTheLinkThenTheAnswers)
 
 TEST_P(GroupCommit, AFailedCommitSendsNothingAndRefusesItsWholeBatch)
 {
-    ASSERT_EQ(submit("a"), Taken::Staged);
-    ASSERT_EQ(submit("b"), Taken::Staged);
+    ASSERT_EQ(submit("a"), PageOutcome::Pending);
+    ASSERT_EQ(submit("b"), PageOutcome::Pending);
     spool.Close();
     creation->commitPending();
     EXPECT_EQ(events, (std::vector<std::string>{"answer a refused", "answer b refused"}));
@@ -228,7 +227,7 @@ TEST_P(GroupCommit, AFailedCommitSendsNothingAndRefusesItsWholeBatch)
 TEST_P(GroupCommit, PagesBeyondTheLinksRoomAtTheCommitAreNeverWritten)
 {
     for (const char* text : {"a", "b", "c"})
-        ASSERT_EQ(submit(text), Taken::Staged);
+        ASSERT_EQ(submit(text), PageOutcome::Pending);
     link.room = 2;
     creation->commitPending();
     EXPECT_EQ(events, (std::vector<std::string>{"answer a", "answer b", "answer c refused"}));
@@ -238,16 +237,16 @@ TEST_P(GroupCommit, PagesBeyondTheLinksRoomAtTheCommitAreNeverWritten)
 
 TEST_P(GroupCommit, StagedPagesTakeTheirRoomInTheSpoolAndOnTheLink)
 {
-    queue->setSpoolMax(3);
-    ASSERT_EQ(send("on disk"), Taken::Queued);
-    ASSERT_EQ(submit("a"), Taken::Staged);
-    ASSERT_EQ(submit("b"), Taken::Staged);
-    EXPECT_EQ(submit("c"), Taken::SpoolFull);
+    store->setSpoolMax(3);
+    ASSERT_EQ(send("on disk"), PageOutcome::Queued);
+    ASSERT_EQ(submit("a"), PageOutcome::Pending);
+    ASSERT_EQ(submit("b"), PageOutcome::Pending);
+    EXPECT_EQ(submit("c"), PageOutcome::SpoolFull);
     creation->commitPending();
-    queue->setSpoolMax(100);
+    store->setSpoolMax(100);
     link.room = 1;
-    ASSERT_EQ(submit("d"), Taken::Staged);
-    EXPECT_EQ(submit("e"), Taken::LinkBusy);
+    ASSERT_EQ(submit("d"), PageOutcome::Pending);
+    EXPECT_EQ(submit("e"), PageOutcome::LinkBusy);
     creation->commitPending();
     EXPECT_EQ(spooledTexts(), (std::vector<std::string>{"on disk", "a", "b", "d"}));
 }

@@ -164,8 +164,8 @@ TEST_F(ClientTest, SetNumberSettingsAreLoggedAsConfigured)
                              "  IV: SMTP SESSION MAX is set to 10 seconds",
                              "  IV: LOG_KEEP_DAYS is 0. Log backups are kept for ever"})
         EXPECT_TRUE(logged(line)) << line;
-    EXPECT_EQ(c.queue().spoolMax(), 500);
-    EXPECT_EQ(c.registration().MessIdBlock, 7);
+    EXPECT_EQ(c.store().spoolMax(), 500);
+    EXPECT_EQ(c.registration().messIdBlock(), 7);
     EXPECT_EQ(c.listener().maxSockets(), 10);
     EXPECT_DOUBLE_EQ(c.listener().sessionMax(), 10 / 86400.0);
     EXPECT_EQ(c.backup().KeepDays, 0);
@@ -268,7 +268,7 @@ TEST_F(ClientTest, DeletesReachAClientWhoseIdentifierWasTypedInCapitals)
     ASSERT_TRUE(pumpUntil([&] { drive(); return c.link().Connected(); }, 20000));
     EXPECT_TRUE(hub.waitForLine("RX 1000 login s01"));
     PageRequest page{"capitals", "77", "h", clock.now(), "M", "1.2.3.4"};
-    ASSERT_EQ(c.creation().SendMessage(page), messages::Taken::Queued);
+    ASSERT_EQ(c.creation().SendMessage(page), PageOutcome::Queued);
     const auto id = c.queue().slot(c.queue().queuePointer()).Mess.MessId;
     EXPECT_TRUE(pumpUntil([&] { drive(); return c.queue().FindQueuedMessage(id) < 0; }, 10000));
     EXPECT_TRUE(hub.waitForLine("TX DELETE " + std::to_string(id) + " to s01"));

@@ -25,14 +25,14 @@ TEST_P(QueueRules, ResetReadsTheSizeAndForgetsEveryMessage)
     resetTo(5);
     EXPECT_EQ(c->form.lbQueSize.caption(), "Input Queue Size = 6");   // slots 0 to 5
     for (int id : {11, 12})
-        queue->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
+        inbox->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
     ASSERT_TRUE(queue->ResetInputQueue());
     expectAllFree(*queue);
     EXPECT_EQ(queue->FindQueuedMessage(12), -1);
     EXPECT_TRUE(link.offered.empty());   // the switch is told nothing
 
     // An invalid size read later keeps the previous one, and still resets.
-    queue->AddInputQueFromSwitch(fromSwitch(11, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(11, "NEWMESS"));
     c->drain();
     setQueueSize("302");
     EXPECT_FALSE(queue->ResetInputQueue());
@@ -50,9 +50,11 @@ TEST_P(QueueRules, AnInvalidFirstSizeLeavesAQueueWithoutSlots)
         else
             setQueueSize(bad);
         InputQueue fresh(clock, c->log, {c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, link);
+        messages::PageStore freshStore(clock, c->log, fresh);
+        messages::SwitchInbox freshInbox(clock, c->reg, fresh, freshStore);
         EXPECT_FALSE(fresh.ResetInputQueue());
         EXPECT_EQ(fresh.GetFreeQueueSlot(), -1);
-        fresh.AddInputQueFromSwitch(fromSwitch(5, "NEWMESS"));
+        freshInbox.AddInputQueFromSwitch(fromSwitch(5, "NEWMESS"));
         EXPECT_EQ(fresh.FindQueuedMessage(5), -1);
         const auto logged = c->drain();
         EXPECT_EQ(countContaining(logged, "is not valid, the queue has no slots"), 1);
@@ -108,10 +110,11 @@ TEST_P(QueueRules, StatusIsAppendedOnlyWhenItChanges)
         queue->SetQueueStatus(1, word);
     EXPECT_EQ(slot(1).Mess.EventLog, " 11:12:13 PORTASSIG 11:12:13 TCPPKTBAD 11:12:13 PORTASSIG");
     EXPECT_EQ(slot(1).Mess.status, "PORTASSIG");
-    // The memory belongs to the slot: only its initialisation forgets it.
-    slot(1).Mess.Clear();
-    queue->SetQueueStatus(1, "PORTASSIG");
-    EXPECT_EQ(slot(1).Mess.EventLog, "");
+    // The memory belongs to the slot: a record the switch puts there finds
+    // it, and only the slot's initialisation forgets it.
+    ASSERT_EQ(inbox->AddInputQueFromSwitch(fromSwitch(4711, "NEWMESS")), "NEWMESS");
+    ASSERT_EQ(queue->FindQueuedMessage(4711), 1);
+    EXPECT_EQ(slot(1).Mess.EventLog, "09:30:00 CREATED ");
     queue->InitQueueSlot(1);
     queue->SetQueueStatus(1, "PORTASSIG");
     EXPECT_EQ(slot(1).Mess.EventLog, " 11:12:13 PORTASSIG");
@@ -153,7 +156,7 @@ using ControlWords = MessagesTest;
 TEST_P(ControlWords, SentOnTheirOwnRecordLeavingTheControlSlotAlone)
 {
     resetTo(0);
-    queue->AddInputQueFromSwitch(fromSwitch(31, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(31, "NEWMESS"));
     ASSERT_EQ(queue->FindQueuedMessage(31), InputQueue::ControlSlot);
     const std::string queued = slot(0).Mess.ConCatMe();
     c->drain();
@@ -177,7 +180,7 @@ TEST_P(ControlWords, AFailedSendKeepsTheQueueAndDropsTheLink)
 {
     resetTo(5);
     for (int id : {41, 42})
-        queue->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
+        inbox->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
     c->drain();
     link.accept = false;
 
@@ -200,40 +203,57 @@ TEST_P(FromTheSwitch, NewMessagesAreQueuedOnce)
     resetTo(5);
     clock.set(DateSerial::fromParts(2026, 1, 15, 10, 20, 30));
     const std::string text = fromSwitch(42, "NEWMESS");
-    EXPECT_EQ(queue->AddInputQueFromSwitch(text), "NEWMESS");
+    EXPECT_EQ(inbox->AddInputQueFromSwitch(text), "NEWMESS");
     ASSERT_EQ(queue->FindQueuedMessage(42), 1);
     EXPECT_EQ(slot(1).Mess.status, "PORTASSIG");
     EXPECT_EQ(slot(1).Mess.EventLog, "09:30:00 CREATED  10:20:30 PORTASSIG");
     EXPECT_EQ(c->drain(), std::vector<std::string>{" AIQF: [1] " + text});
 
-    queue->AddInputQueFromSwitch(text);
+    inbox->AddInputQueFromSwitch(text);
     EXPECT_EQ(c->drain(), std::vector<std::string>{" AIQF: Message already exists. :42"});
     EXPECT_EQ(queue->GetFreeQueueSlot(), 2);   // the duplicate took no slot
     EXPECT_TRUE(link.offered.empty());          // nothing is answered
 
     resetTo(0);
-    queue->AddInputQueFromSwitch(fromSwitch(1, "NEWMESS"));
-    queue->AddInputQueFromSwitch(fromSwitch(2, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(1, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(2, "NEWMESS"));
     EXPECT_EQ(countContaining(c->drain(), " AIQF: Unable to add to input que. Que is full."), 1);
     EXPECT_EQ(queue->FindQueuedMessage(2), -1);
+}
+
+// Only a record whose every field converts takes a slot: an empty field
+// is no number, and no date.
+TEST_P(FromTheSwitch, ANewMessageWithAFieldThatDoesNotConvertTakesNoSlot)
+{
+    resetTo(5);
+    std::string text = fromSwitch(42, "NEWMESS");
+    const std::string priority = "|h01||0|";
+    text.replace(text.find(priority), priority.size(), "|h01|||");
+    EXPECT_EQ(inbox->AddInputQueFromSwitch(text), "NEWMESS");
+    EXPECT_EQ(c->drain(), std::vector<std::string>{" AIQF: Bad message conversion. <1>"});
+    EXPECT_EQ(queue->FindQueuedMessage(42), -1);
+    EXPECT_TRUE(slot(1).Free);
+    EXPECT_EQ(slot(1).Mess.status, "TCPPKTBAD");
+    inbox->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
+    EXPECT_EQ(queue->FindQueuedMessage(42), 2);
 }
 
 TEST_P(FromTheSwitch, DeleteFreesTheSlotForTheSameIdentifier)
 {
     resetTo(5);
-    queue->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
-    queue->AddInputQueFromSwitch(fromSwitch(43, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(43, "NEWMESS"));
     c->drain();
 
-    EXPECT_EQ(queue->AddInputQueFromSwitch(fromSwitch(42, "DELETE")), "DELETE");
+    EXPECT_EQ(inbox->AddInputQueFromSwitch(fromSwitch(42, "DELETE")), "DELETE");
     EXPECT_TRUE(slot(1).Free);
     EXPECT_EQ(slot(1).Mess.MessId, 0);
     EXPECT_EQ(queue->FindQueuedMessage(43), 2);
-    queue->AddInputQueFromSwitch(fromSwitch(42, "DELETE"));
+    inbox->AddInputQueFromSwitch(fromSwitch(42, "DELETE"));
     EXPECT_EQ(c->drain(), (std::vector<std::string>{"AIQF: Request DELETE message 42",
                                                     " AIQF: Message not in Q, DELETE not applicable."}));
 
-    queue->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
     EXPECT_GE(queue->FindQueuedMessage(42), 0);
     EXPECT_EQ(countContaining(c->drain(), "already exists"), 0);
 }
@@ -241,12 +261,12 @@ TEST_P(FromTheSwitch, DeleteFreesTheSlotForTheSameIdentifier)
 TEST_P(FromTheSwitch, OtherWordsAndBadRecordsChangeNothing)
 {
     resetTo(5);
-    queue->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
     c->drain();
     for (const char* word : {"UPDATE", "DONE", "delete", "SHUFFLE"})   // words are exact
-        EXPECT_EQ(queue->AddInputQueFromSwitch(fromSwitch(42, word)), word);
+        EXPECT_EQ(inbox->AddInputQueFromSwitch(fromSwitch(42, word)), word);
     // A record that ends early never reaches its command word.
-    EXPECT_EQ(queue->AddInputQueFromSwitch("42|01/01/2026|h01|DELETE"), "");
+    EXPECT_EQ(inbox->AddInputQueFromSwitch("42|01/01/2026|h01|DELETE"), "");
     EXPECT_EQ(queue->FindQueuedMessage(42), 1);
     EXPECT_TRUE(c->drain().empty());
 }
@@ -256,9 +276,9 @@ TEST_P(FromTheSwitch, OtherWordsAndBadRecordsChangeNothing)
 TEST_P(FromTheSwitch, ADeleteWithAnUnreadableDateFreesItsSlot)
 {
     resetTo(5);
-    queue->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(42, "NEWMESS"));
     c->drain();
-    EXPECT_EQ(queue->AddInputQueFromSwitch("0000042|12/8/2026 6:00:00 PM|h01|||||||||||||||DELETE"), "DELETE");
+    EXPECT_EQ(inbox->AddInputQueFromSwitch("0000042|12/8/2026 6:00:00 PM|h01|||||||||||||||DELETE"), "DELETE");
     EXPECT_EQ(queue->FindQueuedMessage(42), -1);
     EXPECT_EQ(c->drain(),
               (std::vector<std::string>{" AIQF: Unreadable field Created '12/8/2026 6:00:00 PM' in DELETE record, "
@@ -272,24 +292,24 @@ TEST_P(FromTheSwitch, ReadyAndUnavailableMarkTheSourceClient)
     const auto available = [this](const std::string& device) {
         return value("SELECT Available FROM HXSClient WHERE Device = '" + device + "'").toString();
     };
-    EXPECT_EQ(queue->AddInputQueFromSwitch(fromSwitch(0, "READY", "S02")), "READY");
+    EXPECT_EQ(inbox->AddInputQueFromSwitch(fromSwitch(0, "READY", "S02")), "READY");
     EXPECT_EQ(available("S02"), "1");
     EXPECT_EQ(available("S01"), "0");
-    EXPECT_EQ(queue->AddInputQueFromSwitch(fromSwitch(0, "UNAVAIL", "S02")), "UNAVAIL");
+    EXPECT_EQ(inbox->AddInputQueFromSwitch(fromSwitch(0, "UNAVAIL", "S02")), "UNAVAIL");
     EXPECT_EQ(available("S02"), "0");
 }
 
 TEST_P(FromTheSwitch, ADeleteWhoseIdCannotBeReadFreesNothing)
 {
     resetTo(5);
-    queue->AddInputQueFromSwitch(fromSwitch(0, "NEWMESS"));
+    inbox->AddInputQueFromSwitch(fromSwitch(0, "NEWMESS"));
     c->drain();
-    EXPECT_EQ(queue->AddInputQueFromSwitch("12x|01/01/2026|h01|||||||||||||||DELETE"), "DELETE");
+    EXPECT_EQ(inbox->AddInputQueFromSwitch("12x|01/01/2026|h01|||||||||||||||DELETE"), "DELETE");
     EXPECT_GE(queue->FindQueuedMessage(0), 0);
     EXPECT_EQ(c->drain(), std::vector<std::string>{
                               " AIQF: Unreadable message id in DELETE record, ignored: MessId '12x'"});
     // The switch's link watchdog reaches the queue as data: nothing to say about it.
-    EXPECT_EQ(queue->AddInputQueFromSwitch("Commclass System WatchDog (Level 1) ...."), "");
+    EXPECT_EQ(inbox->AddInputQueFromSwitch("Commclass System WatchDog (Level 1) ...."), "");
     EXPECT_TRUE(c->drain().empty());
 }
 
@@ -302,12 +322,13 @@ protected:
     std::string page(std::int32_t id)
     {
         const std::int16_t i = queue->GetFreeQueueSlot();
-        auto& s = slot(i);
-        s.Group = "GROUPCHECK";
-        s.Mess.MessId = id;
-        s.Mess.ComChannel = "NEWMESS";
-        s.Mess.Message = "page " + std::to_string(id);
-        return s.Mess.ConCatMe();
+        MessageType m;
+        m.MessId = id;
+        m.ComChannel = "NEWMESS";
+        m.Message = "page " + std::to_string(id);
+        queue->StagePage(i, m);
+        queue->Unstage(i);
+        return slot(i).Mess.ConCatMe();
     }
     // The next slot handed out is the one after slot n.
     void pointAt(int n)
@@ -322,9 +343,9 @@ TEST_P(AfterLogin, WhatTheSwitchHasNotDeletedGoesAgainOldestFirst)
     resetTo(5);
     pointAt(3);   // slots are taken from 4 on, wrapping: age is not slot order
     const std::string a = page(11), b = page(12), waiting = page(13), d = page(14);
-    queue->AddInputQueFromSwitch(fromSwitch(12, "DELETE"));
+    inbox->AddInputQueFromSwitch(fromSwitch(12, "DELETE"));
     pointAt(4);
-    queue->AddInputQueFromSwitch(fromSwitch(77, "NEWMESS"));   // the switch's own, in 12's slot
+    inbox->AddInputQueFromSwitch(fromSwitch(77, "NEWMESS"));   // the switch's own, in 12's slot
     ASSERT_EQ(queue->FindQueuedMessage(77), 5);
     queue->SendUpdate(false, "UNAVAIL");
     queue->SendUpdate(false, "READY");

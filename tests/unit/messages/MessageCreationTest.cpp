@@ -16,14 +16,14 @@ protected:
     void SetUp() override
     {
         MessagesTest::SetUp();
-        creation = std::make_unique<MessageCreation>(clock, c->log, c->db, c->reg, *queue, link);
+        creation = std::make_unique<MessageCreation>(clock, c->log, c->db, c->reg, *queue, *store, link);
         resetTo(5);
     }
-    bool send(std::string& text) { return sendFor(text) == Taken::Queued; }
-    Taken sendFor(std::string& text)
+    bool send(std::string& text) { return sendFor(text) == PageOutcome::Queued; }
+    PageOutcome sendFor(std::string& text)
     {
         PageRequest page{text, "5551234", "h4sh", requested, "DISPATCH7", "10.1.2.3"};
-        const Taken taken = creation->SendMessage(page);
+        const PageOutcome taken = creation->SendMessage(page);
         text = page.message;   // as cut
         return taken;
     }
@@ -66,7 +66,7 @@ TEST_P(Creation, TheRecordSentForANewMessage)
     EXPECT_EQ(c->drain(), (std::vector<std::string>{"GSMI: Message ids 1000001 to 1000100 reserved",
                                                     "  SM: Adding new mess " + link.offered[0].Message}));
 
-    queue->AddInputQueFromSwitch(fromSwitch(1000001, "DELETE"));   // the switch's answer
+    inbox->AddInputQueFromSwitch(fromSwitch(1000001, "DELETE"));   // the switch's answer
     EXPECT_TRUE(slot(1).Free);
 }
 
@@ -93,7 +93,7 @@ TEST_P(Creation, AFullQueueTouchesNothing)
     c->drain();
 
     std::string second = "second";
-    EXPECT_EQ(sendFor(second), Taken::QueueFull);
+    EXPECT_EQ(sendFor(second), PageOutcome::QueueFull);
     EXPECT_EQ(c->drain(), std::vector<std::string>{"  SM: Que full"});
     EXPECT_EQ(link.offered.size(), 1u);
     EXPECT_EQ(slot(0).Mess.ConCatMe(), queued);
@@ -107,7 +107,7 @@ TEST_P(Creation, ALinkWithoutRoomRefusesBeforeAnythingIsTaken)
     resetTo(0);
     link.accept = false;
     std::string text(300, 'r');
-    EXPECT_EQ(sendFor(text), Taken::LinkBusy);
+    EXPECT_EQ(sendFor(text), PageOutcome::LinkBusy);
     EXPECT_EQ(text.size(), 160u);
     EXPECT_TRUE(slot(0).Free);
     EXPECT_EQ(slot(0).QueueName, "NOT_Qued");
@@ -126,7 +126,7 @@ TEST_P(Creation, WithoutAMessageIdTheMailIsRefused)
 {
     exec("DELETE FROM HXSSystem WHERE Description = 'MessIdSystem'");
     std::string text = "no id";
-    EXPECT_EQ(sendFor(text), Taken::NoMessageId);
+    EXPECT_EQ(sendFor(text), PageOutcome::NoMessageId);
     EXPECT_TRUE(link.offered.empty());
     for (int i = 0; i <= queue->queueSize(); ++i)
         EXPECT_TRUE(slot(i).Free) << i;

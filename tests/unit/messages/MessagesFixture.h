@@ -4,6 +4,8 @@
 #include "messages/HubLinkPort.h"
 #include "messages/InputQueue.h"
 #include "messages/MessageType.h"
+#include "messages/PageStore.h"
+#include "messages/SwitchInbox.h"
 
 #include <functional>
 #include <memory>
@@ -62,8 +64,20 @@ protected:
     void SetUp() override
     {
         c = openClient("S01");
-        queue = std::make_unique<messages::InputQueue>(clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg, c->config, link);
+        makeQueue();
+    }
+
+    // A queue with its page store and its inbox; a new start makes another.
+    void makeQueue()
+    {
+        inbox.reset();
+        store.reset();
+        queue = std::make_unique<messages::InputQueue>(
+            clock, c->log, messages::InputQueue::Controls{c->form.lbQueSize, c->form.txbOutgoingPkts}, c->reg,
+            c->config, link);
         queue->setSwitchId("h01");
+        store = std::make_unique<messages::PageStore>(clock, c->log, *queue);
+        inbox = std::make_unique<messages::SwitchInbox>(clock, c->reg, *queue, *store);
     }
 
     void setQueueSize(const std::string& value)
@@ -77,7 +91,7 @@ protected:
         ASSERT_TRUE(queue->ResetInputQueue());
         c->drain();
     }
-    messages::QueueSlot& slot(int i) { return queue->slot(i); }
+    const messages::QueueSlot& slot(int i) const { return queue->slot(i); }
 
     // A record text as the switch sends it.
     static std::string fromSwitch(std::int32_t messId, const std::string& word, const std::string& source = "h01")
@@ -96,6 +110,8 @@ protected:
     std::unique_ptr<CatalogueClient> c;
     FakeLink link;
     std::unique_ptr<messages::InputQueue> queue;
+    std::unique_ptr<messages::PageStore> store;
+    std::unique_ptr<messages::SwitchInbox> inbox;
 };
 
 }  // namespace smtpin::test

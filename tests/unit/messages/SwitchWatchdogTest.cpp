@@ -78,7 +78,7 @@ TEST_P(SwitchWatchdogTest, PeriodZeroSendsOnEveryTick)
 TEST_P(SwitchWatchdogTest, AFailedWatchdogKeepsTheQueueAndDropsTheLink)
 {
     for (int id : {41, 42})
-        queue->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
+        inbox->AddInputQueFromSwitch(fromSwitch(id, "NEWMESS"));
     c->drain();
     watchdog->SetWPeriod(60);
     link.accept = false;

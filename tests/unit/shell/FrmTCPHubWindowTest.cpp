@@ -14,7 +14,7 @@ TEST_P(TcpWindow, TheFirstStartNormalisesTheIdentifierAndConnects)
 {
     start();
     EXPECT_TRUE(shell->ShellLoaded);
-    EXPECT_EQ(c->reg.ClientId, "s01");
+    EXPECT_EQ(c->reg.clientId(), "s01");
     EXPECT_EQ(shell->UserIdentifier, "s01");
     EXPECT_EQ(shell->Title, "HXS SMTP Hub Shell - V1.00.00 (08) (s01)");
     EXPECT_EQ(caption(), "TCP Connection V1.00");
@@ -62,7 +62,7 @@ TEST_P(TcpWindow, AWindowNeverLoadedSavesNothingWhenItCloses)
 
 TEST_P(TcpWindow, AClientWithoutIdentityGetsTheFailureMessageAndNoShell)
 {
-    c->reg.ClientId = "xxx";
+    c->reg.setClientId("xxx");
     start();
     EXPECT_EQ(c->dialogs.shown, std::vector<std::string>{"Failed to load TCP registry "});
     EXPECT_FALSE(shell->ShellLoaded);
@@ -74,12 +74,12 @@ TEST_P(TcpWindow, AClientWithoutIdentityGetsTheFailureMessageAndNoShell)
 
 TEST_P(TcpWindow, AnIdentifierThatDoesNotNormaliseStopsTheStartWithTheWindowUp)
 {
-    c->reg.ClientId = "S**";
+    c->reg.setClientId("S**");
     start();
     EXPECT_TRUE(c->dialogs.shown.empty());
     EXPECT_FALSE(shell->ShellLoaded);
     EXPECT_TRUE(window->Loaded());
-    EXPECT_EQ(c->reg.ClientId, "S**");
+    EXPECT_EQ(c->reg.clientId(), "S**");
     EXPECT_TRUE(form.lstOutput.items().empty());
     EXPECT_FALSE(driver().connectWanted());
 }
@@ -163,22 +163,22 @@ TEST_P(TcpWindow, HubSetupStoresOnlyAValidPort)
     }
     EXPECT_EQ(c->dialogs.shown.size(), 7u);
     EXPECT_EQ(c->dialogs.shown.front(), "Remote port must be a whole number from 1 to 65535");
-    EXPECT_EQ(c->reg.RemoteAddress, "127.0.0.1");
-    EXPECT_EQ(c->reg.RemotePort, 6000);
+    EXPECT_EQ(c->reg.remoteAddress(), "127.0.0.1");
+    EXPECT_EQ(c->reg.remotePort(), 6000);
     EXPECT_EQ(shell->UserIdentifier, "s01");
 
     setupForm.txtHubSetup[2].setText(" 65535 ");
     setup.cmdControl_Click(0);
     EXPECT_FALSE(setupForm.window.visible());
-    EXPECT_EQ(c->reg.RemoteAddress, "10.0.0.9");
-    EXPECT_EQ(c->reg.RemotePort, 65535);
+    EXPECT_EQ(c->reg.remoteAddress(), "10.0.0.9");
+    EXPECT_EQ(c->reg.remotePort(), 65535);
     EXPECT_EQ(shell->UserIdentifier, "t07");
 
     setup.Show();
     setupForm.txtHubSetup[1].setText("elsewhere");
     setup.cmdControl_Click(1);
     EXPECT_FALSE(setupForm.window.visible());
-    EXPECT_EQ(c->reg.RemoteAddress, "10.0.0.9");
+    EXPECT_EQ(c->reg.remoteAddress(), "10.0.0.9");
 }
 
 INSTANTIATE_TEST_SUITE_P(Embedded, TcpWindow, ::testing::Values(Backend::SQLite), backendName);

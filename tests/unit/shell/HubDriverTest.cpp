@@ -88,12 +88,10 @@ TEST_P(HubDriverTest, WithoutALimitTheDriverKeepsTrying)
 TEST_P(HubDriverTest, AnAttemptCarriesTheHubSettingsAndAutoShowShowsTheLink)
 {
     setConfig("Auto Show CommClass", "True");
-    c->reg.TCPVars.HubMaxBuffer = 20;
-    c->reg.TCPVars.RemoteBuffer = 30;
-    c->reg.TCPVars.CCWatchdog = 120.0 / 86400.0;
+    exec("UPDATE HXSTCPClient SET HubMaxBuffer = 20, RemoteBuffer = 30, CCWatchdog = 120");
+    c->reg.LoadTCPVariables();
     startWatching();
-    c->reg.RemoteAddress = "10.1.2.3";
-    c->reg.RemotePort = 6100;
+    c->reg.SetRemoteHub("10.1.2.3", 6100);
     window->mnuComms_Click(0);
     for (int i = 0; i < 3; ++i)
         driver().DriveHubConnection();

@@ -39,10 +39,10 @@ TEST_P(ShellSettingsTest, ReadSettingAsksTheTableThenTheRegistryThenTakesTheDefa
 
 TEST_P(ShellSettingsTest, WithoutAnIdentityEveryReadIsTheDefaultAndNothingIsWritten)
 {
-    c->reg.ClientId = "";
+    c->reg.setClientId("");
     build();
     EXPECT_EQ(shell->ReadSetting(kApp, kSec, "SetupPassword", "quoltabe"), "quoltabe");
-    c->reg.ClientId = "xxx";
+    c->reg.setClientId("xxx");
     EXPECT_EQ(shell->ReadSetting(kApp, kSec, "SetupPassword", "quoltabe"), "quoltabe");
     EXPECT_FALSE(shell->LoadTCPSettings());
     EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig WHERE Parameter = 'SetupPassword'").toInt(), 0);
@@ -64,8 +64,8 @@ TEST_P(ShellSettingsTest, AFreshInstallationTakesEveryDefaultAndStoresIt)
     EXPECT_FALSE(form.mnuCommsShow.checked());
     EXPECT_TRUE(form.mnuCommsLockSetup.checked());
     EXPECT_EQ(form.lblVersion.caption(), "1.00.00 (08)");
-    EXPECT_EQ(c->reg.RemoteAddress, "127.0.0.1");
-    EXPECT_EQ(c->reg.RemotePort, 6000);
+    EXPECT_EQ(c->reg.remoteAddress(), "127.0.0.1");
+    EXPECT_EQ(c->reg.remotePort(), 6000);
 
     EXPECT_EQ(configValue("Load"), "True");
     EXPECT_EQ(configValue("DFMaxDisplayEntries"), "200");

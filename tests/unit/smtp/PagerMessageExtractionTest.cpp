@@ -147,18 +147,26 @@ struct Sent {
     std::string machine, iface;
 };
 
+// Message creation as the extraction meets it: keeps each page and its
+// completion, and answers as told.
+struct RecordingSink final : PageSink {
+    PageOutcome Submit(PageRequest& p, Done done) override
+    {
+        sent.push_back({p.message, p.pagerNumber, p.hash, p.requested, p.machine, p.interfaceAddress});
+        later = std::move(done);
+        return answer;
+    }
+    std::vector<Sent> sent;
+    PageOutcome answer = PageOutcome::Queued;
+    Done later;
+};
+
 class ExtractionTest : public CatalogueTest {
 protected:
     void SetUp() override
     {
         c = openClient();
-        x = std::make_unique<X>(
-            clock, c->log, c->db, [] { return std::string("[7]"); },
-            [this](PageRequest& p, X::Done done) {
-                sent.push_back({p.message, p.pagerNumber, p.hash, p.requested, p.machine, p.interfaceAddress});
-                later = std::move(done);
-                return answer;
-            });
+        x = std::make_unique<X>(clock, c->log, c->db, [] { return std::string("[7]"); }, sink);
     }
 
     // The mail as the session keeps it: every line ends with CR LF.
@@ -173,11 +181,11 @@ protected:
         return "<" + name + ">" + value + "</" + name + ">\r\n";
     }
 
-    MailOutcome parse(const std::string& body)
+    PageOutcome parse(const std::string& body)
     {
         SMTPSocketType rec;
         rec.Body = body;
-        return x->ParsePagerMessage(1, rec, [this](MailOutcome o) { finally.push_back(o); });
+        return x->ParsePagerMessage(1, rec, [this](PageOutcome o) { finally.push_back(o); });
     }
 
     // SMTP log texts written since the last call.
@@ -193,10 +201,11 @@ protected:
     }
 
     std::unique_ptr<CatalogueClient> c;
+    RecordingSink sink;
     std::unique_ptr<X> x;
-    std::vector<Sent> sent;
-    MailOutcome answer = MailOutcome::Queued;
-    X::Done later;                      // message creation's answer after the commit
+    std::vector<Sent>& sent = sink.sent;
+    PageOutcome& answer = sink.answer;
+    X::Done& later = sink.later;   // message creation's answer after the commit
 
     // The dispatch flag the last mail was read with, as its log line tells it.
     bool dispatchFlag() const
@@ -206,7 +215,7 @@ protected:
         const size_t at = all.rfind(flag);
         return at != std::string::npos && all.compare(at + flag.size(), 4, "True") == 0;
     }
-    std::vector<MailOutcome> finally;   // what the session was told after it
+    std::vector<PageOutcome> finally;   // what the session was told after it
 
 private:
     size_t seen_ = 0;
@@ -218,12 +227,12 @@ TEST_P(ExtractionTest, DispatchMailWithAllSevenElements)
 {
     // A siren row for the number proves that dispatch mails skip the lookup.
     exec("INSERT INTO HXSSirenSites (PAGER_ID, MESS_ID) VALUES ('0412345678', '0499')");
-    const MailOutcome outcome = parse(mail(el("IsDispatchMessage", "True") + el("PagerPin", "0412345678") +
+    const PageOutcome outcome = parse(mail(el("IsDispatchMessage", "True") + el("PagerPin", "0412345678") +
                                            el("MessageHash", "ABC123") +
                                            el("Message", "Fire &amp; smoke at &lt;Site 4&gt;") +
                                            el("TimeRequested", "15/01/2026 09:30:00") + el("MachineName", "CAD01") +
                                            el("InterfaceAddress", "10.0.0.5")));
-    EXPECT_EQ(outcome, MailOutcome::Queued);
+    EXPECT_EQ(outcome, PageOutcome::Queued);
     const std::vector<std::string> expected = {
         "\tXML: Dispatch flag is True",
         "\tXML:  Pager Number:      \t0412345678",
@@ -249,7 +258,7 @@ TEST_P(ExtractionTest, SirenTableSwapsTheNumberOfOtherMails)
 {
     exec("INSERT INTO HXSSirenSites (PAGER_ID, MESS_ID) VALUES ('04''12', '0499000111')");
     EXPECT_EQ(parse(mail(el("PagerPin", "04'12") + el("IsDispatchMessage", "False") + el("Message", "m"))),
-              MailOutcome::Queued);
+              PageOutcome::Queued);
     const auto lines = newLines();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "\tXML: Dispatch flag is False");
@@ -260,7 +269,7 @@ TEST_P(ExtractionTest, SirenTableSwapsTheNumberOfOtherMails)
 
     // Pasted into the statement this number would match every row.
     const std::string sly = "9')OR('1'='1";
-    EXPECT_EQ(parse(mail(el("PagerPin", sly) + el("IsDispatchMessage", "0"))), MailOutcome::Queued);
+    EXPECT_EQ(parse(mail(el("PagerPin", sly) + el("IsDispatchMessage", "0"))), PageOutcome::Queued);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1].pin, sly);
     EXPECT_EQ(countContaining(newLines(), "swapped"), 0);
@@ -271,11 +280,11 @@ TEST_P(ExtractionTest, SirenTableSwapsTheNumberOfOtherMails)
 TEST_P(ExtractionTest, AnUnreadableSirenTablePagesNobody)
 {
     exec("DROP TABLE HXSSirenSites");
-    EXPECT_EQ(parse(mail(el("PagerPin", "0412") + el("IsDispatchMessage", "False"))), MailOutcome::TryLater);
+    EXPECT_EQ(parse(mail(el("PagerPin", "0412") + el("IsDispatchMessage", "False"))), PageOutcome::TryLater);
     EXPECT_TRUE(sent.empty());
     EXPECT_EQ(countContaining(c->drain(), " CFT: Unable to access siren sites database error is "), 1);
     EXPECT_EQ(countContaining(newLines(), "XML: Siren table cannot be read, message not processed"), 1);
-    EXPECT_EQ(parse(mail(el("PagerPin", "0412") + el("IsDispatchMessage", "True"))), MailOutcome::Queued);
+    EXPECT_EQ(parse(mail(el("PagerPin", "0412") + el("IsDispatchMessage", "True"))), PageOutcome::Queued);
 }
 
 TEST_P(ExtractionTest, MailWithoutPagerNumberIsRejected)
@@ -284,7 +293,7 @@ TEST_P(ExtractionTest, MailWithoutPagerNumberIsRejected)
          {std::string(), el("PagerPin", ""), el("PagerPin", " \r\n\t "), std::string("<PagerPin>0412\r\n")}) {
         SCOPED_TRACE(pin);
         EXPECT_EQ(parse(mail(pin + el("Message", "m") + el("IsDispatchMessage", "True"))),
-                  MailOutcome::NoPagerNumber);
+                  PageOutcome::NoPagerNumber);
         const auto lines = newLines();
         ASSERT_EQ(lines.size(), 8u);
         EXPECT_EQ(lines[1], "\tXML:  Pager Number:      \tNULL");
@@ -296,11 +305,11 @@ TEST_P(ExtractionTest, MailWithoutPagerNumberIsRejected)
 TEST_P(ExtractionTest, ARefusedSendSaysWhyTheMailWasNotTaken)
 {
     const std::string page = mail(el("PagerPin", "0412") + el("IsDispatchMessage", "True"));
-    answer = MailOutcome::QueueFull;
-    EXPECT_EQ(parse(page), MailOutcome::QueueFull);
+    answer = PageOutcome::QueueFull;
+    EXPECT_EQ(parse(page), PageOutcome::QueueFull);
     EXPECT_EQ(newLines().back(), "[7]\tXML: Queue full, message not processed");
-    answer = MailOutcome::LinkBusy;
-    EXPECT_EQ(parse(page), MailOutcome::LinkBusy);
+    answer = PageOutcome::LinkBusy;
+    EXPECT_EQ(parse(page), PageOutcome::LinkBusy);
     const auto lines = newLines();
     EXPECT_EQ(lines.back(), "[7]\tXML: Link buffer full, message not processed");
     EXPECT_EQ(countContaining(lines, "Mail Processed OK"), 0);
@@ -312,16 +321,16 @@ TEST_P(ExtractionTest, ARefusedSendSaysWhyTheMailWasNotTaken)
 TEST_P(ExtractionTest, APageWaitingForItsCommitIsToldWhenItIsDone)
 {
     const std::string page = mail(el("PagerPin", "0412") + el("IsDispatchMessage", "True"));
-    answer = MailOutcome::Pending;
-    EXPECT_EQ(parse(page), MailOutcome::Pending);
+    answer = PageOutcome::Pending;
+    EXPECT_EQ(parse(page), PageOutcome::Pending);
     EXPECT_EQ(countContaining(newLines(), "Mail Processed OK"), 0);
     EXPECT_TRUE(finally.empty());
-    later(MailOutcome::Queued);
+    later(PageOutcome::Queued);
     EXPECT_EQ(newLines().back(), "[7]\tXML: Mail Processed OK");
-    ASSERT_EQ(parse(page), MailOutcome::Pending);
-    later(MailOutcome::CannotStore);
+    ASSERT_EQ(parse(page), PageOutcome::Pending);
+    later(PageOutcome::CannotStore);
     EXPECT_EQ(newLines().back(), "[7]\tXML: Page not stored, message not processed");
-    EXPECT_EQ(finally, (std::vector<MailOutcome>{MailOutcome::Queued, MailOutcome::CannotStore}));
+    EXPECT_EQ(finally, (std::vector<PageOutcome>{PageOutcome::Queued, PageOutcome::CannotStore}));
 }
 
 TEST_P(ExtractionTest, SeparatorAndControlCharactersBecomeBlanks)
@@ -331,7 +340,7 @@ TEST_P(ExtractionTest, SeparatorAndControlCharactersBecomeBlanks)
     EXPECT_EQ(parse(mail(el("PagerPin", "0412") + el("MessageHash", "h\x01x") + el("Message", message) +
                          el("MachineName", std::string("M") + '\0') + el("InterfaceAddress", "10.0.0.5\r\n ") +
                          el("IsDispatchMessage", "True"))),
-              MailOutcome::Queued);
+              PageOutcome::Queued);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].pin, "0412");
     EXPECT_EQ(sent[0].hash, "h x");
@@ -348,7 +357,7 @@ TEST_P(ExtractionTest, SeparatorAndControlCharactersBecomeBlanks)
     EXPECT_EQ(countContaining(lines, "characters in PagerPin"), 0);
 
     // A number from the siren table is cleaned as well.
-    EXPECT_EQ(parse(mail(el("PagerPin", "0413") + el("IsDispatchMessage", "False"))), MailOutcome::Queued);
+    EXPECT_EQ(parse(mail(el("PagerPin", "0413") + el("IsDispatchMessage", "False"))), PageOutcome::Queued);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1].pin, "05 99");
 }
@@ -360,7 +369,7 @@ TEST_P(ExtractionTest, LongFieldsAreCut)
     EXPECT_EQ(parse(mail(el("PagerPin", longText) + el("MessageHash", exact) + el("MachineName", longText) +
                          el("InterfaceAddress", longText) + el("Message", longText) +
                          el("IsDispatchMessage", "True"))),
-              MailOutcome::Queued);
+              PageOutcome::Queued);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].pin, longText.substr(0, 255));
     EXPECT_EQ(sent[0].hash, exact);
@@ -372,7 +381,7 @@ TEST_P(ExtractionTest, LongFieldsAreCut)
 
 TEST_P(ExtractionTest, MissingElementsAndUnreadableValues)
 {
-    EXPECT_EQ(parse(mail(el("PagerPin", "0412"))), MailOutcome::Queued);
+    EXPECT_EQ(parse(mail(el("PagerPin", "0412"))), PageOutcome::Queued);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].message, "");
     EXPECT_EQ(sent[0].hash, "NULL");
@@ -439,7 +448,7 @@ protected:
     std::string sentText(const std::string& body)
     {
         const size_t before = sent.size();
-        EXPECT_EQ(parse(body), MailOutcome::Queued);
+        EXPECT_EQ(parse(body), PageOutcome::Queued);
         return sent.size() == before + 1 ? sent.back().message : std::string("<nothing sent>");
     }
 };
@@ -529,7 +538,7 @@ TEST_P(MimeExtractionTest, TagsInsideCDataCommentsOrOtherTextAreNotFields)
                              "<PagerMessage><Message><![CDATA[call <PagerPin>999</PagerPin> </Message>]]></Message>"
                              "<!-- <PagerPin>888</PagerPin> --><PagerPin>5302</PagerPin>"
                              "<IsDispatchMessage>True</IsDispatchMessage></PagerMessage>\r\n";
-    EXPECT_EQ(parse(mail), MailOutcome::Queued);
+    EXPECT_EQ(parse(mail), PageOutcome::Queued);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].pin, "5302");
     EXPECT_EQ(sent[0].message, "call <PagerPin>999</PagerPin> </Message>");
@@ -540,7 +549,7 @@ TEST_P(MimeExtractionTest, FieldsAreCleanOrTheMailIsRefused)
     const std::string pretty = "<PagerMessage>\r\n  <PagerPin>\r\n    5302\r\n  </PagerPin>\r\n"
                                "  <Message>\r\n    Fire at gate 3\r\n  </Message>\r\n"
                                "  <IsDispatchMessage> True </IsDispatchMessage>\r\n</PagerMessage>\r\n";
-    EXPECT_EQ(parse(pretty), MailOutcome::Queued);
+    EXPECT_EQ(parse(pretty), PageOutcome::Queued);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].pin, "5302");
     EXPECT_EQ(sent[0].message, "Fire at gate 3");
@@ -548,15 +557,15 @@ TEST_P(MimeExtractionTest, FieldsAreCleanOrTheMailIsRefused)
               "caf\xE9 caf\xE9 Fire & smoke <3rd floor>");
     newLines();
 
-    EXPECT_EQ(parse(page("<PagerPin>118", "m")), MailOutcome::BadField);
+    EXPECT_EQ(parse(page("<PagerPin>118", "m")), PageOutcome::BadField);
     EXPECT_EQ(newLines().back(), "[7]\tXML: Markup in field PagerPin, message not processed");
-    EXPECT_EQ(parse(page("118", "a <b>bold</b> page")), MailOutcome::BadField);
+    EXPECT_EQ(parse(page("118", "a <b>bold</b> page")), PageOutcome::BadField);
     EXPECT_EQ(newLines().back(), "[7]\tXML: Markup in field Message, message not processed");
     // A separator would be a blank once cleaned; a character beyond ASCII
     // (a no-break space) would be changed by the code page: no pager number
     // holds any of them.
     for (const std::string pin : {"53 02", "53\t02", "53|02", "53\x01" "02", "5302\xC2\xA0", "53\xC3\xA9"}) {
-        EXPECT_EQ(parse(page(pin, "m")), MailOutcome::NoPagerNumber) << pin;
+        EXPECT_EQ(parse(page(pin, "m")), PageOutcome::NoPagerNumber) << pin;
         EXPECT_EQ(newLines().back(), "[7]\tXML: Blank, separator, control or non-ASCII character inside field "
                                      "PagerPin, message not processed");
     }
