@@ -58,10 +58,10 @@ std::string systemRow(db::CatalogueConnection& db, const Parameter& p)
 
 void writeSystemRow(db::CatalogueConnection& db, const Parameter& p, const std::string& value)
 {
-    db.InTransaction([&] {
-        if (db.Execute("UPDATE HXSSystem SET [Value] = ? WHERE ([Description] = ?)", {db::qs(value), db::qs(p.key)}) == 0)
-            db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)", {db::qs(p.key), db::qs(value)});
-    });
+    db::CatalogueConnection::Transaction transaction(db);
+    if (db.Execute("UPDATE HXSSystem SET [Value] = ? WHERE ([Description] = ?)", {db::qs(value), db::qs(p.key)}) == 0)
+        db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)", {db::qs(p.key), db::qs(value)});
+    transaction.commit();
 }
 
 std::string group(const Parameter& p) { return std::string(p.key).substr(0, std::string(p.key).find('/')); }

@@ -17,8 +17,6 @@
 namespace smtpin::db {
 namespace {
 
-
-
 void replaceAll(std::string& text, const std::string& from, const std::string& to)
 {
     for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -175,12 +173,24 @@ bool CatalogueConnection::OpenSQLDatabase()
     }
     if (!problem.isEmpty()) {
         release();
-        pendingError_ = problem.toLatin1().toStdString();
-        ReportDatabaseError("Fatal Error has occured opening database.\r" + pendingError_);
+        const std::string description = problem.toLatin1().toStdString();
+        ReportDatabaseError("Fatal Error has occured opening database.\r" + description, description);
         return false;
     }
     connectedBefore_ = true;
     log_.ApplicationLine(" OSD: SQL Database Connected");
+    return true;
+}
+
+bool CatalogueConnection::begin(const Call& call)
+{
+    if (!EnsureSQLDatabase()) {
+        if (call.closed)
+            log_.ApplicationLine(call.closed);
+        return false;
+    }
+    if (call.counted)
+        CountDatabaseHit();
     return true;
 }
 
@@ -216,8 +226,7 @@ void CatalogueConnection::CloseSQLDatabase()
 
 void CatalogueConnection::fail(const QString& description)
 {
-    pendingError_ = description.toLatin1().toStdString();
-    throw DatabaseFault{pendingError_};
+    throw DatabaseFault{description.toLatin1().toStdString()};
 }
 
 QString CatalogueConnection::statementText(const std::string& sql) const
@@ -270,24 +279,32 @@ int CatalogueConnection::Execute(const std::string& sql, const std::vector<QVari
     return n;
 }
 
-void CatalogueConnection::InTransaction(const std::function<void()>& work)
+CatalogueConnection::Transaction::Transaction(CatalogueConnection& db) : db_(db)
 {
-    QSqlDatabase db = QSqlDatabase::database(name_, false);
-    if (!db.isOpen())
-        fail(QStringLiteral("Operation is not allowed when the object is closed."));
-    if (!db.transaction())
-        fail(errorText(db.lastError()));
-    try {
-        work();
-    } catch (...) {
-        db.rollback();
-        throw;
+    QSqlDatabase c = QSqlDatabase::database(db_.name_, false);
+    if (!c.isOpen())
+        db_.fail(QStringLiteral("Operation is not allowed when the object is closed."));
+    if (!c.transaction())
+        db_.fail(errorText(c.lastError()));
+    open_ = true;
+}
+
+CatalogueConnection::Transaction::~Transaction()
+{
+    if (open_)
+        QSqlDatabase::database(db_.name_, false).rollback();
+}
+
+void CatalogueConnection::Transaction::commit()
+{
+    QSqlDatabase c = QSqlDatabase::database(db_.name_, false);
+    if (!c.commit()) {
+        const QString why = errorText(c.lastError());
+        c.rollback();
+        open_ = false;
+        db_.fail(why);
     }
-    if (!db.commit()) {
-        const QString why = errorText(db.lastError());
-        db.rollback();
-        fail(why);
-    }
+    open_ = false;
 }
 
 QVariant CatalogueConnection::timeValue(DateSerial t) const
@@ -328,16 +345,9 @@ void CatalogueConnection::appendErrorText(const std::string& text)
         LastDatabaseErrorText.erase(0, LastDatabaseErrorText.size() - kMaxErrorText);
 }
 
-void CatalogueConnection::ReportDatabaseError(const std::string& message, const DatabaseFault& cause)
-{
-    pendingError_ = cause.description;
-    ReportDatabaseError(message);
-}
-
-void CatalogueConnection::ReportDatabaseError(const std::string& message)
+void CatalogueConnection::ReportDatabaseError(const std::string& message, const std::string& description)
 {
     ++errorsReported_;
-    const std::string description = std::exchange(pendingError_, std::string());
     const DateSerial now = clock_.now();
     if (now > LastDatabaseErrorTime.addDays(kErrorHoldOffDays)) {
         LastDatabaseErrorTime = now;

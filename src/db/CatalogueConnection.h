@@ -11,8 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace smtpin {
@@ -73,23 +74,51 @@ public:
     std::string ReadDatabaseSetting(const std::string& name, const std::string& defaultValue) const;
     Location ReadLocation() const;
 
-    // Rows of a query; throws DatabaseFault (after recording the driver's
-    // text for ReportDatabaseError) when it cannot run.
+    // How a guarded call is told: the line reported when the work fails,
+    // the line logged when the catalogue cannot be opened (none when null),
+    // and whether the call counts as a database hit.
+    struct Call {
+        const char* failure;
+        const char* closed = nullptr;
+        bool counted = true;
+    };
+    // The one way the routines use the catalogue: opened if need be and
+    // counted, the work run, and a fault reported (logged, the connection
+    // opened again) without leaving it. Answers the work's value, or
+    // nothing when it could not run; true or false for work without one.
+    template <typename Work>
+    auto guarded(const Call& call, Work&& work);
+
+    // Rows of a query; throws DatabaseFault when it cannot run. Called
+    // inside guarded work, which catches it.
     Recordset OpenRecordset(const std::string& sql, const std::vector<QVariant>& values = {});
     // A statement without rows; the number of rows it changed.
     int Execute(const std::string& sql, const std::vector<QVariant>& values = {});
-    // Runs work as one transaction: committed when it returns, rolled back
-    // when it throws.
-    void InTransaction(const std::function<void()>& work);
+
+    // One transaction: rolled back when the guard goes before commit() (the
+    // work threw); commit() throws DatabaseFault when the catalogue refuses.
+    class Transaction {
+    public:
+        explicit Transaction(CatalogueConnection& db);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        void commit();
+
+    private:
+        CatalogueConnection& db_;
+        bool open_ = false;
+    };
 
     void CountDatabaseHit();
     static std::string QuoteSQL(const std::string& text);
-    void ReportDatabaseError(const std::string& message);
-    // The same for a routine that caught the fault; its text is the one reported.
-    void ReportDatabaseError(const std::string& message, const DatabaseFault& cause);
-
-    // Drops the recorded driver text of a failure nobody reports.
-    void ForgetError() { pendingError_.clear(); }
+    // Logs the failure (at most once in ten seconds, then closes and opens
+    // again) with the driver's description of it.
+    void ReportDatabaseError(const std::string& message, const std::string& description = {});
+    void ReportDatabaseError(const std::string& message, const DatabaseFault& cause)
+    {
+        ReportDatabaseError(message, cause.description);
+    }
 
     // A time of the program's clock as the driver binds it.
     QVariant timeValue(DateSerial t) const;
@@ -120,6 +149,9 @@ public:
 
 private:
     std::uint64_t errorsReported_ = 0;
+    // A guarded call's start: false (the closed line logged) when the
+    // catalogue cannot be opened.
+    bool begin(const Call& call);
     void useWriteAheadLog(QSqlDatabase& db);
     void release();
     QSqlQuery prepared(const std::string& sql, const std::vector<QVariant>& values);
@@ -133,7 +165,6 @@ private:
     std::string dataFolder_;
     QString name_;
     Location location_;
-    std::string pendingError_;   // the driver's last error text, until reported
     // Set by the first open that worked: every later open is a reconnect,
     // which never creates or seeds a catalogue (it would start the message
     // numbers again while the real file is only away for a moment).
@@ -141,5 +172,25 @@ private:
     DateSerial lastUse_;     // the last statement run
     DateSerial lastCheck_;   // the last idle check or reopen
 };
+
+template <typename Work>
+auto CatalogueConnection::guarded(const Call& call, Work&& work)
+{
+    using Value = std::invoke_result_t<Work&>;
+    using Answer = std::conditional_t<std::is_void_v<Value>, bool, std::optional<Value>>;
+    if (!begin(call))
+        return Answer{};
+    try {
+        if constexpr (std::is_void_v<Value>) {
+            work();
+            return true;
+        } else {
+            return Answer(work());
+        }
+    } catch (const DatabaseFault& f) {
+        ReportDatabaseError(call.failure, f);
+        return Answer{};
+    }
+}
 
 }  // namespace smtpin::db

@@ -17,27 +17,23 @@ const std::string& ClientConfig::clientId() const { return registration_.clientI
 
 std::string ClientConfig::GetClientConfig(const std::string& parameter, const std::string& device)
 {
-    if (!db_.EnsureSQLDatabase())
-        return {};
-    db_.CountDatabaseHit();
-    try {
-        Recordset rs =
-            db_.OpenRecordset("SELECT * FROM HXSClientConfig WHERE ([Device] = ?) AND ([Parameter] = ?)",
-                              {qs(device), qs(parameter)});
-        if (!rs.next())
-            return {};
-        const QVariant value = rs.field("Value");
-        if (rs.next())
-            warning_ += "\r\n GCC: Warning: Parameter " + parameter + " not unique in config database";
-        if (value.isNull()) {
-            warning_ += "\r\n GCC: Config Field is NULL for Device [" + device + "] parameter [" + parameter + "]";
-            return {};
-        }
-        return toText(value);
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" GCC: Database error is ", f);
-        return {};
-    }
+    return db_.guarded({" GCC: Database error is "}, [&]() -> std::string {
+                  Recordset rs =
+                      db_.OpenRecordset("SELECT * FROM HXSClientConfig WHERE ([Device] = ?) AND ([Parameter] = ?)",
+                                        {qs(device), qs(parameter)});
+                  if (!rs.next())
+                      return {};
+                  const QVariant value = rs.field("Value");
+                  if (rs.next())
+                      warning_ += "\r\n GCC: Warning: Parameter " + parameter + " not unique in config database";
+                  if (value.isNull()) {
+                      warning_ += "\r\n GCC: Config Field is NULL for Device [" + device + "] parameter [" +
+                                  parameter + "]";
+                      return {};
+                  }
+                  return toText(value);
+              })
+        .value_or("");
 }
 
 std::string ClientConfig::ReadClientConfig(const std::string& parameter)
@@ -49,30 +45,26 @@ std::string ClientConfig::ReadClientConfig(const std::string& parameter)
 
 bool ClientConfig::SetClientConfig(const std::string& value, const std::string& parameter)
 {
-    if (!db_.EnsureSQLDatabase())
-        return false;
-    try {
-        int rows = 0;
-        {
-            Recordset rs =
-                db_.OpenRecordset("SELECT * FROM HXSClientConfig WHERE ([Device] = ?) AND ([Parameter] = ?)",
-                                  {qs(clientId()), qs(parameter)});
-            while (rows < 2 && rs.next())
-                ++rows;
-        }
-        if (rows > 1)
-            warning_ += "\r\n GCC: Warning: Parameter " + parameter + " not unique in config database for ID " +
-                        clientId();
-        if (rows == 0)
-            return InsertClientConfig(value, parameter);
-        // Duplicates all get the value, so whichever a read finds first is right.
-        db_.Execute("UPDATE HXSClientConfig SET [Value] = ? WHERE ([Device] = ?) AND ([Parameter] = ?)",
-                    {qs(value), qs(clientId()), qs(parameter)});
-        return true;
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" SCG: Database error is ", f);
-        return false;
-    }
+    return db_.guarded({" SCG: Database error is ", nullptr, false}, [&] {
+                  int rows = 0;
+                  {
+                      Recordset rs = db_.OpenRecordset(
+                          "SELECT * FROM HXSClientConfig WHERE ([Device] = ?) AND ([Parameter] = ?)",
+                          {qs(clientId()), qs(parameter)});
+                      while (rows < 2 && rs.next())
+                          ++rows;
+                  }
+                  if (rows > 1)
+                      warning_ += "\r\n GCC: Warning: Parameter " + parameter +
+                                  " not unique in config database for ID " + clientId();
+                  if (rows == 0)
+                      return InsertClientConfig(value, parameter);
+                  // Duplicates all get the value, so whichever a read finds first is right.
+                  db_.Execute("UPDATE HXSClientConfig SET [Value] = ? WHERE ([Device] = ?) AND ([Parameter] = ?)",
+                              {qs(value), qs(clientId()), qs(parameter)});
+                  return true;
+              })
+        .value_or(false);
 }
 
 bool ClientConfig::SaveClientConfig(const std::string& parameter, const std::string& value)
@@ -84,16 +76,10 @@ bool ClientConfig::SaveClientConfig(const std::string& parameter, const std::str
 
 bool ClientConfig::InsertClientConfig(const std::string& value, const std::string& parameter)
 {
-    if (!db_.EnsureSQLDatabase())
-        return false;
-    try {
+    return db_.guarded({"ICUID: Unable to insert into ClientConfig. Database error is ", nullptr, false}, [&] {
         db_.Execute("INSERT INTO HXSClientConfig ([Device], [Parameter], [Value]) VALUES (?, ?, ?)",
                     {qs(clientId()), qs(parameter), qs(value)});
-        return true;
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError("ICUID: Unable to insert into ClientConfig. Database error is ", f);
-        return false;
-    }
+    });
 }
 
 std::string ClientConfig::TakeConfigWarning() { return std::exchange(warning_, std::string()); }

@@ -15,7 +15,6 @@
 namespace smtpin::db {
 namespace {
 
-
 bool sameFirstCharacter(const std::string& a, const std::string& b)
 {
     return !a.empty() && !b.empty() &&
@@ -23,6 +22,7 @@ bool sameFirstCharacter(const std::string& a, const std::string& b)
 }
 
 const std::string kNotEnabled = "FATAL ERROR ! \rClient is not enabled in the HXSClient table";
+const char* const kWhoAmIFailure = " LTV: Unable to access connection to determine WhoAmI.";
 
 }  // namespace
 
@@ -39,39 +39,37 @@ bool ClientRegistration::NoIdentity(const std::string& identifier)
 
 bool ClientRegistration::drawBlock(std::int64_t& first, std::int64_t& last)
 {
-    if (!db_.EnsureSQLDatabase()) {
-        log_.ApplicationLine("GSMI: Unable to access database for next message id.");
-        return false;
-    }
-    db_.CountDatabaseHit();
     const std::int32_t block = std::clamp(messIdBlock_, 1, kMaxMessIdBlock);
-    try {
-        // Moved and read back in one transaction, so clients sharing the
-        // catalogue never reserve the same ids.
-        std::optional<std::int64_t> drawn;
-        db_.InTransaction([&] {
-            if (db_.Execute("UPDATE HXSSystem SET [Value] = [Value] + ? WHERE ([Description] = 'MessIdSystem')",
-                            {block}) < 1)
-                return;
-            Recordset rs =
-                db_.OpenRecordset("SELECT [Value],[Description] FROM HXSSystem WHERE ([Description] = 'MessIdSystem') ");
-            if (rs.next())
-                drawn = rs.int32("Value");
-        });
-        if (!drawn || *drawn - block + 1 < 1) {
-            log_.ApplicationLine("GSMI: The catalogue has no message id counter (HXSSystem 'MessIdSystem')");
-            return false;
-        }
-        last = *drawn;
-        first = last - block + 1;
-        log_.ApplicationLine("GSMI: Message ids " + std::to_string(first) + " to " + std::to_string(last) +
-                             " reserved");
-        outOfIdsLogged_ = false;
-        return true;
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError("GSMI: Unable to access connection to database for next message id.", f);
+    const auto drawn = db_.guarded({"GSMI: Unable to access connection to database for next message id.",
+                                    "GSMI: Unable to access database for next message id."},
+                                   [&] {
+                                       // Moved and read back in one transaction, so clients sharing the
+                                       // catalogue never reserve the same ids.
+                                       CatalogueConnection::Transaction transaction(db_);
+                                       std::optional<std::int64_t> value;
+                                       if (db_.Execute("UPDATE HXSSystem SET [Value] = [Value] + ? WHERE "
+                                                       "([Description] = 'MessIdSystem')",
+                                                       {block}) >= 1) {
+                                           Recordset rs = db_.OpenRecordset(
+                                               "SELECT [Value],[Description] FROM HXSSystem WHERE ([Description] = "
+                                               "'MessIdSystem') ");
+                                           if (rs.next())
+                                               value = rs.int32("Value");
+                                       }
+                                       transaction.commit();
+                                       return value;
+                                   });
+    if (!drawn)
+        return false;
+    if (!*drawn || **drawn - block + 1 < 1) {
+        log_.ApplicationLine("GSMI: The catalogue has no message id counter (HXSSystem 'MessIdSystem')");
         return false;
     }
+    last = **drawn;
+    first = last - block + 1;
+    log_.ApplicationLine("GSMI: Message ids " + std::to_string(first) + " to " + std::to_string(last) + " reserved");
+    outOfIdsLogged_ = false;
+    return true;
 }
 
 std::int32_t ClientRegistration::GetSystemMessageId()
@@ -101,23 +99,19 @@ void ClientRegistration::GetSystemSettings()
 {
     remotePort_ = 6000;
     remoteAddress_.clear();
-    if (!db_.EnsureSQLDatabase()) {
-        log_.ApplicationLine(" GSS: Unable to access database for next message id.");
-        return;
-    }
-    db_.CountDatabaseHit();
-    try {
-        {
-            Recordset rs = db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'Remote Port') ");
-            if (rs.next())
-                remotePort_ = rs.int32("Value");
-        }
-        Recordset rs = db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'Remote Address') ");
-        if (rs.next())
-            remoteAddress_ = rs.text("Value");
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" GSS: Unable to access connection to database for next message id.", f);
-    }
+    db_.guarded({" GSS: Unable to access connection to database for next message id.",
+                 " GSS: Unable to access database for next message id."},
+                [&] {
+                    {
+                        Recordset rs =
+                            db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'Remote Port') ");
+                        if (rs.next())
+                            remotePort_ = rs.int32("Value");
+                    }
+                    Recordset rs = db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'Remote Address') ");
+                    if (rs.next())
+                        remoteAddress_ = rs.text("Value");
+                });
 }
 
 bool ClientRegistration::claim(const std::string& device, bool override)
@@ -143,84 +137,71 @@ std::string ClientRegistration::LoadWhoAmI()
 
 std::string ClientRegistration::whoAmIPattern(const std::string& pattern)
 {
-    std::string result = kNoClient;
-    if (!db_.EnsureSQLDatabase())
-        return result;
-    db_.CountDatabaseHit();
-    try {
-        std::vector<std::string> free;
-        {
-            Recordset rs = db_.OpenRecordset(
-                "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '0')  ORDER BY [Device] ASC");
-            while (rs.next())
-                free.push_back(rs.text("device"));
-        }
-        if (free.empty()) {
-            dialogs_.MsgBox(kNotEnabled, kDialogTitle);
-            return kNoClient;
-        }
-        for (const std::string& device : free) {
-            if (sameFirstCharacter(device, pattern) && claim(device, false)) {
-                result = device;
-                log_.ApplicationLine("LWAI: Found inactive user id " + result);
-                return result;
-            }
-        }
-        return result;
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" LTV: Unable to access connection to determine WhoAmI.", f);
-        return result;
-    }
+    return db_.guarded({kWhoAmIFailure}, [&]() -> std::string {
+                  std::vector<std::string> free;
+                  {
+                      Recordset rs = db_.OpenRecordset(
+                          "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '0')  ORDER BY [Device] ASC");
+                      while (rs.next())
+                          free.push_back(rs.text("device"));
+                  }
+                  if (free.empty()) {
+                      dialogs_.MsgBox(kNotEnabled, kDialogTitle);
+                      return kNoClient;
+                  }
+                  for (const std::string& device : free) {
+                      if (sameFirstCharacter(device, pattern) && claim(device, false)) {
+                          log_.ApplicationLine("LWAI: Found inactive user id " + device);
+                          return device;
+                      }
+                  }
+                  return kNoClient;
+              })
+        .value_or(kNoClient);
 }
 
 std::string ClientRegistration::whoAmIComplete(const std::string& identifier)
 {
-    std::string result;
-    if (!db_.EnsureSQLDatabase())
-        return result;
-    try {
-        std::optional<std::string> free;
-        {
-            Recordset rs = db_.OpenRecordset(
-                "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '0') AND ([Device] = ?)",
-                {qs(identifier)});
-            if (rs.next())
-                free = rs.text("device");
-        }
-        if (free && claim(*free, false)) {
-            result = *free;
-            log_.ApplicationLine("LWAI: Found inactive user id " + result);
-            return result;
-        }
-        std::optional<std::string> taken;
-        {
-            Recordset rs = db_.OpenRecordset("SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([Device] = ?)",
-                                             {qs(identifier)});
-            if (rs.next())
-                taken = rs.text("device");
-        }
-        // Asked before the rows are looked at, as the operator knows it.
-        const bool overrideIt = dialogs_.AskYesNo(
-            "WARNING: Make sure there is no other client running if you select yes !! \r"
-            "  Do you wish to overide the Client " + identifier + " system state",
-            kDialogTitle);
-        if (!taken) {
-            dialogs_.MsgBox(kNotEnabled, kDialogTitle);
-            return kNoClient;
-        }
-        if (!overrideIt) {
-            log_.ApplicationLine("LWAI: WARNING: user id already running " + *taken);
-            return kNoClient;
-        }
-        if (!claim(*taken, true))
-            return kNoClient;   // disabled or removed while the question was open
-        result = *taken;
-        log_.ApplicationLine("LWAI: Found inactive user id " + result);
-        return result;
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" LTV: Unable to access connection to determine WhoAmI.", f);
-        return result;
+    return db_.guarded({kWhoAmIFailure, nullptr, false}, [&] { return whoAmIClaim(identifier); }).value_or("");
+}
+
+std::string ClientRegistration::whoAmIClaim(const std::string& identifier)
+{
+    std::optional<std::string> free;
+    {
+        Recordset rs = db_.OpenRecordset(
+            "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '0') AND ([Device] = ?)", {qs(identifier)});
+        if (rs.next())
+            free = rs.text("device");
     }
+    if (free && claim(*free, false)) {
+        log_.ApplicationLine("LWAI: Found inactive user id " + *free);
+        return *free;
+    }
+    std::optional<std::string> taken;
+    {
+        Recordset rs =
+            db_.OpenRecordset("SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([Device] = ?)", {qs(identifier)});
+        if (rs.next())
+            taken = rs.text("device");
+    }
+    // Asked before the rows are looked at, as the operator knows it.
+    const bool overrideIt = dialogs_.AskYesNo("WARNING: Make sure there is no other client running if you select yes !! \r"
+                                              "  Do you wish to overide the Client " +
+                                                  identifier + " system state",
+                                              kDialogTitle);
+    if (!taken) {
+        dialogs_.MsgBox(kNotEnabled, kDialogTitle);
+        return kNoClient;
+    }
+    if (!overrideIt) {
+        log_.ApplicationLine("LWAI: WARNING: user id already running " + *taken);
+        return kNoClient;
+    }
+    if (!claim(*taken, true))
+        return kNoClient;   // disabled or removed while the question was open
+    log_.ApplicationLine("LWAI: Found inactive user id " + *taken);
+    return *taken;
 }
 
 std::string ClientRegistration::stampOf(const std::string& device)
@@ -244,46 +225,43 @@ bool ClientRegistration::TakeBackOwnRow(const std::string& device, const std::st
     const bool fits = pattern ? sameFirstCharacter(device, request)
                               : QString::fromStdString(device).compare(QString::fromStdString(request),
                                                                        Qt::CaseInsensitive) == 0;
-    if (!fits || stamp.empty() || NoIdentity(device) || !db_.EnsureSQLDatabase())
+    if (!fits || stamp.empty() || NoIdentity(device))
         return false;
-    db_.CountDatabaseHit();
-    try {
-        std::string claimedAt;
-        {
-            Recordset rs = db_.OpenRecordset(
-                "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '1') AND ([Device] = ?)", {qs(device)});
-            // Claimed since by anyone else, the stamp is theirs.
-            if (!rs.next() || rs.isNull("Watchdog") || rs.text("Watchdog") != stamp)
-                return false;
-            claimedAt = rs.date("Watchdog").generalDate();
-        }
-        if (!claim(device, true))
-            return false;
-        log_.ApplicationLine("LWAI: Took back user id " + device + ", claimed by this installation at " + claimedAt +
-                             " by a run that ended without its close");
-        return true;
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" LTV: Unable to access connection to determine WhoAmI.", f);
-        return false;
-    }
+    return db_.guarded({kWhoAmIFailure}, [&] {
+                  std::string claimedAt;
+                  {
+                      Recordset rs = db_.OpenRecordset(
+                          "SELECT * FROM HXSClient WHERE ([Enable] = '1') AND ([State] = '1') AND ([Device] = ?)",
+                          {qs(device)});
+                      // Claimed since by anyone else, the stamp is theirs.
+                      if (!rs.next() || rs.isNull("Watchdog") || rs.text("Watchdog") != stamp)
+                          return false;
+                      claimedAt = rs.date("Watchdog").generalDate();
+                  }
+                  if (!claim(device, true))
+                      return false;
+                  log_.ApplicationLine("LWAI: Took back user id " + device + ", claimed by this installation at " +
+                                       claimedAt + " by a run that ended without its close");
+                  return true;
+              })
+        .value_or(false);
 }
 
 void ClientRegistration::SetUserIdInactive()
 {
-    if (!db_.EnsureSQLDatabase()) {
-        log_.ApplicationLine("SUII: Unable to access database for next message id.");
+    const char* closed = "SUII: Unable to access database for next message id.";
+    if (NoIdentity(clientId_)) {
+        // Nothing to give back; a catalogue that cannot be opened is still told.
+        if (!db_.EnsureSQLDatabase())
+            log_.ApplicationLine(closed);
         return;
     }
-    if (NoIdentity(clientId_))
-        return;
-    db_.CountDatabaseHit();
-    try {
-        db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)", {qs(std::string(text::Trim(clientId_, text::kSpace)))});
+    db_.guarded({" SUII: Unable to access connection to disable user.", closed}, [&] {
+        db_.Execute("UPDATE HXSClient SET [State] = '0',[Available] = '0'  WHERE ([Device] = ?)",
+                    {qs(std::string(text::Trim(clientId_, text::kSpace)))});
         holdsRow_ = false;
         emit claimChanged("", "");
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" SUII: Unable to access connection to disable user.", f);
-    }
+    });
 }
 
 void ClientRegistration::SetClientAvailability(const std::string& identifier, std::int16_t available)
@@ -294,34 +272,25 @@ void ClientRegistration::SetClientAvailability(const std::string& identifier, st
         log_.UpdateSystemLog(-1, log_.StatusList, "", " SCA: Unable to set client availability");
         return;
     }
-    db_.CountDatabaseHit();
-    try {
+    db_.guarded({" SCA: Unable to set client availability"}, [&] {
         db_.Execute("UPDATE HXSClient SET [Watchdog] = GETDATE(),[Available] = ?  WHERE ([Device] = ?)",
                     {QString::number(available), qs(identifier)});
         // Our own row's stamp moved: the note of it follows.
+        const std::string own(text::Trim(clientId_, text::kSpace));
         if (holdsRow_ && QString::fromStdString(std::string(text::Trim(identifier, text::kSpace)))
-                                 .compare(QString::fromStdString(std::string(text::Trim(clientId_, text::kSpace))), Qt::CaseInsensitive) == 0)
-            tellClaim(std::string(text::Trim(clientId_, text::kSpace)));
+                                 .compare(QString::fromStdString(own), Qt::CaseInsensitive) == 0)
+            tellClaim(own);
         log_.UpdateSystemLog(-1, log_.StatusList, "", available == 1 ? " SCA: Client Ready" : " SCA: Client Unavailable ");
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" SCA: Unable to set client availability", f);
-    }
+    });
 }
 
 void ClientRegistration::UpdateLastBackUp(const std::string& identifier)
 {
     if (NoIdentity(identifier))
         return;
-    if (!db_.EnsureSQLDatabase()) {
-        log_.ApplicationLine("ULBU: Unable to update last backup date.");
-        return;
-    }
-    db_.CountDatabaseHit();
-    try {
+    db_.guarded({"ULBU: Unable to update last backup date. ", "ULBU: Unable to update last backup date."}, [&] {
         db_.Execute("UPDATE HXSClient SET [LastBackUp] = GETDATE() WHERE ([Device] = ?)", {qs(identifier)});
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError("ULBU: Unable to update last backup date. ", f);
-    }
+    });
 }
 
 BackUpInfo ClientRegistration::LoadLastBackUp(const std::string& identifier)
@@ -329,39 +298,27 @@ BackUpInfo ClientRegistration::LoadLastBackUp(const std::string& identifier)
     BackUpInfo info;
     if (NoIdentity(identifier))
         return info;
-    if (!db_.EnsureSQLDatabase()) {
-        log_.ApplicationLine("LLBU: Unable to load last backup date.");
-        return info;
-    }
-    db_.CountDatabaseHit();
-    try {
+    db_.guarded({"LLBU: Unable to load last backup date.", "LLBU: Unable to load last backup date."}, [&] {
         Recordset rs = db_.OpenRecordset("SELECT * FROM HXSClient WHERE ([Device] = ?) ", {qs(identifier)});
         if (rs.next()) {
             info.LastBackUp = rs.date("LastBackUp");
             info.BackUpPeriod = rs.int16("BackUpPeriod");
             info.WPeriod = rs.int16("WPeriod");
         }
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError("LLBU: Unable to load last backup date.", f);
-    }
+    });
     return info;
 }
 
 std::string ClientRegistration::IdentifyTitleModule(const std::string& title)
 {
     std::string group;
-    if (!db_.EnsureSQLDatabase())
-        return group;
-    db_.CountDatabaseHit();
-    try {
+    db_.guarded({" ITM: Unable to access connection to database for module description."}, [&] {
         Recordset rs = db_.OpenRecordset("SELECT [Group],[Title] FROM HXSModule WHERE ([Title] = ?) ", {qs(title)});
         if (!rs.next())
             log_.ApplicationLine(" ITM: Unable to find Module Title." + title);
         else if (!rs.isNull("Group"))
             group = rs.text("Group");
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" ITM: Unable to access connection to database for module description.", f);
-    }
+    });
     return group;
 }
 
@@ -373,12 +330,13 @@ void ClientRegistration::SetRemoteHub(std::string address, std::int32_t port)
 
 void ClientRegistration::LoadTCPVariables()
 {
+    // A catalogue that cannot be opened gives the defaults; one that fails
+    // the read leaves what was read before.
     if (!db_.EnsureSQLDatabase()) {
         tcpVars_ = TCPVariables{};
         return;
     }
-    db_.CountDatabaseHit();
-    try {
+    db_.guarded({" LTV: Unable to access connection to database for TCP variables."}, [&] {
         Recordset rs = db_.OpenRecordset("SELECT * FROM HXSTCPClient WHERE ([Device] = ?)", {qs(clientId_)});
         if (!rs.next()) {
             log_.ApplicationLine(" LTV: Unable to find TCP Module Title." + clientId_);
@@ -390,21 +348,16 @@ void ClientRegistration::LoadTCPVariables()
         tcpVars_.HubMaxBuffer = rs.int16("HubMaxBuffer");
         tcpVars_.RemoteBuffer = rs.int16("RemoteBuffer");
         tcpVars_.CCWatchdog = rs.int32("CCWatchdog") / 86400.0;
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" LTV: Unable to access connection to database for TCP variables.", f);
-    }
+    });
 }
 
 PortSettings ClientRegistration::GetPortSettings(const std::string& identifier)
 {
     PortSettings ps;
-    if (!db_.EnsureSQLDatabase())
-        return ps;
-    db_.CountDatabaseHit();
-    try {
+    db_.guarded({" GPS: Unable to access connection to database for port settings."}, [&] {
         Recordset rs = db_.OpenRecordset("SELECT * FROM HXSClient WHERE ([Device] = ?)", {qs(identifier)});
         if (!rs.next())
-            return ps;
+            return;
         // A field that cannot be read keeps its empty value.
         const auto read = [&rs](auto& target, const char* name, auto convert) {
             try {
@@ -420,9 +373,7 @@ PortSettings ClientRegistration::GetPortSettings(const std::string& identifier)
         read(ps.HostPort, "HostPort", toText);
         read(ps.PrependDialString, "PrependDialString", toText);
         read(ps.InitString, "InitString", toText);
-    } catch (const DatabaseFault& f) {
-        db_.ReportDatabaseError(" GPS: Unable to access connection to database for port settings.", f);
-    }
+    });
     return ps;
 }
 

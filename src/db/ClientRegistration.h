@@ -109,6 +109,7 @@ signals:
 private:
     std::string whoAmIPattern(const std::string& pattern);
     std::string whoAmIComplete(const std::string& identifier);
+    std::string whoAmIClaim(const std::string& identifier);
     // Takes the row when it is still free (or whatever its state, when
     // overriding); false when another client got there first.
     bool claim(const std::string& device, bool override);

@@ -24,7 +24,7 @@ bool DatabaseLog::insertNow(const Row& row)
         db_.CountDatabaseHit();
         return true;
     } catch (const DatabaseFault&) {
-        db_.ForgetError();
+        // Kept to go again, never reported: the report would be a log row too.
         return false;
     }
 }
@@ -83,15 +83,14 @@ bool DatabaseLog::FlushWaiting()
     while (!waiting_.empty()) {
         const std::size_t n = std::min<std::size_t>(waiting_.size(), kRowsPerCommit);
         try {
-            db_.InTransaction([&] {
-                for (std::size_t i = 0; i < n; ++i) {
-                    const Row& row = waiting_[i];
-                    db_.Execute("INSERT INTO HXSLog ([logtime], [source], [messid], [log data]) VALUES (?, ?, ?, ?)",
-                                {db_.timeValue(row.when), qs(row.source), qs(row.messageId), qs(row.text)});
-                }
-            });
+            CatalogueConnection::Transaction transaction(db_);
+            for (std::size_t i = 0; i < n; ++i) {
+                const Row& row = waiting_[i];
+                db_.Execute("INSERT INTO HXSLog ([logtime], [source], [messid], [log data]) VALUES (?, ?, ?, ?)",
+                            {db_.timeValue(row.when), qs(row.source), qs(row.messageId), qs(row.text)});
+            }
+            transaction.commit();
         } catch (const DatabaseFault&) {
-            db_.ForgetError();
             return false;
         }
         db_.CountDatabaseHit();

@@ -50,33 +50,33 @@ bool HasCatalogue(CatalogueConnection& db)
 void CreateCatalogue(CatalogueConnection& db)
 {
     const QString device = QStringLiteral("S01");
-    db.InTransaction([&] {
-        for (const char* statement : kTables)
-            db.Execute(statement);
-        db.Execute("INSERT INTO HXSModule ([Title], [Group]) VALUES (?, ?)", {QStringLiteral("SMTPIN"), QStringLiteral("S**")});
-        db.Execute("INSERT INTO HXSModule ([Title], [Group]) VALUES (?, ?)", {QStringLiteral("SWITCH"), QStringLiteral("h01")});
-        db.Execute("INSERT INTO HXSClient ([Device], [Enable], [State], [Available], [BackUpPeriod], [WPeriod],"
-                   " [PortClass], [LastBackUp]) VALUES (?, '1', '0', '0', 24, 60, 'TCP', ?)",
-                   {device, db.timeValue(db.clock().now())});
-        // HubAttempts 0: a paging client keeps trying to reach its switch.
-        db.Execute("INSERT INTO HXSTCPClient ([Device], [HubAttempts], [HubWait], [HubMaxBuffer], [RemoteBuffer],"
-                   " [CCWatchdog]) VALUES (?, 0, 10, 100, 250, 300)",
-                   {device});
-        for (const auto& [description, value] : kCounters)
+    CatalogueConnection::Transaction transaction(db);
+    for (const char* statement : kTables)
+        db.Execute(statement);
+    db.Execute("INSERT INTO HXSModule ([Title], [Group]) VALUES (?, ?)", {QStringLiteral("SMTPIN"), QStringLiteral("S**")});
+    db.Execute("INSERT INTO HXSModule ([Title], [Group]) VALUES (?, ?)", {QStringLiteral("SWITCH"), QStringLiteral("h01")});
+    db.Execute("INSERT INTO HXSClient ([Device], [Enable], [State], [Available], [BackUpPeriod], [WPeriod],"
+               " [PortClass], [LastBackUp]) VALUES (?, '1', '0', '0', 24, 60, 'TCP', ?)",
+               {device, db.timeValue(db.clock().now())});
+    // HubAttempts 0: a paging client keeps trying to reach its switch.
+    db.Execute("INSERT INTO HXSTCPClient ([Device], [HubAttempts], [HubWait], [HubMaxBuffer], [RemoteBuffer],"
+               " [CCWatchdog]) VALUES (?, 0, 10, 100, 250, 300)",
+               {device});
+    for (const auto& [description, value] : kCounters)
+        db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)",
+                   {QString::fromLatin1(description), QString::fromLatin1(value)});
+    db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES ('SchemaVersion', ?)", {QString::number(kVersion)});
+    for (const Parameter& p : Parameters()) {
+        if (!p.seed || p.home == Home::SettingsFile)
+            continue;
+        if (p.home == Home::SystemRow)
             db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)",
-                       {QString::fromLatin1(description), QString::fromLatin1(value)});
-        db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES ('SchemaVersion', ?)", {QString::number(kVersion)});
-        for (const Parameter& p : Parameters()) {
-            if (!p.seed || p.home == Home::SettingsFile)
-                continue;
-            if (p.home == Home::SystemRow)
-                db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES (?, ?)",
-                           {QString::fromLatin1(p.key), QString::fromLatin1(p.seed)});
-            else
-                db.Execute("INSERT INTO HXSClientConfig ([Device], [Parameter], [Value]) VALUES (?, ?, ?)",
-                           {device, QString::fromLatin1(p.key), QString::fromLatin1(p.seed)});
-        }
-    });
+                       {QString::fromLatin1(p.key), QString::fromLatin1(p.seed)});
+        else
+            db.Execute("INSERT INTO HXSClientConfig ([Device], [Parameter], [Value]) VALUES (?, ?, ?)",
+                       {device, QString::fromLatin1(p.key), QString::fromLatin1(p.seed)});
+    }
+    transaction.commit();
 }
 
 namespace {
@@ -122,13 +122,12 @@ int Upgrade(CatalogueConnection& db)
     const int found = Version(db);
     if (found >= kVersion)
         return found;
-    db.InTransaction([&] {
-        if (found < 2)
-            upgradeTo2(db);
-        db.Execute("DELETE FROM HXSSystem WHERE [Description] = 'SchemaVersion'");
-        db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES ('SchemaVersion', ?)",
-                   {QString::number(kVersion)});
-    });
+    CatalogueConnection::Transaction transaction(db);
+    if (found < 2)
+        upgradeTo2(db);
+    db.Execute("DELETE FROM HXSSystem WHERE [Description] = 'SchemaVersion'");
+    db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES ('SchemaVersion', ?)", {QString::number(kVersion)});
+    transaction.commit();
     return found;
 }
 

@@ -12,6 +12,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace smtpin::messages {
 
@@ -147,27 +148,26 @@ std::int32_t MessageCreation::randomOffset()
 
 std::int32_t MessageCreation::GetDefMessId()
 {
-    if (!db_.EnsureSQLDatabase()) {
-        log_.ApplicationLine("GDMI: Unable to access database for next message id.");
-        return kNoDatabaseBase + randomOffset();
-    }
-    db_.CountDatabaseHit();
-    const std::string failure = "GDMI: Unable to access connection to database for next message id.";
-    try {
-        std::int64_t start = 0;
-        {
-            db::Recordset rs = db_.OpenRecordset("SELECT * FROM HXSSystem WHERE ([Description] = 'DefMessIdSystem') ");
-            if (!rs.next())
-                return kNoRowBase + randomOffset();
-            start = std::int64_t{rs.int32("Value")} + randomOffset();
-        }
-        if (start > std::numeric_limits<std::int32_t>::max())
-            throw db::DatabaseFault{"Overflow"};
-        return static_cast<std::int32_t>(start);
-    } catch (const db::DatabaseFault& f) {
-        db_.ReportDatabaseError(failure, f);
-        return kDatabaseErrorBase + randomOffset();
-    }
+    // Each way it can fail has its own base, so the log tells which it was.
+    std::int32_t base = kNoDatabaseBase;
+    const auto start = db_.guarded({"GDMI: Unable to access connection to database for next message id.",
+                                    "GDMI: Unable to access database for next message id."},
+                                   [&]() -> std::optional<std::int64_t> {
+                                       base = kDatabaseErrorBase;
+                                       db::Recordset rs = db_.OpenRecordset(
+                                           "SELECT * FROM HXSSystem WHERE ([Description] = 'DefMessIdSystem') ");
+                                       if (!rs.next())
+                                           return std::nullopt;
+                                       const std::int64_t value = std::int64_t{rs.int32("Value")} + randomOffset();
+                                       if (value > std::numeric_limits<std::int32_t>::max())
+                                           throw db::DatabaseFault{"Overflow"};
+                                       return value;
+                                   });
+    if (!start)
+        return base + randomOffset();
+    if (!*start)
+        return kNoRowBase + randomOffset();
+    return static_cast<std::int32_t>(**start);
 }
 
 }  // namespace smtpin::messages

@@ -50,25 +50,14 @@ std::string PagerMessageExtraction::GetTagValue(std::string_view text, std::stri
 
 std::string PagerMessageExtraction::CheckForTranslation(const std::string& pager, bool* failed)
 {
+    const auto swapped = db_.guarded({" CFT: Unable to access siren sites database error is ", nullptr, false}, [&] {
+        db::Recordset rs =
+            db_.OpenRecordset("SELECT DISTINCT * FROM HXSSirenSites WHERE ([PAGER_ID] = ?)", {db::qs(pager)});
+        return rs.next() ? rs.text("MESS_ID") : std::string(kNull);
+    });
     if (failed)
-        *failed = false;
-    if (!db_.EnsureSQLDatabase()) {
-        if (failed)
-            *failed = true;
-        return kNull;
-    }
-    try {
-        db::Recordset rs = db_.OpenRecordset("SELECT DISTINCT * FROM HXSSirenSites WHERE ([PAGER_ID] = ?)",
-                                             {db::qs(pager)});
-        std::string result = rs.next() ? rs.text("MESS_ID") : std::string(kNull);
-        rs.close();
-        return result;
-    } catch (const db::DatabaseFault& f) {
-        db_.ReportDatabaseError(" CFT: Unable to access siren sites database error is ", f);
-        if (failed)
-            *failed = true;
-        return kNull;
-    }
+        *failed = !swapped;
+    return swapped.value_or(kNull);
 }
 
 void PagerMessageExtraction::cleanField(std::string& value, const char* field, std::size_t limit)

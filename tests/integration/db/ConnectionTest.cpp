@@ -65,6 +65,30 @@ TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
 // A catalogue made before the schema had a version is brought up to date
 // once: the parameters added since get their seeds where a client has none,
 // and what an operator set stays.
+// One guarded call, its work in one transaction: what a failed statement
+// leaves behind is rolled back, the fault reported once; a commit keeps all.
+TEST_P(Connection, AGuardedTransactionKeepsAllOrNothing)
+{
+    auto c = openClient();
+    const auto work = [&](const char* second) {
+        return c->db.guarded({"T: failed."}, [&] {
+            db::CatalogueConnection::Transaction transaction(c->db);
+            c->db.Execute("INSERT INTO HXSSystem ([Description], [Value]) VALUES ('T', '1')");
+            c->db.Execute(second);
+            transaction.commit();
+        });
+    };
+    const auto rows = [&] { return value("SELECT COUNT(*) FROM HXSSystem WHERE Description = 'T'").toInt(); };
+    EXPECT_FALSE(work("INSERT INTO NoSuchTable VALUES (1)"));
+    EXPECT_EQ(rows(), 0);
+    const auto lines = c->drain();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("T: failed.Windows reports: ", 0), 0u) << lines[0];
+    EXPECT_TRUE(work("UPDATE HXSSystem SET [Value] = '2' WHERE [Description] = 'T'"));
+    EXPECT_EQ(rows(), 1);
+    EXPECT_EQ(value("SELECT Value FROM HXSSystem WHERE Description = 'T'").toString(), "2");
+}
+
 TEST_P(Connection, AnOlderEmbeddedCatalogueIsUpgradedOnceKeepingWhatWasSet)
 {
     {
