@@ -127,10 +127,10 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
     gui::WidgetDialogs dialogs;
     options.dialogs = &dialogs;
     core::Client client(clock, options);
-    gui::MainWindowView mainView(client);
-    gui::TcpSetupView tcpView(client);
-    gui::LinkView linkView(client);
-    gui::HubSetupDialog hubSetupView(client);
+    gui::MainWindowView mainView(client.mainForm(), client.main(), client.testTraffic());
+    gui::TcpSetupView tcpView(client.tcpForm(), client.tcpHub(), client.hubSetup(), client.setupLock());
+    gui::LinkView linkView(client.linkForm(), client.link());
+    gui::HubSetupDialog hubSetupView(client.hubSetupForm(), client.hubSetup());
     int exitCode = 0;
     client.onFinished([&] {
         mainView.allowClose();

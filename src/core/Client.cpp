@@ -79,6 +79,13 @@ Client::Client(const Clock& clock_, Options options_)
       testTraffic_(clock, mainForm_,
                   [this](PageRequest& page) { return creation_.SendMessage(page) == PageOutcome::Queued; })
 {
+    wire();
+    setTimersEnabled(options.timers);
+}
+
+// The parts that tell each other what happened, after all are built.
+void Client::wire()
+{
     mainForm_.cbxErrorLogging.setValue(1);
     dbLog_.attachTo(log_);
     QObject::connect(&link_, &hub::CommDisplay::tcpConnected, [this] { watchdog_.SendSwitchWatchdog(); });
@@ -104,13 +111,8 @@ Client::Client(const Clock& clock_, Options options_)
         if (running())
             queue_.SendUpdate(true, ready ? "READY" : "UNAVAIL");
     });
-    const bool timers = options.timers;
-    link_.setTimersEnabled(timers);
-    listener_.setTimersEnabled(timers);
-    tcpHub_.setTimersEnabled(timers);
-    main_.setTimersEnabled(timers);
     // Log rows the catalogue could not take go as soon as it takes them again.
-    QObject::connect(&main_.tmrDummyPkts, &QTimer::timeout, [this] { dbLog_.FlushWaiting(); });
+    QObject::connect(&main_.housekeepingTimer(), &QTimer::timeout, [this] { dbLog_.FlushWaiting(); });
     QObject::connect(&main_, &MainWindow::closed, [this] {
         if (finished_)
             finished_();
@@ -118,6 +120,14 @@ Client::Client(const Clock& clock_, Options options_)
     shell_.SetBanners();
     statusTimer_.setInterval(1000);
     QObject::connect(&statusTimer_, &QTimer::timeout, [this] { refreshStatusStrip(); });
+}
+
+void Client::setTimersEnabled(bool timers)
+{
+    link_.setTimersEnabled(timers);
+    listener_.setTimersEnabled(timers);
+    tcpHub_.setTimersEnabled(timers);
+    main_.setTimersEnabled(timers);
 }
 
 Client::~Client()
@@ -220,13 +230,7 @@ status::Snapshot Client::snapshot() const
     return s;
 }
 
-void Client::requestClose()
-{
-    if (closed())
-        return;
-    if (main_.Form_QueryUnload(0))
-        main_.Form_Unload();
-}
+void Client::requestClose() { main_.RequestClose(); }
 
 std::string Client::failure() const { return main_.failure(); }
 

@@ -119,6 +119,8 @@ public:
     shell::ShellSettings& shell() { return shell_; }
 
 private:
+    void wire();
+    void setTimersEnabled(bool timers);
     void openStatusEndpoint();
 
     // In the order they are built: each part is handed those before it, but

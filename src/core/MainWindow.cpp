@@ -181,6 +181,14 @@ void MainWindow::drainLogInOneCommit()
     s_.log.ProcessWholeSystemLogQueue(false);
 }
 
+void MainWindow::RequestClose()
+{
+    if (phase_ == Phase::Closed)
+        return;
+    if (Form_QueryUnload(0))
+        Form_Unload();
+}
+
 void MainWindow::Form_Unload()
 {
     tmrSystem.stop();
@@ -198,7 +206,7 @@ void MainWindow::DoRecievedData(const std::string& text)
 {
     s_.inbox.AddInputQueFromSwitch(text);
     shell_.settings.AddOutputLine(shell_.form.lstOutput, text);
-    RecordsProcessed = (RecordsProcessed + 1) % kRecordsWrap;
+    RecordsProcessed = NextRecordCount(RecordsProcessed);
     shell_.form.labRecordsProcessed[0].setCaption(std::to_string(RecordsProcessed));
     shell_.form.labRecordsProcessed[1].setCaption(s_.clock.now().format(DateSerial::kTimeDate));
 }

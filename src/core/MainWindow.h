@@ -81,6 +81,8 @@ public:
     // Returns true when the close may proceed.
     bool Form_QueryUnload(int unloadMode = 0);
     void Form_Unload();
+    // A close request, as closing the window or a stop signal makes it.
+    void RequestClose();
     void tmrSystem_Timer();
     void tmrDummyPkts_Timer();
     void DoRecievedData(const std::string& text);
@@ -100,15 +102,16 @@ public:
         Begun = 1,            // sessions closed, the row given back; the setup window next
         ShellUnloading = 2,   // the setup window logs off and closes
     };
-    Closing CloseStage = Closing::NotBegun;
-    bool ClosePending = false;   // the system timer carries the close on
-    long RecordsProcessed = 0;
+    Closing closeStage() const { return CloseStage; }
     Phase phase() const { return phase_; }
     // Why start-up failed, for a one-line report.
     const std::string& failure() const { return failure_; }
-
-    QTimer tmrSystem;
-    QTimer tmrDummyPkts;
+    // Records from the switch so far, as the setup window shows them; the
+    // count after n.
+    long recordsProcessed() const { return RecordsProcessed; }
+    static long NextRecordCount(long n) { return (n + 1) % kRecordsWrap; }
+    // The half-second housekeeping timer, for those that work on its beat.
+    const QTimer& housekeepingTimer() const { return tmrDummyPkts; }
 
 signals:
     // The window really closed (the program then ends).
@@ -123,6 +126,12 @@ private:
     std::string versionText() const;
     // Asks for the close the platform would raise, and closes when allowed.
     void unloadWindow();
+
+    Closing CloseStage = Closing::NotBegun;
+    bool ClosePending = false;   // the system timer carries the close on
+    long RecordsProcessed = 0;
+    QTimer tmrSystem;
+    QTimer tmrDummyPkts;
 
     Services s_;
     Shell shell_;

@@ -1,6 +1,7 @@
 #include "HubSetupDialog.h"
 
-#include "core/Client.h"
+#include "forms/FrmTCPHub.h"
+#include "shell/FrmHubSetupWindow.h"
 
 #include <QCloseEvent>
 #include <QFormLayout>
@@ -10,9 +11,8 @@
 
 namespace smtpin::gui {
 
-HubSetupDialog::HubSetupDialog(core::Client& client) : client_(client)
+HubSetupDialog::HubSetupDialog(forms::FrmHubSetup& f, shell::FrmHubSetupWindow& window) : window_(window)
 {
-    auto& f = client.hubSetupForm();
     auto* form = new QFormLayout(this);
     const char* captions[] = {"User Id", "Remote Address", "Remote Port"};
     for (int i = 0; i < 3; ++i) {
@@ -24,7 +24,7 @@ HubSetupDialog::HubSetupDialog(core::Client& client) : client_(client)
     auto* buttons = new QHBoxLayout;
     for (int i = 0; i < 2; ++i) {
         auto* b = new QPushButton;
-        bind_.button(f.cmdControl[static_cast<size_t>(i)], b, [&client, i] { client.hubSetup().cmdControl_Click(i); });
+        bind_.button(f.cmdControl[static_cast<size_t>(i)], b, [this, i] { window_.cmdControl_Click(i); });
         buttons->addWidget(b);
         if (i == 0)
             ok_ = b;
@@ -36,7 +36,7 @@ HubSetupDialog::HubSetupDialog(core::Client& client) : client_(client)
 void HubSetupDialog::closeEvent(QCloseEvent* event)
 {
     event->ignore();
-    client_.hubSetup().cmdControl_Click(1);
+    window_.cmdControl_Click(1);
 }
 
 }  // namespace smtpin::gui

@@ -4,21 +4,24 @@
 
 #include <QDialog>
 
-namespace smtpin::core { class Client; }
+namespace smtpin {
+namespace forms { struct FrmHubSetup; }
+namespace shell { class FrmHubSetupWindow; }
+}  // namespace smtpin
 
 namespace smtpin::gui {
 
 // The hub setup dialog: user identifier, hub address and port.
 class HubSetupDialog : public QDialog {
 public:
-    explicit HubSetupDialog(core::Client& client);
+    HubSetupDialog(forms::FrmHubSetup& form, shell::FrmHubSetupWindow& window);
     QPushButton* okButton() const { return ok_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    core::Client& client_;
+    shell::FrmHubSetupWindow& window_;
     Binder bind_;
     QPushButton* ok_ = nullptr;
 };

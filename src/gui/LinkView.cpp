@@ -1,6 +1,7 @@
 #include "LinkView.h"
 
-#include "core/Client.h"
+#include "forms/CommDisplayForm.h"
+#include "hub/CommDisplay.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -16,9 +17,8 @@
 
 namespace smtpin::gui {
 
-LinkView::LinkView(core::Client& client) : client_(client)
+LinkView::LinkView(forms::CommDisplayForm& f, hub::CommDisplay& link) : link_(link)
 {
-    auto& f = client.linkForm();
     auto* layout = new QVBoxLayout(this);
     auto* status = new QLabel;
     status->setObjectName("lblError");
@@ -52,7 +52,7 @@ LinkView::LinkView(core::Client& client) : client_(client)
     bind_.list(f.lstClientLog, log);
     layout->addWidget(log, 1);
     auto* hide = new QPushButton("Hide");
-    QObject::connect(hide, &QPushButton::clicked, this, [&client] { client.link().cmdHide_Click(); });
+    QObject::connect(hide, &QPushButton::clicked, this, [this] { link_.cmdHide_Click(); });
     layout->addWidget(hide, 0, Qt::AlignRight);
     bind_.window(f.window, this, "Hub Link");
     // Every row in sight where the screen has room for them.
@@ -65,7 +65,7 @@ void LinkView::closeEvent(QCloseEvent* event)
 {
     // The link keeps running; closing the window only hides it.
     event->ignore();
-    client_.link().cmdHide_Click();
+    link_.cmdHide_Click();
 }
 
 }  // namespace smtpin::gui

@@ -6,7 +6,10 @@
 
 class QTableWidget;
 
-namespace smtpin::core { class Client; }
+namespace smtpin {
+namespace forms { struct CommDisplayForm; }
+namespace hub { class CommDisplay; }
+}  // namespace smtpin
 
 namespace smtpin::gui {
 
@@ -18,14 +21,14 @@ public:
     // Rows of the member grid always in sight; the rest scroll.
     static constexpr int kVisibleRows = 8;
 
-    explicit LinkView(core::Client& client);
+    LinkView(forms::CommDisplayForm& form, hub::CommDisplay& link);
     QTableWidget* grid() const { return grid_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    core::Client& client_;
+    hub::CommDisplay& link_;
     Binder bind_;
     QTableWidget* grid_ = nullptr;
 };

@@ -1,6 +1,8 @@
 #include "MainWindowView.h"
 
-#include "core/Client.h"
+#include "core/MainWindow.h"
+#include "forms/FrmSMTP.h"
+#include "testtraffic/TestTraffic.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -35,9 +37,10 @@ QGroupBox* frame(const char* caption, QLayout* layout)
 
 }  // namespace
 
-MainWindowView::MainWindowView(core::Client& client) : client_(client)
+MainWindowView::MainWindowView(forms::FrmSMTP& form, core::MainWindow& window, testtraffic::TestTraffic& testTraffic)
+    : form_(form), window_(window), testTraffic_(testTraffic)
 {
-    auto& f = client.mainForm();
+    auto& f = form_;
     auto* central = new QWidget;
     auto* top = new QVBoxLayout(central);
     auto* banner = newLabel();
@@ -73,16 +76,16 @@ MainWindowView::MainWindowView(core::Client& client) : client_(client)
     setCentralWidget(central);
 
     auto* system = menuBar()->addMenu("System");
-    bind_.action(f.mnuShowTCP, system->addAction(""), [&client] { client.main().mnuShowTCP_Click(); });
-    bind_.action(f.mnuMinimise, system->addAction(""), [&client] { client.main().mnuMinimise_Click(); });
-    bind_.action(f.mnuExit, system->addAction(""), [&client] { client.main().mnuExit_Click(); });
+    bind_.action(f.mnuShowTCP, system->addAction(""), [this] { window_.mnuShowTCP_Click(); });
+    bind_.action(f.mnuMinimise, system->addAction(""), [this] { window_.mnuMinimise_Click(); });
+    bind_.action(f.mnuExit, system->addAction(""), [this] { window_.mnuExit_Click(); });
     bind_.window(f.window, this);
     resize(980, 680);
 }
 
 QHBoxLayout* MainWindowView::statusStrip()
 {
-    auto& f = client_.mainForm();
+    auto& f = form_;
     auto* strip = new QHBoxLayout;
     const std::pair<const char*, Label*> parts[] = {{"linkState", &f.lbLinkState}, {"pagesWaiting", &f.lbPagesWaiting},
                                                     {"lastSent", &f.lbLastSent}, {"lastDelete", &f.lbLastDelete},
@@ -99,7 +102,7 @@ QHBoxLayout* MainWindowView::statusStrip()
 
 QWidget* MainWindowView::logsPage()
 {
-    auto& f = client_.mainForm();
+    auto& f = form_;
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     auto* system = new QListWidget;
@@ -107,8 +110,8 @@ QWidget* MainWindowView::logsPage()
     for (auto* l : {system, smtp})
         l->setFont(QFont("Monospace", 9));
     // The list binding also shows the control's tooltip: the clicked line.
-    bind_.list(f.lbxSystemLog, system, [this] { client_.main().lbxSystemLog_Click(); });
-    bind_.list(f.lbxSMTPLOG, smtp, [this] { client_.main().lbxSMTPLOG_Click(); });
+    bind_.list(f.lbxSystemLog, system, [this] { window_.lbxSystemLog_Click(); });
+    bind_.list(f.lbxSMTPLOG, smtp, [this] { window_.lbxSMTPLOG_Click(); });
     layout->addWidget(new QLabel("Application log"));
     layout->addWidget(system, 1);
     layout->addWidget(new QLabel("SMTP log"));
@@ -118,7 +121,7 @@ QWidget* MainWindowView::logsPage()
 
 QWidget* MainWindowView::settingsPage()
 {
-    auto& f = client_.mainForm();
+    auto& f = form_;
     auto* page = new QWidget;
     auto* layout = new QHBoxLayout(page);
     auto* listener = new QFormLayout;
@@ -135,7 +138,7 @@ QWidget* MainWindowView::settingsPage()
     field(database, "Data Source", f.txbDataSource);
     field(database, "Intial Catalog", f.txbInitialCatalog);
     auto* refresh = new QPushButton("Refresh");
-    QObject::connect(refresh, &QPushButton::clicked, this, [this] { client_.main().cmdRefreshDatasource_Click(); });
+    QObject::connect(refresh, &QPushButton::clicked, this, [this] { window_.cmdRefreshDatasource_Click(); });
     database->addRow(refresh);
 
     auto* clientFrame = new QFormLayout;
@@ -151,7 +154,7 @@ QWidget* MainWindowView::settingsPage()
     field(clientFrame, "Outging Pkts", f.txbOutgoingPkts);
     field(clientFrame, "Database Hits", f.txbDatabaseHits);
     auto* resetButton = new QPushButton("Reset");
-    QObject::connect(resetButton, &QPushButton::clicked, this, [this] { client_.main().cmdDatabaseRESET_Click(); });
+    QObject::connect(resetButton, &QPushButton::clicked, this, [this] { window_.cmdDatabaseRESET_Click(); });
     clientFrame->addRow(resetButton, new QPushButton("RESET"));
 
     auto* left = new QVBoxLayout;
@@ -168,8 +171,8 @@ QWidget* MainWindowView::settingsPage()
 
 QWidget* MainWindowView::testPage()
 {
-    auto& f = client_.mainForm();
-    auto& t = client_.testTraffic();
+    auto& f = form_;
+    auto& t = testTraffic_;
     auto* page = new QWidget;
     auto* layout = new QGridLayout(page);
 
@@ -230,7 +233,7 @@ void MainWindowView::closeEvent(QCloseEvent* event)
     }
     // The staged close: the window goes when the client has finished.
     event->ignore();
-    client_.requestClose();
+    window_.RequestClose();
 }
 
 }  // namespace smtpin::gui

@@ -6,7 +6,11 @@
 
 class QHBoxLayout;
 
-namespace smtpin::core { class Client; }
+namespace smtpin {
+namespace core { class MainWindow; }
+namespace forms { struct FrmSMTP; }
+namespace testtraffic { class TestTraffic; }
+}  // namespace smtpin
 
 namespace smtpin::gui {
 
@@ -14,7 +18,7 @@ namespace smtpin::gui {
 // the test controls. Closing it asks the client for its staged close.
 class MainWindowView : public QMainWindow {
 public:
-    explicit MainWindowView(core::Client& client);
+    MainWindowView(forms::FrmSMTP& form, core::MainWindow& window, testtraffic::TestTraffic& testTraffic);
     // The client has finished: the window may really close now.
     void allowClose() { closing_ = true; }
 
@@ -27,7 +31,9 @@ private:
     QWidget* settingsPage();
     QWidget* testPage();
 
-    core::Client& client_;
+    forms::FrmSMTP& form_;
+    core::MainWindow& window_;
+    testtraffic::TestTraffic& testTraffic_;
     Binder bind_;
     bool closing_ = false;
 };

@@ -1,6 +1,9 @@
 #include "TcpSetupView.h"
 
-#include "core/Client.h"
+#include "forms/FrmTCPHub.h"
+#include "shell/FrmHubSetupWindow.h"
+#include "shell/FrmTCPHubWindow.h"
+#include "shell/SetupLock.h"
 
 #include <QCloseEvent>
 #include <QEvent>
@@ -19,10 +22,12 @@
 
 namespace smtpin::gui {
 
-TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
+TcpSetupView::TcpSetupView(forms::FrmTCPHub& form, shell::FrmTCPHubWindow& window,
+                           shell::FrmHubSetupWindow& setupWindow, shell::SetupLock& lock)
+    : form_(form), window_(window), lock_(lock)
 {
-    auto& f = client.tcpForm();
-    auto& w = client.tcpHub();
+    auto& f = form_;
+    auto& w = window_;
     comms_ = menuBar()->addMenu(QString::fromLatin1(f.mnuComm.caption().c_str()));
     // The enabling table is evaluated each time a menu opens.
     QObject::connect(comms_, &QMenu::aboutToShow, this, [&w] { w.mnuComm_Click(); });
@@ -44,7 +49,7 @@ TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
     hubSetup->setObjectName("hubSetup");
     // Reached like "Setup": only while that item may be used.
     bind_.watch(f.mnuComms[2], [hubSetup, &f] { hubSetup->setEnabled(f.mnuComms[2].enabled()); });
-    QObject::connect(hubSetup, &QAction::triggered, this, [&client] { client.hubSetup().Show(); });
+    QObject::connect(hubSetup, &QAction::triggered, this, [&setupWindow] { setupWindow.Show(); });
 
     auto* central = new QWidget;
     auto* top = new QVBoxLayout(central);
@@ -70,8 +75,8 @@ TcpSetupView::TcpSetupView(core::Client& client) : client_(client)
 
 QWidget* TcpSetupView::generalPage()
 {
-    auto& f = client_.tcpForm();
-    auto& w = client_.tcpHub();
+    auto& f = form_;
+    auto& w = window_;
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     auto* form = new QFormLayout;
@@ -107,8 +112,8 @@ QWidget* TcpSetupView::generalPage()
 
 QWidget* TcpSetupView::lockPage()
 {
-    auto& f = client_.tcpForm();
-    auto& lock = client_.setupLock();
+    auto& f = form_;
+    auto& lock = lock_;
     auto* page = new QWidget;
     auto* outer = new QVBoxLayout(page);
     auto* box = new QGroupBox;
@@ -158,7 +163,7 @@ void TcpSetupView::closeEvent(QCloseEvent* event)
     // driver logs off first and then closes it; the widget follows the
     // form's visibility.
     event->ignore();
-    client_.tcpHub().OperatorClose();
+    window_.OperatorClose();
 }
 
 }  // namespace smtpin::gui

@@ -4,7 +4,14 @@
 
 #include <QMainWindow>
 
-namespace smtpin::core { class Client; }
+namespace smtpin {
+namespace forms { struct FrmTCPHub; }
+namespace shell {
+class FrmHubSetupWindow;
+class FrmTCPHubWindow;
+class SetupLock;
+}  // namespace shell
+}  // namespace smtpin
 
 namespace smtpin::gui {
 
@@ -12,7 +19,8 @@ namespace smtpin::gui {
 // banner, the processed-records labels, the Test frame and the setup lock.
 class TcpSetupView : public QMainWindow {
 public:
-    explicit TcpSetupView(core::Client& client);
+    TcpSetupView(forms::FrmTCPHub& form, shell::FrmTCPHubWindow& window, shell::FrmHubSetupWindow& setupWindow,
+                 shell::SetupLock& lock);
 
     QMenu* commsMenu() const { return comms_; }
     QMenu* settingsMenu() const { return settings_; }
@@ -24,7 +32,9 @@ private:
     QWidget* generalPage();
     QWidget* lockPage();
 
-    core::Client& client_;
+    forms::FrmTCPHub& form_;
+    shell::FrmTCPHubWindow& window_;
+    shell::SetupLock& lock_;
     Binder bind_;
     QMenu* comms_ = nullptr;
     QMenu* settings_ = nullptr;

@@ -17,14 +17,10 @@ bool CommDisplay::SetLocalIdentifier(const std::string& text)
     if (ThisMember.State != 0)
         return false;
     const std::string t(text::Trim(text, text::kSpace));
+    // A code without a class character is sent as its two digits.
     std::string cls;
-    if (!t.empty()) {
-        const char c = t[0];
-        if (c >= 'A' && c <= 'Z')
-            cls = static_cast<char>(c - 'A' + 'a');
-        else if ((c >= 'a' && c <= 'z') || c == '*' || c == '?')
-            cls = c;
-    }
+    if (const char c = t.empty() ? '\0' : text::MemberClass(t[0]))
+        cls = c;
     const char c2 = t.size() > 1 ? t[1] : ' ';
     const char c3 = t.size() > 2 ? t[2] : ' ';
     std::string number;

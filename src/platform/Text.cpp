@@ -67,6 +67,15 @@ bool HasEightBit(std::string_view bytes)
     return std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) > 127; });
 }
 
+char MemberClass(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return static_cast<char>(c - 'A' + 'a');
+    if ((c >= 'a' && c <= 'z') || c == '*' || c == '?')
+        return c;
+    return '\0';
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

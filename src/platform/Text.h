@@ -28,6 +28,11 @@ bool IsUtf8(std::string_view bytes);
 // single-byte code page would.
 bool HasEightBit(std::string_view bytes);
 
+// The class character of a member code ("S01", "h**"): a letter in lower
+// case, or the wildcard '*' or '?'; '\0' for anything else. The link's
+// login code and the client's own identifier both start with one.
+char MemberClass(char c);
+
 // "True"/"False" in any letter case, or a number (not zero is True), blanks
 // around allowed; anything else is nothing.
 std::optional<bool> ToBool(std::string_view text);

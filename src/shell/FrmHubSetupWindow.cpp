@@ -24,7 +24,7 @@ void FrmHubSetupWindow::Show()
 
 void FrmHubSetupWindow::Form_Load()
 {
-    form_.txtHubSetup[0].setText(shell_.UserIdentifier);
+    form_.txtHubSetup[0].setText(shell_.userIdentifier());
     form_.txtHubSetup[1].setText(registration_.remoteAddress());
     form_.txtHubSetup[2].setText(std::to_string(registration_.remotePort()));
 }
@@ -53,7 +53,7 @@ void FrmHubSetupWindow::cmdControl_Click(int index)
             return;
         }
         registration_.SetRemoteHub(form_.txtHubSetup[1].text(), *port);
-        shell_.UserIdentifier = form_.txtHubSetup[0].text();
+        shell_.setUserIdentifier(form_.txtHubSetup[0].text());
     } else if (index != 1) {
         return;
     }

@@ -31,8 +31,8 @@ void FrmTCPHubWindow::setTimersEnabled(bool on)
 
 void FrmTCPHubWindow::output(const std::string& text) { shell_.AddOutputLine(form_.lstOutput, text); }
 
-std::string FrmTCPHubWindow::userIdentifier() const { return shell_.UserIdentifier; }
-std::string FrmTCPHubWindow::title() const { return shell_.Title; }
+std::string FrmTCPHubWindow::userIdentifier() const { return shell_.userIdentifier(); }
+std::string FrmTCPHubWindow::title() const { return shell_.title(); }
 bool FrmTCPHubWindow::autoShow() const { return form_.mnuCommsShow.checked(); }
 Window& FrmTCPHubWindow::ownerWindow() { return form_.window; }
 
@@ -42,12 +42,12 @@ void FrmTCPHubWindow::Form_Load()
     // A load after a close starts its output afresh, not below the last one's.
     form_.lstOutput.clear();
     if (!InitialiseShell()) {
-        shell_.ShellLoaded = false;
+        shell_.setShellLoaded(false);
         return;
     }
     form_.window.setCaption("TCP Connection V1.00");
     shell_.SetShellBanners();
-    form_.txtMaxOutputList.setText(std::to_string(shell_.DFMaxDisplayEntries));
+    form_.txtMaxOutputList.setText(std::to_string(shell_.maxDisplayEntries()));
     received_ = QObject::connect(&client_, &hub::CommDisplay::receivedData, &ring_,
                                  &hub::HubMessageRing::client_ReceivedData);
     client_.Form_Load();
@@ -55,7 +55,7 @@ void FrmTCPHubWindow::Form_Load()
     client_.form().window.setVisible(false);
     clientLoaded_ = true;
     driver_.start();
-    shell_.ShellLoaded = true;
+    shell_.setShellLoaded(true);
 }
 
 void FrmTCPHubWindow::Form_QueryUnload(bool& Cancel)
@@ -98,7 +98,7 @@ void FrmTCPHubWindow::OperatorClose()
     // While the link is up, closing takes it down: asked first, and No
     // keeps the link and only hides the window.
     if (client_.Connected() &&
-        !dialogs_.AskYesNo("Closing this window disconnects the switch link. Disconnect?", shell_.Title)) {
+        !dialogs_.AskYesNo("Closing this window disconnects the switch link. Disconnect?", shell_.title())) {
         cmdHideTCP_Click();
         return;
     }
@@ -117,11 +117,11 @@ bool FrmTCPHubWindow::InitialiseShell()
         Unload();
         return false;
     }
-    if (shell_.Load) {
-        shell_.Title = std::string(ShellSettings::kShellName) + " - V" + version;
-        form_.window.setCaption(shell_.Title);
+    if (shell_.load()) {
+        shell_.setTitle(std::string(ShellSettings::kShellName) + " - V" + version);
+        form_.window.setCaption(shell_.title());
         mnuComms_Click(2);
-        registration_.setClientId(shell_.UserIdentifier);
+        registration_.setClientId(shell_.userIdentifier());
     }
     const std::string asClaimed = shell_.ClientId();
     std::string normalised = asClaimed;
@@ -130,12 +130,12 @@ bool FrmTCPHubWindow::InitialiseShell()
     registration_.setClientId(normalised);
     // The hub addresses this client by its normalised identifier, so the
     // login identifier follows it unless the operator set another one.
-    if (shell_.UserIdentifier.empty() || shell_.UserIdentifier == asClaimed)
-        shell_.UserIdentifier = shell_.ClientId();
+    if (shell_.userIdentifier().empty() || shell_.userIdentifier() == asClaimed)
+        shell_.setUserIdentifier(shell_.ClientId());
 
     output("Setting User Id ... ok");
-    shell_.Title = std::string(ShellSettings::kShellName) + " - V" + version + " (" + shell_.ClientId() + ")";
-    form_.window.setCaption(shell_.Title + " - Version " + version + " (" + shell_.ClientId() + ")");
+    shell_.setTitle(std::string(ShellSettings::kShellName) + " - V" + version + " (" + shell_.ClientId() + ")");
+    form_.window.setCaption(shell_.title() + " - Version " + version + " (" + shell_.ClientId() + ")");
 
     output("Loading System Locale Date Format ... ok");
     shell_.LoadLocaleDateFormat();
@@ -164,7 +164,7 @@ void FrmTCPHubWindow::tmrTCP_Timer()
 
 void FrmTCPHubWindow::mnuComm_Click()
 {
-    const bool L = shell_.SetupLocked;
+    const bool L = shell_.setupLocked();
     const bool K = form_.mnuCommsLockSetup.checked();
     const bool C = client_.Connected();
     form_.mnuComms[0].setEnabled(!L && !K && !C);
@@ -187,7 +187,7 @@ void FrmTCPHubWindow::mnuComms_Click(int index)
         driver_.requestDisconnect();
         break;
     case 2:
-        shell_.UserIdentifier = shell_.ClientId();
+        shell_.setUserIdentifier(shell_.ClientId());
         break;
     default:
         break;
@@ -219,7 +219,7 @@ void FrmTCPHubWindow::cmdMonitorTest_Click() {}
 
 void FrmTCPHubWindow::txtMaxOutputList_GotFocus()
 {
-    form_.txtMaxOutputList.setText(std::to_string(shell_.DFMaxDisplayEntries));
+    form_.txtMaxOutputList.setText(std::to_string(shell_.maxDisplayEntries()));
 }
 
 }  // namespace smtpin::shell

@@ -54,7 +54,7 @@ void SetupLock::SetPasswordState(std::int16_t state)
     }
     form_.lblSetupPasswordD.setVisible(idle);
 
-    const bool locked = shell_.SetupLocked;
+    const bool locked = shell_.setupLocked();
     form_.cmdSetupPassword[0].setCaption(locked ? "&UnLock" : "&Lock");
     form_.lblSetupPasswordD.setCaption(locked ? "LOCKED" : "UNLOCKED");
     form_.cmdSetupPassword[2].setCaption(entering ? "&Cancel" : "&Ok");
@@ -73,7 +73,7 @@ void SetupLock::SetPasswordState(std::int16_t state)
 
 void SetupLock::ApplySetupLock(bool locked)
 {
-    shell_.SetupLocked = locked;
+    shell_.setSetupLocked(locked);
     form_.frmSetup[1].setEnabled(!locked);
     form_.frmSetupTEST.setEnabled(!locked);
 }
@@ -82,7 +82,7 @@ void SetupLock::cmdSetupPassword_Click(int index)
 {
     switch (index) {
     case 0:
-        if (shell_.SetupLocked) {
+        if (shell_.setupLocked()) {
             SetPasswordState(Unlocking);
         } else {
             ApplySetupLock(true);
@@ -129,14 +129,14 @@ void SetupLock::checkEntry(const std::string& text)
 {
     switch (state_) {
     case Unlocking:
-        if (text == shell_.SetupPassword)
+        if (text == shell_.setupPassword())
             ApplySetupLock(false);
         else
             tell(kIncorrect);
         SetPasswordState(Idle);
         break;
     case ChangeCurrent:
-        if (text == shell_.SetupPassword) {
+        if (text == shell_.setupPassword()) {
             SetPasswordState(ChangeNew);
         } else {
             tell(kIncorrect);
@@ -149,7 +149,7 @@ void SetupLock::checkEntry(const std::string& text)
         break;
     case ChangeConfirm:
         if (text == pendingPassword_) {
-            shell_.SetupPassword = text;
+            shell_.setSetupPassword(text);
             tell(kChanged);
         } else {
             tell(kMismatch);

@@ -106,14 +106,8 @@ bool ShellSettings::SaveTCPSettings()
 bool ShellSettings::NormaliseClientId(std::string& identifier)
 {
     // The class character is a one-character field: nothing usable is a space.
-    char cls = ' ';
-    if (!identifier.empty()) {
-        const char c = identifier[0];
-        if (c >= 'A' && c <= 'Z')
-            cls = static_cast<char>(c - 'A' + 'a');
-        else if ((c >= 'a' && c <= 'z') || c == '*' || c == '?')
-            cls = c;
-    }
+    const char found = identifier.empty() ? '\0' : text::MemberClass(identifier[0]);
+    const char cls = found ? found : ' ';
     const std::string digits = identifier.size() > 1 ? identifier.substr(1, 2) : std::string();
     int number = -1;
     if (digits == "??")

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace smtpin {
 class Clock;
@@ -45,21 +46,27 @@ public:
     // The client identifier lives with the registration, which claims it.
     const std::string& ClientId() const;
 
-    // Settings.
-    bool Load = true;
-    std::int16_t DFMaxDisplayEntries = 200;
-    std::string SetupPassword = "quoltabe";
-    bool SetupLocked = false;
+    // The settings LoadTCPSettings reads and SaveTCPSettings writes.
+    bool load() const { return Load; }
+    void setLoad(bool on) { Load = on; }
+    std::int16_t maxDisplayEntries() const { return DFMaxDisplayEntries; }
+    void setMaxDisplayEntries(std::int16_t n) { DFMaxDisplayEntries = n; }
+    const std::string& setupPassword() const { return SetupPassword; }
+    void setSetupPassword(std::string code) { SetupPassword = std::move(code); }
+    bool setupLocked() const { return SetupLocked; }
+    void setSetupLocked(bool locked) { SetupLocked = locked; }
 
-    // Shared values.
-    std::string UserIdentifier;
-    std::string Title;
-    bool ShellLoaded = false;
-    std::int16_t LocaleDateOrder = -1;
-    std::array<std::string, kBanners> MainBanners;
-    std::array<std::string, kBanners> ShellBanners;
-    int MainBannerIndex = 0;
-    int ShellBannerIndex = 0;
+    // The values the shell's windows share.
+    const std::string& userIdentifier() const { return UserIdentifier; }
+    void setUserIdentifier(std::string identifier) { UserIdentifier = std::move(identifier); }
+    const std::string& title() const { return Title; }
+    void setTitle(std::string title) { Title = std::move(title); }
+    bool shellLoaded() const { return ShellLoaded; }
+    void setShellLoaded(bool loaded) { ShellLoaded = loaded; }
+    // As LoadLocaleDateFormat found it; -1 before.
+    std::int16_t localeDateOrder() const { return LocaleDateOrder; }
+    const std::array<std::string, kBanners>& mainBanners() const { return MainBanners; }
+    const std::array<std::string, kBanners>& shellBanners() const { return ShellBanners; }
 
     std::string ReadSetting(const std::string& application, const std::string& section, const std::string& name,
                             const std::string& defaultValue);
@@ -89,6 +96,19 @@ signals:
 
 private:
     std::string registryKey(const std::string& application, const std::string& section) const;
+
+    bool Load = true;
+    std::int16_t DFMaxDisplayEntries = 200;
+    std::string SetupPassword = "quoltabe";
+    bool SetupLocked = false;
+    std::string UserIdentifier;
+    std::string Title;
+    bool ShellLoaded = false;
+    std::int16_t LocaleDateOrder = -1;
+    std::array<std::string, kBanners> MainBanners;
+    std::array<std::string, kBanners> ShellBanners;
+    int MainBannerIndex = 0;
+    int ShellBannerIndex = 0;
 
     const Clock& clock_;
     db::ClientRegistration& registration_;

@@ -53,10 +53,11 @@ protected:
         client = std::make_unique<core::Client>(clock, options);
         client->start();
         ASSERT_TRUE(client->running()) << client->failure();
-        main = std::make_unique<gui::MainWindowView>(*client);
-        tcp = std::make_unique<gui::TcpSetupView>(*client);
-        link = std::make_unique<gui::LinkView>(*client);
-        setup = std::make_unique<gui::HubSetupDialog>(*client);
+        main = std::make_unique<gui::MainWindowView>(client->mainForm(), client->main(), client->testTraffic());
+        tcp = std::make_unique<gui::TcpSetupView>(client->tcpForm(), client->tcpHub(), client->hubSetup(),
+                                                  client->setupLock());
+        link = std::make_unique<gui::LinkView>(client->linkForm(), client->link());
+        setup = std::make_unique<gui::HubSetupDialog>(client->hubSetupForm(), client->hubSetup());
     }
 
     void TearDown() override
@@ -178,7 +179,7 @@ TEST_F(Views, CodeBoxesShowStarsAndAWrongCodeIsToldOnce)
     ASSERT_TRUE(tcp->isVisible());
     tcp->findChild<QTabWidget*>()->setCurrentIndex(1);
     button(tcp.get(), "&Lock")->click();
-    ASSERT_TRUE(client->shell().SetupLocked);
+    ASSERT_TRUE(client->shell().setupLocked());
     button(tcp.get(), "&UnLock")->click();
     auto* box = tcp->findChild<QLineEdit*>("txtSetupPassword0");
     ASSERT_NE(box, nullptr);
@@ -197,13 +198,13 @@ TEST_F(Views, CodeBoxesShowStarsAndAWrongCodeIsToldOnce)
     };
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(dialogs.shown, std::vector<std::string>{"Incorrect password"});
-    EXPECT_TRUE(client->shell().SetupLocked);
+    EXPECT_TRUE(client->shell().setupLocked());
     EXPECT_FALSE(box->isVisible());
 
     button(tcp.get(), "&UnLock")->click();
     QTest::keyClicks(box, "quoltabe");
     QTest::keyClick(box, Qt::Key_Enter);
-    EXPECT_FALSE(client->shell().SetupLocked);
+    EXPECT_FALSE(client->shell().setupLocked());
     EXPECT_EQ(dialogs.shown.size(), 1u);
 }
 
@@ -456,10 +457,10 @@ TEST_F(Views, BuildingTheViewsOpensNoStrayWindows)
     qApp->installEventFilter(&shows);
     {
         // Only the main window is shown by its form; the others start hidden.
-        gui::MainWindowView mainView(*client);
-        gui::TcpSetupView tcpView(*client);
-        gui::LinkView linkView(*client);
-        gui::HubSetupDialog setupView(*client);
+        gui::MainWindowView mainView(client->mainForm(), client->main(), client->testTraffic());
+        gui::TcpSetupView tcpView(client->tcpForm(), client->tcpHub(), client->hubSetup(), client->setupLock());
+        gui::LinkView linkView(client->linkForm(), client->link());
+        gui::HubSetupDialog setupView(client->hubSetupForm(), client->hubSetup());
         QCoreApplication::processEvents();
     }
     qApp->removeEventFilter(&shows);

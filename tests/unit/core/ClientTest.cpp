@@ -91,7 +91,7 @@ TEST_F(ClientTest, StartsOnTheEmbeddedDefault)
     EXPECT_EQ(c.mainForm().txbPagerNo[4].text(), "9000000");
     EXPECT_TRUE(c.listener().listenerReady());
     EXPECT_TRUE(logged("Main: SMTP s01 now operational using version  V2.1(35) 2022"));
-    EXPECT_TRUE(c.shell().UserIdentifier == "s01");
+    EXPECT_TRUE(c.shell().userIdentifier() == "s01");
     // READY waits in the link's buffer until the switch is reached.
     ASSERT_EQ(c.link().member().BufferSize(), 1);
     EXPECT_NE(c.link().member().outputBuffer().front().record.Message.find("|READY"), std::string::npos);
@@ -352,9 +352,10 @@ TEST_F(ClientTest, ResetAndReceivedRecords)
     EXPECT_EQ(c.mainForm().lbLastTimeResetDBH.caption(), clock.now().generalDate());
 
     std::string unknown = "0000001|00:00:00|h01||0||||||||00:00:00|00:00:00||||SOMETHING";
-    c.main().RecordsProcessed = 999999999;
+    EXPECT_EQ(core::MainWindow::NextRecordCount(999999999), 0);
+    const long before = c.main().recordsProcessed();
     c.main().DoRecievedData(unknown);
-    EXPECT_EQ(c.tcpForm().labRecordsProcessed[0].caption(), "0");
+    EXPECT_EQ(c.tcpForm().labRecordsProcessed[0].caption(), std::to_string(before + 1));
     EXPECT_EQ(c.tcpForm().labRecordsProcessed[1].caption(), clock.now().format(DateSerial::kTimeDate));
     EXPECT_NE(c.tcpForm().lstOutput.item(0).find("SOMETHING"), std::string::npos);
 }
@@ -366,7 +367,7 @@ TEST_F(ClientTest, CloseWithTheLinkDownReleasesTheRowAndEnds)
     c.onFinished([&] { finished = true; });
     c.requestClose();
     EXPECT_FALSE(finished);
-    EXPECT_EQ(c.main().CloseStage, core::MainWindow::Closing::Begun);
+    EXPECT_EQ(c.main().closeStage(), core::MainWindow::Closing::Begun);
     EXPECT_FALSE(c.listener().listenerReady() && c.listener().socket(0).state() == 2);
     c.main().tmrSystem_Timer();   // the TCP setup window closes first
     c.main().tmrSystem_Timer();

@@ -13,10 +13,10 @@ using TcpWindow = ShellTest;
 TEST_P(TcpWindow, TheFirstStartNormalisesTheIdentifierAndConnects)
 {
     start();
-    EXPECT_TRUE(shell->ShellLoaded);
+    EXPECT_TRUE(shell->shellLoaded());
     EXPECT_EQ(c->reg.clientId(), "s01");
-    EXPECT_EQ(shell->UserIdentifier, "s01");
-    EXPECT_EQ(shell->Title, "HXS SMTP Hub Shell - V1.00.00 (08) (s01)");
+    EXPECT_EQ(shell->userIdentifier(), "s01");
+    EXPECT_EQ(shell->title(), "HXS SMTP Hub Shell - V1.00.00 (08) (s01)");
     EXPECT_EQ(caption(), "TCP Connection V1.00");
     EXPECT_EQ(form.txtMaxOutputList.text(), "200");
     EXPECT_EQ(form.labRecordsProcessed[0].caption(), "0");
@@ -37,9 +37,9 @@ TEST_P(TcpWindow, ALaterStartLogsInWithTheNormalisedIdentifier)
     start();
     ASSERT_TRUE(window->Unload());
     restart();
-    EXPECT_FALSE(shell->Load);
-    EXPECT_EQ(shell->UserIdentifier, "s01");
-    EXPECT_EQ(shell->Title, "HXS SMTP Hub Shell - V1.00.00 (08) (s01)");
+    EXPECT_FALSE(shell->load());
+    EXPECT_EQ(shell->userIdentifier(), "s01");
+    EXPECT_EQ(shell->title(), "HXS SMTP Hub Shell - V1.00.00 (08) (s01)");
     login();
     EXPECT_EQ(link->member().Identifier, "s01");
     EXPECT_EQ(sentWithCode("1000"), 1);
@@ -65,7 +65,7 @@ TEST_P(TcpWindow, AClientWithoutIdentityGetsTheFailureMessageAndNoShell)
     c->reg.setClientId("xxx");
     start();
     EXPECT_EQ(c->dialogs.shown, std::vector<std::string>{"Failed to load TCP registry "});
-    EXPECT_FALSE(shell->ShellLoaded);
+    EXPECT_FALSE(shell->shellLoaded());
     EXPECT_FALSE(window->Loaded());
     EXPECT_FALSE(form.window.visible());
     EXPECT_TRUE(form.lstOutput.items().empty());
@@ -77,7 +77,7 @@ TEST_P(TcpWindow, AnIdentifierThatDoesNotNormaliseStopsTheStartWithTheWindowUp)
     c->reg.setClientId("S**");
     start();
     EXPECT_TRUE(c->dialogs.shown.empty());
-    EXPECT_FALSE(shell->ShellLoaded);
+    EXPECT_FALSE(shell->shellLoaded());
     EXPECT_TRUE(window->Loaded());
     EXPECT_EQ(c->reg.clientId(), "S**");
     EXPECT_TRUE(form.lstOutput.items().empty());
@@ -99,9 +99,9 @@ TEST_P(TcpWindow, TheCommsMenuFollowsLockCommsLockedAndConnection)
     EXPECT_EQ(menu(), "0000011 Stop");
     window->mnuCommsLockSetup_Click();
     EXPECT_EQ(menu(), "1111111 Stop");
-    shell->SetupLocked = true;
+    shell->setSetupLocked(true);
     EXPECT_EQ(menu(), "0000000 Stop");
-    shell->SetupLocked = false;
+    shell->setSetupLocked(false);
 
     login();
     EXPECT_EQ(menu(), "0101111 Disconnect");
@@ -165,14 +165,14 @@ TEST_P(TcpWindow, HubSetupStoresOnlyAValidPort)
     EXPECT_EQ(c->dialogs.shown.front(), "Remote port must be a whole number from 1 to 65535");
     EXPECT_EQ(c->reg.remoteAddress(), "127.0.0.1");
     EXPECT_EQ(c->reg.remotePort(), 6000);
-    EXPECT_EQ(shell->UserIdentifier, "s01");
+    EXPECT_EQ(shell->userIdentifier(), "s01");
 
     setupForm.txtHubSetup[2].setText(" 65535 ");
     setup.cmdControl_Click(0);
     EXPECT_FALSE(setupForm.window.visible());
     EXPECT_EQ(c->reg.remoteAddress(), "10.0.0.9");
     EXPECT_EQ(c->reg.remotePort(), 65535);
-    EXPECT_EQ(shell->UserIdentifier, "t07");
+    EXPECT_EQ(shell->userIdentifier(), "t07");
 
     setup.Show();
     setupForm.txtHubSetup[1].setText("elsewhere");

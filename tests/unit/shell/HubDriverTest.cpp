@@ -21,7 +21,7 @@ protected:
         });
     }
     // The caption's shell title part.
-    std::string prefix() const { return shell->Title + "  -  "; }
+    std::string prefix() const { return shell->title() + "  -  "; }
     // Index of the first status at or after from that equals s, or -1.
     int find(const std::string& s, size_t from = 0) const
     {
@@ -164,7 +164,7 @@ TEST_P(HubDriverTest, ADisconnectWhileNotConnectedStillPassesThroughItsSteps)
 TEST_P(HubDriverTest, ARefusedLoginIdentifierCountsAsAFailedAttempt)
 {
     startWatching();
-    shell->UserIdentifier = "bad";
+    shell->setUserIdentifier("bad");
     driver().setRetries(1, 1);
     run(10);
     EXPECT_EQ(socket.connects, 0);

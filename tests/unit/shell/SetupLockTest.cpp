@@ -45,7 +45,7 @@ protected:
     void changeTo(const std::string& code, const std::string& confirmation)
     {
         press(1);
-        enter(0, shell->SetupPassword);
+        enter(0, shell->setupPassword());
         enter(1, code);
         enter(2, confirmation);
     }
@@ -79,7 +79,7 @@ protected:
     }
     void expectLocked(bool locked)
     {
-        EXPECT_EQ(shell->SetupLocked, locked);
+        EXPECT_EQ(shell->setupLocked(), locked);
         EXPECT_EQ(form.cmdSetupPassword[0].caption(), locked ? "&UnLock" : "&Lock");
         EXPECT_EQ(form.lblSetupPasswordD.caption(), locked ? "LOCKED" : "UNLOCKED");
         EXPECT_EQ(form.frmSetup[1].enabled(), !locked);
@@ -180,11 +180,11 @@ TEST_P(SetupLockTest, TheMessageBoxTakingTheFocusDoesNotCheckTheBoxAgain)
     shown().clear();
     shownBoxes = 0;
     press(1);
-    enter(0, shell->SetupPassword);
+    enter(0, shell->setupPassword());
     enter(1, "next");
     enter(2, "other");
     EXPECT_EQ(shown(), std::vector<std::string>{"New Password and Confirmed Password do not match"});
-    EXPECT_EQ(shell->SetupPassword, "quoltabe");
+    EXPECT_EQ(shell->setupPassword(), "quoltabe");
     c->dialogs.whileShown = nullptr;
 }
 
@@ -214,14 +214,14 @@ TEST_P(SetupLockTest, AChangeNeedsTheCurrentCodeAndAMatchingConfirmation)
     enter(2, "n3w Code");
     EXPECT_EQ(shown().back(), "New Password and Confirmed Password do not match");
     EXPECT_EQ(lock->PasswordState(), 0);
-    EXPECT_EQ(shell->SetupPassword, "quoltabe");
+    EXPECT_EQ(shell->setupPassword(), "quoltabe");
 
     // Cancel in the middle of a change changes nothing either.
     press(1);
     enter(0, "quoltabe");
     press(2);
     EXPECT_EQ(layout(), "110 000 000 D f-1");
-    EXPECT_EQ(shell->SetupPassword, "quoltabe");
+    EXPECT_EQ(shell->setupPassword(), "quoltabe");
     EXPECT_EQ(shown().size(), 2u);
 }
 
@@ -230,7 +230,7 @@ TEST_P(SetupLockTest, AnAcceptedCodeUnlocksFromThenOnAndSurvivesARestart)
     startWithLock();
     changeTo("n3w code", "n3w code");
     EXPECT_EQ(shown(), std::vector<std::string>{"Password Changed"});
-    EXPECT_EQ(shell->SetupPassword, "n3w code");
+    EXPECT_EQ(shell->setupPassword(), "n3w code");
     press(0);
     unlockWith("quoltabe");
     expectLocked(true);

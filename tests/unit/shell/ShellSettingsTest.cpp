@@ -55,10 +55,10 @@ TEST_P(ShellSettingsTest, AFreshInstallationTakesEveryDefaultAndStoresIt)
     QObject::connect(shell.get(), &shell::ShellSettings::setupLockRead, [&](bool locked) { lockApplied = locked; });
     ASSERT_TRUE(shell->LoadTCPSettings());
 
-    EXPECT_TRUE(shell->Load);
-    EXPECT_EQ(shell->DFMaxDisplayEntries, 200);
-    EXPECT_EQ(shell->SetupPassword, "quoltabe");
-    EXPECT_FALSE(shell->SetupLocked);
+    EXPECT_TRUE(shell->load());
+    EXPECT_EQ(shell->maxDisplayEntries(), 200);
+    EXPECT_EQ(shell->setupPassword(), "quoltabe");
+    EXPECT_FALSE(shell->setupLocked());
     EXPECT_FALSE(lockApplied);
     EXPECT_TRUE(form.mnuCommsAutoConnect.checked());
     EXPECT_FALSE(form.mnuCommsShow.checked());
@@ -87,12 +87,12 @@ TEST_P(ShellSettingsTest, StoredValuesInAnyTextFormAreApplied)
     bool lockApplied = false;
     QObject::connect(shell.get(), &shell::ShellSettings::setupLockRead, [&](bool locked) { lockApplied = locked; });
     ASSERT_TRUE(shell->LoadTCPSettings());
-    EXPECT_TRUE(shell->SetupLocked);
+    EXPECT_TRUE(shell->setupLocked());
     EXPECT_TRUE(lockApplied);
     EXPECT_FALSE(form.mnuCommsAutoConnect.checked());
     EXPECT_TRUE(form.mnuCommsShow.checked());
     EXPECT_FALSE(form.mnuCommsLockSetup.checked());
-    EXPECT_EQ(shell->DFMaxDisplayEntries, 75);
+    EXPECT_EQ(shell->maxDisplayEntries(), 75);
 }
 
 TEST_P(ShellSettingsTest, AValueThatDoesNotConvertFailsTheLoadButTheOthersAreRead)
@@ -103,8 +103,8 @@ TEST_P(ShellSettingsTest, AValueThatDoesNotConvertFailsTheLoadButTheOthersAreRea
         setConfig("SetupPassword", "abc");
         build();
         EXPECT_FALSE(shell->LoadTCPSettings()) << bad;
-        EXPECT_EQ(shell->DFMaxDisplayEntries, 200) << bad;
-        EXPECT_EQ(shell->SetupPassword, "abc") << bad;
+        EXPECT_EQ(shell->maxDisplayEntries(), 200) << bad;
+        EXPECT_EQ(shell->setupPassword(), "abc") << bad;
         EXPECT_TRUE(form.mnuCommsLockSetup.checked()) << bad;
         exec("DELETE FROM HXSClientConfig WHERE Parameter = 'SetupPassword'");
     }
@@ -122,17 +122,17 @@ TEST_P(ShellSettingsTest, SettingsChangedInTheWindowSurviveARestart)
     window->mnuCommsAutoConnect_Click();
     window->mnuCommsShow_Click();
     window->mnuCommsLockSetup_Click();
-    shell->SetupPassword = "newcode";
+    shell->setSetupPassword("newcode");
     ASSERT_TRUE(window->Unload());
     EXPECT_EQ(configValue("Load"), "False");
     EXPECT_EQ(configValue("Auto Connect"), "False");
 
     restart();
-    EXPECT_FALSE(shell->Load);
+    EXPECT_FALSE(shell->load());
     EXPECT_FALSE(form.mnuCommsAutoConnect.checked());
     EXPECT_TRUE(form.mnuCommsShow.checked());
     EXPECT_FALSE(form.mnuCommsLockSetup.checked());
-    EXPECT_EQ(shell->SetupPassword, "newcode");
+    EXPECT_EQ(shell->setupPassword(), "newcode");
     EXPECT_FALSE(driver().connectWanted());
     EXPECT_EQ(value("SELECT COUNT(*) FROM HXSClientConfig WHERE Parameter = 'Load'").toInt(), 1);
 }
@@ -176,10 +176,10 @@ TEST_P(ShellSettingsTest, TheOutputListKeepsTheNewestLinesUpToTheSetting)
     EXPECT_EQ(list.listIndex(), 0);
 
     // A lowered limit trims an already longer list.
-    shell->DFMaxDisplayEntries = 10;
+    shell->setMaxDisplayEntries(10);
     shell->AddOutputLine(list, "line 52");
     EXPECT_EQ(list.listCount(), 10);
-    shell->DFMaxDisplayEntries = 0;
+    shell->setMaxDisplayEntries(0);
     shell->AddOutputLine(list, "line 53");
     EXPECT_EQ(list.listCount(), 1);
 }
@@ -204,7 +204,7 @@ TEST_P(ShellSettingsTest, LocaleDateOrderComesFromTheLocale)
     shell->LoadLocaleDateFormat();
     QLocale::setDefault(before);
     EXPECT_EQ(german, 1);
-    EXPECT_EQ(shell->LocaleDateOrder, 0);
+    EXPECT_EQ(shell->localeDateOrder(), 0);
 }
 
 TEST_P(ShellSettingsTest, BannersRotateThroughFiveLines)
@@ -212,14 +212,14 @@ TEST_P(ShellSettingsTest, BannersRotateThroughFiveLines)
     build();
     shell->SetBanners();
     shell->RotateBanner();
-    EXPECT_EQ(mainBanner.caption(), shell->MainBanners[1]);
+    EXPECT_EQ(mainBanner.caption(), shell->mainBanners()[1]);
     clock.advanceSeconds(1.5);
     shell->RotateBanner();
-    EXPECT_EQ(mainBanner.caption(), shell->MainBanners[1]);
+    EXPECT_EQ(mainBanner.caption(), shell->mainBanners()[1]);
     for (int i = 2; i <= 5; ++i) {
         clock.advanceSeconds(2.5);
         shell->RotateBanner();
-        EXPECT_EQ(mainBanner.caption(), shell->MainBanners[static_cast<size_t>(i % 5)]);
+        EXPECT_EQ(mainBanner.caption(), shell->mainBanners()[static_cast<size_t>(i % 5)]);
     }
 
     // The shell window's own lines move on every window tick.
