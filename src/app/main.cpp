@@ -286,6 +286,27 @@ bool endsAtOnce(const std::string& a)
     return a == "config" || a == "--init" || a == "--help" || a == "-h" || a == "--version" || a == "-v" || a == "--help-all";
 }
 
+// What the words ask for before anything is made: no windows, or a run
+// that ends at once (help, version, config, --init).
+struct RunKind {
+    bool headless = false;
+    bool endsQuickly = false;
+};
+
+RunKind runKindOf(const std::vector<std::string>& args)
+{
+    RunKind kind;
+    for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+        kind.headless = kind.headless || args[i] == "--headless";
+        kind.endsQuickly = kind.endsQuickly || endsAtOnce(args[i]);
+        // The value of an option is not a command ("--data-dir config").
+        if (takesValue(args[i]))
+            ++i;
+    }
+    kind.endsQuickly = kind.endsQuickly || std::find(args.begin(), args.end(), "config") != args.end();
+    return kind;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -296,19 +317,11 @@ int main(int argc, char** argv)
     // /etc/localtime again.
     setenv("TZ", ":/etc/localtime", 0);
     std::vector<std::string> args = withConfigWordsLast(argc, argv);
-    bool headless = false;
-    bool endsQuickly = false;
-    for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
-        headless = headless || args[i] == "--headless";
-        endsQuickly = endsQuickly || endsAtOnce(args[i]);
-        // The value of an option is not a command ("--data-dir config").
-        if (takesValue(args[i]))
-            ++i;
-    }
-    endsQuickly = endsQuickly || std::find(args.begin(), args.end(), "config") != args.end();
+    const RunKind kind = runKindOf(args);
+    const bool endsQuickly = kind.endsQuickly;
     // Windows need a QApplication and a display; the service does without
     // both, and so do --help and --version.
-    const bool windowed = !headless && !endsQuickly;
+    const bool windowed = !kind.headless && !endsQuickly;
     if (windowed)
         if (const auto why = app::NoDisplay()) {
             std::cerr << "smtpin: no display found (" << *why << "); --headless runs without one\n";

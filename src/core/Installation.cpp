@@ -116,7 +116,7 @@ bool Installation::Catalogue::Open(std::string* why)
     if (db.EnsureSQLDatabase())
         return true;
     // "Fatal Error has occured opening database.\r<the driver's reason>"
-    const std::string& text = db.LastDatabaseErrorText;
+    const std::string& text = db.lastDatabaseErrorText();
     *why = text.substr(text.rfind('\r') == std::string::npos ? 0 : text.rfind('\r') + 1);
     return false;
 }

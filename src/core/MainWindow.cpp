@@ -136,11 +136,11 @@ void MainWindow::unloadWindow()
 {
     if (phase_ == Phase::Closed)
         return;
-    if (Form_QueryUnload(1))
+    if (Form_QueryUnload())
         Form_Unload();
 }
 
-bool MainWindow::Form_QueryUnload(int)
+bool MainWindow::Form_QueryUnload()
 {
     if (CloseStage == Closing::NotBegun) {
         const std::string text = " SYS: *************************** Application has initiated a close.";
@@ -185,7 +185,7 @@ void MainWindow::RequestClose()
 {
     if (phase_ == Phase::Closed)
         return;
-    if (Form_QueryUnload(0))
+    if (Form_QueryUnload())
         Form_Unload();
 }
 
@@ -216,7 +216,7 @@ void MainWindow::UpdateTCPMain(const std::string& text) { s_.form.lbTCPProgress.
 void MainWindow::cmdDatabaseRESET_Click()
 {
     s_.form.lbLastTimeResetDBH.setCaption(s_.clock.now().generalDate());
-    s_.db.DatabaseHits = 0;
+    s_.db.ResetDatabaseHits();
     s_.form.txbDatabaseHits.setText("0");
     s_.queue.resetOutgoingCount();
 }
@@ -269,7 +269,7 @@ void MainWindow::mnuMinimise_Click() { s_.form.window.setMinimised(true); }
 void MainWindow::mnuExit_Click()
 {
     tmrDummyPkts.stop();
-    if (Form_QueryUnload(5))
+    if (Form_QueryUnload())
         Form_Unload();
 }
 

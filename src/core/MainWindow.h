@@ -79,7 +79,7 @@ public:
 
     void Form_Load();
     // Returns true when the close may proceed.
-    bool Form_QueryUnload(int unloadMode = 0);
+    bool Form_QueryUnload();
     void Form_Unload();
     // A close request, as closing the window or a stop signal makes it.
     void RequestClose();

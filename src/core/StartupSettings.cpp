@@ -132,8 +132,7 @@ bool StartupSettings::run()
         return false;
     auto& reg = s_.registration;
     s_.log.OpenSystemLogs(files_.logFolder, reg.clientId(), version_);
-    s_.creation.DefaultStartMessId = s_.creation.GetDefMessId();
-    s_.form.lbDefaultMessID.setCaption("Default Start MessID = " + std::to_string(s_.creation.DefaultStartMessId));
+    s_.form.lbDefaultMessID.setCaption("Default Start MessID = " + std::to_string(s_.creation.GetDefMessId()));
     reg.LoadTCPVariables();
     const std::string switchId = reg.IdentifyTitleModule("SWITCH");
     // Every record is addressed to this code; anything else never flushes.

@@ -119,6 +119,31 @@ bool CatalogueConnection::EnsureSQLDatabase()
     return OpenSQLDatabase();
 }
 
+// Creates the embedded catalogue on its first open, upgrades an older one;
+// what stops the open, or nothing.
+QString CatalogueConnection::checkSchema(bool mayCreate)
+{
+    const bool odbc = location_.driver == Driver::Odbc;
+    try {
+        if (!Schema::HasCatalogue(*this)) {
+            if (mayCreate)
+                Schema::CreateCatalogue(*this);
+            else
+                return QStringLiteral("The catalogue %1 has no client table; it is not created again while the "
+                                      "client runs")
+                    .arg(qs(location_.databaseName));
+        } else if (!odbc && !connectedBefore_) {
+            // The embedded catalogue is this program's own: an older one is brought up to date.
+            if (const int was = Schema::Upgrade(*this); was < Schema::kVersion)
+                log_.ApplicationLine(" OSD: Catalogue brought from schema version " + std::to_string(was) + " to " +
+                                     std::to_string(Schema::kVersion));
+        }
+    } catch (const DatabaseFault& f) {
+        return qs(f.description);
+    }
+    return {};
+}
+
 bool CatalogueConnection::OpenSQLDatabase()
 {
     // A new connection object every time; the old one goes without a word.
@@ -152,25 +177,8 @@ bool CatalogueConnection::OpenSQLDatabase()
                 useWriteAheadLog(db);
         }
     }
-    if (problem.isEmpty() && (mayCreate || connectedBefore_)) {
-        try {
-            if (!Schema::HasCatalogue(*this)) {
-                if (mayCreate)
-                    Schema::CreateCatalogue(*this);
-                else
-                    problem = QStringLiteral("The catalogue %1 has no client table; it is not created again while "
-                                             "the client runs")
-                                  .arg(qs(location_.databaseName));
-            } else if (!odbc && !connectedBefore_) {
-                // The embedded catalogue is this program's own: an older one is brought up to date.
-                if (const int was = Schema::Upgrade(*this); was < Schema::kVersion)
-                    log_.ApplicationLine(" OSD: Catalogue brought from schema version " + std::to_string(was) + " to " +
-                                         std::to_string(Schema::kVersion));
-            }
-        } catch (const DatabaseFault& f) {
-            problem = qs(f.description);
-        }
-    }
+    if (problem.isEmpty() && (mayCreate || connectedBefore_))
+        problem = checkSchema(mayCreate);
     if (!problem.isEmpty()) {
         release();
         const std::string description = problem.toLatin1().toStdString();
@@ -319,9 +327,7 @@ void CatalogueConnection::CountDatabaseHit()
 {
     if (!EnsureSQLDatabase())
         return;
-    ++DatabaseHits;
-    if (DatabaseHits > kMaxHits)
-        DatabaseHits = 1;
+    DatabaseHits = NextHitCount(DatabaseHits);
     view_.txbDatabaseHits.setText(std::to_string(DatabaseHits));
 }
 

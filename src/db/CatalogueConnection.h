@@ -140,19 +140,28 @@ public:
     // Longest wait of one statement on a catalogue that is busy or locked.
     static constexpr int kBusyTimeoutMs = 100;
 
-    int DatabaseHits = 0;
-    DateSerial LastDatabaseErrorTime;
-    std::string LastDatabaseErrorText;
+    // Uses of the catalogue, shown on the main window; the count after n.
+    int databaseHits() const { return DatabaseHits; }
+    void ResetDatabaseHits() { DatabaseHits = 0; }
+    static int NextHitCount(int n) { return n >= kMaxHits ? 1 : n + 1; }
+    // When the last failure was logged, and the failures' text since start
+    // (its newest part).
+    DateSerial lastDatabaseErrorTime() const { return LastDatabaseErrorTime; }
+    const std::string& lastDatabaseErrorText() const { return LastDatabaseErrorText; }
 
     // Errors reported since start, for the metrics.
     std::uint64_t ErrorsReported() const { return errorsReported_; }
 
 private:
     std::uint64_t errorsReported_ = 0;
+    int DatabaseHits = 0;
+    DateSerial LastDatabaseErrorTime;
+    std::string LastDatabaseErrorText;
     // A guarded call's start: false (the closed line logged) when the
     // catalogue cannot be opened.
     bool begin(const Call& call);
     void useWriteAheadLog(QSqlDatabase& db);
+    QString checkSchema(bool mayCreate);
     void release();
     QSqlQuery prepared(const std::string& sql, const std::vector<QVariant>& values);
     [[noreturn]] void fail(const QString& description);

@@ -124,22 +124,61 @@ void Binder::check(CheckBox& c, QCheckBox* w)
     QObject::connect(w, &QCheckBox::toggled, w, [&c](bool on) { c.setValue(on ? 1 : 0); });
 }
 
+namespace {
+
+// A log list being read: newest first. Scrolled away from the newest line,
+// the list keeps the lines in view and says how many came above; back at
+// the top, it follows new lines again.
+struct ListReading {
+    std::uint64_t added = 0;   // the list's count of lines added at the top, at the last rebuild
+    std::uint64_t unseen = 0;
+    int anchor = -1;           // the row the reader keeps at the top; -1: following the newest
+    bool rebuilding = false;
+
+    void rebuild(ListBox& c, QListWidget* w, QLabel* news)
+    {
+        const std::uint64_t fresh = c.addedAtTop() - added;
+        added = c.addedAtTop();
+        if (w->verticalScrollBar()->value() == 0)
+            anchor = -1;
+        else if (anchor < 0)
+            anchor = w->indexAt(QPoint(1, 1)).row();
+        const std::uint64_t row = anchor >= 0 ? static_cast<std::uint64_t>(anchor) + fresh : 0;
+        rebuilding = true;
+        w->setUpdatesEnabled(false);
+        w->clear();
+        for (const auto& line : c.items())
+            w->addItem(qs(line));
+        if (anchor >= 0 && row < static_cast<std::uint64_t>(w->count())) {
+            anchor = static_cast<int>(row);
+            unseen += fresh;
+            w->scrollToItem(w->item(anchor), QAbstractItemView::PositionAtTop);
+            news->setText(QString("%1 new lines above").arg(unseen));
+            news->adjustSize();
+            news->move(std::max(0, w->viewport()->width() - news->width() - 4), 2);
+            news->setVisible(unseen > 0);
+        } else {
+            // Following the newest line, or the lines read have gone off the end.
+            anchor = -1;
+            unseen = 0;
+            news->hide();
+            if (c.listIndex() >= 0 && c.listIndex() < w->count())
+                w->setCurrentRow(c.listIndex());
+        }
+        w->setUpdatesEnabled(true);
+        rebuilding = false;
+    }
+};
+
+}  // namespace
+
 void Binder::list(ListBox& c, QListWidget* w, std::function<void()> clicked)
 {
-    // Newest first. Scrolled away from the newest line, the list keeps the
-    // lines in view and says how many came above; back at the top, it
-    // follows new lines again.
     auto* news = new QLabel(w);
     news->setObjectName("newLines");
     news->setStyleSheet("QLabel { background: #f9a825; color: black; padding: 1px 6px; }");
     news->hide();
-    struct Reading {
-        std::uint64_t added = 0;   // the list's count of lines added at the top, at the last rebuild
-        std::uint64_t unseen = 0;
-        int anchor = -1;           // the row the reader keeps at the top; -1: following the newest
-        bool rebuilding = false;
-    };
-    auto reading = std::make_shared<Reading>();
+    auto reading = std::make_shared<ListReading>();
     reading->added = c.addedAtTop();
     QObject::connect(w->verticalScrollBar(), &QScrollBar::valueChanged, news, [news, reading](int value) {
         if (reading->rebuilding)
@@ -153,36 +192,7 @@ void Binder::list(ListBox& c, QListWidget* w, std::function<void()> clicked)
     });
     watch(c, [&c, w, news, reading] {
         common(c, w);
-        const std::uint64_t added = c.addedAtTop() - reading->added;
-        reading->added = c.addedAtTop();
-        if (w->verticalScrollBar()->value() == 0)
-            reading->anchor = -1;
-        else if (reading->anchor < 0)
-            reading->anchor = w->indexAt(QPoint(1, 1)).row();
-        const std::uint64_t row = reading->anchor >= 0 ? static_cast<std::uint64_t>(reading->anchor) + added : 0;
-        reading->rebuilding = true;
-        w->setUpdatesEnabled(false);
-        w->clear();
-        for (const auto& line : c.items())
-            w->addItem(qs(line));
-        if (reading->anchor >= 0 && row < static_cast<std::uint64_t>(w->count())) {
-            reading->anchor = static_cast<int>(row);
-            reading->unseen += added;
-            w->scrollToItem(w->item(reading->anchor), QAbstractItemView::PositionAtTop);
-            news->setText(QString("%1 new lines above").arg(reading->unseen));
-            news->adjustSize();
-            news->move(std::max(0, w->viewport()->width() - news->width() - 4), 2);
-            news->setVisible(reading->unseen > 0);
-        } else {
-            // Following the newest line, or the lines read have gone off the end.
-            reading->anchor = -1;
-            reading->unseen = 0;
-            news->hide();
-            if (c.listIndex() >= 0 && c.listIndex() < w->count())
-                w->setCurrentRow(c.listIndex());
-        }
-        w->setUpdatesEnabled(true);
-        reading->rebuilding = false;
+        reading->rebuild(c, w, news);
     });
     QObject::connect(w, &QListWidget::itemClicked, w, [&c, w, clicked](QListWidgetItem*) {
         c.setListIndex(w->currentRow());

@@ -55,9 +55,6 @@ public:
     int staged() const { return static_cast<int>(staged_.size()); }
     std::int32_t GetDefMessId();
 
-    // Set by start-up from GetDefMessId.
-    std::int32_t DefaultStartMessId = 0;
-
 private:
     struct StagedPage {
         std::int16_t slot;

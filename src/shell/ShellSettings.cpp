@@ -16,13 +16,6 @@
 
 namespace smtpin::shell {
 
-namespace {
-
-
-
-
-}  // namespace
-
 ShellSettings::ShellSettings(const Clock& clock, db::ClientRegistration& registration, db::ClientConfig& config,
                              const SettingsStore& registry, forms::FrmTCPHub& form, Label& lbMainFormBanner)
     : clock_(clock), registration_(registration), config_(config), registry_(registry), form_(form),
@@ -53,8 +46,7 @@ std::string ShellSettings::ReadSetting(const std::string& application, const std
     return value;
 }
 
-bool ShellSettings::SaveSetting(const std::string&, const std::string&, const std::string& name,
-                                const std::string& value)
+bool ShellSettings::SaveSetting(const std::string& name, const std::string& value)
 {
     return config_.SaveClientConfig(name, value);
 }
@@ -93,13 +85,13 @@ bool ShellSettings::LoadTCPSettings()
 
 bool ShellSettings::SaveTCPSettings()
 {
-    SaveSetting(kApplication, kSection, "Load", boolText(false));
-    SaveSetting(kApplication, kSection, "DFMaxDisplayEntries", std::to_string(DFMaxDisplayEntries));
-    SaveSetting(kApplication, kSection, "SetupPassword", SetupPassword);
-    SaveSetting(kApplication, kSection, "SetupLocked", boolText(SetupLocked));
-    SaveSetting(kApplication, kSection, "Auto Connect", boolText(form_.mnuCommsAutoConnect.checked()));
-    SaveSetting(kApplication, kSection, "Auto Show CommClass", boolText(form_.mnuCommsShow.checked()));
-    SaveSetting(kApplication, kSection, "DisableCommSetup", boolText(form_.mnuCommsLockSetup.checked()));
+    SaveSetting("Load", boolText(false));
+    SaveSetting("DFMaxDisplayEntries", std::to_string(DFMaxDisplayEntries));
+    SaveSetting("SetupPassword", SetupPassword);
+    SaveSetting("SetupLocked", boolText(SetupLocked));
+    SaveSetting("Auto Connect", boolText(form_.mnuCommsAutoConnect.checked()));
+    SaveSetting("Auto Show CommClass", boolText(form_.mnuCommsShow.checked()));
+    SaveSetting("DisableCommSetup", boolText(form_.mnuCommsLockSetup.checked()));
     return true;
 }
 

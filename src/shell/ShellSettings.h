@@ -70,8 +70,9 @@ public:
 
     std::string ReadSetting(const std::string& application, const std::string& section, const std::string& name,
                             const std::string& defaultValue);
-    bool SaveSetting(const std::string& application, const std::string& section, const std::string& name,
-                     const std::string& value);
+    // Into the configuration table only: the registry key is read once, as
+    // the fallback for a setting the table does not have yet.
+    bool SaveSetting(const std::string& name, const std::string& value);
     bool LoadTCPSettings();
     bool SaveTCPSettings();
     // "S01" -> "s01", "a1" -> "a01"; wildcards and non-numbers are refused

@@ -430,73 +430,90 @@ void SmtpListener::wskSMTP_ConnectionRequest(int index, long requestId)
     if (index != 0)
         return;
     try {
-        const std::string peer = socket(0).pendingPeer(requestId);
-        // Refused before it can make anyone room.
-        if (!Allowed.Allows(peer)) {
-            log("SMTP TCP: Refused request id [" + id + "] SMTP: Access denied to " + peer);
-            socket(0).refuse(requestId, kAccessDenied);
-            count(554);
+        if (!admits(socket(0).pendingPeer(requestId), id, requestId))
             return;
-        }
-        // A relay's cached connections count against its share: its own
-        // quietest session makes room before it is told to wait.
-        if (MaxPerClient > 0 && sessionsFrom(peer) >= MaxPerClient)
-            if (const int own = longestIdle(peer, kIdleEnough); own > 0)
-                session(own).Evict();
-        if (MaxPerClient > 0 && sessionsFrom(peer) >= MaxPerClient) {
-            log("SMTP TCP: Refused request id [" + id + "] from " + peer + ": " + std::to_string(MaxPerClient) +
-                " sessions from that address already");
-            socket(0).refuse(requestId, kTooMany);
-            count(421);
-            return;
-        }
-        int n = GetNextSocket();
-        if (n == -1) {
-            // A session that has been quiet longest makes room for the new one.
-            if (const int idle = longestIdle({}, kIdleEnough); idle > 0) {
-                session(idle).Evict();
-                n = GetNextSocket();
-            }
-        }
-        if (n == -1) {
-            log("SMTP TCP: Ignore request id [" + id + "] intMax " + std::to_string(n));
-            // Told plainly, so the sender's mail system queues and retries.
-            socket(0).refuse(requestId, kPoolFull);
-            count(421);
-            return;
-        }
-        // Closed and taken again before the port timer saw it closed: the
-        // walk must still see the new session arrive, or it is never greeted.
-        observeState(n);
-        SocketControl& sock = socket(n);
-        SocketControl::Failure f;
-        if (!sock.accept(socket(0), requestId, &f)) {
-            log("Event Error: Conn RQST [" + std::to_string(f.number) + "] " + f.description);
-            return;
-        }
-        SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(n)];
-        rec.Serial = ++connections_;
-        rec.RemoteIP = sock.remoteHostIP();
-        rec.RemotePort = std::to_string(sock.remotePort());
-        log("Accept request id [" + id + "] Socket " + std::to_string(n) + "  Remote IP " + rec.RemoteIP +
-            " Port " + rec.RemotePort);
-        if (!Allowed.Allows(rec.RemoteIP)) {
-            // Said instead of the greeting; the sender's system will not retry.
-            log("soc[" + std::to_string(n) + "] SMTP: Access denied to " + rec.RemoteIP);
-            sock.send(kAccessDenied);
-            count(554);
-            ClosePort(n);
-            return;
-        }
-        if (n >= HighestSocket)
-            HighestSocket = n;
-        ListenerRestartTime = clock_.now().addDays(ListenerIdleTime);
-        view_.lbSocsLoaded.setCaption("MAX socket array cnt = " + std::to_string(HighestSocket));
-        // Greeted now, not on the next tick.
-        stepNow(n);
+        const int n = freeSocketFor(id, requestId);
+        if (n >= 0)
+            acceptOn(n, id, requestId);
     } catch (const std::exception& e) {
         log("Event Error: Conn RQST [7] " + std::string(e.what()));
     }
+}
+
+bool SmtpListener::admits(const std::string& peer, const std::string& id, long requestId)
+{
+    // Refused before it can make anyone room.
+    if (!Allowed.Allows(peer)) {
+        log("SMTP TCP: Refused request id [" + id + "] SMTP: Access denied to " + peer);
+        socket(0).refuse(requestId, kAccessDenied);
+        count(554);
+        return false;
+    }
+    // A relay's cached connections count against its share: its own
+    // quietest session makes room before it is told to wait.
+    if (MaxPerClient > 0 && sessionsFrom(peer) >= MaxPerClient)
+        if (const int own = longestIdle(peer, kIdleEnough); own > 0)
+            session(own).Evict();
+    if (MaxPerClient > 0 && sessionsFrom(peer) >= MaxPerClient) {
+        log("SMTP TCP: Refused request id [" + id + "] from " + peer + ": " + std::to_string(MaxPerClient) +
+            " sessions from that address already");
+        socket(0).refuse(requestId, kTooMany);
+        count(421);
+        return false;
+    }
+    return true;
+}
+
+int SmtpListener::freeSocketFor(const std::string& id, long requestId)
+{
+    int n = GetNextSocket();
+    if (n == -1) {
+        // A session that has been quiet longest makes room for the new one.
+        if (const int idle = longestIdle({}, kIdleEnough); idle > 0) {
+            session(idle).Evict();
+            n = GetNextSocket();
+        }
+    }
+    if (n == -1) {
+        log("SMTP TCP: Ignore request id [" + id + "] intMax " + std::to_string(n));
+        // Told plainly, so the sender's mail system queues and retries.
+        socket(0).refuse(requestId, kPoolFull);
+        count(421);
+    }
+    return n;
+}
+
+void SmtpListener::acceptOn(int n, const std::string& id, long requestId)
+{
+    // Closed and taken again before the port timer saw it closed: the
+    // walk must still see the new session arrive, or it is never greeted.
+    observeState(n);
+    SocketControl& sock = socket(n);
+    SocketControl::Failure f;
+    if (!sock.accept(socket(0), requestId, &f)) {
+        log("Event Error: Conn RQST [" + std::to_string(f.number) + "] " + f.description);
+        return;
+    }
+    SMTPSocketType& rec = SMTPSockets[static_cast<size_t>(n)];
+    rec.Serial = ++connections_;
+    rec.RemoteIP = sock.remoteHostIP();
+    rec.RemotePort = std::to_string(sock.remotePort());
+    log("Accept request id [" + id + "] Socket " + std::to_string(n) + "  Remote IP " + rec.RemoteIP + " Port " +
+        rec.RemotePort);
+    if (!Allowed.Allows(rec.RemoteIP)) {
+        // Said instead of the greeting; the sender's system will not retry.
+        log("soc[" + std::to_string(n) + "] SMTP: Access denied to " + rec.RemoteIP);
+        sock.send(kAccessDenied);
+        count(554);
+        ClosePort(n);
+        return;
+    }
+    if (n >= HighestSocket)
+        HighestSocket = n;
+    ListenerRestartTime = clock_.now().addDays(ListenerIdleTime);
+    view_.lbSocsLoaded.setCaption("MAX socket array cnt = " + std::to_string(HighestSocket));
+    // Greeted now, not on the next tick.
+    stepNow(n);
 }
 
 void SmtpListener::wskSMTP_DataArrival(int index, long) { readLines(index, false); }

@@ -140,6 +140,12 @@ private:
     void wskSMTP_TlsReady(int index);
     SmtpSession& session(int index) { return *sessions_.at(static_cast<size_t>(index)); }
     void loadSocket(int index);
+    // A connection request's steps: its address may connect (and its own
+    // quietest session made room); a socket for it (-1: refused, the pool
+    // full); the accept and the greeting.
+    bool admits(const std::string& peer, const std::string& id, long requestId);
+    int freeSocketFor(const std::string& id, long requestId);
+    void acceptOn(int n, const std::string& id, long requestId);
     // Connected sessions from the address.
     int sessionsFrom(const std::string& ip) const;
     // The session quiet longest, for at least quietDays and from the

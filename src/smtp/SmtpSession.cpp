@@ -128,28 +128,36 @@ bool SmtpSession::GetNextCommand()
             acceptLine(text.substr(start, length), crlf);
         }
     }
+    keepRest(text, pos);
+    return progress;
+}
+
+// What follows the last whole line: kept for the next read, or dropped as
+// the start of a line too long to keep.
+void SmtpSession::keepRest(const std::string& text, size_t pos)
+{
+    SMTPSocketType& rec = rec_;
     if (rec.Phase == SessionPhase::Closing || rec.Phase == SessionPhase::Handshake)
-        return progress;
+        return;
     if (rec.AwaitingCommit) {
         // Handled once the reply is out, in the order they came.
         rec.Pending = text.substr(pos);
-        return progress;
+        return;
     }
     if (rec.LineOverflow) {
         if (pos < text.size()) {
             discardLongLine(text.size() - pos);
             rec.OverflowEndsCr = text.back() == '\r';
         }
-        return progress;
+        return;
     }
     if (text.size() - pos > kMaxLine) {
         rec.LineOverflow = true;
         discardLongLine(text.size() - pos);
         rec.OverflowEndsCr = text.back() == '\r';
-        return progress;
+        return;
     }
     rec.Pending = text.substr(pos);
-    return progress;
 }
 
 void SmtpSession::discardLongLine(size_t bytes)

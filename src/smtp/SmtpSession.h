@@ -85,6 +85,7 @@ private:
 
     void acceptLine(const std::string& raw, bool crlf);
     void discardLongLine(size_t bytes);
+    void keepRest(const std::string& text, size_t pos);
     void commandLine(const std::string& line);
     void dataLine(const std::string& raw, bool terminator);
     void trackHeader(SMTPSocketType& rec, const std::string& line);

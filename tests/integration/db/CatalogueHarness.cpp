@@ -71,7 +71,7 @@ std::unique_ptr<CatalogueClient> CatalogueTest::client()
 std::unique_ptr<CatalogueClient> CatalogueTest::openClient(const std::string& clientId)
 {
     auto c = client();
-    EXPECT_TRUE(c->db.OpenSQLDatabase()) << c->db.LastDatabaseErrorText;
+    EXPECT_TRUE(c->db.OpenSQLDatabase()) << c->db.lastDatabaseErrorText();
     c->reg.setClientId(clientId);
     c->drain();
     return c;

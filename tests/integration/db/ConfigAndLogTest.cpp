@@ -173,15 +173,15 @@ TEST_P(DatabaseLog, AFailingLogTableKeepsTheRowWithoutAWord)
     auto c = openClient();
     exec("DROP TABLE HXSLog");
     c->form.cbxErrorLogging.setValue(1);
-    const int hits = c->db.DatabaseHits;
+    const int hits = c->db.databaseHits();
     std::string refused = "refused";
     EXPECT_FALSE(c->dbLog.InsertLogRecord("SMTPS01", "", refused));
     EXPECT_EQ(c->dbLog.Waiting(), 1u);
     c->log.UpdateSystemLog(-1, c->log.ApplicationList, "", "goes nowhere");
     EXPECT_EQ(c->drain(), std::vector<std::string>{"goes nowhere"});
     EXPECT_TRUE(c->db.isOpen());
-    EXPECT_EQ(c->db.LastDatabaseErrorText, "");
-    EXPECT_EQ(c->db.DatabaseHits, hits);
+    EXPECT_EQ(c->db.lastDatabaseErrorText(), "");
+    EXPECT_EQ(c->db.databaseHits(), hits);
     // The next reported error does not carry the log's failure text.
     c->db.ReportDatabaseError("X: ");
     EXPECT_EQ(c->drain().at(0), "X: Windows reports: ");

@@ -15,7 +15,7 @@ using Connection = CatalogueTest;
 TEST_P(Connection, FirstOpenCreatesAndSeedsTheCatalogueASecondOpenKeepsIt)
 {
     auto c = client();
-    ASSERT_TRUE(c->db.OpenSQLDatabase()) << c->db.LastDatabaseErrorText;
+    ASSERT_TRUE(c->db.OpenSQLDatabase()) << c->db.lastDatabaseErrorText();
     EXPECT_EQ(c->drain(), std::vector<std::string>{" OSD: SQL Database Connected"});
     EXPECT_EQ(c->form.txbDataSource.text(), dir.path());
     EXPECT_EQ(c->form.txbInitialCatalog.text(), "HXSMKII");
@@ -135,16 +135,14 @@ TEST_P(Connection, AnEmptyFileGetsTheSchemaAFileWithTheSchemaIsLeftAsItIs)
 TEST_P(Connection, HitsAreCountedAndShownAndRestartAfterAThousandMillion)
 {
     auto c = openClient();
-    const int before = c->db.DatabaseHits;
+    const int before = c->db.databaseHits();
     c->reg.IdentifyTitleModule("SMTPIN");
     c->config.GetClientConfig("DEBUG", "S01");
-    EXPECT_EQ(c->db.DatabaseHits, before + 2);
+    EXPECT_EQ(c->db.databaseHits(), before + 2);
     EXPECT_EQ(c->form.txbDatabaseHits.text(), std::to_string(before + 2));
 
-    c->db.DatabaseHits = CatalogueConnection::kMaxHits;
-    c->db.CountDatabaseHit();
-    EXPECT_EQ(c->db.DatabaseHits, 1);
-    EXPECT_EQ(c->form.txbDatabaseHits.text(), "1");
+    EXPECT_EQ(CatalogueConnection::NextHitCount(CatalogueConnection::kMaxHits - 1), CatalogueConnection::kMaxHits);
+    EXPECT_EQ(CatalogueConnection::NextHitCount(CatalogueConnection::kMaxHits), 1);
 }
 
 TEST_P(Connection, ClientsInOneProcessHaveTheirOwnConnections)
@@ -181,8 +179,8 @@ TEST_P(Connection, ErrorsLogAndReconnectAtMostOnceInTenSeconds)
     EXPECT_NE(lines[0].find("HXSTCPClient"), std::string::npos) << lines[0];
     EXPECT_EQ(lines[1], " OSD: ODBC Database closed");
     EXPECT_FALSE(c->db.isOpen());
-    EXPECT_EQ(c->db.LastDatabaseErrorTime, clock.now());
-    EXPECT_EQ(countOccurrences(c->db.LastDatabaseErrorText, "Fatal Error has occured opening database.\r"), 1);
+    EXPECT_EQ(c->db.lastDatabaseErrorTime(), clock.now());
+    EXPECT_EQ(countOccurrences(c->db.lastDatabaseErrorText(), "Fatal Error has occured opening database.\r"), 1);
 
     // Within ten seconds every use tries to open, fails, and is only recorded.
     clock.advanceSeconds(5);
@@ -199,7 +197,7 @@ TEST_P(Connection, ErrorsLogAndReconnectAtMostOnceInTenSeconds)
                                                     "GSMI: No message id left and none can be drawn: mail is refused "
                                                     "until one can",
                                                     "GSMI: Unable to access database for next message id."}));
-    EXPECT_EQ(countOccurrences(c->db.LastDatabaseErrorText, "Fatal Error has occured opening database.\r"), 4);
+    EXPECT_EQ(countOccurrences(c->db.lastDatabaseErrorText(), "Fatal Error has occured opening database.\r"), 4);
 
     // After ten seconds the next failure is logged and reconnects again.
     clock.advanceSeconds(6);
@@ -209,7 +207,7 @@ TEST_P(Connection, ErrorsLogAndReconnectAtMostOnceInTenSeconds)
     EXPECT_EQ(lines[0].rfind("Fatal Error has occured opening database.\r", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find("Windows reports: "), std::string::npos);
     EXPECT_EQ(lines[1], "GSMI: Unable to access database for next message id.");
-    EXPECT_EQ(countOccurrences(c->db.LastDatabaseErrorText, "Fatal Error has occured opening database.\r"), 6);
+    EXPECT_EQ(countOccurrences(c->db.lastDatabaseErrorText(), "Fatal Error has occured opening database.\r"), 6);
 
     // Reachable again: the next use after the hold-off opens it.
     writeSettings();
@@ -235,17 +233,17 @@ TEST_P(Connection, AReconnectNeverCreatesACatalogue)
     // The ODBC driver makes an empty file of the name; SQLite's own is not let.
     const char* reason = GetParam() == Backend::SQLite ? "is missing; it is not created again while the client runs"
                                                        : "has no client table; it is not created again";
-    EXPECT_NE(c->db.LastDatabaseErrorText.find(reason), std::string::npos) << c->db.LastDatabaseErrorText;
+    EXPECT_NE(c->db.lastDatabaseErrorText().find(reason), std::string::npos) << c->db.lastDatabaseErrorText();
     if (GetParam() == Backend::SQLite) {
         EXPECT_FALSE(std::ifstream(file).good());   // not even an empty file
     }
     // An empty file in its place is no catalogue either.
     std::ofstream(file).flush();
     EXPECT_FALSE(c->db.OpenSQLDatabase());
-    EXPECT_NE(c->db.LastDatabaseErrorText.find("has no client table"), std::string::npos);
+    EXPECT_NE(c->db.lastDatabaseErrorText().find("has no client table"), std::string::npos);
 
     ASSERT_EQ(std::rename(away.c_str(), file.c_str()), 0);
-    ASSERT_TRUE(c->db.OpenSQLDatabase()) << c->db.LastDatabaseErrorText;
+    ASSERT_TRUE(c->db.OpenSQLDatabase()) << c->db.lastDatabaseErrorText();
     EXPECT_EQ(c->reg.GetSystemMessageId(), 1000002);   // the counter goes on
 }
 
@@ -284,7 +282,7 @@ TEST_P(Connection, TheSameErrorAgainReconnectsWithoutLoggingAgain)
     clock.advanceSeconds(10);   // not later than ten seconds: recorded only
     c->db.ReportDatabaseError("X: failed.");
     EXPECT_TRUE(c->drain().empty());
-    EXPECT_EQ(c->db.LastDatabaseErrorText, "X: failed.\rX: failed.Windows reports: ");
+    EXPECT_EQ(c->db.lastDatabaseErrorText(), "X: failed.\rX: failed.Windows reports: ");
 
     auto d = openClient();
     d->db.ReportDatabaseError("Y: failed.");
@@ -301,10 +299,10 @@ TEST_P(Connection, TheRecordedErrorTextKeepsItsNewestSixteenKilobytes)
     c->db.ReportDatabaseError("first.");
     for (int i = 0; i < 400; ++i)
         c->db.ReportDatabaseError("error number " + std::to_string(i) + std::string(60, '.'));
-    EXPECT_EQ(c->db.LastDatabaseErrorText.size(), CatalogueConnection::kMaxErrorText);
-    EXPECT_EQ(c->db.LastDatabaseErrorText.find("first."), std::string::npos);
+    EXPECT_EQ(c->db.lastDatabaseErrorText().size(), CatalogueConnection::kMaxErrorText);
+    EXPECT_EQ(c->db.lastDatabaseErrorText().find("first."), std::string::npos);
     const std::string newest = "error number 399" + std::string(60, '.') + "Windows reports: ";
-    EXPECT_EQ(c->db.LastDatabaseErrorText.substr(c->db.LastDatabaseErrorText.size() - newest.size()), newest);
+    EXPECT_EQ(c->db.lastDatabaseErrorText().substr(c->db.lastDatabaseErrorText().size() - newest.size()), newest);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, Connection, ::testing::Values(Backend::SQLite, Backend::Odbc), backendName);

@@ -180,11 +180,11 @@ TEST_P(Registration, RowUpdatesChangeExactlyTheClientsRowWhateverTheLetterCase)
     EXPECT_EQ(status.listCount(), 2);
 
     // No identity: nothing at all.
-    const int hits = a->db.DatabaseHits;
+    const int hits = a->db.databaseHits();
     a->reg.SetClientAvailability("xxx", 0);
     a->reg.SetClientAvailability("   ", 0);
     a->reg.UpdateLastBackUp(" xxx ");
-    EXPECT_EQ(a->db.DatabaseHits, hits);
+    EXPECT_EQ(a->db.databaseHits(), hits);
     EXPECT_TRUE(a->drain().empty());
     EXPECT_EQ(a->reg.LoadLastBackUp("xxx").BackUpPeriod, 0);
 

@@ -343,7 +343,7 @@ TEST_F(ClientTest, ResetAndReceivedRecords)
     auto& c = start();
     c.queue().SendUpdate(false, "READY");
     ASSERT_NE(c.mainForm().txbOutgoingPkts.text(), "0");
-    c.db().DatabaseHits = 9;
+    c.db().CountDatabaseHit();
     c.main().cmdDatabaseRESET_Click();
     clock.advanceSeconds(5);
     c.main().cmdDatabaseRESET_Click();
