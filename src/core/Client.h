@@ -106,11 +106,8 @@ public:
     db::CatalogueConnection& db() { return db_; }
     db::ClientRegistration& registration() { return registration_; }
     const db::ClientRegistration& registration() const { return registration_; }
-    db::ClientConfig& config() { return config_; }
-    spool::Spool& spool() { return spool_; }
     messages::InputQueue& queue() { return queue_; }
     messages::PageStore& store() { return store_; }
-    messages::SwitchInbox& inbox() { return inbox_; }
     messages::MessageCreation& creation() { return creation_; }
     const PagerMessageExtraction& extraction() const { return extraction_; }
     SmtpListener& listener() { return listener_; }
