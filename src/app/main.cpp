@@ -127,10 +127,11 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
     gui::WidgetDialogs dialogs;
     options.dialogs = &dialogs;
     core::Client client(clock, options);
-    gui::MainWindowView mainView(client.mainForm(), client.main(), client.testTraffic());
-    gui::TcpSetupView tcpView(client.tcpForm(), client.tcpHub(), client.hubSetup(), client.setupLock());
-    gui::LinkView linkView(client.linkForm(), client.link());
-    gui::HubSetupDialog hubSetupView(client.hubSetupForm(), client.hubSetup());
+    const auto w = client.windows();
+    gui::MainWindowView mainView(w.mainForm, w.main, w.testTraffic);
+    gui::TcpSetupView tcpView(w.tcpForm, w.tcpHub, w.hubSetup, w.setupLock);
+    gui::LinkView linkView(w.linkForm, w.link);
+    gui::HubSetupDialog hubSetupView(w.hubSetupForm, w.hubSetup);
     int exitCode = 0;
     client.onFinished([&] {
         mainView.allowClose();
@@ -180,12 +181,12 @@ int runWindowed(QApplication& app, const CommandLine& cli, core::Client::Options
 
 // The one line a service manager or an operator reads first: where mail is
 // taken, or why it is not.
-void printStatus(const core::Client& client)
+void printStatus(core::Client& client)
 {
-    const auto& form = client.mainForm();
+    const auto& form = client.windows().mainForm;
     const std::string where = form.txbServerAddress.text() + ":" + form.txbServerPort.text();
-    const auto& reg = client.registration();
-    const auto& listener = client.listener();
+    const auto& reg = client.parts().registration;
+    const auto& listener = client.parts().listener;
     std::cout << "smtpin: client " << reg.clientId();
     if (listener.listenerReady())
         std::cout << " listening on " << where;
@@ -207,8 +208,8 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
     // Headless: every log line also goes to the terminal, and so to the
     // journal, as UTF-8 lines; handed over a few times a second rather than
     // in one write per line.
-    client.log().SetEcho([&client](const std::string& line, SystemLog::EchoText kind) {
-        std::cout << app::ConsoleText(line, kind, client.extraction().switchCodePage()) << '\n';
+    client.parts().log.SetEcho([&client](const std::string& line, SystemLog::EchoText kind) {
+        std::cout << app::ConsoleText(line, kind, client.parts().extraction.switchCodePage()) << '\n';
     });
     QTimer echoFlush;
     QObject::connect(&echoFlush, &QTimer::timeout, [] { std::cout.flush(); });

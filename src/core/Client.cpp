@@ -32,38 +32,38 @@ SystemLog::Version Client::version() { return {version::kMajor, version::kMinor,
 
 const char* Client::fileVersion() { return version::kFile; }
 
-Client::Client(const Clock& clock_, Options options_)
-    : clock(clock_),
-      options(std::move(options_)),
-      install_(options.dataDir, options.configFile),
+Client::Client(const Clock& clock, Options options)
+    : clock_(clock),
+      options_(std::move(options)),
+      install_(options_.dataDir, options_.configFile),
       logFolder_(install_.logFolder()),
       spoolFile_(install_.spoolFile()),
       settings_(install_.settings()),
-      log_(clock, {mainForm_.lbxSystemLog, mainForm_.lbxSMTPLOG, mainForm_.cbxErrorLogging}),
-      headlessDialogs_(options.dialogs ? nullptr
+      log_(clock_, {mainForm_.lbxSystemLog, mainForm_.lbxSMTPLOG, mainForm_.cbxErrorLogging}),
+      headlessDialogs_(options_.dialogs ? nullptr
                                        : std::make_unique<HeadlessDialogs>(
                                              [this](const std::string& line) {
                                                  log_.ApplicationLine(line);
                                              },
-                                             options.answerYes, options.err ? *options.err : std::cerr)),
-      dialogs_(options.dialogs ? *options.dialogs : *headlessDialogs_),
-      db_(clock, log_, {mainForm_.txbDatabaseHits, mainForm_.txbDataSource, mainForm_.txbInitialCatalog}, settings_,
+                                             options_.answerYes, options_.err ? *options_.err : std::cerr)),
+      dialogs_(options_.dialogs ? *options_.dialogs : *headlessDialogs_),
+      db_(clock_, log_, {mainForm_.txbDatabaseHits, mainForm_.txbDataSource, mainForm_.txbInitialCatalog}, settings_,
          install_.dataDir()),
       registration_(db_, log_, dialogs_),
       config_(db_, log_, registration_),
       dbLog_(db_, registration_),
-      link_(clock, log_, linkForm_, mainForm_.lbTCPProgress, hubSocket_),
-      queue_(clock, log_, {mainForm_.lbQueSize, mainForm_.txbOutgoingPkts}, registration_, config_, link_),
-      store_(clock, log_, queue_),
-      inbox_(clock, registration_, queue_, store_),
-      creation_(clock, log_, db_, registration_, queue_, store_, link_),
-      watchdog_(clock, registration_, queue_, link_),
-      extraction_(clock, log_, db_, [this] { return listener_.tick(); }, creation_),
-      listener_(clock, log_,
+      link_(clock_, log_, linkForm_, mainForm_.lbTCPProgress, hubSocket_),
+      queue_(clock_, log_, {mainForm_.lbQueSize, mainForm_.txbOutgoingPkts}, registration_, config_, link_),
+      store_(clock_, log_, queue_),
+      inbox_(clock_, registration_, queue_, store_),
+      creation_(clock_, log_, db_, registration_, queue_, store_, link_),
+      watchdog_(clock_, registration_, queue_, link_),
+      extraction_(clock_, log_, db_, [this] { return listener_.tick(); }, creation_),
+      listener_(clock_, log_,
                {mainForm_.lbPETTicker, mainForm_.lbSocsLoaded, mainForm_.txbServerAddress, mainForm_.txbServerPort},
                extraction_),
-      backup_(clock, log_),
-      shell_(clock, registration_, config_, settings_, tcpForm_, mainForm_.lbMainFormBanner),
+      backup_(clock_, log_),
+      shell_(clock_, registration_, config_, settings_, tcpForm_, mainForm_.lbMainFormBanner),
       tcpHub_(shell_, tcpForm_, link_, registration_, dialogs_),
       hubSetup_(hubSetupForm_, shell_, registration_, dialogs_),
       setupLock_(shell_, tcpForm_, dialogs_),
@@ -72,15 +72,15 @@ Client::Client(const Clock& clock_, Options options_)
               {logFolder_, spoolFile_, install_.lockFile(), install_.settingsValue("TLS/Cert").value_or(""),
                install_.settingsValue("TLS/Key").value_or("")},
               version()),
-      main_({clock, mainForm_, log_, dialogs_, db_, registration_, queue_, inbox_, store_, watchdog_, listener_,
+      main_({clock_, mainForm_, log_, dialogs_, db_, registration_, queue_, inbox_, store_, watchdog_, listener_,
              backup_, startup_},
            MainWindow::Shell{tcpHub_, tcpForm_, shell_, link_, testTraffic_},
            version()),
-      testTraffic_(clock, mainForm_,
+      testTraffic_(clock_, mainForm_,
                   [this](PageRequest& page) { return creation_.SendMessage(page) == PageOutcome::Queued; })
 {
     wire();
-    setTimersEnabled(options.timers);
+    setTimersEnabled(options_.timers);
 }
 
 // The parts that tell each other what happened, after all are built.
@@ -144,7 +144,7 @@ void Client::start()
     if (running())
         openStatusEndpoint();
     refreshStatusStrip();
-    if (options.timers)
+    if (options_.timers)
         statusTimer_.start();
 }
 
@@ -180,7 +180,7 @@ void Client::openStatusEndpoint()
         log_.ApplicationLine("  IV: No status endpoint ([Status] Listen is empty)");
         return;
     }
-    statusServer_ = std::make_unique<status::StatusServer>(clock, [this] { return snapshot(); });
+    statusServer_ = std::make_unique<status::StatusServer>(clock_, [this] { return snapshot(); });
     std::string why;
     const std::uint16_t port = statusServer_->Listen(where, &why);
     if (port == 0) {
@@ -204,10 +204,10 @@ status::Snapshot Client::snapshot() const
     s.linkLosses = link_.losses();
     s.spoolFailures = spool_.Failures();
     if (!link_.lastPageSent().isZero())
-        s.secondsSincePageSent = (clock.now().days() - link_.lastPageSent().days()) * 86400.0;
+        s.secondsSincePageSent = (clock_.now().days() - link_.lastPageSent().days()) * 86400.0;
     s.pagesWaiting = spool_.Count();
     if (const auto oldest = spool_.OldestTaken())
-        s.oldestPageAge = std::max(0.0, static_cast<double>(clock.now().toDateTime().toMSecsSinceEpoch() - *oldest) / 1000.0);
+        s.oldestPageAge = std::max(0.0, static_cast<double>(clock_.now().toDateTime().toMSecsSinceEpoch() - *oldest) / 1000.0);
     s.maxPageAge = healthMaxPageAge_;
     s.catalogueOpen = db_.isOpen();
     s.mailsAccepted = listener_.counters().accepted;
@@ -225,7 +225,7 @@ status::Snapshot Client::snapshot() const
     s.recordsSent = link_.recordsSent();
     s.recordsDeleted = inbox_.recordsDeleted();
     if (inbox_.recordsDeleted() > 0)
-        s.secondsSinceDelete = (clock.now().days() - inbox_.lastDelete().days()) * 86400.0;
+        s.secondsSinceDelete = (clock_.now().days() - inbox_.lastDelete().days()) * 86400.0;
     s.databaseErrors = db_.ErrorsReported();
     return s;
 }

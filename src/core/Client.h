@@ -79,41 +79,47 @@ public:
     void refreshStatusStrip();
 
     const std::string& logFolder() const { return logFolder_; }
-    const std::string& spoolFile() const { return spoolFile_; }
-    const std::string& configFile() const { return install_.configFile(); }
     // V2.1(35) in the captions and logs; "2.1.0.35" as a file version.
     static SystemLog::Version version();
     static const char* fileVersion();
 
-    const Clock& clock;
-    Options options;
+    // Each window as its controls, which its view renders, and its
+    // behaviour, whose handlers the view calls.
+    struct Windows {
+        forms::FrmSMTP& mainForm;
+        MainWindow& main;
+        testtraffic::TestTraffic& testTraffic;
+        forms::FrmTCPHub& tcpForm;
+        shell::FrmTCPHubWindow& tcpHub;
+        shell::SetupLock& setupLock;
+        forms::FrmHubSetup& hubSetupForm;
+        shell::FrmHubSetupWindow& hubSetup;
+        forms::CommDisplayForm& linkForm;
+        hub::CommDisplay& link;
+    };
+    Windows windows()
+    {
+        return {mainForm_,  main_,         testTraffic_, tcpForm_,  tcpHub_,
+                setupLock_, hubSetupForm_, hubSetup_,    linkForm_, link_};
+    }
 
-    // The windows' controls, which the views render.
-    forms::FrmSMTP& mainForm() { return mainForm_; }
-    const forms::FrmSMTP& mainForm() const { return mainForm_; }
-    forms::FrmTCPHub& tcpForm() { return tcpForm_; }
-    forms::FrmHubSetup& hubSetupForm() { return hubSetupForm_; }
-    forms::CommDisplayForm& linkForm() { return linkForm_; }
-    // The windows' behaviour, whose handlers the views call.
-    MainWindow& main() { return main_; }
-    shell::FrmTCPHubWindow& tcpHub() { return tcpHub_; }
-    shell::FrmHubSetupWindow& hubSetup() { return hubSetup_; }
-    shell::SetupLock& setupLock() { return setupLock_; }
-    hub::CommDisplay& link() { return link_; }
-    testtraffic::TestTraffic& testTraffic() { return testTraffic_; }
-    // The parts the command line and the tests look at.
-    SystemLog& log() { return log_; }
-    db::CatalogueConnection& db() { return db_; }
-    db::ClientRegistration& registration() { return registration_; }
-    const db::ClientRegistration& registration() const { return registration_; }
-    messages::InputQueue& queue() { return queue_; }
-    messages::PageStore& store() { return store_; }
-    messages::MessageCreation& creation() { return creation_; }
-    const PagerMessageExtraction& extraction() const { return extraction_; }
-    SmtpListener& listener() { return listener_; }
-    const SmtpListener& listener() const { return listener_; }
-    LogBackup& backup() { return backup_; }
-    shell::ShellSettings& shell() { return shell_; }
+    // The parts the command line's status and the tests look at.
+    struct Parts {
+        SystemLog& log;
+        db::CatalogueConnection& db;
+        db::ClientRegistration& registration;
+        messages::InputQueue& queue;
+        messages::PageStore& store;
+        messages::MessageCreation& creation;
+        const PagerMessageExtraction& extraction;
+        SmtpListener& listener;
+        LogBackup& backup;
+        shell::ShellSettings& shell;
+    };
+    Parts parts()
+    {
+        return {log_, db_, registration_, queue_, store_, creation_, extraction_, listener_, backup_, shell_};
+    }
 
 private:
     void wire();
@@ -123,6 +129,8 @@ private:
     // In the order they are built: each part is handed those before it, but
     // for the main window, which keeps a reference to the test traffic made
     // after it.
+    const Clock& clock_;
+    Options options_;
     Installation install_;
     std::string logFolder_;
     std::string spoolFile_;

@@ -46,17 +46,18 @@ int SaveScreenshots(core::Client& client, const QString& folder, MainWindowView&
 {
     QDir().mkpath(folder);
     const QDir dir(folder);
+    const auto w = client.windows();
     int failed = 0;
     const char* pages[] = {"main", "main-settings", "main-testing"};
     for (int tab = 0; tab < 3; ++tab) {
-        client.mainForm().SSTab1.setTab(tab);
+        w.mainForm.SSTab1.setTab(tab);
         failed += save(main, dir, pages[tab]) ? 0 : 1;
     }
-    client.mainForm().SSTab1.setTab(0);
+    w.mainForm.SSTab1.setTab(0);
     // Shown the operator's way, so the windows stay what the forms say.
-    client.main().mnuShowTCP_Click();
+    w.main.mnuShowTCP_Click();
     failed += save(tcp, dir, "tcp-setup") ? 0 : 1;
-    client.linkForm().window.setVisible(true);
+    w.linkForm.window.setVisible(true);
     failed += save(link, dir, "hub-link") ? 0 : 1;
     return failed;
 }

@@ -46,18 +46,18 @@ protected:
         options.dialogs = &dialogs;
         {
             core::Client init(clock, options);
-            ASSERT_TRUE(init.db().OpenSQLDatabase());
-            init.db().Execute("UPDATE HXSClientConfig SET [Value] = '0' WHERE [Parameter] = 'SMTPPORT'");
-            init.db().CloseSQLDatabase();
+            ASSERT_TRUE(init.parts().db.OpenSQLDatabase());
+            init.parts().db.Execute("UPDATE HXSClientConfig SET [Value] = '0' WHERE [Parameter] = 'SMTPPORT'");
+            init.parts().db.CloseSQLDatabase();
         }
         client = std::make_unique<core::Client>(clock, options);
         client->start();
         ASSERT_TRUE(client->running()) << client->failure();
-        main = std::make_unique<gui::MainWindowView>(client->mainForm(), client->main(), client->testTraffic());
-        tcp = std::make_unique<gui::TcpSetupView>(client->tcpForm(), client->tcpHub(), client->hubSetup(),
-                                                  client->setupLock());
-        link = std::make_unique<gui::LinkView>(client->linkForm(), client->link());
-        setup = std::make_unique<gui::HubSetupDialog>(client->hubSetupForm(), client->hubSetup());
+        const auto w = client->windows();
+        main = std::make_unique<gui::MainWindowView>(w.mainForm, w.main, w.testTraffic);
+        tcp = std::make_unique<gui::TcpSetupView>(w.tcpForm, w.tcpHub, w.hubSetup, w.setupLock);
+        link = std::make_unique<gui::LinkView>(w.linkForm, w.link);
+        setup = std::make_unique<gui::HubSetupDialog>(w.hubSetupForm, w.hubSetup);
     }
 
     void TearDown() override
@@ -103,7 +103,7 @@ protected:
 TEST_F(Views, CommsMenusFollowTheLockAndTheLink)
 {
     // "Comms Locked" is checked on a new installation.
-    ASSERT_TRUE(client->tcpForm().mnuCommsLockSetup.checked());
+    ASSERT_TRUE(client->windows().tcpForm.mnuCommsLockSetup.checked());
     auto settings = open(tcp->settingsMenu());
     auto comms = open(tcp->commsMenu());
     EXPECT_FALSE(comms["Connect"]->isEnabled());
@@ -113,21 +113,21 @@ TEST_F(Views, CommsMenusFollowTheLockAndTheLink)
     EXPECT_TRUE(settings["Comms Locked"]->isEnabled());
     EXPECT_FALSE(settings["Hub Setup..."]->isEnabled());
 
-    client->tcpForm().mnuCommsLockSetup.setChecked(false);
+    client->windows().tcpForm.mnuCommsLockSetup.setChecked(false);
     comms = open(tcp->commsMenu());
     settings = open(tcp->settingsMenu());
     EXPECT_TRUE(comms["Connect"]->isEnabled());
     EXPECT_EQ(comms.count("Stop"), 1u);
     EXPECT_TRUE(settings["Hub Setup..."]->isEnabled());
 
-    client->tcpForm().mnuCommsLockSetup.setChecked(false);
-    client->setupLock().ApplySetupLock(true);
+    client->windows().tcpForm.mnuCommsLockSetup.setChecked(false);
+    client->windows().setupLock.ApplySetupLock(true);
     settings = open(tcp->settingsMenu());
     for (const auto& [name, action] : settings)
         EXPECT_FALSE(action->isEnabled()) << name;
 
-    client->setupLock().ApplySetupLock(false);
-    client->link().TMode(static_cast<std::int16_t>(client->link().member().Mode | 0x0080));
+    client->windows().setupLock.ApplySetupLock(false);
+    client->windows().link.TMode(static_cast<std::int16_t>(client->windows().link.member().Mode | 0x0080));
     comms = open(tcp->commsMenu());
     EXPECT_FALSE(comms["Connect"]->isEnabled());
     EXPECT_FALSE(comms["Setup"]->isEnabled());
@@ -140,52 +140,52 @@ TEST_F(Views, GridShowsTheModeAndItsColour)
     QTableWidget* grid = link->grid();
     ASSERT_EQ(grid->rowCount(), 31);
     EXPECT_EQ(grid->item(1, 0)->text(), "Identifier");
-    client->link().TMode(0x0180);
+    client->windows().link.TMode(0x0180);
     EXPECT_EQ(grid->item(2, 1)->text(), "[...][OUT][CON][...][...][...][...][...][...][...]");
     EXPECT_EQ(grid->item(2, 1)->background().color(), QColor(0, 255, 0));
-    client->link().TMode(0x01C0);
+    client->windows().link.TMode(0x01C0);
     EXPECT_EQ(grid->item(2, 1)->background().color(), QColor(255, 255, 0));
-    client->link().TMode(0);
+    client->windows().link.TMode(0);
     EXPECT_EQ(grid->item(2, 1)->background().color(), QColor(255, 255, 255));
 }
 
 TEST_F(Views, HubSetupRefusesABadPortAndStaysOpen)
 {
-    client->hubSetup().Show();
+    client->windows().hubSetup.Show();
     EXPECT_TRUE(setup->isVisible());
-    client->hubSetupForm().txtHubSetup[2].setText("abc");
+    client->windows().hubSetupForm.txtHubSetup[2].setText("abc");
     setup->okButton()->click();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0], "Remote port must be a whole number from 1 to 65535");
     EXPECT_TRUE(setup->isVisible());
-    client->hubSetupForm().txtHubSetup[2].setText("6001");
+    client->windows().hubSetupForm.txtHubSetup[2].setText("6001");
     setup->okButton()->click();
     EXPECT_FALSE(setup->isVisible());
-    EXPECT_EQ(client->registration().remotePort(), 6001);
+    EXPECT_EQ(client->parts().registration.remotePort(), 6001);
 }
 
 TEST_F(Views, ShowCommsClassTogglesTheLinkWindow)
 {
     const bool before = link->isVisible();
-    client->tcpHub().mnuCommsShowCC_Click();
+    client->windows().tcpHub.mnuCommsShowCC_Click();
     EXPECT_NE(link->isVisible(), before);
-    client->tcpHub().mnuCommsShowCC_Click();
+    client->windows().tcpHub.mnuCommsShowCC_Click();
     EXPECT_EQ(link->isVisible(), before);
 }
 
 TEST_F(Views, CodeBoxesShowStarsAndAWrongCodeIsToldOnce)
 {
-    client->main().mnuShowTCP_Click();
+    client->windows().main.mnuShowTCP_Click();
     ASSERT_TRUE(tcp->isVisible());
     tcp->findChild<QTabWidget*>()->setCurrentIndex(1);
     button(tcp.get(), "&Lock")->click();
-    ASSERT_TRUE(client->shell().setupLocked());
+    ASSERT_TRUE(client->parts().shell.setupLocked());
     button(tcp.get(), "&UnLock")->click();
     auto* box = tcp->findChild<QLineEdit*>("txtSetupPassword0");
     ASSERT_NE(box, nullptr);
     ASSERT_TRUE(box->isVisible());
     QTest::keyClicks(box, "wrong");
-    EXPECT_EQ(client->tcpForm().txtSetupPassword[0].text(), "wrong");
+    EXPECT_EQ(client->windows().tcpForm.txtSetupPassword[0].text(), "wrong");
     EXPECT_EQ(box->displayText(), "*****");
 
     // The message box takes the focus from the box while it is up.
@@ -198,48 +198,48 @@ TEST_F(Views, CodeBoxesShowStarsAndAWrongCodeIsToldOnce)
     };
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(dialogs.shown, std::vector<std::string>{"Incorrect password"});
-    EXPECT_TRUE(client->shell().setupLocked());
+    EXPECT_TRUE(client->parts().shell.setupLocked());
     EXPECT_FALSE(box->isVisible());
 
     button(tcp.get(), "&UnLock")->click();
     QTest::keyClicks(box, "quoltabe");
     QTest::keyClick(box, Qt::Key_Enter);
-    EXPECT_FALSE(client->shell().setupLocked());
+    EXPECT_FALSE(client->parts().shell.setupLocked());
     EXPECT_EQ(dialogs.shown.size(), 1u);
 }
 
 TEST_F(Views, TcpWindowStartsHiddenAndClosingItUnloadsTheShellOnceOffline)
 {
     EXPECT_FALSE(tcp->isVisible());
-    client->main().mnuShowTCP_Click();
+    client->windows().main.mnuShowTCP_Click();
     EXPECT_TRUE(tcp->isVisible());
     EXPECT_FALSE(tcp->windowTitle().isEmpty());
 
     // Connected: the operator is asked first; No only hides the window.
-    client->link().TMode(static_cast<std::int16_t>(client->link().member().Mode | 0x0080));
+    client->windows().link.TMode(static_cast<std::int16_t>(client->windows().link.member().Mode | 0x0080));
     tcp->close();
     EXPECT_EQ(dialogs.asked, std::vector<std::string>{"Closing this window disconnects the switch link. Disconnect?"});
     EXPECT_FALSE(tcp->isVisible());
-    EXPECT_TRUE(client->tcpHub().Loaded());
-    EXPECT_EQ(client->tcpHub().driver().disconnectRequest(), 0);
+    EXPECT_TRUE(client->windows().tcpHub.Loaded());
+    EXPECT_EQ(client->windows().tcpHub.driver().disconnectRequest(), 0);
     // Yes: the close waits for the driver's logoff.
-    client->main().mnuShowTCP_Click();
+    client->windows().main.mnuShowTCP_Click();
     dialogs.answer = true;
     tcp->close();
     EXPECT_TRUE(tcp->isVisible());
-    EXPECT_TRUE(client->tcpHub().Loaded());
-    EXPECT_EQ(client->tcpHub().driver().disconnectRequest(), 2);
+    EXPECT_TRUE(client->windows().tcpHub.Loaded());
+    EXPECT_EQ(client->windows().tcpHub.driver().disconnectRequest(), 2);
 
-    client->link().TMode(0);
+    client->windows().link.TMode(0);
     tcp->close();
     EXPECT_FALSE(tcp->isVisible());
-    EXPECT_FALSE(client->tcpHub().Loaded());
+    EXPECT_FALSE(client->windows().tcpHub.Loaded());
 
     // "Show TCP" loads it again, its output afresh.
-    client->main().mnuShowTCP_Click();
-    EXPECT_TRUE(client->tcpHub().Loaded());
+    client->windows().main.mnuShowTCP_Click();
+    EXPECT_TRUE(client->windows().tcpHub.Loaded());
     EXPECT_TRUE(tcp->isVisible());
-    const auto& output = client->tcpForm().lstOutput.items();
+    const auto& output = client->windows().tcpForm.lstOutput.items();
     EXPECT_EQ(std::count_if(output.begin(), output.end(),
                             [](const std::string& l) { return l.ends_with(" : System Initilized ... ok"); }),
               1);
@@ -250,10 +250,10 @@ TEST_F(Views, MainWindowFollowsItsTabsMinimisedStateAndLogTooltips)
     auto* tabs = main->findChild<QTabWidget*>();
     ASSERT_NE(tabs, nullptr);
     EXPECT_EQ(tabs->currentIndex(), 0);
-    client->mainForm().SSTab1.setTab(2);
+    client->windows().mainForm.SSTab1.setTab(2);
     EXPECT_EQ(tabs->currentIndex(), 2);
     tabs->setCurrentIndex(1);
-    EXPECT_EQ(client->mainForm().SSTab1.tab(), 1);
+    EXPECT_EQ(client->windows().mainForm.SSTab1.tab(), 1);
 
     main->show();
     for (QAction* a : main->menuBar()->actions().front()->menu()->actions())
@@ -261,7 +261,7 @@ TEST_F(Views, MainWindowFollowsItsTabsMinimisedStateAndLogTooltips)
             a->trigger();
     EXPECT_TRUE(main->isMinimized());
     main->showNormal();
-    EXPECT_FALSE(client->mainForm().window.minimised());
+    EXPECT_FALSE(client->windows().mainForm.window.minimised());
 
     // Both logs: the clicked line becomes the list's tooltip.
     const auto lists = main->findChildren<QListWidget*>();
@@ -276,7 +276,7 @@ TEST_F(Views, MainWindowFollowsItsTabsMinimisedStateAndLogTooltips)
 
 TEST_F(Views, LinkWindowShowsEveryRowItsStatusAndACaption)
 {
-    client->tcpHub().mnuCommsShowCC_Click();
+    client->windows().tcpHub.mnuCommsShowCC_Click();
     ASSERT_TRUE(link->isVisible());
     QCoreApplication::processEvents();
     QTableWidget* grid = link->grid();
@@ -286,11 +286,11 @@ TEST_F(Views, LinkWindowShowsEveryRowItsStatusAndACaption)
     EXPECT_LE(grid->rowViewportPosition(30) + grid->rowHeight(30), grid->viewport()->height());
     EXPECT_EQ(link->windowTitle(), "Hub Link");
 
-    client->link().ShowLinkStatus("Connecting to hub");
+    client->windows().link.ShowLinkStatus("Connecting to hub");
     auto* status = link->findChild<QLabel*>("lblError");
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->text(), "Connecting to hub");
-    client->link().cmdHide_Click();
+    client->windows().link.cmdHide_Click();
     EXPECT_FALSE(link->isVisible());
     EXPECT_EQ(link->windowTitle(), "Hub Link");
 }
@@ -299,8 +299,8 @@ TEST_F(Views, LinkWindowShowsEveryRowItsStatusAndACaption)
 // grid and the logs scroll inside their windows.
 TEST_F(Views, EveryWindowFitsA1366x768Screen)
 {
-    client->main().mnuShowTCP_Click();
-    client->tcpHub().mnuCommsShowCC_Click();
+    client->windows().main.mnuShowTCP_Click();
+    client->windows().tcpHub.mnuCommsShowCC_Click();
     const std::pair<const char*, QWidget*> windows[] = {
         {"main", main.get()}, {"tcp", tcp.get()}, {"link", link.get()}, {"setup", setup.get()}};
     for (const auto& [name, w] : windows) {
@@ -322,8 +322,8 @@ TEST_F(Views, ALogListBeingReadKeepsItsPlace)
     main->show();
     auto* list = main->findChildren<QListWidget*>().at(0);   // the application log
     const auto add = [this](const std::string& text) {
-        client->log().ApplicationLine(text);
-        client->log().ProcessWholeSystemLogQueue(false);
+        client->parts().log.ApplicationLine(text);
+        client->parts().log.ProcessWholeSystemLogQueue(false);
     };
     for (int i = 0; i < 40; ++i)
         add("before " + std::to_string(i));
@@ -366,24 +366,24 @@ TEST_F(Views, TheStatusStripAndTheSetupWindowsCloseMeetARealSwitch)
 {
     const int port = HubSimProcess::freePort();
     const auto connect = [this, port] {
-        client->hubSetupForm().txtHubSetup[0].setText("S01");
-        client->hubSetupForm().txtHubSetup[1].setText("127.0.0.1");
-        client->hubSetupForm().txtHubSetup[2].setText(std::to_string(port));
-        client->hubSetup().cmdControl_Click(0);
-        client->tcpHub().mnuComms_Click(0);
+        client->windows().hubSetupForm.txtHubSetup[0].setText("S01");
+        client->windows().hubSetupForm.txtHubSetup[1].setText("127.0.0.1");
+        client->windows().hubSetupForm.txtHubSetup[2].setText(std::to_string(port));
+        client->windows().hubSetup.cmdControl_Click(0);
+        client->windows().tcpHub.mnuComms_Click(0);
     };
     connect();
     const auto drive = [this] {
         clock.advanceSeconds(0.5);
-        client->tcpHub().driver().DriveHubConnection();
-        client->link().Engine_Timer();
-        client->tcpHub().tmrTCP_Timer();
+        client->windows().tcpHub.driver().DriveHubConnection();
+        client->windows().link.Engine_Timer();
+        client->windows().tcpHub.tmrTCP_Timer();
     };
     const auto strip = [this](Label& label) {
         client->refreshStatusStrip();
         return label.caption();
     };
-    auto& f = client->mainForm();
+    auto& f = client->windows().mainForm;
     for (int i = 0; i < 4; ++i)
         drive();
     EXPECT_EQ(strip(f.lbLinkState).rfind("Switch link: connecting since ", 0), 0u) << f.lbLinkState.caption();
@@ -392,10 +392,10 @@ TEST_F(Views, TheStatusStripAndTheSetupWindowsCloseMeetARealSwitch)
     EXPECT_TRUE(dialogs.asked.empty());
     EXPECT_EQ(strip(f.lbLinkState).rfind("Switch link: taken down by the operator since ", 0), 0u)
         << f.lbLinkState.caption();
-    client->main().mnuShowTCP_Click();
+    client->windows().main.mnuShowTCP_Click();
     connect();
     PageRequest page{"while the switch is down", "77", "h", clock.now(), "M", "1.2.3.4"};
-    ASSERT_EQ(client->creation().SendMessage(page), PageOutcome::Queued);
+    ASSERT_EQ(client->parts().creation.SendMessage(page), PageOutcome::Queued);
     for (int i = 0; i < 4; ++i)
         drive();
     EXPECT_EQ(strip(f.lbPagesWaiting).rfind("Pages waiting: 1, the oldest ", 0), 0u) << f.lbPagesWaiting.caption();
@@ -404,7 +404,7 @@ TEST_F(Views, TheStatusStripAndTheSetupWindowsCloseMeetARealSwitch)
 
     HubSimProcess hub;
     ASSERT_TRUE(hub.startOn(port));
-    ASSERT_TRUE(pumpUntil([&] { drive(); return client->queue().Depth() == 0; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { drive(); return client->parts().queue.Depth() == 0; }, 20000));
     EXPECT_EQ(strip(f.lbLinkState).rfind("Switch link: logged in since ", 0), 0u) << f.lbLinkState.caption();
     EXPECT_EQ(f.lbLinkState.tone(), Label::Tone::Good);
     EXPECT_EQ(f.lbPagesWaiting.caption(), "Pages waiting: 0");
@@ -412,27 +412,27 @@ TEST_F(Views, TheStatusStripAndTheSetupWindowsCloseMeetARealSwitch)
     EXPECT_NE(f.lbLastDelete.caption(), "Last DELETE: none yet");
 
     hub.kill();
-    ASSERT_TRUE(pumpUntil([&] { drive(); return !client->link().isLoggedIn(); }, 10000));
+    ASSERT_TRUE(pumpUntil([&] { drive(); return !client->windows().link.isLoggedIn(); }, 10000));
     EXPECT_EQ(strip(f.lbErrors), "Errors since start: 1");
     ASSERT_TRUE(hub.startOn(port));
-    ASSERT_TRUE(pumpUntil([&] { drive(); return client->link().isLoggedIn(); }, 20000));
-    client->log().ProcessWholeSystemLogQueue(false);
+    ASSERT_TRUE(pumpUntil([&] { drive(); return client->windows().link.isLoggedIn(); }, 20000));
+    client->parts().log.ProcessWholeSystemLogQueue(false);
     const auto& lines = f.lbxSystemLog.items();
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
         return l.ends_with("  HUB: Link to the switch restored");
     }));
 
-    client->main().mnuShowTCP_Click();
+    client->windows().main.mnuShowTCP_Click();
     tcp->close();
     for (int i = 0; i < 10; ++i)
         drive();
-    EXPECT_TRUE(client->link().isLoggedIn());
+    EXPECT_TRUE(client->windows().link.isLoggedIn());
     EXPECT_EQ(hub.count("logoff"), 0);
-    client->main().mnuShowTCP_Click();
+    client->windows().main.mnuShowTCP_Click();
     dialogs.answer = true;
     tcp->close();
     EXPECT_TRUE(hub.waitForLine("RX 1002 logoff", 10000, drive));
-    ASSERT_TRUE(pumpUntil([&] { drive(); return !client->tcpHub().Loaded(); }, 10000));
+    ASSERT_TRUE(pumpUntil([&] { drive(); return !client->windows().tcpHub.Loaded(); }, 10000));
     EXPECT_EQ(strip(f.lbLinkState).rfind("Switch link: taken down by the operator since ", 0), 0u)
         << f.lbLinkState.caption();
     EXPECT_EQ(f.lbLinkState.tone(), Label::Tone::Bad);
@@ -457,10 +457,11 @@ TEST_F(Views, BuildingTheViewsOpensNoStrayWindows)
     qApp->installEventFilter(&shows);
     {
         // Only the main window is shown by its form; the others start hidden.
-        gui::MainWindowView mainView(client->mainForm(), client->main(), client->testTraffic());
-        gui::TcpSetupView tcpView(client->tcpForm(), client->tcpHub(), client->hubSetup(), client->setupLock());
-        gui::LinkView linkView(client->linkForm(), client->link());
-        gui::HubSetupDialog setupView(client->hubSetupForm(), client->hubSetup());
+        const auto w = client->windows();
+        gui::MainWindowView mainView(w.mainForm, w.main, w.testTraffic);
+        gui::TcpSetupView tcpView(w.tcpForm, w.tcpHub, w.hubSetup, w.setupLock);
+        gui::LinkView linkView(w.linkForm, w.link);
+        gui::HubSetupDialog setupView(w.hubSetupForm, w.hubSetup);
         QCoreApplication::processEvents();
     }
     qApp->removeEventFilter(&shows);

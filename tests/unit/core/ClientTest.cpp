@@ -33,13 +33,13 @@ protected:
     {
         {
             core::Client init(clock, options);
-            EXPECT_TRUE(init.db().OpenSQLDatabase());
+            EXPECT_TRUE(init.parts().db.OpenSQLDatabase());
             for (const auto& sql : edits)
-                init.db().Execute(sql);
+                init.parts().db.Execute(sql);
             // Keep the listener off the shared ports.
-            init.db().Execute("UPDATE HXSClientConfig SET [Value] = '" + std::to_string(smtpPort) +
+            init.parts().db.Execute("UPDATE HXSClientConfig SET [Value] = '" + std::to_string(smtpPort) +
                               "' WHERE [Parameter] = 'SMTPPORT'");
-            init.db().CloseSQLDatabase();
+            init.parts().db.CloseSQLDatabase();
         }
         client = std::make_unique<core::Client>(clock, options);
         client->start();
@@ -49,8 +49,8 @@ protected:
     bool logged(const std::string& text) const
     {
         // Lines wait in the log's ring until its timer writes them out.
-        client->log().ProcessSystemLogQueue();
-        const auto& items = client->mainForm().lbxSystemLog.items();
+        client->parts().log.ProcessSystemLogQueue();
+        const auto& items = client->windows().mainForm.lbxSystemLog.items();
         return std::any_of(items.begin(), items.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
     }
 
@@ -82,19 +82,19 @@ TEST_F(ClientTest, StartsOnTheEmbeddedDefault)
 {
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
-    EXPECT_EQ(c.mainForm().window.caption(), "SMTP s01  VORN     Version  V2.1(35) 2022");
-    EXPECT_EQ(c.queue().switchId(), "h01");
-    EXPECT_EQ(c.queue().queueSize(), 300);
-    EXPECT_EQ(c.listener().maxSockets(), 50);
-    EXPECT_DOUBLE_EQ(c.listener().sessionMax() * 86400.0, 600.0);
-    EXPECT_FALSE(c.mainForm().txbMaxSockets.enabled());
-    EXPECT_EQ(c.mainForm().txbPagerNo[4].text(), "9000000");
-    EXPECT_TRUE(c.listener().listenerReady());
+    EXPECT_EQ(c.windows().mainForm.window.caption(), "SMTP s01  VORN     Version  V2.1(35) 2022");
+    EXPECT_EQ(c.parts().queue.switchId(), "h01");
+    EXPECT_EQ(c.parts().queue.queueSize(), 300);
+    EXPECT_EQ(c.parts().listener.maxSockets(), 50);
+    EXPECT_DOUBLE_EQ(c.parts().listener.sessionMax() * 86400.0, 600.0);
+    EXPECT_FALSE(c.windows().mainForm.txbMaxSockets.enabled());
+    EXPECT_EQ(c.windows().mainForm.txbPagerNo[4].text(), "9000000");
+    EXPECT_TRUE(c.parts().listener.listenerReady());
     EXPECT_TRUE(logged("Main: SMTP s01 now operational using version  V2.1(35) 2022"));
-    EXPECT_TRUE(c.shell().userIdentifier() == "s01");
+    EXPECT_TRUE(c.parts().shell.userIdentifier() == "s01");
     // READY waits in the link's buffer until the switch is reached.
-    ASSERT_EQ(c.link().member().BufferSize(), 1);
-    EXPECT_NE(c.link().member().outputBuffer().front().record.Message.find("|READY"), std::string::npos);
+    ASSERT_EQ(c.windows().link.member().BufferSize(), 1);
+    EXPECT_NE(c.windows().link.member().outputBuffer().front().record.Message.find("|READY"), std::string::npos);
 }
 
 TEST_F(ClientTest, SettingsOutsideTheirLimitsTakeTheirDefaults)
@@ -106,9 +106,9 @@ TEST_F(ClientTest, SettingsOutsideTheirLimitsTakeTheirDefaults)
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
     EXPECT_TRUE(logged("  IV: SMTP Listener Socket Timeout is set to small [59]. Setting to 600 seconds"));
-    EXPECT_DOUBLE_EQ(c.listener().listenerIdleTime(), 600 / 86400.0);
+    EXPECT_DOUBLE_EQ(c.parts().listener.listenerIdleTime(), 600 / 86400.0);
     EXPECT_TRUE(logged("  IV: SMTP TCP Timeout is set to large [21]. Setting to 3 seconds"));
-    EXPECT_DOUBLE_EQ(c.listener().socketTimeout(), 3 / 86400.0);
+    EXPECT_DOUBLE_EQ(c.parts().listener.socketTimeout(), 3 / 86400.0);
     EXPECT_TRUE(logged("  IV: SMTP MAX SOCKETS is too high. Setting to 10"));
     EXPECT_TRUE(logged("  IV: DEBUG logging is ON"));
 }
@@ -121,9 +121,9 @@ TEST_F(ClientTest, SettingsAtTheirLimitsAreTaken)
     edit("DELETE FROM HXSClientConfig WHERE [Parameter] = 'SMTPIP'");
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
-    EXPECT_DOUBLE_EQ(c.listener().listenerIdleTime(), 10000 / 86400.0);
-    EXPECT_DOUBLE_EQ(c.listener().socketTimeout(), 20 / 86400.0);
-    EXPECT_EQ(c.listener().maxSockets(), 100);
+    EXPECT_DOUBLE_EQ(c.parts().listener.listenerIdleTime(), 10000 / 86400.0);
+    EXPECT_DOUBLE_EQ(c.parts().listener.socketTimeout(), 20 / 86400.0);
+    EXPECT_EQ(c.parts().listener.maxSockets(), 100);
     EXPECT_TRUE(logged("  IV: IP not available. Use default 127.0.0.1"));
 }
 
@@ -143,8 +143,8 @@ TEST_F(ClientTest, EachNumberSettingHasItsStartUpLine)
                              "  IV: SMTP SESSION MAX is empty. Setting to 600 seconds",
                              "  IV: LOG_KEEP_DAYS is empty. Log backups are kept 90 days"})
         EXPECT_TRUE(logged(line)) << line;
-    EXPECT_DOUBLE_EQ(c.listener().listenerIdleTime(), 3 / 86400.0);
-    EXPECT_EQ(c.backup().KeepDays, 90);
+    EXPECT_DOUBLE_EQ(c.parts().listener.listenerIdleTime(), 3 / 86400.0);
+    EXPECT_EQ(c.parts().backup.KeepDays, 90);
 }
 
 TEST_F(ClientTest, SetNumberSettingsAreLoggedAsConfigured)
@@ -164,11 +164,11 @@ TEST_F(ClientTest, SetNumberSettingsAreLoggedAsConfigured)
                              "  IV: SMTP SESSION MAX is set to 10 seconds",
                              "  IV: LOG_KEEP_DAYS is 0. Log backups are kept for ever"})
         EXPECT_TRUE(logged(line)) << line;
-    EXPECT_EQ(c.store().spoolMax(), 500);
-    EXPECT_EQ(c.registration().messIdBlock(), 7);
-    EXPECT_EQ(c.listener().maxSockets(), 10);
-    EXPECT_DOUBLE_EQ(c.listener().sessionMax(), 10 / 86400.0);
-    EXPECT_EQ(c.backup().KeepDays, 0);
+    EXPECT_EQ(c.parts().store.spoolMax(), 500);
+    EXPECT_EQ(c.parts().registration.messIdBlock(), 7);
+    EXPECT_EQ(c.parts().listener.maxSockets(), 10);
+    EXPECT_DOUBLE_EQ(c.parts().listener.sessionMax(), 10 / 86400.0);
+    EXPECT_EQ(c.parts().backup.KeepDays, 0);
 }
 
 TEST_F(ClientTest, WithoutAClientRowItStaysInert)
@@ -178,7 +178,7 @@ TEST_F(ClientTest, WithoutAClientRowItStaysInert)
     EXPECT_TRUE(c.inert());
     EXPECT_EQ(c.failure(), "Unable to locate the user id for this client type SMTPIN");
     EXPECT_NE(err.str().find("Client is unable initialise. Terminating application"), std::string::npos);
-    EXPECT_FALSE(c.listener().listenerReady());
+    EXPECT_FALSE(c.parts().listener.listenerReady());
 }
 
 TEST_F(ClientTest, ASwitchCodeThatIsNoMemberCodeStopsStartUp)
@@ -228,20 +228,20 @@ TEST_F(ClientTest, AListenerThatOpensLateTellsTheSwitchReady)
     smtpPort = squatter.serverPort();
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
-    EXPECT_FALSE(c.listener().listenerReady());
+    EXPECT_FALSE(c.parts().listener.listenerReady());
     const auto words = [&] {
         std::string w;
-        for (const auto& r : c.link().member().outputBuffer())
+        for (const auto& r : c.windows().link.member().outputBuffer())
             w += r.record.Message.find("|UNAVAIL") != std::string::npos ? "U" : r.record.Message.find("|READY") != std::string::npos ? "R" : "";
         return w;
     };
     EXPECT_EQ(words(), "U");
-    c.listener().tmrPortTimer_Timer();
+    c.parts().listener.tmrPortTimer_Timer();
     EXPECT_EQ(words(), "U");
     squatter.close();
     clock.advanceSeconds(6);
-    c.listener().tmrPortTimer_Timer();
-    EXPECT_TRUE(c.listener().listenerReady());
+    c.parts().listener.tmrPortTimer_Timer();
+    EXPECT_TRUE(c.parts().listener.listenerReady());
     EXPECT_EQ(words(), "R");   // the newer word replaces the one still waiting
 }
 
@@ -253,24 +253,24 @@ TEST_F(ClientTest, DeletesReachAClientWhoseIdentifierWasTypedInCapitals)
     ASSERT_TRUE(hub.start());
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
-    c.hubSetupForm().txtHubSetup[0].setText("S01");
-    c.hubSetupForm().txtHubSetup[1].setText("127.0.0.1");
-    c.hubSetupForm().txtHubSetup[2].setText(std::to_string(hub.port()));
-    c.hubSetup().cmdControl_Click(0);
-    c.tcpHub().mnuComms_Click(0);
+    c.windows().hubSetupForm.txtHubSetup[0].setText("S01");
+    c.windows().hubSetupForm.txtHubSetup[1].setText("127.0.0.1");
+    c.windows().hubSetupForm.txtHubSetup[2].setText(std::to_string(hub.port()));
+    c.windows().hubSetup.cmdControl_Click(0);
+    c.windows().tcpHub.mnuComms_Click(0);
     const auto drive = [&] {
         clock.advanceSeconds(0.5);
-        c.tcpHub().driver().DriveHubConnection();
+        c.windows().tcpHub.driver().DriveHubConnection();
         if (static_cast<long>(clock.now().days() * 86400 * 2) % 4 == 0)
-            c.link().Engine_Timer();
-        c.tcpHub().tmrTCP_Timer();
+            c.windows().link.Engine_Timer();
+        c.windows().tcpHub.tmrTCP_Timer();
     };
-    ASSERT_TRUE(pumpUntil([&] { drive(); return c.link().Connected(); }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { drive(); return c.windows().link.Connected(); }, 20000));
     EXPECT_TRUE(hub.waitForLine("RX 1000 login s01"));
     PageRequest page{"capitals", "77", "h", clock.now(), "M", "1.2.3.4"};
-    ASSERT_EQ(c.creation().SendMessage(page), PageOutcome::Queued);
-    const auto id = c.queue().slot(c.queue().queuePointer()).Mess.MessId;
-    EXPECT_TRUE(pumpUntil([&] { drive(); return c.queue().FindQueuedMessage(id) < 0; }, 10000));
+    ASSERT_EQ(c.parts().creation.SendMessage(page), PageOutcome::Queued);
+    const auto id = c.parts().queue.slot(c.parts().queue.queuePointer()).Mess.MessId;
+    EXPECT_TRUE(pumpUntil([&] { drive(); return c.parts().queue.FindQueuedMessage(id) < 0; }, 10000));
     EXPECT_TRUE(hub.waitForLine("TX DELETE " + std::to_string(id) + " to s01"));
 }
 
@@ -334,30 +334,30 @@ TEST_F(ClientTest, AnOrderlyCloseLeavesNoRowToTakeBack)
     auto& c = start();
     ASSERT_TRUE(c.running()) << c.failure();
     EXPECT_EQ(TempDir::read(dir.file("smtpin.lock")).substr(0, 4), "S01\t");
-    c.registration().SetUserIdInactive();   // as the close gives the row back
+    c.parts().registration.SetUserIdInactive();   // as the close gives the row back
     EXPECT_EQ(TempDir::read(dir.file("smtpin.lock")), "\n");
 }
 
 TEST_F(ClientTest, ResetAndReceivedRecords)
 {
     auto& c = start();
-    c.queue().SendUpdate(false, "READY");
-    ASSERT_NE(c.mainForm().txbOutgoingPkts.text(), "0");
-    c.db().CountDatabaseHit();
-    c.main().cmdDatabaseRESET_Click();
+    c.parts().queue.SendUpdate(false, "READY");
+    ASSERT_NE(c.windows().mainForm.txbOutgoingPkts.text(), "0");
+    c.parts().db.CountDatabaseHit();
+    c.windows().main.cmdDatabaseRESET_Click();
     clock.advanceSeconds(5);
-    c.main().cmdDatabaseRESET_Click();
-    EXPECT_EQ(c.mainForm().txbOutgoingPkts.text(), "0");
-    EXPECT_EQ(c.mainForm().txbDatabaseHits.text(), "0");
-    EXPECT_EQ(c.mainForm().lbLastTimeResetDBH.caption(), clock.now().generalDate());
+    c.windows().main.cmdDatabaseRESET_Click();
+    EXPECT_EQ(c.windows().mainForm.txbOutgoingPkts.text(), "0");
+    EXPECT_EQ(c.windows().mainForm.txbDatabaseHits.text(), "0");
+    EXPECT_EQ(c.windows().mainForm.lbLastTimeResetDBH.caption(), clock.now().generalDate());
 
     std::string unknown = "0000001|00:00:00|h01||0||||||||00:00:00|00:00:00||||SOMETHING";
     EXPECT_EQ(core::MainWindow::NextRecordCount(999999999), 0);
-    const long before = c.main().recordsProcessed();
-    c.main().DoRecievedData(unknown);
-    EXPECT_EQ(c.tcpForm().labRecordsProcessed[0].caption(), std::to_string(before + 1));
-    EXPECT_EQ(c.tcpForm().labRecordsProcessed[1].caption(), clock.now().format(DateSerial::kTimeDate));
-    EXPECT_NE(c.tcpForm().lstOutput.item(0).find("SOMETHING"), std::string::npos);
+    const long before = c.windows().main.recordsProcessed();
+    c.windows().main.DoRecievedData(unknown);
+    EXPECT_EQ(c.windows().tcpForm.labRecordsProcessed[0].caption(), std::to_string(before + 1));
+    EXPECT_EQ(c.windows().tcpForm.labRecordsProcessed[1].caption(), clock.now().format(DateSerial::kTimeDate));
+    EXPECT_NE(c.windows().tcpForm.lstOutput.item(0).find("SOMETHING"), std::string::npos);
 }
 
 TEST_F(ClientTest, CloseWithTheLinkDownReleasesTheRowAndEnds)
@@ -367,10 +367,10 @@ TEST_F(ClientTest, CloseWithTheLinkDownReleasesTheRowAndEnds)
     c.onFinished([&] { finished = true; });
     c.requestClose();
     EXPECT_FALSE(finished);
-    EXPECT_EQ(c.main().closeStage(), core::MainWindow::Closing::Begun);
-    EXPECT_FALSE(c.listener().listenerReady() && c.listener().socket(0).state() == 2);
-    c.main().tmrSystem_Timer();   // the TCP setup window closes first
-    c.main().tmrSystem_Timer();
+    EXPECT_EQ(c.windows().main.closeStage(), core::MainWindow::Closing::Begun);
+    EXPECT_FALSE(c.parts().listener.listenerReady() && c.parts().listener.socket(0).state() == 2);
+    c.windows().main.tmrSystem_Timer();   // the TCP setup window closes first
+    c.windows().main.tmrSystem_Timer();
     EXPECT_TRUE(finished);
     EXPECT_TRUE(c.closed());
     EXPECT_EQ(rowState(), "00");
@@ -380,23 +380,23 @@ TEST_F(ClientTest, BackupsFollowTheSchedule)
 {
     edit("UPDATE HXSClient SET [BackUpPeriod] = 24");
     auto& c = start();
-    c.backup().LastBackUp = clock.now().addSeconds(-23 * 3600);
-    c.main().tmrDummyPkts_Timer();
+    c.parts().backup.LastBackUp = clock.now().addSeconds(-23 * 3600);
+    c.windows().main.tmrDummyPkts_Timer();
     EXPECT_FALSE(logged("TFB: Begin Backup client log."));
-    c.backup().LastBackUp = clock.now().addSeconds(-24 * 3600 - 1);
-    c.main().tmrDummyPkts_Timer();
+    c.parts().backup.LastBackUp = clock.now().addSeconds(-24 * 3600 - 1);
+    c.windows().main.tmrDummyPkts_Timer();
     EXPECT_TRUE(logged("TFB: Backup system logs successful."));
-    EXPECT_EQ(c.backup().LastBackUp, clock.now());
+    EXPECT_EQ(c.parts().backup.LastBackUp, clock.now());
 }
 
 TEST_F(ClientTest, APeriodOfZeroMeansNoScheduledBackups)
 {
     edit("UPDATE HXSClient SET [BackUpPeriod] = 0");
     auto& c = start();
-    c.main().tmrDummyPkts_Timer();
+    c.windows().main.tmrDummyPkts_Timer();
     EXPECT_TRUE(logged("TFB: Backup period is 0 hours: no scheduled log backups."));
     clock.advanceSeconds(3600);
-    c.main().tmrDummyPkts_Timer();
+    c.windows().main.tmrDummyPkts_Timer();
     EXPECT_FALSE(logged("TFB: Begin Backup client log."));
 }
 

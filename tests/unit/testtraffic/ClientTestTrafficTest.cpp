@@ -30,20 +30,20 @@ protected:
         {
             // The embedded default, pointed at this switch and a free SMTP port.
             core::Client seed(clock, options);
-            ASSERT_TRUE(seed.db().OpenSQLDatabase());
-            seed.db().Execute("UPDATE HXSSystem SET [Value] = ? WHERE [Description] = 'Remote Port'",
+            ASSERT_TRUE(seed.parts().db.OpenSQLDatabase());
+            seed.parts().db.Execute("UPDATE HXSSystem SET [Value] = ? WHERE [Description] = 'Remote Port'",
                               {QString::number(hub.port())});
-            seed.db().Execute("UPDATE HXSClientConfig SET [Value] = ? WHERE [Parameter] = 'SMTPPORT'",
+            seed.parts().db.Execute("UPDATE HXSClientConfig SET [Value] = ? WHERE [Parameter] = 'SMTPPORT'",
                               {QString::number(HubSimProcess::freePort())});
-            seed.db().CloseSQLDatabase();
+            seed.parts().db.CloseSQLDatabase();
         }
         client = std::make_unique<core::Client>(clock, options);
         client->start();
         ASSERT_TRUE(client->running()) << client->failure();
-        ASSERT_TRUE(tickUntil([this] { return client->link().Connected(); })) << "no login";
+        ASSERT_TRUE(tickUntil([this] { return client->windows().link.Connected(); })) << "no login";
         ASSERT_TRUE(hub.waitForLine("RX READY", 5000, [this] { tick(); }));
-        client->mainForm().chkUnique.setValue(1);
-        client->mainForm().chkUniqueSingle.setValue(1);
+        client->windows().mainForm.chkUnique.setValue(1);
+        client->windows().mainForm.chkUniqueSingle.setValue(1);
     }
 
     void TearDown() override
@@ -58,12 +58,12 @@ protected:
     void tick()
     {
         clock.advanceSeconds(0.5);
-        client->tcpHub().driver().DriveHubConnection();
+        client->windows().tcpHub.driver().DriveHubConnection();
         if (++ticks_ % 4 == 0)
-            client->link().Engine_Timer();
-        client->tcpHub().tmrTCP_Timer();
-        client->main().tmrDummyPkts_Timer();
-        client->main().tmrSystem_Timer();
+            client->windows().link.Engine_Timer();
+        client->windows().tcpHub.tmrTCP_Timer();
+        client->windows().main.tmrDummyPkts_Timer();
+        client->windows().main.tmrSystem_Timer();
         pumpUntil([] { return false; }, 10);
     }
     bool tickUntil(const std::function<bool()>& done, int maxTicks = 100)
@@ -88,9 +88,9 @@ private:
 
 TEST_F(ClientTestTraffic, TwoSinglesAndAGroupReachTheSwitchNumberedOneToSix)
 {
-    client->testTraffic().cmdSEND_Click();
-    client->testTraffic().cmdSEND_Click();
-    client->testTraffic().cmdGroup_Click();
+    client->windows().testTraffic.cmdSEND_Click();
+    client->windows().testTraffic.cmdSEND_Click();
+    client->windows().testTraffic.cmdGroup_Click();
     const char* pagers[] = {"9000000", "9000000", "9000001", "9000002", "9000003", "9000004"};
     for (int i = 0; i < 6; ++i)
         EXPECT_TRUE(hub.waitForLine(line(pagers[i], "Mess[" + std::to_string(i + 1) + "] " + text), 5000,
@@ -104,7 +104,7 @@ TEST_F(ClientTestTraffic, TwoSinglesAndAGroupReachTheSwitchNumberedOneToSix)
 TEST_F(ClientTestTraffic, ABurstSendsFifteenNumbersEndingOneToFifteen)
 {
     const std::string time = clock.now().timeText();
-    client->testTraffic().cmdSynGroup_Click();
+    client->windows().testTraffic.cmdSynGroup_Click();
     ASSERT_TRUE(hub.waitForCount("RX NEWMESS", 15, 5000, [this] { tick(); }));
     for (int i = 1; i <= 15; ++i) {
         const std::string pager = std::string(testtraffic::TestTraffic::kSynGroupWhNumber) + (i < 10 ? "0" : "") +
@@ -117,33 +117,33 @@ TEST_F(ClientTestTraffic, ABurstSendsFifteenNumbersEndingOneToFifteen)
 TEST_F(ClientTestTraffic, TheHousekeepingTickRunsTheContinuousSeriesAndMessagesAreCut)
 {
     // Cut to 160 characters by message creation, as a mail's text is.
-    client->mainForm().txbMessage.setText(std::string(200, 'x'));
-    client->testTraffic().cmdPause_Click();
+    client->windows().mainForm.txbMessage.setText(std::string(200, 'x'));
+    client->windows().testTraffic.cmdPause_Click();
     ASSERT_TRUE(hub.waitForLine("RX NEWMESS", 40 * 10 + 5000, [this] { tick(); }));
     const std::string numbered = "Mess[1] " + std::string(200, 'x');
     EXPECT_TRUE(hub.waitForLine(line("9000000", numbered.substr(0, 160)), 5000, [this] { tick(); }));
     EXPECT_EQ(hub.count(numbered.substr(0, 161)), 0);
-    EXPECT_EQ(client->testTraffic().TestMessageCounter, 1);
+    EXPECT_EQ(client->windows().testTraffic.TestMessageCounter, 1);
 }
 
 TEST_F(ClientTestTraffic, ClosingTheTcpWindowLogsOffFirstAndShowTcpLogsInAgain)
 {
-    client->main().mnuShowTCP_Click();
-    ASSERT_TRUE(client->tcpForm().window.visible());
+    client->windows().main.mnuShowTCP_Click();
+    ASSERT_TRUE(client->windows().tcpForm.window.visible());
     // Refused while connected; the driver logs off and then closes it.
-    EXPECT_FALSE(client->tcpHub().Unload());
-    EXPECT_TRUE(client->tcpForm().window.visible());
+    EXPECT_FALSE(client->windows().tcpHub.Unload());
+    EXPECT_TRUE(client->windows().tcpForm.window.visible());
     ASSERT_TRUE(hub.waitForLine("RX 1002", 10000, [this] { tick(); }));
-    ASSERT_TRUE(tickUntil([this] { return !client->tcpHub().Loaded(); }));
-    EXPECT_FALSE(client->tcpForm().window.visible());
-    EXPECT_FALSE(client->link().Connected());
+    ASSERT_TRUE(tickUntil([this] { return !client->windows().tcpHub.Loaded(); }));
+    EXPECT_FALSE(client->windows().tcpForm.window.visible());
+    EXPECT_FALSE(client->windows().link.Connected());
 
     // A page taken while the window is closed goes out after the next login.
-    client->testTraffic().cmdSEND_Click();
-    client->main().mnuShowTCP_Click();
-    EXPECT_TRUE(client->tcpHub().Loaded());
-    EXPECT_TRUE(client->tcpForm().window.visible());
-    ASSERT_TRUE(tickUntil([this] { return client->link().Connected(); })) << "no second login";
+    client->windows().testTraffic.cmdSEND_Click();
+    client->windows().main.mnuShowTCP_Click();
+    EXPECT_TRUE(client->windows().tcpHub.Loaded());
+    EXPECT_TRUE(client->windows().tcpForm.window.visible());
+    ASSERT_TRUE(tickUntil([this] { return client->windows().link.Connected(); })) << "no second login";
     EXPECT_TRUE(hub.waitForLine(line("9000000", "Mess[1] " + text), 5000, [this] { tick(); }));
     EXPECT_EQ(hub.count("RX 1000 login"), 2);
 }
