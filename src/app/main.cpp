@@ -185,8 +185,9 @@ void printStatus(core::Client& client)
 {
     const auto& form = client.windows().mainForm;
     const std::string where = form.txbServerAddress.text() + ":" + form.txbServerPort.text();
-    const auto& reg = client.parts().registration;
-    const auto& listener = client.parts().listener;
+    const auto parts = client.parts();
+    const auto& reg = parts.registration;
+    const auto& listener = parts.listener;
     std::cout << "smtpin: client " << reg.clientId();
     if (listener.listenerReady())
         std::cout << " listening on " << where;
@@ -208,8 +209,9 @@ int runHeadless(QCoreApplication& app, core::Client::Options options)
     // Headless: every log line also goes to the terminal, and so to the
     // journal, as UTF-8 lines; handed over a few times a second rather than
     // in one write per line.
-    client.parts().log.SetEcho([&client](const std::string& line, SystemLog::EchoText kind) {
-        std::cout << app::ConsoleText(line, kind, client.parts().extraction.switchCodePage()) << '\n';
+    const auto parts = client.parts();
+    parts.log.SetEcho([&extraction = parts.extraction](const std::string& line, SystemLog::EchoText kind) {
+        std::cout << app::ConsoleText(line, kind, extraction.switchCodePage()) << '\n';
     });
     QTimer echoFlush;
     QObject::connect(&echoFlush, &QTimer::timeout, [] { std::cout.flush(); });

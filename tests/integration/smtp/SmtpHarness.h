@@ -6,6 +6,8 @@
 #include "smtp/SmtpListener.h"
 #include "support/TestClient.h"
 
+#include <QHostAddress>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -80,10 +82,16 @@ struct SmtpHarness : BareListener {
 
     void tick() { listener.tmrPortTimer_Timer(); }
 
-    // A client that is connected and has read its greeting.
-    std::unique_ptr<TestClient> connectGreeted()
+    // A client that is connected and has read its greeting. receiveBuffer:
+    // the kernel's buffer on its side, set before the connection so that the
+    // kernel cannot grow it (0: the kernel's own).
+    std::unique_ptr<TestClient> connectGreeted(int receiveBuffer = 0)
     {
         auto c = std::make_unique<TestClient>();
+        if (receiveBuffer > 0) {
+            EXPECT_TRUE(c->socket().bind(QHostAddress::LocalHost));
+            c->socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBuffer);
+        }
         EXPECT_TRUE(c->connectTo(port));
         EXPECT_TRUE(waitLines(*c, 1));
         return c;

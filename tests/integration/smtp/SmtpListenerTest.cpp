@@ -418,13 +418,9 @@ TEST(SmtpListener, ClientThatNeverReadsIsClosed)
 {
     SmtpHarness h;
     h.listener.setSocketTimeout(60.0 / 86400.0);
-    // A small kernel buffer on the reader's side, set before the connection
-    // so that the kernel's own growth of it cannot hide the unread replies.
-    auto c = std::make_unique<TestClient>();
-    ASSERT_TRUE(c->socket().bind(QHostAddress::LocalHost));
-    c->socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    ASSERT_TRUE(c->connectTo(h.port));
-    ASSERT_TRUE(h.waitLines(*c, 1));
+    // A small kernel buffer on the reader's side: unread replies are not
+    // hidden in it.
+    auto c = h.connectGreeted(4096);
     c->socket().setReadBufferSize(1);   // stop taking the replies in
     // The longest reply for the fewest bytes: each burst outgrows what the
     // kernel may keep for the server's side (up to 4 MB) within a few rounds.
